@@ -1,0 +1,5 @@
+#include "app/CommandLine.h"
+
+int main(int argc, char* argv[]) {
+    return corvinelMain(argc, argv);
+}

@@ -1,0 +1,54 @@
+#include "settings/PrivateFile.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// POSIX calls rather than QSaveFile: QSaveFile creates its temporary file with the umask's
+// permissions, which would leave the key world-readable until a later chmod.
+namespace PrivateFile {
+
+bool makePrivateDirectory(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    for (qsizetype i = 1; i <= native.size(); ++i) {
+        if (i != native.size() && native[i] != '/')
+            continue;
+        const QByteArray prefix = native.left(i);
+        if (::mkdir(prefix.constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    struct stat info {};
+    return ::stat(native.constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int createPrivateTemporary(const QString& path, QByteArray& tempPath) {
+    tempPath = QFile::encodeName(path) + ".XXXXXX";
+    return ::mkstemp(tempPath.data()); // mkstemp creates 0600 whatever the umask
+}
+
+bool writeAtomically(const QString& path, const QByteArray& bytes) {
+    const QByteArray target = QFile::encodeName(path);
+    QByteArray temp;
+    const int fd = createPrivateTemporary(path, temp);
+    if (fd < 0)
+        return false;
+    bool ok = true;
+    for (qsizetype written = 0; ok && written < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        written += n > 0 ? n : 0;
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temp.constData(), target.constData()) == 0;
+    if (!ok)
+        ::unlink(temp.constData());
+    return ok;
+}
+
+} // namespace PrivateFile

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Files only the user may read: secrets and anything derived from them.
+namespace PrivateFile {
+// Creates the folder and any missing parents with mode 0700; existing folders keep theirs.
+bool makePrivateDirectory(const QString& path);
+// Replaces `path` with `bytes` atomically. The temporary file is created 0600 before any byte
+// is written, so the content is never readable by others, whatever the umask.
+bool writeAtomically(const QString& path, const QByteArray& bytes);
+// Creates a unique file "<path>.XXXXXX" that is 0600 from the start; returns its descriptor
+// (or -1) and sets `tempPath`. The first step of writeAtomically.
+int createPrivateTemporary(const QString& path, QByteArray& tempPath);
+} // namespace PrivateFile

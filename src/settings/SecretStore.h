@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <optional>
+
+class QObject;
+
+// Looks up a key left by an earlier version in the desktop's secret store.
+namespace Keychain {
+// The Secret Service item with service "com.brisendo.corvinel" and this account, when it
+// exists, is unlocked and holds non-empty UTF-8 text. Blocks on D-Bus: call off the main thread.
+std::optional<QString> get(const QString& account);
+} // namespace Keychain
+
+// Keeps the user's OpenAI API key in a private file. Every failure is silent by design: a
+// missing key surfaces later as the realtime client's "No API key set" status.
+namespace SecretStore {
+using KeychainLookup = std::function<std::optional<QString>(const QString& account)>;
+
+// $XDG_DATA_HOME/Corvinel (normally ~/.local/share/Corvinel).
+QString directory();
+// $XDG_DATA_HOME/Ostravelle, where the program kept its files under its former name.
+QString legacyDirectory();
+QString keyFilePath();
+
+// The stored key, trimmed; empty when there is no file, it is unreadable or not UTF-8.
+QString readKey();
+// Trims the key; an empty key deletes the file. Otherwise an atomic write of a file that is
+// 0600 from its first byte, in a folder created 0700.
+void save(const QString& key);
+// Copies `fileName` from the legacy folder unless the current folder already holds one.
+void migrateIfNeeded(const QString& fileName);
+// One-time move of a key from the secret store into the key file. When a key is found and
+// saved, `completion` runs on `context`'s thread with the key as found, unless `context` is
+// gone by then. Nothing runs when a key file already holds a key.
+void migrateFromKeychain(QObject* context, std::function<void(const QString&)> completion,
+                         KeychainLookup lookup = Keychain::get);
+} // namespace SecretStore

@@ -1,0 +1,315 @@
+#include "settings/AppSettings.h"
+#include "settings/SecretStore.h"
+#include "support/TestHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+QJsonObject runProbe(const QString& mode) {
+    QProcess probe;
+    probe.start(QStringLiteral(SETTINGS_PROBE), {mode});
+    EXPECT_TRUE(probe.waitForFinished(20000));
+    EXPECT_EQ(probe.exitCode(), 0) << probe.readAllStandardError().toStdString();
+    return QJsonDocument::fromJson(probe.readAllStandardOutput()).object();
+}
+
+void writeConfig(const QString& path, const QByteArray& ini) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(ini);
+}
+
+QString configPath(const TestHome& home) {
+    return home.configHome() + QStringLiteral("/Corvinel/Corvinel.conf");
+}
+
+struct Expected {
+    const char* key;
+    QJsonValue value;
+};
+
+TEST(AppSettingsTest, FreshProcessReadsEveryDefault) {
+    TestHome home;
+    const QJsonObject dump = runProbe(QStringLiteral("dump"));
+    const Expected table[] = {
+        {"apiKey", QString()},
+        {"hasCompletedOnboarding", false},
+        {"model", QStringLiteral("gpt-realtime-2.1")},
+        {"transcribeModel", QStringLiteral("gpt-live-transcribe")},
+        {"deviceUID", QString()},
+        {"micChannel", 0},
+        {"meetingChannel", 1},
+        {"saveAudio", false},
+        {"alwaysOnTop", true},
+        {"vadThreshold", 0.5},
+        {"prefixPaddingMs", 300},
+        {"silenceDurationMs", 800},
+        {"systemPrompt", AppSettings::defaultSystemPrompt()},
+        {"contextText", QString()},
+        {"contextFileNames", QJsonArray()},
+        {"meetingSource", QStringLiteral("systemOutput")},
+        {"tappedBundleID", QString()},
+        {"streamSource", QStringLiteral("meetingOnly")},
+        {"appearance", QStringLiteral("system")},
+        {"transcribeMyAnswers", false},
+        {"followUpWindow", 8.0},
+        {"fontSize", 14.0},
+        {"fontFamily", QString()},
+        {"companyName", QString()},
+        {"roleTitle", QString()},
+        {"jobDescription", QString()},
+        {"reconnectMinutes", 25},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.key);
+        ASSERT_TRUE(dump.contains(QLatin1String(row.key)));
+        EXPECT_EQ(dump.value(QLatin1String(row.key)), row.value);
+    }
+    const QJsonArray panel = dump.value(QStringLiteral("interviewers")).toArray();
+    ASSERT_EQ(panel.size(), 2);
+    for (const QJsonValue& member : panel) {
+        EXPECT_EQ(member[QStringLiteral("name")].toString(), QString());
+        EXPECT_EQ(member[QStringLiteral("title")].toString(), QString());
+    }
+    EXPECT_NE(panel[0][QStringLiteral("id")], panel[1][QStringLiteral("id")]);
+    EXPECT_EQ(AppSettings::defaultSystemPrompt().size(), 501);
+    // Reading must not create the file: defaults are never written back on their own.
+    EXPECT_FALSE(QFile::exists(configPath(home)));
+}
+
+TEST(AppSettingsTest, EverySettingSurvivesARestart) {
+    TestHome home;
+    runProbe(QStringLiteral("write-all"));
+    const QJsonObject dump = runProbe(QStringLiteral("dump"));
+    const Expected table[] = {
+        {"apiKey", QStringLiteral("sk-probe-key")},
+        {"hasCompletedOnboarding", true},
+        {"model", QStringLiteral("gpt-realtime-1.5")},
+        {"transcribeModel", QStringLiteral("whisper-1")},
+        {"deviceUID", QStringLiteral("alsa_input.usb-Focusrite, 4ch")},
+        {"micChannel", 2},
+        {"meetingChannel", -1},
+        {"saveAudio", true},
+        {"alwaysOnTop", false},
+        {"vadThreshold", 0.1 + 0.2},
+        {"prefixPaddingMs", 0},
+        {"silenceDurationMs", 1234},
+        {"systemPrompt", QStringLiteral("Line one\nline \"two\", with; odd = chars\t[x] @start")},
+        {"contextText", QStringLiteral("@ByteArray(not really)\r\nmore")},
+        {"contextFileNames", QJsonArray{QStringLiteral("cv.pdf")}},
+        {"meetingSource", QStringLiteral("audioDevice")},
+        {"tappedBundleID", QStringLiteral("us.zoom.Zoom")},
+        {"streamSource", QStringLiteral("both")},
+        {"appearance", QStringLiteral("dark")},
+        {"transcribeMyAnswers", true},
+        {"followUpWindow", 12.0},
+        {"fontSize", 17.5},
+        {"fontFamily", QStringLiteral("__mono")},
+        {"companyName", QStringLiteral(" ")},
+        {"roleTitle", QStringLiteral("Staff Engineer")},
+        {"jobDescription", QStringLiteral("We build things.\n\n- Rust, C++")},
+        {"reconnectMinutes", 1},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.key);
+        EXPECT_EQ(dump.value(QLatin1String(row.key)), row.value);
+    }
+    const QJsonArray panel = dump.value(QStringLiteral("interviewers")).toArray();
+    ASSERT_EQ(panel.size(), 2);
+    EXPECT_EQ(
+        panel[0].toObject(),
+        (QJsonObject{{QStringLiteral("id"), QStringLiteral("3F2504E0-4F89-11D3-9A0C-0305E82C3301")},
+                     {QStringLiteral("name"), QStringLiteral("Åsa Lind")},
+                     {QStringLiteral("title"), QStringLiteral("CTO, Ops")}}));
+    EXPECT_EQ(panel[1][QStringLiteral("title")].toString(), QStringLiteral("Head of Talent"));
+    // The key is never kept in the settings file.
+    QFile ini(configPath(home));
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(ini.readAll().contains("sk-probe-key"));
+}
+
+TEST(AppSettingsTest, WrongTypesAndUnknownRawValuesReadAsDefaults) {
+    TestHome home;
+    writeConfig(configPath(home), "[General]\n"
+                                  "micChannel=two\n"
+                                  "meetingChannel=1.5\n"
+                                  "prefixPaddingMs=99999999999\n"
+                                  "alwaysOnTop=0\n"
+                                  "vadThreshold=high\n"
+                                  "followUpWindow=@ByteArray(8)\n"
+                                  "model=a, b\n"
+                                  "appearance=sepia\n"
+                                  "meetingSource=SingleApp\n"
+                                  "streamSource=micOnly|both\n"
+                                  "interviewers=@ByteArray([1,2])\n");
+    AppSettings settings(configPath(home));
+    EXPECT_EQ(settings.micChannel(), 0);
+    EXPECT_EQ(settings.meetingChannel(), 1);
+    EXPECT_EQ(settings.prefixPaddingMs(), 300);
+    EXPECT_TRUE(settings.alwaysOnTop());
+    EXPECT_EQ(settings.vadThreshold(), 0.5);
+    EXPECT_EQ(settings.followUpWindow(), 8.0);
+    EXPECT_EQ(settings.model(), QStringLiteral("gpt-realtime-2.1"));
+    EXPECT_EQ(settings.appearance(), AppSettings::Appearance::system);
+    EXPECT_EQ(settings.meetingSource(), AppSettings::MeetingSource::systemOutput);
+    EXPECT_EQ(settings.streamSource(), AppSettings::StreamSource::meetingOnly);
+    EXPECT_EQ(settings.interviewers().size(), 2);
+}
+
+TEST(AppSettingsTest, RawValuesAreTheCaseNamesInOrder) {
+    using S = AppSettings;
+    const std::pair<QString, QString> table[] = {
+        {S::rawValue(S::MeetingSource::systemOutput), QStringLiteral("systemOutput")},
+        {S::rawValue(S::MeetingSource::singleApp), QStringLiteral("singleApp")},
+        {S::rawValue(S::MeetingSource::audioDevice), QStringLiteral("audioDevice")},
+        {S::rawValue(S::StreamSource::meetingOnly), QStringLiteral("meetingOnly")},
+        {S::rawValue(S::StreamSource::micOnly), QStringLiteral("micOnly")},
+        {S::rawValue(S::StreamSource::both), QStringLiteral("both")},
+        {S::rawValue(S::Appearance::system), QStringLiteral("system")},
+        {S::rawValue(S::Appearance::light), QStringLiteral("light")},
+        {S::rawValue(S::Appearance::dark), QStringLiteral("dark")},
+    };
+    for (const auto& [actual, expected] : table)
+        EXPECT_EQ(actual, expected);
+    EXPECT_EQ(S::meetingSourceFromRaw(QStringLiteral("singleApp")), S::MeetingSource::singleApp);
+    EXPECT_EQ(S::streamSourceFromRaw(QStringLiteral("both")), S::StreamSource::both);
+    EXPECT_EQ(S::appearanceFromRaw(QStringLiteral("Appearance::dark")), S::Appearance::system);
+    EXPECT_EQ(S::appearanceFromRaw(QString()), S::Appearance::system);
+}
+
+TEST(AppSettingsTest, StoredPanelOfThreeReadsAsTwoNewBlankMembersAndIsNotWrittenBack) {
+    TestHome home;
+    const QByteArray three =
+        R"([{"id":"11111111-1111-1111-1111-111111111111","name":"A","title":"CEO"},)"
+        R"({"id":"22222222-2222-2222-2222-222222222222","name":"B","title":"CTO"},)"
+        R"({"id":"33333333-3333-3333-3333-333333333333","name":"C","title":"VP"}])";
+    {
+        AppSettings writer(configPath(home));
+        writer.setModel(QStringLiteral("m")); // creates the file with a [General] group
+    }
+    {
+        QSettings raw(configPath(home), QSettings::IniFormat);
+        raw.setValue(QStringLiteral("interviewers"), three);
+    }
+    AppSettings settings(configPath(home));
+    const Panel panel = settings.interviewers();
+    ASSERT_EQ(panel.size(), 2);
+    for (const Interviewer& member : panel) {
+        EXPECT_TRUE(member.name.isEmpty());
+        EXPECT_TRUE(member.title.isEmpty());
+        EXPECT_FALSE(three.contains(member.idText().toLatin1()));
+    }
+    EXPECT_NE(panel[0].id, panel[1].id);
+    settings.setModel(QStringLiteral("other")); // an unrelated write keeps the stored panel
+    QFile file(configPath(home));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains("33333333-3333-3333-3333-333333333333"));
+}
+
+TEST(AppSettingsTest, AssignmentNotifiesOnlyOnChangeButAlwaysWrites) {
+    TestHome home;
+    AppSettings settings(configPath(home));
+    QSignalSpy model(&settings, &AppSettings::modelChanged);
+    QSignalSpy job(&settings, &AppSettings::jobDescriptionChanged);
+    QSignalSpy instructions(&settings, &AppSettings::instructionsChanged);
+
+    settings.setModel(QStringLiteral("gpt-realtime-2.1")); // equals the default
+    EXPECT_EQ(model.count(), 0);
+    EXPECT_EQ(QSettings(configPath(home), QSettings::IniFormat).value("model").toString(),
+              QStringLiteral("gpt-realtime-2.1"));
+
+    settings.setModel(QStringLiteral("gpt-realtime-2"));
+    EXPECT_EQ(model.count(), 1);
+    EXPECT_EQ(instructions.count(), 0);
+
+    settings.setJobDescription(QStringLiteral("Build it"));
+    EXPECT_EQ(job.count(), 1);
+    EXPECT_EQ(instructions.count(), 1);
+    EXPECT_TRUE(settings.instructions().contains(QStringLiteral("Job description:\nBuild it")));
+
+    Panel panel = settings.interviewers();
+    panel[1].title = QStringLiteral("CTO");
+    settings.setInterviewers(panel);
+    EXPECT_EQ(instructions.count(), 2);
+    settings.setReconnectMinutes(1); // stored as given; the floor belongs to the client
+    EXPECT_EQ(settings.reconnectMinutes(), 1);
+}
+
+TEST(AppSettingsTest, ApiKeyComesFromFileThenUntrimmedEnvironmentThenNothing) {
+    struct Row {
+        const char* name;
+        std::optional<QByteArray> file;
+        std::optional<QByteArray> env;
+        QString expected;
+    };
+    const Row table[] = {
+        {"file wins", QByteArray(" sk-file\n"), QByteArray("sk-env"), QStringLiteral("sk-file")},
+        {"blank file falls back", QByteArray("  \n"), QByteArray(" sk-env \n"),
+         QStringLiteral(" sk-env \n")},
+        {"no file", std::nullopt, QByteArray(" sk-env"), QStringLiteral(" sk-env")},
+        {"invalid UTF-8 file", QByteArray("\xff\xfe"), QByteArray("sk-env"),
+         QStringLiteral("sk-env")},
+        {"nothing", std::nullopt, std::nullopt, QString()},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.name);
+        TestHome home;
+        home.setEnv("OPENAI_API_KEY", row.env);
+        if (row.file) {
+            QDir().mkpath(SecretStore::directory());
+            QFile file(SecretStore::keyFilePath());
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(*row.file);
+        }
+        AppSettings settings(configPath(home));
+        EXPECT_EQ(settings.apiKey(), row.expected);
+        EXPECT_EQ(QFile::exists(SecretStore::keyFilePath()), row.file.has_value())
+            << "the environment's key is never saved on its own";
+    }
+}
+
+TEST(AppSettingsTest, LegacyKeyIsCopiedAtLoad) {
+    TestHome home;
+    QDir().mkpath(SecretStore::legacyDirectory());
+    QFile legacy(SecretStore::legacyDirectory() + QStringLiteral("/openai.key"));
+    ASSERT_TRUE(legacy.open(QIODevice::WriteOnly));
+    legacy.write("sk-legacy\n");
+    legacy.close();
+    AppSettings settings(configPath(home));
+    EXPECT_EQ(settings.apiKey(), QStringLiteral("sk-legacy"));
+    EXPECT_TRUE(legacy.exists());
+}
+
+TEST(AppSettingsTest, SavedKeyLandsPrivateAndTrimmed) {
+    TestHome home;
+    AppSettings settings(configPath(home));
+    settings.setApiKey(QStringLiteral("  sk-live-123 \n"));
+    EXPECT_EQ(settings.apiKey(), QStringLiteral("  sk-live-123 \n"));
+
+    const QString path = home.dataHome() + QStringLiteral("/Corvinel/openai.key");
+    EXPECT_EQ(SecretStore::keyFilePath(), path);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("sk-live-123"));
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(QFile::encodeName(home.dataHome() + "/Corvinel").constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+    AppSettings relaunched(configPath(home));
+    EXPECT_EQ(relaunched.apiKey(), QStringLiteral("sk-live-123"));
+}
+
+} // namespace

@@ -1,0 +1,208 @@
+#include "settings/SecretStore.h"
+#include "settings/PrivateFile.h"
+#include "support/TestHome.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+#include <QThreadPool>
+#include <atomic>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+unsigned modeOf(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return 0;
+    return info.st_mode & 0777;
+}
+
+QByteArray contentOf(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes, unsigned mode = 0644) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+    ::chmod(QFile::encodeName(path).constData(), mode);
+}
+
+class UmaskGuard {
+public:
+    explicit UmaskGuard(mode_t mask) : m_old(::umask(mask)) {}
+    ~UmaskGuard() { ::umask(m_old); }
+
+private:
+    mode_t m_old;
+};
+
+void drainBackgroundWork() {
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+}
+
+TEST(SecretStoreTest, SaveTrimsAndReadsBack) {
+    TestHome home;
+    SecretStore::save(QStringLiteral("\t  sk-abc def \n\n"));
+    EXPECT_EQ(contentOf(SecretStore::keyFilePath()), QByteArray("sk-abc def"));
+    EXPECT_EQ(SecretStore::readKey(), QStringLiteral("sk-abc def"));
+    EXPECT_EQ(SecretStore::keyFilePath(), home.dataHome() + QStringLiteral("/Corvinel/openai.key"));
+}
+
+TEST(SecretStoreTest, EmptyOrBlankKeyDeletesTheFile) {
+    for (const QString& blank : {QString(), QStringLiteral("   \n")}) {
+        TestHome home;
+        SecretStore::save(QStringLiteral("sk-1"));
+        ASSERT_TRUE(QFile::exists(SecretStore::keyFilePath()));
+        SecretStore::save(blank);
+        EXPECT_FALSE(QFile::exists(SecretStore::keyFilePath()));
+        EXPECT_EQ(SecretStore::readKey(), QString());
+    }
+}
+
+TEST(SecretStoreTest, FileIsPrivateAfterEverySaveEvenOverAWiderFile) {
+    TestHome home;
+    UmaskGuard permissive(0);
+    writeFile(SecretStore::keyFilePath(), "old", 0644);
+    SecretStore::save(QStringLiteral("sk-new"));
+    EXPECT_EQ(modeOf(SecretStore::keyFilePath()), 0600u);
+    EXPECT_EQ(contentOf(SecretStore::keyFilePath()), QByteArray("sk-new"));
+    SecretStore::save(QStringLiteral("sk-newer"));
+    EXPECT_EQ(modeOf(SecretStore::keyFilePath()), 0600u);
+    // No temporary file is left beside the key.
+    EXPECT_EQ(QDir(SecretStore::directory()).entryList(QDir::Files),
+              QStringList{QStringLiteral("openai.key")});
+}
+
+TEST(SecretStoreTest, NewFolderIsCreatedPrivate) {
+    TestHome home;
+    UmaskGuard permissive(0);
+    SecretStore::save(QStringLiteral("sk-1"));
+    EXPECT_EQ(modeOf(SecretStore::directory()), 0700u);
+}
+
+TEST(SecretStoreTest, TemporaryFileIsPrivateBeforeAnyByteIsWritten) {
+    TestHome home;
+    UmaskGuard permissive(0); // the worst case: a file created with default modes is 0666
+    QDir().mkpath(home.path() + QStringLiteral("/tmp"));
+    QByteArray temp;
+    const int fd =
+        PrivateFile::createPrivateTemporary(home.path() + QStringLiteral("/tmp/k"), temp);
+    ASSERT_GE(fd, 0);
+    struct stat info {};
+    ASSERT_EQ(::fstat(fd, &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(info.st_size, 0);
+    ::close(fd);
+    ::unlink(temp.constData());
+}
+
+TEST(SecretStoreTest, UnreadableOrNonUtf8KeyCountsAsNone) {
+    TestHome home;
+    writeFile(SecretStore::keyFilePath(), "sk-\xc3\x28", 0600);
+    EXPECT_EQ(SecretStore::readKey(), QString());
+    writeFile(SecretStore::keyFilePath(), " \n ", 0600);
+    EXPECT_EQ(SecretStore::readKey(), QString());
+}
+
+TEST(SecretStoreTest, LegacyCopyNeverOverwritesAndKeepsTheOriginal) {
+    TestHome home;
+    const QString legacy = SecretStore::legacyDirectory() + QStringLiteral("/openai.key");
+    writeFile(legacy, "sk-legacy", 0644);
+
+    SecretStore::migrateIfNeeded(QStringLiteral("openai.key"));
+    EXPECT_EQ(contentOf(SecretStore::keyFilePath()), QByteArray("sk-legacy"));
+    EXPECT_EQ(modeOf(SecretStore::keyFilePath()), 0600u);
+    EXPECT_TRUE(QFile::exists(legacy));
+
+    SecretStore::save(QStringLiteral("sk-current"));
+    writeFile(legacy, "sk-legacy-changed", 0644);
+    SecretStore::migrateIfNeeded(QStringLiteral("openai.key"));
+    EXPECT_EQ(contentOf(SecretStore::keyFilePath()), QByteArray("sk-current"));
+}
+
+TEST(SecretStoreTest, MissingLegacyFileChangesNothing) {
+    TestHome home;
+    SecretStore::migrateIfNeeded(QStringLiteral("openai.key"));
+    EXPECT_FALSE(QFile::exists(SecretStore::keyFilePath()));
+}
+
+TEST(SecretStoreTest, KeychainIsNotConsultedWhenAKeyFileExists) {
+    TestHome home;
+    SecretStore::save(QStringLiteral("sk-file"));
+    std::atomic<int> lookups{0};
+    bool completed = false;
+    QObject context;
+    SecretStore::migrateFromKeychain(
+        &context, [&](const QString&) { completed = true; },
+        [&](const QString&) {
+            ++lookups;
+            return std::optional<QString>(QStringLiteral("sk-keychain"));
+        });
+    drainBackgroundWork();
+    EXPECT_EQ(lookups.load(), 0);
+    EXPECT_FALSE(completed);
+}
+
+TEST(SecretStoreTest, KeychainKeyIsSavedTrimmedAndReportedAsFoundOnTheMainThread) {
+    TestHome home;
+    QObject context;
+    QString reported;
+    QThread* reportedOn = nullptr;
+    QString askedFor;
+    SecretStore::migrateFromKeychain(
+        &context,
+        [&](const QString& key) {
+            reported = key;
+            reportedOn = QThread::currentThread();
+        },
+        [&](const QString& account) {
+            askedFor = account;
+            return std::optional<QString>(QStringLiteral(" sk-kc\n"));
+        });
+    drainBackgroundWork();
+    EXPECT_EQ(askedFor, QStringLiteral("openai-api-key"));
+    EXPECT_EQ(reported, QStringLiteral(" sk-kc\n"));
+    EXPECT_EQ(reportedOn, QCoreApplication::instance()->thread());
+    EXPECT_EQ(contentOf(SecretStore::keyFilePath()), QByteArray("sk-kc"));
+}
+
+TEST(SecretStoreTest, EmptyKeychainItemOrGoneContextReportsNothing) {
+    TestHome home;
+    bool completed = false;
+    {
+        QObject context;
+        SecretStore::migrateFromKeychain(
+            &context, [&](const QString&) { completed = true; },
+            [](const QString&) { return std::optional<QString>(QString()); });
+        drainBackgroundWork();
+    }
+    EXPECT_FALSE(completed);
+    EXPECT_FALSE(QFile::exists(SecretStore::keyFilePath()));
+
+    auto* context = new QObject;
+    SecretStore::migrateFromKeychain(
+        context, [&](const QString&) { completed = true; },
+        [](const QString&) { return std::optional<QString>(QStringLiteral("sk-late")); });
+    QThreadPool::globalInstance()->waitForDone();
+    delete context; // gone before the main thread gets to the result
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(completed);
+    EXPECT_EQ(SecretStore::readKey(), QStringLiteral("sk-late"));
+}
+
+TEST(SecretStoreTest, KeychainWithoutASessionBusFindsNothing) {
+    TestHome home;
+    EXPECT_FALSE(Keychain::get(QStringLiteral("openai-api-key")).has_value());
+}
+
+} // namespace
