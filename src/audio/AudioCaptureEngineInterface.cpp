@@ -1,0 +1,14 @@
+#include "audio/AudioCaptureEngineInterface.h"
+
+QString AudioCaptureEngineInterface::description(EngineError error) {
+    switch (error) {
+    case EngineError::noDevice:
+        return QStringLiteral("Selected audio input device is not available.");
+    case EngineError::badFormat:
+        return QStringLiteral("Could not read a valid input format from the device.");
+    case EngineError::micDenied:
+        return QStringLiteral("Microphone access was denied. Enable it in System Settings ▸ "
+                              "Privacy & Security ▸ Microphone.");
+    }
+    return {};
+}

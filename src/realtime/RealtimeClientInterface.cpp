@@ -1,0 +1,1 @@
+#include "realtime/RealtimeClientInterface.h"

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <functional>
+
+// The session controller's view of the model client. Every operation returns at once; the
+// callbacks are delivered on the main thread, in order, and never once the client is gone.
+class RealtimeClientInterface {
+public:
+    struct Config {
+        QString apiKey;
+        QString model;
+        QString transcribeModel;
+        QString instructions;
+        double vadThreshold = 0.5;
+        int prefixPaddingMs = 300;
+        int silenceDurationMs = 800;
+        int reconnectMinutes = 25;
+        friend bool operator==(const Config&, const Config&) = default;
+    };
+
+    struct Status {
+        enum class Kind { idle, connecting, connected, reconnecting, failed };
+        Kind kind = Kind::idle;
+        QString message; // only for failed
+
+        static Status idle() { return {Kind::idle, {}}; }
+        static Status connecting() { return {Kind::connecting, {}}; }
+        static Status connected() { return {Kind::connected, {}}; }
+        static Status reconnecting() { return {Kind::reconnecting, {}}; }
+        static Status failed(const QString& message) { return {Kind::failed, message}; }
+        bool isFailed() const { return kind == Kind::failed; }
+        // Two failures are equal when their messages are.
+        friend bool operator==(const Status&, const Status&) = default;
+    };
+
+    // One earlier question and its answer, oldest first in a history.
+    struct HistoryPair {
+        QString question;
+        QString answer;
+        friend bool operator==(const HistoryPair&, const HistoryPair&) = default;
+    };
+
+    virtual ~RealtimeClientInterface() = default;
+
+    virtual void start(const Config& config) = 0;
+    virtual void stop() = 0;
+    // 24 kHz mono little-endian PCM16. Callable from any thread (the capture threads).
+    virtual void append(const QByteArray& pcm16) = 0;
+    virtual void updateHistory(const QList<HistoryPair>& pairs) = 0;
+    virtual void updateInstructions(const QString& instructions) = 0;
+    // Asks for a fresh answer to `question` (a merged follow-up).
+    virtual void regenerate(const QString& question) = 0;
+
+    std::function<void(const Status&)> onStatus;
+    std::function<void(const QString& itemID, const QString& text)> onTranscript;
+    std::function<void(const QString& responseID, const QString& delta)> onDelta;
+    std::function<void(const QString& responseID)> onResponseDone;
+    std::function<void(const QJsonObject& usage)> onUsage;
+    std::function<void(const QString& line)> onLog;
+};
