@@ -35,8 +35,10 @@ public:
     virtual ~AudioCaptureEngineInterface() = default;
 
     // Blocks until capture runs; called off the main thread. Succeeds at once when running.
+    // With `record`, the archive is written to `archivePath` (chosen by the session, so that
+    // the recording, the event log and the transcript of one session share one stamp).
     virtual std::optional<AudioFailure> start(const Source& source, StreamSource streamSource,
-                                              bool record) = 0;
+                                              bool record, const QString& archivePath) = 0;
     virtual void stop() = 0;
     // Switches the loopback capture to another target; only while running in tap mode.
     virtual std::optional<AudioFailure> retarget(const TapTarget& meeting) = 0;

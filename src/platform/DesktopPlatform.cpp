@@ -1,0 +1,112 @@
+#include "platform/Platform.h"
+
+#include <QDBusConnection>
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QDBusUnixFileDescriptor>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QUrl>
+#include <QtDebug>
+
+#include <unistd.h>
+
+namespace {
+
+class DesktopPermissions final : public Permissions {
+public:
+    Status microphoneStatus() override { return Status::authorized; }
+    void requestMicrophone(std::function<void(bool)> completion) override {
+        if (completion)
+            completion(true);
+    }
+    bool screenCapturePreflight() override { return true; }
+    bool requestScreenCapture() override { return true; }
+};
+
+// logind's inhibitor lock is held as long as the returned descriptor stays open.
+class LogindToken final : public SleepInhibitor::Token {
+public:
+    explicit LogindToken(int fd) : m_fd(fd) {}
+    ~LogindToken() override { ::close(m_fd); }
+
+private:
+    int m_fd;
+};
+
+class ScreenSaverToken final : public SleepInhibitor::Token {
+public:
+    explicit ScreenSaverToken(uint cookie) : m_cookie(cookie) {}
+    ~ScreenSaverToken() override {
+        QDBusInterface(QStringLiteral("org.freedesktop.ScreenSaver"),
+                       QStringLiteral("/org/freedesktop/ScreenSaver"),
+                       QStringLiteral("org.freedesktop.ScreenSaver"))
+            .call(QDBus::NoBlock, QStringLiteral("UnInhibit"), m_cookie);
+    }
+
+private:
+    uint m_cookie;
+};
+
+class DesktopSleepInhibitor final : public SleepInhibitor {
+public:
+    std::unique_ptr<Token> begin(const QString& reason) override {
+        if (QDBusConnection::sessionBus().isConnected()) {
+            QDBusInterface saver(QStringLiteral("org.freedesktop.ScreenSaver"),
+                                 QStringLiteral("/org/freedesktop/ScreenSaver"),
+                                 QStringLiteral("org.freedesktop.ScreenSaver"));
+            saver.setTimeout(2000);
+            const QDBusReply<uint> cookie =
+                saver.call(QStringLiteral("Inhibit"), QStringLiteral("Corvinel"), reason);
+            if (cookie.isValid())
+                return std::make_unique<ScreenSaverToken>(cookie.value());
+        }
+        if (QDBusConnection::systemBus().isConnected()) {
+            QDBusInterface login(
+                QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+                QStringLiteral("org.freedesktop.login1.Manager"), QDBusConnection::systemBus());
+            login.setTimeout(2000);
+            const QDBusReply<QDBusUnixFileDescriptor> fd =
+                login.call(QStringLiteral("Inhibit"), QStringLiteral("idle:sleep"),
+                           QStringLiteral("Corvinel"), reason, QStringLiteral("block"));
+            if (fd.isValid() && fd.value().isValid())
+                return std::make_unique<LogindToken>(::dup(fd.value().fileDescriptor()));
+        }
+        qInfo("[Corvinel] could not keep the machine awake: no inhibit service answered");
+        return nullptr;
+    }
+};
+
+class DesktopFileRevealer final : public FileRevealer {
+public:
+    void reveal(const QStringList& paths) override {
+        if (paths.isEmpty())
+            return;
+        QStringList uris;
+        for (const QString& path : paths)
+            uris << QUrl::fromLocalFile(path).toString();
+        if (QDBusConnection::sessionBus().isConnected()) {
+            QDBusInterface manager(QStringLiteral("org.freedesktop.FileManager1"),
+                                   QStringLiteral("/org/freedesktop/FileManager1"),
+                                   QStringLiteral("org.freedesktop.FileManager1"));
+            manager.setTimeout(2000);
+            const QDBusMessage reply = manager.call(QStringLiteral("ShowItems"), uris, QString());
+            if (reply.type() == QDBusMessage::ReplyMessage)
+                return;
+        }
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(paths.first()).absolutePath()));
+    }
+};
+
+} // namespace
+
+std::unique_ptr<Permissions> makeDesktopPermissions() {
+    return std::make_unique<DesktopPermissions>();
+}
+std::unique_ptr<SleepInhibitor> makeDesktopSleepInhibitor() {
+    return std::make_unique<DesktopSleepInhibitor>();
+}
+std::unique_ptr<FileRevealer> makeDesktopFileRevealer() {
+    return std::make_unique<DesktopFileRevealer>();
+}

@@ -1,0 +1,88 @@
+#include "session/CostModel.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace CostModel {
+namespace {
+qint64 count(const QJsonObject& map, const char* key) {
+    const QJsonValue value = map.value(QLatin1String(key));
+    if (!value.isDouble())
+        return 0;
+    const double number = std::trunc(value.toDouble());
+    if (!std::isfinite(number) || std::abs(number) > 9.0e18)
+        return 0;
+    return qint64(number);
+}
+} // namespace
+
+void Usage::add(const Usage& other) {
+    audioInput += other.audioInput;
+    audioInputCached += other.audioInputCached;
+    textInput += other.textInput;
+    textInputCached += other.textInputCached;
+    textOutput += other.textOutput;
+    audioOutput += other.audioOutput;
+}
+
+qint64 Usage::total() const {
+    return audioInput + audioInputCached + textInput + textInputCached + textOutput + audioOutput;
+}
+
+Usage parse(const QJsonObject& usage) {
+    // value() of a missing key or a non-object gives an empty object, as wanted here.
+    const QJsonObject in = usage.value(QStringLiteral("input_token_details")).toObject();
+    const QJsonObject out = usage.value(QStringLiteral("output_token_details")).toObject();
+    const QJsonObject cached = in.value(QStringLiteral("cached_tokens_details")).toObject();
+
+    qint64 cachedAudio = count(cached, "audio_tokens");
+    qint64 cachedText = count(cached, "text_tokens");
+    const qint64 cachedTotal = count(in, "cached_tokens");
+    const qint64 inAudio = count(in, "audio_tokens");
+    const qint64 inText = count(in, "text_tokens");
+    if (cachedAudio < 1)
+        cachedAudio = std::min(cachedTotal, inAudio);
+    if (cachedText < 1)
+        cachedText = std::max<qint64>(0, cachedTotal - cachedAudio);
+
+    Usage u;
+    u.audioInput = std::max<qint64>(0, inAudio - cachedAudio);
+    u.audioInputCached = cachedAudio;
+    u.textInput = std::max<qint64>(0, inText - cachedText);
+    u.textInputCached = cachedText;
+    u.textOutput = count(out, "text_tokens");
+    u.audioOutput = count(out, "audio_tokens");
+    if (u == Usage{}) {
+        u.textInput = count(usage, "input_tokens");
+        u.textOutput = count(usage, "output_tokens");
+    }
+    return u;
+}
+
+double cost(const Usage& u) {
+    return (32.0 * double(u.audioInput) + 0.4 * double(u.audioInputCached) +
+            4.0 * double(u.textInput) + 0.4 * double(u.textInputCached) +
+            16.0 * double(u.textOutput + u.audioOutput)) /
+           1000000.0;
+}
+
+QString amount(double dollars) {
+    return dollars >= 0.01 ? QString::asprintf("$%.2f", dollars)
+                           : QString::asprintf("$%.4f", dollars);
+}
+
+double billedMinutes(double sessionSeconds) {
+    return std::max(sessionSeconds / 60.0, 1.0 / 60.0);
+}
+
+std::optional<QString> summary(const Usage& usage, double sessionSeconds) {
+    const qint64 total = usage.total();
+    if (total <= 0 || sessionSeconds <= 0)
+        return std::nullopt;
+    const double dollars = cost(usage);
+    const double perMinute = dollars / billedMinutes(sessionSeconds);
+    return amount(dollars) + QStringLiteral(" this session · ") + amount(perMinute) +
+           QStringLiteral("/min · ") + QString::number(total) + QStringLiteral(" tokens");
+}
+
+} // namespace CostModel

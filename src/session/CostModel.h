@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <optional>
+
+// Token accounting of the model's responses and their price in US dollars.
+namespace CostModel {
+
+struct Usage {
+    qint64 audioInput = 0;
+    qint64 audioInputCached = 0;
+    qint64 textInput = 0;
+    qint64 textInputCached = 0;
+    qint64 textOutput = 0;
+    qint64 audioOutput = 0;
+
+    void add(const Usage& other);
+    qint64 total() const;
+    friend bool operator==(const Usage&, const Usage&) = default;
+};
+
+// A response's `usage` object. Cached tokens count as audio first, up to the audio input.
+Usage parse(const QJsonObject& usage);
+double cost(const Usage& usage);
+// "$0.12" from a cent up, "$0.0040" below.
+QString amount(double dollars);
+// "$0.12 this session · $0.06/min · 1234 tokens"; nothing before any token or second counted.
+std::optional<QString> summary(const Usage& usage, double sessionSeconds);
+// Minutes for per-minute figures: never less than one second's worth.
+double billedMinutes(double sessionSeconds);
+
+} // namespace CostModel

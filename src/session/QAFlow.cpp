@@ -1,0 +1,267 @@
+#include "session/QAFlow.h"
+
+#include "session/Clock.h"
+#include "settings/Graphemes.h"
+
+#include <QUuid>
+#include <cmath>
+
+double roundTo(double value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    return std::round(value * scale) / scale; // std::round takes halves away from zero
+}
+
+namespace {
+// Trims blanks, tabs and line breaks.
+QString trimmedAll(const QString& text) {
+    return text.trimmed();
+}
+
+// Trims white space but not line breaks.
+QString trimmedBlanks(const QString& text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    auto isBlank = [](QChar c) { return c.isSpace() && c != u'\n' && c != u'\r'; };
+    while (begin < end && isBlank(text[begin]))
+        ++begin;
+    while (end > begin && isBlank(text[end - 1]))
+        --end;
+    return text.mid(begin, end - begin);
+}
+} // namespace
+
+QAFlow::QAFlow(const Clock& clock, std::function<double()> followUpWindow, Hooks hooks)
+    : m_clock(clock), m_followUpWindow(std::move(followUpWindow)), m_hooks(std::move(hooks)) {}
+
+const QStringList& QAFlow::continuationPhrases() {
+    static const QStringList phrases{QStringLiteral("and "),
+                                     QStringLiteral("also "),
+                                     QStringLiteral("plus "),
+                                     QStringLiteral("or "),
+                                     QStringLiteral("but "),
+                                     QStringLiteral("so "),
+                                     QStringLiteral("as in "),
+                                     QStringLiteral("i mean "),
+                                     QStringLiteral("sorry "),
+                                     QStringLiteral("specifically "),
+                                     QStringLiteral("in particular "),
+                                     QStringLiteral("for example "),
+                                     QStringLiteral("for instance "),
+                                     QStringLiteral("especially "),
+                                     QStringLiteral("particularly "),
+                                     QStringLiteral("including "),
+                                     QStringLiteral("such as "),
+                                     QStringLiteral("like "),
+                                     QStringLiteral("maybe "),
+                                     QStringLiteral("just "),
+                                     QStringLiteral("actually "),
+                                     QStringLiteral("what i mean "),
+                                     QStringLiteral("to be clear "),
+                                     QStringLiteral("that is "),
+                                     QStringLiteral("ie "),
+                                     QStringLiteral("eg ")};
+    return phrases;
+}
+
+QAPair QAFlow::makePair() {
+    QAPair pair;
+    pair.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    pair.timestamp = m_clock.wallNow().toString(QStringLiteral("HH:mm:ss"));
+    pair.lastQuestionAt = m_clock.now();
+    return pair;
+}
+
+void QAFlow::record(const QString& event, const QJsonObject& fields) {
+    if (m_hooks.record)
+        m_hooks.record(event, fields);
+}
+
+void QAFlow::notifyChanged() {
+    if (m_hooks.pairsChanged)
+        m_hooks.pairsChanged();
+}
+
+QAPair* QAFlow::pair(const QString& id) {
+    for (QAPair& candidate : m_pairs)
+        if (candidate.id == id)
+            return &candidate;
+    return nullptr;
+}
+
+QAPair& QAFlow::appendPlaceholder() {
+    QAPair placeholder = makePair();
+    placeholder.isComplete = true;
+    m_pairs.append(placeholder);
+    notifyChanged();
+    return m_pairs.last();
+}
+
+void QAFlow::forgetTimings() {
+    m_questionAt.clear();
+    m_firstTokenSeen.clear();
+}
+
+void QAFlow::ingestTranscript(const QString& text) {
+    // Whether the user was talking when the question came, before the question ends that.
+    const bool wasSpeaking = m_hooks.isSpeaking && m_hooks.isSpeaking();
+    if (m_hooks.interviewerTookOver)
+        m_hooks.interviewerTookOver();
+
+    if (!m_pairs.isEmpty() && isContinuation(m_pairs.last(), text)) {
+        extendQuestion(m_pairs.size() - 1, text);
+        return;
+    }
+
+    bool filled = false;
+    for (qsizetype i = m_pairs.size() - 1; i >= 0; --i) {
+        QAPair& candidate = m_pairs[i];
+        if (candidate.question.isEmpty() && candidate.myAnswer.isEmpty()) {
+            candidate.question = text;
+            candidate.lastQuestionAt = m_clock.now();
+            filled = true;
+            break;
+        }
+    }
+    if (!filled) {
+        QAPair fresh = makePair();
+        fresh.question = text;
+        m_pairs.append(fresh);
+    }
+
+    const QAPair& target = m_pairs.last();
+    m_questionAt.insert(target.id, m_clock.now());
+    record(QStringLiteral("question"), {{QStringLiteral("text"), text},
+                                        {QStringLiteral("pair"), target.id},
+                                        {QStringLiteral("you_were_speaking"), wasSpeaking}});
+    notifyChanged();
+}
+
+bool QAFlow::isContinuation(const QAPair& pair, const QString& text) const {
+    const double window = m_followUpWindow ? m_followUpWindow() : 0.0;
+    if (!(window > 0))
+        return false;
+    if (pair.question.isEmpty())
+        return false;
+    if (m_clock.now() - pair.lastQuestionAt > window)
+        return false;
+    const QString trimmed = trimmedAll(text);
+    if (trimmed.isEmpty())
+        return false;
+
+    const QString lower = trimmed.toLower();
+    for (const QString& phrase : continuationPhrases())
+        if (lower.startsWith(phrase))
+            return true;
+    if (trimmed.front().isLower())
+        return true;
+    const QString previous = trimmedBlanks(pair.question);
+    if (previous.isEmpty())
+        return false;
+    const QChar last = previous.back();
+    return last != u'.' && last != u'?' && last != u'!';
+}
+
+void QAFlow::extendQuestion(qsizetype index, const QString& text) {
+    QAPair& target = m_pairs[index];
+    QString merged = target.question + u' ' + text;
+    merged.replace(QStringLiteral("  "), QStringLiteral(" ")); // one left-to-right pass
+    merged = merged.trimmed();
+
+    if (target.responseID)
+        m_supersededResponses.insert(*target.responseID);
+    target.question = merged;
+    target.lastQuestionAt = m_clock.now();
+    target.wasExtended = true;
+    target.answer.clear();
+    target.isComplete = false;
+    target.responseID.reset();
+
+    m_questionAt.insert(target.id, m_clock.now());
+    m_firstTokenSeen.remove(target.id);
+    record(QStringLiteral("question_extended"), {{QStringLiteral("merged"), merged},
+                                                 {QStringLiteral("added"), text},
+                                                 {QStringLiteral("pair"), target.id}});
+    notifyChanged();
+    if (m_hooks.regenerate)
+        m_hooks.regenerate(merged);
+}
+
+void QAFlow::ingestDelta(const QString& responseID, const QString& delta) {
+    if (m_supersededResponses.contains(responseID))
+        return;
+
+    QAPair* target = nullptr;
+    for (qsizetype i = m_pairs.size() - 1; i >= 0 && !target; --i)
+        if (m_pairs[i].responseID == responseID)
+            target = &m_pairs[i];
+    for (qsizetype i = m_pairs.size() - 1; i >= 0 && !target; --i) {
+        if (!m_pairs[i].responseID && !m_pairs[i].isComplete) {
+            target = &m_pairs[i];
+            target->responseID = responseID;
+        }
+    }
+    if (!target) {
+        QAPair fresh = makePair();
+        fresh.responseID = responseID;
+        m_pairs.append(fresh);
+        target = &m_pairs.last();
+    }
+
+    if (!delta.isEmpty()) {
+        if (!m_firstTokenSeen.contains(target->id)) {
+            m_firstTokenSeen.insert(target->id);
+            QJsonObject fields{
+                {QStringLiteral("pair"), target->id},
+                {QStringLiteral("response"), responseID},
+                {QStringLiteral("you_were_speaking"), m_hooks.isSpeaking && m_hooks.isSpeaking()}};
+            const auto asked = m_questionAt.constFind(target->id);
+            if (asked != m_questionAt.constEnd())
+                fields.insert(QStringLiteral("latency_after_question_s"),
+                              roundTo(m_clock.now() - *asked, 3));
+            record(QStringLiteral("answer_started"), fields);
+        }
+        target->answer += delta;
+    }
+    notifyChanged();
+}
+
+void QAFlow::completeResponse(const QString& responseID) {
+    if (m_supersededResponses.remove(responseID))
+        return;
+
+    QAPair* owner = nullptr;
+    for (qsizetype i = m_pairs.size() - 1; i >= 0 && !owner; --i)
+        if (m_pairs[i].responseID == responseID)
+            owner = &m_pairs[i];
+    if (owner) {
+        owner->isComplete = true;
+    } else {
+        for (qsizetype i = m_pairs.size() - 1; i >= 0; --i) {
+            if (!m_pairs[i].isComplete) {
+                m_pairs[i].isComplete = true;
+                break;
+            }
+        }
+    }
+    if (owner)
+        record(QStringLiteral("answer_done"),
+               {{QStringLiteral("pair"), owner->id},
+                {QStringLiteral("chars"), graphemeCount(owner->answer)},
+                {QStringLiteral("question"), owner->question},
+                {QStringLiteral("answer"), owner->answer}});
+
+    m_pairs.removeIf([](const QAPair& p) {
+        return p.isComplete && p.question.isEmpty() && p.answer.isEmpty() && p.myAnswer.isEmpty();
+    });
+    notifyChanged();
+    pushHistory();
+}
+
+void QAFlow::pushHistory() {
+    QList<RealtimeClientInterface::HistoryPair> history;
+    for (const QAPair& p : m_pairs)
+        if (!p.question.isEmpty() || !p.answer.isEmpty())
+            history.append({p.question, p.answer});
+    if (m_hooks.updateHistory)
+        m_hooks.updateHistory(history);
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "realtime/RealtimeClientInterface.h"
+#include "session/QAPair.h"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QSet>
+#include <functional>
+
+class Clock;
+
+// Turns the model's transcriptions and answer deltas into cards: follow-up merging, routing of
+// deltas by response id, superseded answers, clean-up of empty cards and the history hand-off.
+class QAFlow {
+public:
+    struct Hooks {
+        std::function<bool()> isSpeaking;
+        std::function<void()> interviewerTookOver;
+        std::function<void(const QString& event, const QJsonObject& fields)> record;
+        std::function<void(const QString& question)> regenerate;
+        std::function<void(const QList<RealtimeClientInterface::HistoryPair>& pairs)> updateHistory;
+        std::function<void()> pairsChanged;
+    };
+
+    // `followUpWindow` is read at every transcription, so a changed setting applies at once.
+    QAFlow(const Clock& clock, std::function<double()> followUpWindow, Hooks hooks);
+
+    void ingestTranscript(const QString& text);
+    void ingestDelta(const QString& responseID, const QString& delta);
+    void completeResponse(const QString& responseID);
+
+    bool isContinuation(const QAPair& pair, const QString& text) const;
+    void extendQuestion(qsizetype index, const QString& text);
+    void pushHistory();
+
+    const QList<QAPair>& pairs() const { return m_pairs; }
+    QAPair* pair(const QString& id);
+    QAPair* newest() { return m_pairs.isEmpty() ? nullptr : &m_pairs.last(); }
+    // The empty, complete card the user's first words go under when no question exists yet.
+    QAPair& appendPlaceholder();
+    void notifyChanged();
+    // Question times and first-token marks belong to one session's log.
+    void forgetTimings();
+
+    static const QStringList& continuationPhrases();
+
+private:
+    QAPair makePair();
+    void record(const QString& event, const QJsonObject& fields);
+
+    const Clock& m_clock;
+    std::function<double()> m_followUpWindow;
+    Hooks m_hooks;
+    QList<QAPair> m_pairs;
+    QHash<QString, double> m_questionAt;
+    QSet<QString> m_firstTokenSeen;
+    QSet<QString> m_supersededResponses;
+};
+
+// Rounds to `decimals` places, halves away from zero.
+double roundTo(double value, int decimals);

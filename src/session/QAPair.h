@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QMetaType>
+#include <QString>
+#include <optional>
+
+// One card: a question of the other side, the model's answer and the user's own answer.
+struct QAPair {
+    Q_GADGET
+    Q_PROPERTY(QString id MEMBER id CONSTANT)
+    Q_PROPERTY(QString timestamp MEMBER timestamp CONSTANT)
+    Q_PROPERTY(QString question MEMBER question)
+    Q_PROPERTY(QString answer MEMBER answer)
+    Q_PROPERTY(bool isComplete MEMBER isComplete)
+    Q_PROPERTY(bool wasExtended MEMBER wasExtended)
+    Q_PROPERTY(QString myAnswer MEMBER myAnswer)
+    Q_PROPERTY(bool myAnswerInProgress MEMBER myAnswerInProgress)
+
+public:
+    QString id;        // upper-case UUID
+    QString timestamp; // "HH:mm:ss", local time of creation
+    QString question;
+    QString answer;
+    bool isComplete = false;
+    std::optional<QString> responseID;
+    bool wasExtended = false;
+    double lastQuestionAt = 0; // steady seconds
+    QString myAnswer;
+    bool myAnswerInProgress = false;
+
+    friend bool operator==(const QAPair&, const QAPair&) = default;
+};
+
+Q_DECLARE_METATYPE(QAPair)

@@ -1,0 +1,667 @@
+#include "session/SessionController.h"
+
+#include "audio/AppListingInterface.h"
+#include "platform/Platform.h"
+#include "session/QAFlow.h"
+#include "session/SessionLog.h"
+#include "session/SpeakingTracker.h"
+#include "settings/AppSettings.h"
+#include "settings/Graphemes.h"
+#include "speech/MicTranscriberInterface.h"
+#include "speech/RecordingTranscriberInterface.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <QThreadPool>
+#include <QtDebug>
+
+namespace {
+const QString kNoKey = QStringLiteral("Add your OpenAI API key in Settings first.");
+const QString kScreenAudioDenied = QStringLiteral(
+    "Allow Corvinel under System Settings ▸ Privacy & Security ▸ Screen & System Audio "
+    "Recording, then quit and reopen the app. Until then, switch \"Meeting audio\" to your audio "
+    "device.");
+const QString kWaitingForPermission = QStringLiteral(
+    "Waiting for permission to record this Mac's audio — check System Settings ▸ Privacy & "
+    "Security ▸ Screen & System Audio Recording.");
+const QString kSpeechDenied =
+    QStringLiteral("Speech recognition permission was denied, so your answers won't be "
+                   "transcribed.");
+const QString kNoMeetingChannel =
+    QStringLiteral("No meeting channel is mapped, so your mic is being streamed instead. Set a "
+                   "meeting channel in Settings.");
+const QString kPickApp = QStringLiteral("Pick which app to listen to in Settings.");
+const QString kNoOnDeviceSpeech =
+    QStringLiteral("On-device speech recognition is not available, so the recording can't be "
+                   "transcribed here.");
+constexpr double kPermissionBannerDelay = 4.0;
+constexpr double kAppTapPollInterval = 3.0;
+
+using Engine = AudioCaptureEngineInterface;
+} // namespace
+
+SessionController::SessionController(SessionComponents components, QObject* parent)
+    : QObject(parent), m_c(std::move(components)) {
+    if (m_c.sessionDirectory.isEmpty())
+        m_c.sessionDirectory = sessionDirectory();
+
+    QAFlow::Hooks flowHooks;
+    flowHooks.isSpeaking = [this] { return isSpeaking(); };
+    flowHooks.interviewerTookOver = [this] { m_tracker->interviewerTookOver(); };
+    flowHooks.record = [this](const QString& event, const QJsonObject& fields) {
+        record(event, fields);
+    };
+    flowHooks.regenerate = [this](const QString& question) { m_c.client.regenerate(question); };
+    flowHooks.updateHistory = [this](const QList<RealtimeClientInterface::HistoryPair>& pairs) {
+        m_c.client.updateHistory(pairs);
+    };
+    flowHooks.pairsChanged = [this] { emit pairsChanged(); };
+    AppSettings* settings = &m_c.settings;
+    m_flow = std::make_unique<QAFlow>(
+        m_c.clock, [settings] { return settings->followUpWindow(); }, std::move(flowHooks));
+
+    SpeakingTracker::Hooks trackerHooks;
+    trackerHooks.isSessionActive = [this] { return m_isSessionActive; };
+    trackerHooks.transcribeMyAnswers = [settings] { return settings->transcribeMyAnswers(); };
+    trackerHooks.hasLog = [this] { return m_log != nullptr; };
+    trackerHooks.record = [this](const QString& event, const QJsonObject& fields) {
+        record(event, fields);
+    };
+    m_tracker = std::make_unique<SpeakingTracker>(m_c.clock, *m_flow, m_c.micTranscriber,
+                                                  m_c.sleepInhibitor, std::move(trackerHooks));
+    connect(m_tracker.get(), &SpeakingTracker::isSpeakingChanged, this,
+            &SessionController::isSpeakingChanged);
+    connect(m_tracker.get(), &SpeakingTracker::isAnsweringChanged, this,
+            &SessionController::isAnsweringChanged);
+    connect(m_tracker.get(), &SpeakingTracker::speakingElapsedChanged, this,
+            &SessionController::speakingElapsedChanged);
+    connect(m_tracker.get(), &SpeakingTracker::lastAnswerDurationChanged, this,
+            &SessionController::lastAnswerDurationChanged);
+    connect(m_tracker.get(), &SpeakingTracker::sessionElapsedChanged, this,
+            &SessionController::sessionElapsedChanged);
+    wireComponents();
+}
+
+SessionController::~SessionController() {
+    *m_alive = false;
+    if (m_isSessionActive || m_c.audio.isRunning())
+        stop();
+    // The components outlive the controller: leave them nothing that points back here.
+    m_c.client.onStatus = nullptr;
+    m_c.client.onTranscript = nullptr;
+    m_c.client.onDelta = nullptr;
+    m_c.client.onResponseDone = nullptr;
+    m_c.client.onLog = nullptr;
+    m_c.client.onUsage = nullptr;
+    m_c.audio.onPCM16 = nullptr;
+    m_c.audio.onLevels = nullptr;
+    m_c.audio.onError = nullptr;
+    m_c.audio.onMicBuffer = nullptr;
+    m_c.micTranscriber.onPartial = nullptr;
+    m_c.micTranscriber.onFinal = nullptr;
+    m_c.micTranscriber.onFailure = nullptr;
+}
+
+void SessionController::wireComponents() {
+    RealtimeClientInterface& client = m_c.client;
+    client.onStatus = [this](const Status& status) {
+        setStatus(status);
+        if (status.isFailed()) {
+            m_failureMessage = status.message;
+            setBanner(status.message);
+            stop();
+        }
+    };
+    client.onTranscript = [this](const QString&, const QString& text) { ingestTranscript(text); };
+    client.onDelta = [this](const QString& id, const QString& delta) { ingestDelta(id, delta); };
+    client.onResponseDone = [this](const QString& id) { completeResponse(id); };
+    client.onLog = [this](const QString& line) { log(line); };
+    client.onUsage = [this](const QJsonObject& usage) { recordUsage(usage); };
+
+    // These two run on capture threads and touch only thread-safe component calls.
+    m_c.audio.onPCM16 = [&client](const QByteArray& pcm16) { client.append(pcm16); };
+    MicTranscriberInterface& transcriber = m_c.micTranscriber;
+    m_c.audio.onMicBuffer = [&transcriber](const float* samples, int frames, double rate) {
+        transcriber.append(samples, frames, rate);
+    };
+    m_c.audio.onLevels = [this](float mic, float meeting) {
+        setLevels(mic, meeting);
+        trackSpeaking(mic);
+    };
+    m_c.audio.onError = [this](const AudioFailure& error) { setBanner(error.description); };
+
+    transcriber.onPartial = [this](const QString& text) { updateMyAnswer(text, false); };
+    transcriber.onFinal = [this](const QString& text) { updateMyAnswer(text, true); };
+    transcriber.onFailure = [this](const QString& text) { setBanner(text); };
+}
+
+// ---- Start ----
+
+void SessionController::start() {
+    if (m_isSessionActive || m_isStarting)
+        return;
+    setBanner(std::nullopt);
+    m_failureMessage.reset();
+    if (m_c.settings.apiKey().trimmed().isEmpty()) {
+        setBanner(kNoKey);
+        return;
+    }
+    switch (m_c.permissions.microphoneStatus()) {
+    case Permissions::Status::notDetermined: {
+        m_isStarting = true;
+        QPointer<SessionController> self(this);
+        m_c.permissions.requestMicrophone([self](bool granted) {
+            if (self) {
+                self->m_isStarting = false;
+                self->continueStart(granted);
+            }
+        });
+        return;
+    }
+    case Permissions::Status::authorized:
+        continueStart(true);
+        return;
+    case Permissions::Status::denied:
+    case Permissions::Status::restricted:
+        setBanner(Engine::description(Engine::EngineError::micDenied));
+        return;
+    }
+}
+
+void SessionController::continueStart(bool micGranted) {
+    if (!micGranted) {
+        setBanner(Engine::description(Engine::EngineError::micDenied));
+        return;
+    }
+    const auto meetingSource = m_c.settings.meetingSource();
+    if (meetingSource != AppSettings::MeetingSource::audioDevice &&
+        !m_c.permissions.screenCapturePreflight() && !m_c.permissions.requestScreenCapture()) {
+        setBanner(kScreenAudioDenied);
+        m_c.client.stop();
+        setSessionActive(false);
+        return;
+    }
+    const std::optional<Engine::Source> source = chooseSource();
+    if (!source)
+        return;
+    const auto streamSource = Engine::StreamSource(int(m_c.settings.streamSource()));
+    const bool record = m_c.settings.saveAudio();
+
+    m_logStamp = reserveStamp();
+    QDir().mkpath(m_c.sessionDirectory);
+    const QString archive =
+        m_c.sessionDirectory + QStringLiteral("/meeting_") + m_logStamp + QStringLiteral(".wav");
+
+    m_permissionBanner = m_c.clock.schedule(kPermissionBannerDelay, false, [this] {
+        m_permissionBanner.reset();
+        setBanner(kWaitingForPermission);
+    });
+    m_isStarting = true;
+    QPointer<SessionController> self(this);
+    Engine* audio = &m_c.audio;
+    QThreadPool::globalInstance()->start(
+        [self, audio, source = *source, streamSource, record, archive] {
+            // Blocks: the first capture may wait for the sound server or a permission prompt.
+            const std::optional<AudioFailure> failure =
+                audio->start(source, streamSource, record, archive);
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self, failure] {
+                    if (self)
+                        self->engineStarted(failure);
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+void SessionController::engineStarted(const std::optional<AudioFailure>& failure) {
+    m_isStarting = false;
+    m_permissionBanner.reset();
+    if (failure) {
+        failStart(failure->description);
+        return;
+    }
+    finishStart();
+}
+
+void SessionController::failStart(const QString& message) {
+    setBanner(message);
+    m_c.client.stop();
+    setSessionActive(false);
+}
+
+std::optional<AudioCaptureEngineInterface::Source> SessionController::chooseSource() {
+    const AppSettings& s = m_c.settings;
+    const Engine::SystemTap wholeSystem{TapTarget::systemOutput(), s.deviceUID(), s.micChannel()};
+    switch (s.meetingSource()) {
+    case AppSettings::MeetingSource::systemOutput:
+        return wholeSystem;
+    case AppSettings::MeetingSource::audioDevice:
+        return Engine::DeviceChannels{
+            s.deviceUID(), s.micChannel(),
+            s.meetingChannel() >= 0 ? std::optional<int>(s.meetingChannel()) : std::nullopt};
+    case AppSettings::MeetingSource::singleApp:
+        break;
+    }
+    const QString bundle = s.tappedBundleID();
+    if (bundle.isEmpty()) {
+        failStart(kPickApp);
+        return std::nullopt;
+    }
+    if (const std::optional<uint32_t> object = m_c.apps.audioObject(bundle))
+        return Engine::SystemTap{TapTarget::process(*object), s.deviceUID(), s.micChannel()};
+    const QString name = appName(bundle);
+    setBanner(name +
+              QStringLiteral(" isn't playing audio yet — listening to all of this Mac's "
+                             "audio, and switching to ") +
+              name + QStringLiteral(" alone as soon as it does."));
+    m_pendingAppTap = bundle;
+    return wholeSystem;
+}
+
+QString SessionController::reserveStamp() const {
+    const QString base = m_c.clock.wallNow().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
+    // A second session in the same second must not replace the first one's files.
+    const QDir dir(m_c.sessionDirectory);
+    QString stamp = base;
+    for (int n = 2;
+         !dir.entryList({QStringLiteral("meeting_") + stamp + QStringLiteral(".*")}, QDir::Files)
+              .isEmpty();
+         ++n)
+        stamp = base + u'-' + QString::number(n);
+    return stamp;
+}
+
+void SessionController::finishStart() {
+    const QString recording = m_c.audio.recordingPath();
+    setLastRecordingPath(recording.isEmpty() ? std::nullopt : std::optional<QString>(recording));
+
+    AppSettings& settings = m_c.settings;
+    if (settings.transcribeMyAnswers()) {
+        QPointer<SessionController> self(this);
+        m_c.micTranscriber.requestAuthorization(
+            [self](const MicTranscriberInterface::Availability& availability) {
+                if (!self)
+                    return;
+                using Kind = MicTranscriberInterface::Availability::Kind;
+                if (availability.kind == Kind::ready)
+                    return;
+                self->m_c.settings.setTranscribeMyAnswers(false);
+                self->setBanner(availability.kind == Kind::denied ? kSpeechDenied
+                                                                  : availability.message);
+            });
+    }
+    if (settings.meetingSource() == AppSettings::MeetingSource::audioDevice &&
+        settings.streamSource() == AppSettings::StreamSource::meetingOnly &&
+        settings.meetingChannel() < 0)
+        setBanner(kNoMeetingChannel);
+
+    m_flow->pushHistory();
+    RealtimeClientInterface::Config config;
+    config.apiKey = settings.apiKey();
+    config.model = settings.model();
+    config.transcribeModel = settings.transcribeModel();
+    config.instructions = settings.instructions();
+    config.vadThreshold = settings.vadThreshold();
+    config.prefixPaddingMs = settings.prefixPaddingMs();
+    config.silenceDurationMs = settings.silenceDurationMs();
+    config.reconnectMinutes = settings.reconnectMinutes();
+    m_c.client.start(config);
+
+    setSessionActive(true);
+    SessionSnapshot::setSessionActive(true);
+    m_tracker->startSessionClock();
+    startLog();
+    startAppTapPollIfNeeded();
+}
+
+// ---- Stop ----
+
+void SessionController::stop() {
+    if (!m_isSessionActive && !m_c.audio.isRunning())
+        return;
+    m_c.audio.stop();
+    m_c.client.stop();
+    m_c.micTranscriber.stopTask(true);
+    m_tracker->clearSpeakingPair();
+
+    setSessionActive(false);
+    SessionSnapshot::setSessionActive(false);
+    emit sessionEnded();
+
+    m_tracker->endSpeaking();
+    m_tracker->stopSessionClock();
+    finishLog();
+    // A target left from this session must not narrow a later one.
+    m_pendingAppTap.reset();
+    m_appTapPoll.reset();
+
+    m_tracker->clearLastAnswerDuration();
+    setLevels(0, 0);
+    postStopBanner();
+    m_sessionUsage = {};
+    emit costChanged();
+}
+
+void SessionController::postStopBanner() {
+    QList<BannerLink> links;
+    if (m_lastTranscriptPath)
+        links.append({QUuid::createUuid(), QStringLiteral("Transcript"), *m_lastTranscriptPath});
+    if (m_lastRecordingPath)
+        links.append({QUuid::createUuid(), QStringLiteral("Recording"), *m_lastRecordingPath});
+    const std::optional<QString> failure = std::exchange(m_failureMessage, std::nullopt);
+    if (links.isEmpty())
+        return;
+    links.append({QUuid::createUuid(), QStringLiteral("Folder"),
+                  QFileInfo(links.first().path).absolutePath()});
+    auto has = [&links](const char* label) {
+        return std::any_of(links.begin(), links.end(), [label](const BannerLink& l) {
+            return l.label == QLatin1String(label);
+        });
+    };
+    QString message = has("Recording") && has("Transcript")
+                          ? QStringLiteral("Session saved — transcript and recording")
+                      : has("Recording") ? QStringLiteral("Recording saved")
+                                         : QStringLiteral("Transcript saved");
+    if (const std::optional<QString> summary = costSummary())
+        message += QStringLiteral(" · ") + *summary;
+    // Why the session ended stays readable ahead of what it left behind.
+    if (failure)
+        message = *failure + QStringLiteral(" · ") + message;
+    setBanner(message, links);
+}
+
+// ---- Smaller actions ----
+
+void SessionController::applyInstructionsLive() {
+    if (m_isSessionActive) {
+        const QString instructions = m_c.settings.instructions();
+        m_c.client.updateInstructions(instructions);
+        setBanner(QStringLiteral("Job context pushed to the live session (%1 chars).")
+                      .arg(graphemeCount(instructions)));
+    } else {
+        setBanner(QStringLiteral("Saved — applies on the next Start."));
+    }
+}
+
+void SessionController::revealRecording() {
+    QStringList paths;
+    if (m_lastTranscriptPath)
+        paths << *m_lastTranscriptPath;
+    if (m_lastRecordingPath)
+        paths << *m_lastRecordingPath;
+    if (!paths.isEmpty() && m_c.revealer)
+        m_c.revealer->reveal(paths);
+}
+
+void SessionController::revealLink(const BannerLink& link) {
+    if (m_c.revealer)
+        m_c.revealer->reveal({link.path});
+}
+
+void SessionController::transcribeRecording(const QString& wavPath) {
+    const QString name = QFileInfo(wavPath).fileName();
+    QPointer<SessionController> self(this);
+    m_c.micTranscriber.requestAuthorization(
+        [self, wavPath, name](const MicTranscriberInterface::Availability& availability) {
+            if (!self)
+                return;
+            if (availability.kind != MicTranscriberInterface::Availability::Kind::ready) {
+                self->setBanner(kNoOnDeviceSpeech);
+                return;
+            }
+            self->setBanner(QStringLiteral("Transcribing ") + name +
+                            QStringLiteral("… this runs locally and takes a while."));
+            self->m_c.recordingTranscriber.transcribe(
+                wavPath,
+                [self, name](double done, double total) {
+                    if (!self)
+                        return;
+                    const auto percent =
+                        static_cast<long long>(done / std::max(total, 1.0) * 100.0);
+                    self->setBanner(QStringLiteral("Transcribing %1 — %2% (%3s of %4s)")
+                                        .arg(name)
+                                        .arg(percent)
+                                        .arg(static_cast<long long>(done))
+                                        .arg(static_cast<long long>(total)));
+                },
+                [self](const RecordingTranscriberInterface::Result& result) {
+                    if (!self)
+                        return;
+                    if (const QString* path = std::get_if<QString>(&result)) {
+                        self->setBanner(QStringLiteral("Transcript written: ") +
+                                        QFileInfo(*path).fileName());
+                        if (self->m_c.revealer)
+                            self->m_c.revealer->reveal({*path});
+                    } else {
+                        self->setBanner(
+                            QStringLiteral("Transcription failed: ") +
+                            std::get<RecordingTranscriberInterface::Failure>(result).description);
+                    }
+                });
+        });
+}
+
+QString SessionController::transcriptForExport() const {
+    return ::transcriptForExport(m_flow->pairs());
+}
+
+QString SessionController::formatClock(double seconds) {
+    return SpeakingTracker::formatClock(seconds);
+}
+
+QString SessionController::format(double duration) {
+    return SpeakingTracker::formatDuration(duration);
+}
+
+const QList<QAPair>& SessionController::pairs() const {
+    return m_flow->pairs();
+}
+bool SessionController::isSpeaking() const {
+    return m_tracker->isSpeaking();
+}
+bool SessionController::isAnswering() const {
+    return m_tracker->isAnswering();
+}
+double SessionController::speakingElapsed() const {
+    return m_tracker->speakingElapsed();
+}
+std::optional<double> SessionController::lastAnswerDuration() const {
+    return m_tracker->lastAnswerDuration();
+}
+double SessionController::sessionElapsed() const {
+    return m_tracker->sessionElapsed();
+}
+
+// ---- Banner ----
+
+void SessionController::setBanner(const std::optional<QString>& text) {
+    if (text != m_bannerOwningLinks && !m_bannerLinks.isEmpty()) {
+        m_bannerLinks.clear();
+        emit bannerLinksChanged();
+    }
+    if (m_banner != text) {
+        m_banner = text;
+        emit bannerChanged();
+    }
+}
+
+void SessionController::setBanner(const QString& text, const QList<BannerLink>& links) {
+    m_bannerOwningLinks = text;
+    setBanner(std::optional<QString>(text));
+    if (m_bannerLinks != links) {
+        m_bannerLinks = links;
+        emit bannerLinksChanged();
+    }
+}
+
+// ---- Callback entry points ----
+
+void SessionController::ingestTranscript(const QString& text) {
+    m_flow->ingestTranscript(text);
+}
+
+void SessionController::ingestDelta(const QString& responseID, const QString& delta) {
+    m_flow->ingestDelta(responseID, delta);
+}
+
+void SessionController::completeResponse(const QString& responseID) {
+    m_flow->completeResponse(responseID);
+}
+
+void SessionController::trackSpeaking(float micLevel) {
+    m_tracker->trackSpeaking(micLevel);
+}
+
+void SessionController::updateMyAnswer(const QString& text, bool final) {
+    m_tracker->updateMyAnswer(text, final);
+}
+
+// ---- Log and cost ----
+
+void SessionController::record(const QString& event, const QJsonObject& fields) {
+    if (m_log)
+        m_log->append(event, fields);
+}
+
+void SessionController::log(const QString& text) {
+    qInfo().noquote() << QStringLiteral("[Corvinel] ") + text;
+    record(QStringLiteral("client"), {{QStringLiteral("message"), text}});
+}
+
+void SessionController::startLog() {
+    QDir().mkpath(m_c.sessionDirectory);
+    m_log = std::make_unique<SessionLog>(m_c.sessionDirectory, m_logStamp, m_c.clock);
+    const AppSettings& s = m_c.settings;
+    record(QStringLiteral("config"),
+           {{QStringLiteral("model"), s.model()},
+            {QStringLiteral("transcribe_model"), s.transcribeModel()},
+            {QStringLiteral("vad_threshold"), s.vadThreshold()},
+            {QStringLiteral("silence_ms"), s.silenceDurationMs()},
+            {QStringLiteral("prefix_padding_ms"), s.prefixPaddingMs()},
+            {QStringLiteral("follow_up_window_s"), s.followUpWindow()},
+            {QStringLiteral("instructions_chars"), graphemeCount(s.instructions())}});
+}
+
+void SessionController::recordUsage(const QJsonObject& usage) {
+    const CostModel::Usage u = CostModel::parse(usage);
+    m_sessionUsage.add(u);
+    emit costChanged();
+    const double minutes = CostModel::billedMinutes(sessionElapsed());
+    const double sessionCost = CostModel::cost(m_sessionUsage);
+    record(QStringLiteral("usage"),
+           {{QStringLiteral("audio_in"), u.audioInput},
+            {QStringLiteral("audio_in_cached"), u.audioInputCached},
+            {QStringLiteral("text_in"), u.textInput},
+            {QStringLiteral("text_in_cached"), u.textInputCached},
+            {QStringLiteral("text_out"), u.textOutput},
+            {QStringLiteral("response_cost_usd"), roundTo(CostModel::cost(u), 5)},
+            {QStringLiteral("session_cost_usd"), roundTo(sessionCost, 5)},
+            {QStringLiteral("session_cost_per_min_usd"), roundTo(sessionCost / minutes, 4)}});
+}
+
+void SessionController::finishLog() {
+    if (!m_log)
+        return;
+    const CostModel::Usage& u = m_sessionUsage;
+    if (u.total() > 0) {
+        const double minutes = CostModel::billedMinutes(sessionElapsed());
+        const double dollars = CostModel::cost(u);
+        record(QStringLiteral("session_cost"),
+               {{QStringLiteral("minutes"), roundTo(minutes, 2)},
+                {QStringLiteral("tokens"), u.total()},
+                {QStringLiteral("cost_usd"), roundTo(dollars, 5)},
+                {QStringLiteral("cost_per_min_usd"), roundTo(dollars / minutes, 4)},
+                {QStringLiteral("audio_in"), u.audioInput},
+                {QStringLiteral("audio_in_cached"), u.audioInputCached},
+                {QStringLiteral("text_in"), u.textInput},
+                {QStringLiteral("text_in_cached"), u.textInputCached},
+                {QStringLiteral("text_out"), u.textOutput}});
+    }
+    const std::optional<QString> transcript =
+        m_log->writeMarkdown(m_flow->pairs(), m_c.sessionDirectory, m_logStamp);
+    m_log->close();
+    m_log.reset();
+    setLastTranscriptPath(transcript);
+    m_flow->forgetTimings();
+}
+
+std::optional<QString> SessionController::costSummary() const {
+    return CostModel::summary(m_sessionUsage, sessionElapsed());
+}
+
+// ---- Narrowing to one app ----
+
+QString SessionController::appName(const QString& bundleID) const {
+    for (const AudioProcessInfo& app : m_c.apps.selectableApps())
+        if (app.bundleID == bundleID)
+            return app.name;
+    return bundleID;
+}
+
+void SessionController::startAppTapPollIfNeeded() {
+    m_appTapPoll.reset();
+    if (!m_pendingAppTap)
+        return;
+    const QString bundle = *m_pendingAppTap;
+    m_appTapPoll =
+        m_c.clock.schedule(kAppTapPollInterval, true, [this, bundle] { pollAppTap(bundle); });
+}
+
+void SessionController::pollAppTap(const QString& bundleID) {
+    if (!m_isSessionActive || m_pendingAppTap != bundleID)
+        return;
+    const std::optional<uint32_t> object = m_c.apps.audioObject(bundleID);
+    if (!object)
+        return;
+    const QString name = appName(bundleID);
+    m_pendingAppTap.reset();
+    record(QStringLiteral("tap_narrowed"), {{QStringLiteral("app"), bundleID}});
+    const std::optional<AudioFailure> failure = m_c.audio.retarget(TapTarget::process(*object));
+    if (!failure)
+        setBanner(QStringLiteral("Now listening to ") + name + QStringLiteral(" only."));
+    else
+        setBanner(QStringLiteral("Stayed on this Mac's audio — could not switch to ") + name +
+                  QStringLiteral(": ") + failure->description);
+    m_appTapPoll.reset(); // last: this destroys the timer whose tick is running
+}
+
+// ---- Published state ----
+
+void SessionController::setStatus(const Status& status) {
+    if (m_status != status) {
+        m_status = status;
+        emit statusChanged();
+    }
+}
+
+void SessionController::setSessionActive(bool value) {
+    if (m_isSessionActive != value) {
+        m_isSessionActive = value;
+        emit isSessionActiveChanged();
+    }
+}
+
+void SessionController::setLevels(float mic, float meeting) {
+    if (m_micLevel != mic || m_meetingLevel != meeting) {
+        m_micLevel = mic;
+        m_meetingLevel = meeting;
+        emit levelsChanged();
+    }
+}
+
+void SessionController::setLastRecordingPath(const std::optional<QString>& path) {
+    if (m_lastRecordingPath != path) {
+        m_lastRecordingPath = path;
+        emit lastRecordingPathChanged();
+    }
+}
+
+void SessionController::setLastTranscriptPath(const std::optional<QString>& path) {
+    if (m_lastTranscriptPath != path) {
+        m_lastTranscriptPath = path;
+        emit lastTranscriptPathChanged();
+    }
+}

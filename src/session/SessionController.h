@@ -1,0 +1,184 @@
+#pragma once
+
+#include "audio/AudioCaptureEngineInterface.h"
+#include "realtime/RealtimeClientInterface.h"
+#include "session/Clock.h"
+#include "session/CostModel.h"
+#include "session/QAPair.h"
+
+#include <QObject>
+#include <QUuid>
+#include <atomic>
+#include <memory>
+#include <optional>
+
+class AppListingInterface;
+class AppSettings;
+class FileRevealer;
+class MicTranscriberInterface;
+class Permissions;
+class QAFlow;
+class RecordingTranscriberInterface;
+class SessionLog;
+class SleepInhibitor;
+class SpeakingTracker;
+
+// A process-wide flag, true while a session runs; the updater reads it before relaunching.
+class SessionSnapshot {
+public:
+    static bool isSessionActive() { return s_active.load(); }
+    static void setSessionActive(bool value) { s_active.store(value); }
+
+private:
+    static inline std::atomic<bool> s_active{false};
+};
+
+// Everything the controller talks to. The composition root owns these and outlives the
+// controller; tests hand in fakes.
+struct SessionComponents {
+    AppSettings& settings;
+    AudioCaptureEngineInterface& audio;
+    RealtimeClientInterface& client;
+    MicTranscriberInterface& micTranscriber;
+    RecordingTranscriberInterface& recordingTranscriber;
+    AppListingInterface& apps;
+    Permissions& permissions;
+    SleepInhibitor* sleepInhibitor = nullptr;
+    FileRevealer* revealer = nullptr;
+    Clock& clock;
+    QString sessionDirectory; // where each session's files go
+};
+
+// Runs the live session: Start and Stop with their checks, the cards, the user's answers,
+// the banner and the session's files. Main thread only.
+class SessionController : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isSessionActive READ isSessionActive NOTIFY isSessionActiveChanged)
+    Q_PROPERTY(float micLevel READ micLevel NOTIFY levelsChanged)
+    Q_PROPERTY(float meetingLevel READ meetingLevel NOTIFY levelsChanged)
+    Q_PROPERTY(QString banner READ bannerText NOTIFY bannerChanged)
+    Q_PROPERTY(bool isSpeaking READ isSpeaking NOTIFY isSpeakingChanged)
+    Q_PROPERTY(bool isAnswering READ isAnswering NOTIFY isAnsweringChanged)
+    Q_PROPERTY(double speakingElapsed READ speakingElapsed NOTIFY speakingElapsedChanged)
+    Q_PROPERTY(double sessionElapsed READ sessionElapsed NOTIFY sessionElapsedChanged)
+
+public:
+    using Status = RealtimeClientInterface::Status;
+
+    struct BannerLink {
+        QUuid id;
+        QString label;
+        QString path;
+        friend bool operator==(const BannerLink&, const BannerLink&) = default;
+    };
+
+    explicit SessionController(SessionComponents components, QObject* parent = nullptr);
+    ~SessionController() override;
+
+    void start();
+    void stop();
+    void applyInstructionsLive();
+    void revealRecording();
+    void revealLink(const BannerLink& link);
+    // The file chooser belongs to the view; the controller takes the chosen file.
+    void transcribeRecording(const QString& wavPath);
+
+    std::optional<QString> costSummary() const;
+    QString transcriptForExport() const;
+    static QString formatClock(double seconds);
+    static QString format(double duration);
+
+    const QList<QAPair>& pairs() const;
+    Status status() const { return m_status; }
+    bool isSessionActive() const { return m_isSessionActive; }
+    float micLevel() const { return m_micLevel; }
+    float meetingLevel() const { return m_meetingLevel; }
+    std::optional<QString> lastRecordingPath() const { return m_lastRecordingPath; }
+    std::optional<QString> lastTranscriptPath() const { return m_lastTranscriptPath; }
+    std::optional<QString> banner() const { return m_banner; }
+    QString bannerText() const { return m_banner.value_or(QString()); }
+    QList<BannerLink> bannerLinks() const { return m_bannerLinks; }
+    bool isSpeaking() const;
+    bool isAnswering() const;
+    double speakingElapsed() const;
+    std::optional<double> lastAnswerDuration() const;
+    double sessionElapsed() const;
+    CostModel::Usage sessionUsage() const { return m_sessionUsage; }
+    std::optional<QString> pendingAppTap() const { return m_pendingAppTap; }
+
+    // Sets the banner text; links survive only while the text that owns them stays.
+    void setBanner(const std::optional<QString>& text);
+    void setBanner(const QString& text, const QList<BannerLink>& links);
+
+    // Entry points of the component callbacks (public so the wiring stays readable).
+    void ingestTranscript(const QString& text);
+    void ingestDelta(const QString& responseID, const QString& delta);
+    void completeResponse(const QString& responseID);
+    void trackSpeaking(float micLevel);
+    void updateMyAnswer(const QString& text, bool final);
+    void recordUsage(const QJsonObject& usage);
+    void log(const QString& text);
+
+signals:
+    void pairsChanged();
+    void statusChanged();
+    void isSessionActiveChanged();
+    void levelsChanged();
+    void bannerChanged();
+    void bannerLinksChanged();
+    void lastRecordingPathChanged();
+    void lastTranscriptPathChanged();
+    void isSpeakingChanged();
+    void isAnsweringChanged();
+    void speakingElapsedChanged();
+    void lastAnswerDurationChanged();
+    void sessionElapsedChanged();
+    void costChanged();
+    // Posted each time a session stops.
+    void sessionEnded();
+
+private:
+    void wireComponents();
+    void continueStart(bool micGranted);
+    void engineStarted(const std::optional<AudioFailure>& failure);
+    void finishStart();
+    void failStart(const QString& message);
+    std::optional<AudioCaptureEngineInterface::Source> chooseSource();
+    QString reserveStamp() const;
+    void startLog();
+    void finishLog();
+    void record(const QString& event, const QJsonObject& fields);
+    void startAppTapPollIfNeeded();
+    void pollAppTap(const QString& bundleID);
+    QString appName(const QString& bundleID) const;
+    void postStopBanner();
+    void setStatus(const Status& status);
+    void setSessionActive(bool value);
+    void setLevels(float mic, float meeting);
+    void setLastRecordingPath(const std::optional<QString>& path);
+    void setLastTranscriptPath(const std::optional<QString>& path);
+
+    SessionComponents m_c;
+    std::unique_ptr<QAFlow> m_flow;
+    std::unique_ptr<SpeakingTracker> m_tracker;
+    std::unique_ptr<SessionLog> m_log;
+
+    Status m_status;
+    bool m_isSessionActive = false;
+    bool m_isStarting = false;
+    float m_micLevel = 0;
+    float m_meetingLevel = 0;
+    std::optional<QString> m_lastRecordingPath;
+    std::optional<QString> m_lastTranscriptPath;
+    std::optional<QString> m_banner;
+    QList<BannerLink> m_bannerLinks;
+    std::optional<QString> m_bannerOwningLinks;
+    std::optional<QString> m_failureMessage;
+    std::optional<QString> m_pendingAppTap;
+    std::unique_ptr<Clock::Timer> m_appTapPoll;
+    std::unique_ptr<Clock::Timer> m_permissionBanner;
+    QString m_logStamp;
+    CostModel::Usage m_sessionUsage;
+    // Lets a start that finishes after the controller is gone do nothing.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};

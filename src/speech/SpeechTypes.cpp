@@ -1,0 +1,2 @@
+#include "speech/MicTranscriberInterface.h"
+#include "speech/RecordingTranscriberInterface.h"
