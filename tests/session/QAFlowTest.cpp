@@ -1,0 +1,235 @@
+#include "session/QAFlow.h"
+#include "support/FakeClock.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using History = QList<RealtimeClientInterface::HistoryPair>;
+
+struct Recorded {
+    QString event;
+    QJsonObject fields;
+};
+
+// A flow with every hook recorded.
+class QAFlowTest : public ::testing::Test {
+protected:
+    QAFlowTest() {
+        QAFlow::Hooks hooks;
+        hooks.isSpeaking = [this] { return speaking; };
+        hooks.interviewerTookOver = [this] {
+            ++tookOver;
+            speaking = false;
+        };
+        hooks.record = [this](const QString& e, const QJsonObject& f) { records.append({e, f}); };
+        hooks.regenerate = [this](const QString& q) { regenerated.append(q); };
+        hooks.updateHistory = [this](const History& h) { histories.append(h); };
+        flow = std::make_unique<QAFlow>(
+            clock, [this] { return window; }, hooks);
+    }
+
+    QStringList events() const {
+        QStringList list;
+        for (const auto& r : records)
+            list << r.event;
+        return list;
+    }
+    const Recorded* last(const char* event) const {
+        for (auto it = records.rbegin(); it != records.rend(); ++it)
+            if (it->event == QLatin1String(event))
+                return &*it;
+        return nullptr;
+    }
+
+    FakeClock clock;
+    double window = 8.0;
+    bool speaking = false;
+    int tookOver = 0;
+    QList<Recorded> records;
+    QStringList regenerated;
+    QList<History> histories;
+    std::unique_ptr<QAFlow> flow;
+};
+
+struct FollowUpRow {
+    const char* name;
+    const char* previous;
+    const char* next;
+    double after;
+    double window;
+    bool merged;
+};
+
+class FollowUpTest : public QAFlowTest, public ::testing::WithParamInterface<FollowUpRow> {};
+
+TEST_P(FollowUpTest, DecidesWhetherANewTranscriptionExtendsTheLastQuestion) {
+    const FollowUpRow& row = GetParam();
+    window = row.window;
+    flow->ingestTranscript(QString::fromUtf8(row.previous));
+    clock.advance(row.after);
+    flow->ingestTranscript(QString::fromUtf8(row.next));
+    EXPECT_EQ(flow->pairs().size(), row.merged ? 1 : 2);
+    EXPECT_EQ(regenerated.size(), row.merged ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FollowUpTest,
+    ::testing::Values(
+        FollowUpRow{"phrase_so", "Why Rust?", "So what about Go?", 3, 8, true},
+        FollowUpRow{"phrase_upper_case", "Why Rust?", "AND the build times", 3, 8, true},
+        FollowUpRow{"phrase_for_example", "Tell me more.", "For example the API", 3, 8, true},
+        FollowUpRow{"phrase_eg", "Tell me more.", "eg the API", 3, 8, true},
+        FollowUpRow{"phrase_needs_blank", "Tell me more.", "Andrew joined us", 3, 8, false},
+        FollowUpRow{"capital_after_full_stop", "Tell me about you.", "What is Rust?", 3, 8, false},
+        FollowUpRow{"capital_after_exclamation", "Great!", "Next one?", 3, 8, false},
+        FollowUpRow{"lower_case_start", "Why Rust?", "then the build", 3, 8, true},
+        FollowUpRow{"unterminated_question", "Tell me about the migration", "What broke?", 3, 8,
+                    true},
+        FollowUpRow{"trailing_blanks_ignored", "Why Rust?  ", "What broke?", 3, 8, false},
+        FollowUpRow{"window_edge_inside", "Why Rust?", "so why", 8, 8, true},
+        FollowUpRow{"window_edge_outside", "Why Rust?", "so why", 9, 8, false},
+        FollowUpRow{"window_off", "Why Rust", "so why", 1, 0, false},
+        FollowUpRow{"blank_text_never_merges", "Why Rust", "   ", 1, 8, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(QAFlowTest, MergeJoinsCollapsesDoubleBlanksOnceAndReopensTheCard) {
+    flow->ingestTranscript(QStringLiteral("Why  Rust  "));
+    flow->ingestDelta(QStringLiteral("r1"), QString());
+    flow->ingestDelta(QStringLiteral("r1"), QStringLiteral("Because"));
+    clock.advance(3);
+    flow->ingestTranscript(QStringLiteral("  and   Go?"));
+    ASSERT_EQ(flow->pairs().size(), 1);
+    const QAPair& card = flow->pairs().first();
+    // Five blanks after "Rust" become three and three after "and" become two: one pass only.
+    EXPECT_EQ(card.question, QStringLiteral("Why Rust   and  Go?"));
+    EXPECT_TRUE(card.wasExtended);
+    EXPECT_TRUE(card.answer.isEmpty());
+    EXPECT_FALSE(card.isComplete);
+    EXPECT_FALSE(card.responseID.has_value());
+    EXPECT_EQ(regenerated, QStringList{card.question});
+    const Recorded* extended = last("question_extended");
+    ASSERT_TRUE(extended);
+    EXPECT_EQ(extended->fields.value("added").toString(), QStringLiteral("  and   Go?"));
+    EXPECT_EQ(extended->fields.value("merged").toString(), card.question);
+}
+
+TEST_F(QAFlowTest, ChainOfFollowUpsKeepsExtendingTheSameCard) {
+    flow->ingestTranscript(QStringLiteral("Tell me about Kafka"));
+    clock.advance(6);
+    flow->ingestTranscript(QStringLiteral("and the consumers"));
+    clock.advance(6);
+    flow->ingestTranscript(QStringLiteral("also the retries"));
+    ASSERT_EQ(flow->pairs().size(), 1);
+    EXPECT_EQ(flow->pairs()[0].question,
+              QStringLiteral("Tell me about Kafka and the consumers also the retries"));
+}
+
+TEST_F(QAFlowTest, TranscriptionFirstThenAnswer) {
+    flow->ingestTranscript(QStringLiteral("What is your biggest failure?"));
+    clock.advance(1.25);
+    flow->ingestDelta(QStringLiteral("r1"), QString());
+    EXPECT_EQ(flow->pairs()[0].responseID, QStringLiteral("r1"));
+    EXPECT_FALSE(last("answer_started")) << "an empty delta records nothing";
+    flow->ingestDelta(QStringLiteral("r1"), QStringLiteral("In 2021 "));
+    flow->ingestDelta(QStringLiteral("r1"), QStringLiteral("we lost a region."));
+    flow->completeResponse(QStringLiteral("r1"));
+
+    ASSERT_EQ(flow->pairs().size(), 1);
+    EXPECT_EQ(flow->pairs()[0].answer, QStringLiteral("In 2021 we lost a region."));
+    EXPECT_TRUE(flow->pairs()[0].isComplete);
+    EXPECT_EQ(events(), (QStringList{"question", "answer_started", "answer_done"}));
+    EXPECT_DOUBLE_EQ(last("answer_started")->fields.value("latency_after_question_s").toDouble(),
+                     1.25);
+    const Recorded* done = last("answer_done");
+    EXPECT_EQ(done->fields.value("chars").toInt(), 25);
+    EXPECT_EQ(done->fields.value("answer").toString(), QStringLiteral("In 2021 we lost a region."));
+    ASSERT_EQ(histories.size(), 1);
+    EXPECT_EQ(histories.last(), (History{{QStringLiteral("What is your biggest failure?"),
+                                          QStringLiteral("In 2021 we lost a region.")}}));
+}
+
+TEST_F(QAFlowTest, AnswerFirstThenTranscriptionFillsThatCard) {
+    flow->ingestDelta(QStringLiteral("r1"), QString());
+    ASSERT_EQ(flow->pairs().size(), 1);
+    EXPECT_TRUE(flow->pairs()[0].question.isEmpty());
+    flow->ingestDelta(QStringLiteral("r1"), QStringLiteral("Sure."));
+    EXPECT_FALSE(last("answer_started")->fields.contains("latency_after_question_s"))
+        << "no latency without a known question time";
+    flow->ingestTranscript(QStringLiteral("Can you summarise?"));
+    ASSERT_EQ(flow->pairs().size(), 1);
+    EXPECT_EQ(flow->pairs()[0].question, QStringLiteral("Can you summarise?"));
+    flow->ingestDelta(QStringLiteral("r1"), QStringLiteral(" Yes."));
+    EXPECT_EQ(flow->pairs()[0].answer, QStringLiteral("Sure. Yes."));
+}
+
+TEST_F(QAFlowTest, FollowUpAfterItsAnswerWasAnnouncedFillsTheAnnouncedCard) {
+    flow->ingestTranscript(QStringLiteral("Why Rust?"));
+    flow->ingestDelta(QStringLiteral("r1"), QStringLiteral("Safety."));
+    flow->completeResponse(QStringLiteral("r1"));
+    clock.advance(2);
+    flow->ingestDelta(QStringLiteral("r2"), QString()); // announced before its transcription
+    flow->ingestTranscript(QStringLiteral("and why not Go?"));
+    ASSERT_EQ(flow->pairs().size(), 2);
+    EXPECT_EQ(flow->pairs()[1].question, QStringLiteral("and why not Go?"));
+    EXPECT_TRUE(regenerated.isEmpty());
+}
+
+TEST_F(QAFlowTest, MergeWhileAnsweringDropsLateDeltasOfTheSupersededAnswer) {
+    flow->ingestTranscript(QStringLiteral("Walk me through the outage"));
+    flow->ingestDelta(QStringLiteral("old"), QStringLiteral("First we"));
+    clock.advance(2);
+    flow->ingestTranscript(QStringLiteral("and what you changed after"));
+    flow->ingestDelta(QStringLiteral("old"), QStringLiteral(" paged the team")); // late
+    flow->ingestDelta(QStringLiteral("new"), QString());
+    flow->ingestDelta(QStringLiteral("new"), QStringLiteral("We added canaries."));
+    flow->completeResponse(QStringLiteral("old"));
+    ASSERT_EQ(flow->pairs().size(), 1);
+    EXPECT_FALSE(flow->pairs()[0].isComplete) << "the superseded end marks nothing";
+    EXPECT_EQ(flow->pairs()[0].answer, QStringLiteral("We added canaries."));
+    flow->completeResponse(QStringLiteral("new"));
+    EXPECT_TRUE(flow->pairs()[0].isComplete);
+    // A second end of the old response is no longer superseded: it touches no card.
+    flow->ingestDelta(QStringLiteral("old"), QStringLiteral("x"));
+    EXPECT_EQ(flow->pairs().size(), 2) << "after draining, an old id is just an unknown one";
+}
+
+TEST_F(QAFlowTest, QuestionRecordsWhetherTheUserWasSpeakingBeforeTheQuestionEndedIt) {
+    speaking = true;
+    flow->ingestTranscript(QStringLiteral("Sorry to interrupt, why?"));
+    EXPECT_EQ(tookOver, 1);
+    EXPECT_TRUE(last("question")->fields.value("you_were_speaking").toBool());
+    flow->ingestTranscript(QStringLiteral("Next?"));
+    EXPECT_FALSE(last("question")->fields.value("you_were_speaking").toBool());
+}
+
+TEST_F(QAFlowTest, EmptyCompleteCardsAreRemovedAtTheNextEndUnlessTheyHoldMyAnswer) {
+    QAPair& spoken = flow->appendPlaceholder();
+    spoken.myAnswer = QStringLiteral("I think");
+    flow->appendPlaceholder();
+    flow->ingestDelta(QStringLiteral("r"), QStringLiteral("A")); // both placeholders are complete
+    ASSERT_EQ(flow->pairs().size(), 3);
+    flow->completeResponse(QStringLiteral("r"));
+    ASSERT_EQ(flow->pairs().size(), 2);
+    EXPECT_EQ(flow->pairs()[0].myAnswer, QStringLiteral("I think"));
+    EXPECT_EQ(flow->pairs()[1].answer, QStringLiteral("A"));
+    EXPECT_EQ(histories.last().size(), 1) << "cards without question or answer are not history";
+}
+
+TEST_F(QAFlowTest, EndWithoutOwnerCompletesTheNewestIncompleteCard) {
+    flow->ingestTranscript(QStringLiteral("One?"));
+    flow->ingestTranscript(QStringLiteral("Two?"));
+    flow->completeResponse(QStringLiteral("unknown"));
+    EXPECT_FALSE(flow->pairs()[0].isComplete);
+    EXPECT_TRUE(flow->pairs()[1].isComplete);
+    EXPECT_FALSE(last("answer_done"));
+}
+
+TEST_F(QAFlowTest, ContinuationPhrasesAreTheTwentySixWithTrailingBlanks) {
+    const QStringList& phrases = QAFlow::continuationPhrases();
+    EXPECT_EQ(phrases.size(), 26);
+    for (const QString& phrase : phrases)
+        EXPECT_TRUE(phrase.endsWith(u' ') && phrase == phrase.toLower()) << phrase.toStdString();
+}
+
+} // namespace

@@ -1,0 +1,472 @@
+#include "session/SessionController.h"
+#include "settings/AppSettings.h"
+#include "support/FakeClock.h"
+#include "support/SessionFakes.h"
+#include "support/TestHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+using Engine = AudioCaptureEngineInterface;
+using Status = RealtimeClientInterface::Status;
+
+class SessionControllerTest : public ::testing::Test {
+protected:
+    SessionControllerTest()
+        : settings(home.configHome() + QStringLiteral("/Corvinel/Corvinel.conf")),
+          folder(home.path() + QStringLiteral("/Documents/Corvinel")) {
+        settings.setApiKey(QStringLiteral("  sk-test "));
+        controller = std::make_unique<SessionController>(
+            SessionComponents{settings, engine, client, mic, recordings, apps, permissions,
+                              &inhibitor, &revealer, clock, folder});
+    }
+
+    QStringList eventsOnDisk() const {
+        QStringList names;
+        for (const QString& file : QDir(folder).entryList({QStringLiteral("*.events.jsonl")})) {
+            QFile log(folder + u'/' + file);
+            log.open(QIODevice::ReadOnly);
+            for (const QByteArray& line : log.readAll().split('\n'))
+                if (!line.isEmpty())
+                    names << QJsonDocument::fromJson(line).object().value("event").toString();
+        }
+        return names;
+    }
+
+    TestHome home;
+    AppSettings settings;
+    QString folder;
+    FakeClock clock;
+    FakeCaptureEngine engine;
+    FakeRealtimeClient client;
+    FakeMicTranscriber mic;
+    FakeRecordingTranscriber recordings;
+    FakeAppListing apps;
+    FakePermissions permissions;
+    FakeSleepInhibitor inhibitor;
+    FakeFileRevealer revealer;
+    std::unique_ptr<SessionController> controller;
+};
+
+// Waits on the real signal rather than polling state.
+bool startAndWaitActive(SessionController& controller) {
+    QSignalSpy active(&controller, &SessionController::isSessionActiveChanged);
+    controller.start();
+    return active.count() > 0 || active.wait(5000);
+}
+
+bool waitForBanner(SessionController& controller) {
+    QSignalSpy banner(&controller, &SessionController::bannerChanged);
+    return banner.wait(5000);
+}
+
+TEST_F(SessionControllerTest, StartHandsTheClientTheSettingsAndStopLeavesFiles) {
+    settings.setModel(QStringLiteral("gpt-realtime-2"));
+    settings.setReconnectMinutes(1);
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    EXPECT_TRUE(SessionSnapshot::isSessionActive());
+    ASSERT_EQ(client.starts.size(), 1);
+    const auto& config = client.starts.first();
+    EXPECT_EQ(config.apiKey, QStringLiteral("  sk-test ")) << "the key goes out as stored";
+    EXPECT_EQ(config.model, QStringLiteral("gpt-realtime-2"));
+    EXPECT_EQ(config.reconnectMinutes, 1);
+    EXPECT_EQ(config.instructions, settings.instructions());
+    EXPECT_EQ(client.histories.size(), 1) << "the cards are handed over at every start";
+    EXPECT_EQ(std::get<Engine::SystemTap>(*engine.lastSource).target, TapTarget::systemOutput());
+    EXPECT_EQ(inhibitor.active, 1);
+
+    QSignalSpy ended(controller.get(), &SessionController::sessionEnded);
+    controller->stop();
+    EXPECT_EQ(ended.count(), 1);
+    EXPECT_FALSE(controller->isSessionActive());
+    EXPECT_FALSE(SessionSnapshot::isSessionActive());
+    EXPECT_EQ(engine.stopCalls, 1);
+    EXPECT_EQ(client.stops, 1);
+    EXPECT_EQ(mic.stopTasks, QList<bool>{true});
+    EXPECT_EQ(inhibitor.active, 0);
+    ASSERT_TRUE(controller->lastTranscriptPath().has_value());
+    EXPECT_TRUE(QFile::exists(*controller->lastTranscriptPath()));
+    EXPECT_EQ(controller->banner(), QStringLiteral("Transcript saved"));
+    const auto links = controller->bannerLinks();
+    ASSERT_EQ(links.size(), 2);
+    EXPECT_EQ(links[0].label, QStringLiteral("Transcript"));
+    EXPECT_EQ(links[1].label, QStringLiteral("Folder"));
+    EXPECT_EQ(links[1].path, folder);
+    EXPECT_EQ(eventsOnDisk(), (QStringList{"session_started", "config", "session_ended"}));
+}
+
+TEST_F(SessionControllerTest, StartAndStopGuards) {
+    controller->stop(); // idle: nothing happens
+    EXPECT_EQ(engine.stopCalls, 0);
+    EXPECT_FALSE(controller->banner().has_value());
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    controller->start();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(engine.startCalls.load(), 1);
+    EXPECT_EQ(client.starts.size(), 1);
+}
+
+TEST_F(SessionControllerTest, ChecksBeforeTheEngineStarts) {
+    struct Row {
+        const char* name;
+        const char* key;
+        Permissions::Status mic;
+        bool screen;
+        AppSettings::MeetingSource source;
+        QString banner;
+        bool clientStopped;
+    };
+    const QString micDenied = Engine::description(Engine::EngineError::micDenied);
+    const QString screen = QStringLiteral(
+        "Allow Corvinel under System Settings ▸ Privacy & Security ▸ Screen & System Audio "
+        "Recording, then quit and reopen the app. Until then, switch \"Meeting audio\" to your "
+        "audio device.");
+    const Row table[] = {
+        {"blank key", " \n", Permissions::Status::authorized, true,
+         AppSettings::MeetingSource::systemOutput,
+         QStringLiteral("Add your OpenAI API key in Settings first."), false},
+        {"mic denied", "k", Permissions::Status::denied, true,
+         AppSettings::MeetingSource::systemOutput, micDenied, false},
+        {"mic restricted", "k", Permissions::Status::restricted, true,
+         AppSettings::MeetingSource::audioDevice, micDenied, false},
+        {"no screen audio", "k", Permissions::Status::authorized, false,
+         AppSettings::MeetingSource::systemOutput, screen, true},
+        {"single app not chosen", "k", Permissions::Status::authorized, true,
+         AppSettings::MeetingSource::singleApp,
+         QStringLiteral("Pick which app to listen to in Settings."), true},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.name);
+        settings.setApiKey(QString::fromLatin1(row.key));
+        permissions.mic = row.mic;
+        permissions.screenAllowed = row.screen;
+        settings.setMeetingSource(row.source);
+        client.stops = 0;
+        controller->start();
+        EXPECT_EQ(controller->banner(), row.banner);
+        EXPECT_EQ(engine.startCalls.load(), 0);
+        EXPECT_FALSE(controller->isSessionActive());
+        EXPECT_EQ(client.stops, row.clientStopped ? 1 : 0);
+    }
+}
+
+TEST_F(SessionControllerTest, DeviceModeSkipsTheScreenCheckAndWarnsWithoutMeetingChannel) {
+    settings.setMeetingSource(AppSettings::MeetingSource::audioDevice);
+    settings.setDeviceUID(QStringLiteral("iface4"));
+    settings.setMeetingChannel(-1);
+    permissions.screenAllowed = false;
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    EXPECT_EQ(permissions.screenPreflights, 0);
+    const auto source = std::get<Engine::DeviceChannels>(*engine.lastSource);
+    EXPECT_EQ(source.uid, QStringLiteral("iface4"));
+    EXPECT_FALSE(source.meetingChannel.has_value());
+    EXPECT_EQ(controller->banner(),
+              QStringLiteral("No meeting channel is mapped, so your mic is being streamed "
+                             "instead. Set a meeting channel in Settings."));
+}
+
+TEST_F(SessionControllerTest, UndeterminedMicAsksAndContinuesWithTheAnswer) {
+    permissions.mic = Permissions::Status::notDetermined;
+    controller->start();
+    ASSERT_TRUE(permissions.pendingMicAnswer);
+    EXPECT_EQ(engine.startCalls.load(), 0);
+    permissions.pendingMicAnswer(false);
+    EXPECT_EQ(controller->banner(), Engine::description(Engine::EngineError::micDenied));
+
+    controller->start();
+    QSignalSpy active(controller.get(), &SessionController::isSessionActiveChanged);
+    permissions.pendingMicAnswer(true);
+    ASSERT_TRUE(active.wait(5000));
+}
+
+TEST_F(SessionControllerTest, SlowEngineStartShowsTheWaitingBannerAfterFourSeconds) {
+    const QString waiting = QStringLiteral(
+        "Waiting for permission to record this Mac's audio — check System Settings ▸ Privacy & "
+        "Security ▸ Screen & System Audio Recording.");
+    for (const double seconds : {2.0, 5.0}) {
+        SCOPED_TRACE(seconds);
+        engine.blockStart = true;
+        controller->start();
+        clock.advance(seconds);
+        EXPECT_EQ(controller->banner() == waiting, seconds > 4.0);
+        QSignalSpy active(controller.get(), &SessionController::isSessionActiveChanged);
+        engine.release();
+        ASSERT_TRUE(active.wait(5000));
+        EXPECT_EQ(controller->banner() == waiting, seconds > 4.0) << "success keeps it";
+        clock.advance(10);
+        controller->setBanner(std::nullopt);
+        clock.advance(10);
+        EXPECT_FALSE(controller->banner().has_value()) << "the cancelled work item never fires";
+        controller->stop();
+        engine.blockStart = false;
+    }
+}
+
+TEST_F(SessionControllerTest, FailedEngineStartLeavesTheSessionIdleAndTheClientStopped) {
+    engine.startFailure =
+        AudioFailure{QStringLiteral("Selected audio input device is not available.")};
+    controller->start();
+    ASSERT_TRUE(waitForBanner(*controller));
+    EXPECT_EQ(controller->banner(),
+              QStringLiteral("Selected audio input device is not available."));
+    EXPECT_FALSE(controller->isSessionActive());
+    EXPECT_EQ(client.stops, 1);
+    EXPECT_TRUE(client.starts.isEmpty());
+    clock.advance(5);
+    EXPECT_EQ(controller->banner(),
+              QStringLiteral("Selected audio input device is not available."));
+}
+
+TEST_F(SessionControllerTest, ClientFailureStopsTheSessionAndStaysReadable) {
+    settings.setSaveAudio(true);
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    client.onStatus(Status::connecting());
+    EXPECT_EQ(controller->status(), Status::connecting());
+    client.onStatus(Status::failed(QStringLiteral("The OpenAI API rejected the key (HTTP 401) — "
+                                                  "check it in Settings.")));
+    EXPECT_FALSE(controller->isSessionActive());
+    EXPECT_EQ(engine.stopCalls, 1);
+    EXPECT_EQ(controller->banner(),
+              QStringLiteral("The OpenAI API rejected the key (HTTP 401) — check it in Settings. · "
+                             "Session saved — transcript and recording"));
+    const auto links = controller->bannerLinks();
+    ASSERT_EQ(links.size(), 3);
+    EXPECT_EQ(links[1].label, QStringLiteral("Recording"));
+    EXPECT_TRUE(links[1].path.endsWith(QStringLiteral(".wav")));
+}
+
+TEST_F(SessionControllerTest, StopResetsLevelsAnswerAndUsageButKeepsTheCards) {
+    settings.setTranscribeMyAnswers(true);
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    client.onTranscript(QStringLiteral("item"), QStringLiteral("Why us?"));
+    engine.onLevels(0.3f, 0.2f);
+    EXPECT_EQ(controller->micLevel(), 0.3f);
+    clock.advance(4);
+    client.onTranscript(QStringLiteral("item2"), QStringLiteral("Next?"));
+    EXPECT_TRUE(controller->lastAnswerDuration().has_value());
+    client.onUsage(QJsonDocument::fromJson(R"({"input_tokens":100,"output_tokens":10})").object());
+    EXPECT_TRUE(controller->costSummary().has_value());
+    controller->stop();
+    EXPECT_EQ(controller->pairs().size(), 2);
+    EXPECT_EQ(controller->micLevel(), 0.0f);
+    EXPECT_EQ(controller->meetingLevel(), 0.0f);
+    EXPECT_FALSE(controller->lastAnswerDuration().has_value());
+    EXPECT_EQ(controller->sessionUsage(), CostModel::Usage{});
+    EXPECT_TRUE(controller->banner()->startsWith(QStringLiteral("Transcript saved · $")));
+}
+
+TEST_F(SessionControllerTest, BannerLinksBelongToTheirText) {
+    const QList<SessionController::BannerLink> links{
+        {QUuid::createUuid(), QStringLiteral("Transcript"), QStringLiteral("/tmp/a.md")}};
+    controller->setBanner(QStringLiteral("Transcript saved"), links);
+    controller->setBanner(QStringLiteral("Transcript saved"));
+    EXPECT_EQ(controller->bannerLinks(), links) << "the same text keeps its links";
+    controller->setBanner(std::nullopt); // dismissed
+    EXPECT_TRUE(controller->bannerLinks().isEmpty());
+    controller->setBanner(QStringLiteral("Transcript saved"));
+    EXPECT_EQ(controller->bannerLinks().size(), 0) << "links are not restored";
+    controller->setBanner(QStringLiteral("Other"), links);
+    controller->setBanner(QStringLiteral("Something else"));
+    EXPECT_TRUE(controller->bannerLinks().isEmpty());
+}
+
+TEST_F(SessionControllerTest, SilentAppIsTappedOnceItPlays) {
+    settings.setMeetingSource(AppSettings::MeetingSource::singleApp);
+    settings.setTappedBundleID(QStringLiteral("us.zoom.Zoom"));
+    apps.apps = {
+        AudioProcessInfo{std::nullopt, 42, QStringLiteral("us.zoom.Zoom"), QStringLiteral("Zoom")}};
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    EXPECT_EQ(controller->banner(),
+              QStringLiteral("Zoom isn't playing audio yet — listening to all of this Mac's audio, "
+                             "and switching to Zoom alone as soon as it does."));
+    EXPECT_EQ(std::get<Engine::SystemTap>(*engine.lastSource).target, TapTarget::systemOutput());
+    clock.advance(3);
+    EXPECT_TRUE(engine.retargets.isEmpty());
+    apps.playing.insert(QStringLiteral("us.zoom.Zoom"), 77);
+    clock.advance(2.9);
+    EXPECT_TRUE(engine.retargets.isEmpty()) << "only at the next tick";
+    clock.advance(0.1);
+    EXPECT_EQ(engine.retargets, QList<TapTarget>{TapTarget::process(77)});
+    EXPECT_EQ(controller->banner(), QStringLiteral("Now listening to Zoom only."));
+    EXPECT_FALSE(controller->pendingAppTap().has_value());
+    const int lookups = apps.lookups;
+    clock.advance(30);
+    EXPECT_EQ(apps.lookups, lookups) << "the poll has ended";
+    controller->stop();
+    EXPECT_TRUE(eventsOnDisk().contains(QStringLiteral("tap_narrowed")));
+}
+
+TEST_F(SessionControllerTest, FailedNarrowingStaysOnAllAudioAndNamesTheBundleWhenUnknown) {
+    settings.setMeetingSource(AppSettings::MeetingSource::singleApp);
+    settings.setTappedBundleID(QStringLiteral("com.example.Call"));
+    engine.retargetFailure = AudioFailure{QStringLiteral("Could not create the tap (-50).")};
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    apps.playing.insert(QStringLiteral("com.example.Call"), 5);
+    clock.advance(3);
+    EXPECT_EQ(controller->banner(),
+              QStringLiteral("Stayed on this Mac's audio — could not switch to com.example.Call: "
+                             "Could not create the tap (-50)."));
+}
+
+TEST_F(SessionControllerTest, PlayingAppIsTappedDirectlyAndStopClearsAPendingTarget) {
+    settings.setMeetingSource(AppSettings::MeetingSource::singleApp);
+    settings.setTappedBundleID(QStringLiteral("us.zoom.Zoom"));
+    apps.playing.insert(QStringLiteral("us.zoom.Zoom"), 9);
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    EXPECT_EQ(std::get<Engine::SystemTap>(*engine.lastSource).target, TapTarget::process(9));
+    EXPECT_FALSE(controller->pendingAppTap().has_value());
+    controller->stop();
+
+    apps.playing.clear();
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    EXPECT_TRUE(controller->pendingAppTap().has_value());
+    controller->stop();
+    EXPECT_FALSE(controller->pendingAppTap().has_value());
+    EXPECT_EQ(clock.activeTimers(), 0);
+}
+
+TEST_F(SessionControllerTest, SessionsInTheSameSecondNeverShareFiles) {
+    settings.setSaveAudio(true);
+    QStringList archives;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(startAndWaitActive(*controller));
+        archives << engine.lastArchivePath;
+        QFile(engine.lastArchivePath).open(QIODevice::WriteOnly); // the engine's file
+        controller->stop();
+    }
+    EXPECT_TRUE(archives[0].endsWith(QStringLiteral("/meeting_2026-03-14_09-26-53.wav")));
+    EXPECT_TRUE(archives[1].endsWith(QStringLiteral("/meeting_2026-03-14_09-26-53-2.wav")));
+    EXPECT_TRUE(archives[2].endsWith(QStringLiteral("/meeting_2026-03-14_09-26-53-3.wav")));
+    EXPECT_TRUE(
+        QFile::exists(folder + QStringLiteral("/meeting_2026-03-14_09-26-53-3.transcript.md")));
+    EXPECT_EQ(QDir(folder).entryList({QStringLiteral("*.events.jsonl")}).size(), 3);
+}
+
+TEST_F(SessionControllerTest, ApplyInstructionsLive) {
+    controller->applyInstructionsLive();
+    EXPECT_EQ(controller->banner(), QStringLiteral("Saved — applies on the next Start."));
+    EXPECT_TRUE(client.instructions.isEmpty());
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    settings.setCompanyName(QStringLiteral("Acme 🚀"));
+    controller->applyInstructionsLive();
+    ASSERT_EQ(client.instructions.size(), 1);
+    EXPECT_EQ(controller->banner(),
+              QStringLiteral("Job context pushed to the live session (%1 chars).")
+                  .arg(settings.instructions().size() - 1)); // the rocket is one character
+}
+
+TEST_F(SessionControllerTest, SpeechPermissionAnswersTurnTranscriptionOff) {
+    settings.setTranscribeMyAnswers(true);
+    mic.availability = MicTranscriberInterface::Availability::denied();
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    EXPECT_FALSE(settings.transcribeMyAnswers());
+    EXPECT_EQ(controller->banner(), QStringLiteral("Speech recognition permission was denied, so "
+                                                   "your answers won't be transcribed."));
+}
+
+TEST_F(SessionControllerTest, RecordingTranscriptionReportsProgressAndResult) {
+    controller->transcribeRecording(QStringLiteral("/rec/meeting_x.wav"));
+    EXPECT_EQ(controller->banner(),
+              QStringLiteral("Transcribing meeting_x.wav… this runs locally and takes a while."));
+    ASSERT_TRUE(recordings.progress);
+    recordings.progress(12.7, 60.0);
+    EXPECT_EQ(controller->banner(),
+              QStringLiteral("Transcribing meeting_x.wav — 21% (12s of 60s)"));
+    recordings.progress(0.5, 0.0);
+    EXPECT_EQ(controller->banner(), QStringLiteral("Transcribing meeting_x.wav — 50% (0s of 0s)"));
+    recordings.completion(QStringLiteral("/rec/meeting_x.transcript.md"));
+    EXPECT_EQ(controller->banner(), QStringLiteral("Transcript written: meeting_x.transcript.md"));
+    EXPECT_EQ(revealer.revealed.last(),
+              QStringList{QStringLiteral("/rec/meeting_x.transcript.md")});
+    recordings.completion(RecordingTranscriberInterface::Failure{QStringLiteral("bad file")});
+    EXPECT_EQ(controller->banner(), QStringLiteral("Transcription failed: bad file"));
+
+    mic.availability = MicTranscriberInterface::Availability::unsupported(QStringLiteral("x"));
+    controller->transcribeRecording(QStringLiteral("/rec/b.wav"));
+    EXPECT_EQ(controller->banner(), QStringLiteral("On-device speech recognition is not available, "
+                                                   "so the recording can't be transcribed here."));
+}
+
+// A whole session as the model would drive it, down to the bytes on disk.
+TEST_F(SessionControllerTest, ScriptedSessionLeavesTheExpectedFiles) {
+    settings.setFollowUpWindow(8.0);
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    QByteArray pcm(9600, '\x01');
+    engine.onPCM16(pcm);
+    EXPECT_EQ(client.appended.size(), 9600);
+
+    clock.advance(2);
+    client.onTranscript(QStringLiteral("i1"), QStringLiteral("Why do you want this role?"));
+    clock.advance(0.5);
+    client.onDelta(QStringLiteral("r1"), QString());
+    client.onDelta(QStringLiteral("r1"), QStringLiteral("Because it fits."));
+    client.onUsage(QJsonDocument::fromJson(
+                       R"({"input_token_details":{"audio_tokens":1000,"text_tokens":200,
+                           "cached_tokens":600},"output_token_details":{"text_tokens":50}})")
+                       .object());
+    client.onResponseDone(QStringLiteral("r1"));
+    clock.advance(3);
+    client.onTranscript(QStringLiteral("i2"), QStringLiteral("and what would you change?"));
+    ASSERT_EQ(client.regenerations.size(), 1);
+    client.onDelta(QStringLiteral("r2"), QString());
+    client.onDelta(QStringLiteral("r2"), QStringLiteral("The on-call."));
+    client.onResponseDone(QStringLiteral("r2"));
+    clock.advance(24.5);
+    controller->stop();
+
+    const QString stamp = QStringLiteral("2026-03-14_09-26-53");
+    QFile events(folder + QStringLiteral("/meeting_") + stamp + QStringLiteral(".events.jsonl"));
+    ASSERT_TRUE(events.open(QIODevice::ReadOnly));
+    QStringList kinds;
+    for (const QByteArray& line : events.readAll().split('\n')) {
+        if (line.isEmpty())
+            continue;
+        QJsonParseError error{};
+        const QJsonObject record = QJsonDocument::fromJson(line, &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+        EXPECT_EQ(QJsonDocument(record).toJson(QJsonDocument::Compact), line)
+            << "sorted keys, no white space";
+        kinds << record.value("event").toString();
+        if (kinds.last() == QLatin1String("usage")) {
+            EXPECT_EQ(record.value("audio_in").toInt(), 400);
+            EXPECT_DOUBLE_EQ(record.value("response_cost_usd").toDouble(), 0.01464);
+            EXPECT_DOUBLE_EQ(record.value("session_cost_per_min_usd").toDouble(), 0.4392);
+        }
+        if (kinds.last() == QLatin1String("session_cost")) {
+            EXPECT_DOUBLE_EQ(record.value("minutes").toDouble(), 0.5);
+            EXPECT_EQ(record.value("tokens").toInt(), 1250);
+            EXPECT_DOUBLE_EQ(record.value("cost_per_min_usd").toDouble(), 0.0293);
+        }
+        if (kinds.last() == QLatin1String("answer_started") && kinds.count("answer_started") == 1) {
+            EXPECT_DOUBLE_EQ(record.value("latency_after_question_s").toDouble(), 0.5);
+        }
+    }
+    EXPECT_EQ(kinds, (QStringList{"session_started", "config", "question", "answer_started",
+                                  "usage", "answer_done", "question_extended", "answer_started",
+                                  "answer_done", "session_cost", "session_ended"}));
+
+    QFile transcript(folder + QStringLiteral("/meeting_") + stamp +
+                     QStringLiteral(".transcript.md"));
+    ASSERT_TRUE(transcript.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(transcript.readAll()),
+              QStringLiteral("# Meeting transcript — 2026-03-14_09-26-53\n\n"
+                             "Length: 0 min 30 s\n"
+                             "Events: `meeting_2026-03-14_09-26-53.events.jsonl`\n\n"
+                             "### 09:26:55 (question extended)\n"
+                             "**Interviewer:** Why do you want this role? and what would you "
+                             "change?\n\n"
+                             "**Velmora:** The on-call.\n"));
+    EXPECT_EQ(controller->banner(),
+              QStringLiteral("Transcript saved · $0.01 this session · $0.03/min · 1250 tokens"));
+    EXPECT_EQ(controller->transcriptForExport(),
+              QStringLiteral("[09:26:55] Q: Why do you want this role? and what would you "
+                             "change?\nA: The on-call."));
+}
+
+} // namespace

@@ -1,0 +1,160 @@
+#pragma once
+
+#include "audio/AppListingInterface.h"
+#include "audio/AudioCaptureEngineInterface.h"
+#include "platform/Platform.h"
+#include "realtime/RealtimeClientInterface.h"
+#include "speech/MicTranscriberInterface.h"
+#include "speech/RecordingTranscriberInterface.h"
+
+#include <QMap>
+#include <QStringList>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+// Records every call; the test plays the server's part through the on… callbacks.
+class FakeRealtimeClient final : public RealtimeClientInterface {
+public:
+    void start(const Config& config) override { starts.append(config); }
+    void stop() override { ++stops; }
+    void append(const QByteArray& pcm16) override {
+        std::lock_guard lock(mutex);
+        appended += pcm16;
+    }
+    void updateHistory(const QList<HistoryPair>& pairs) override { histories.append(pairs); }
+    void updateInstructions(const QString& text) override { instructions.append(text); }
+    void regenerate(const QString& question) override { regenerations.append(question); }
+
+    QList<Config> starts;
+    int stops = 0;
+    std::mutex mutex;
+    QByteArray appended;
+    QList<QList<HistoryPair>> histories;
+    QStringList instructions;
+    QStringList regenerations;
+};
+
+// Starts at once, or blocks until release() when `blockStart` is set.
+class FakeCaptureEngine final : public AudioCaptureEngineInterface {
+public:
+    std::optional<AudioFailure> start(const Source& source, StreamSource streamSource, bool record,
+                                      const QString& archivePath) override;
+    void stop() override;
+    std::optional<AudioFailure> retarget(const TapTarget& meeting) override;
+    bool isRunning() const override { return running.load(); }
+    QString recordingPath() const override;
+
+    // Lets a blocked start return.
+    void release();
+
+    bool blockStart = false;
+    std::optional<AudioFailure> startFailure;
+    std::optional<AudioFailure> retargetFailure;
+    std::atomic<bool> running{false};
+    std::atomic<int> startCalls{0};
+    int stopCalls = 0;
+    std::optional<Source> lastSource;
+    std::optional<StreamSource> lastStreamSource;
+    bool lastRecord = false;
+    QString lastArchivePath;
+    QList<TapTarget> retargets;
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_released;
+    bool m_isReleased = false;
+    QString m_recordingPath;
+};
+
+class FakeMicTranscriber final : public MicTranscriberInterface {
+public:
+    void requestAuthorization(std::function<void(const Availability&)> completion) override {
+        if (completion)
+            completion(availability);
+    }
+    void begin() override {
+        ++begins;
+        open = true;
+    }
+    void end() override {
+        ++ends;
+        open = false;
+    }
+    void stopTask(bool silent) override {
+        stopTasks.append(silent);
+        open = false;
+    }
+    void append(const float*, int frames, double) override { appendedFrames += frames; }
+    bool hasOpenTask() const override { return open; }
+
+    Availability availability = Availability::ready();
+    bool open = false;
+    int begins = 0;
+    int ends = 0;
+    QList<bool> stopTasks;
+    std::atomic<long long> appendedFrames{0};
+};
+
+class FakeRecordingTranscriber final : public RecordingTranscriberInterface {
+public:
+    void transcribe(const QString& wavPath, std::function<void(double, double)> onProgress,
+                    std::function<void(const Result&)> onDone) override {
+        path = wavPath;
+        progress = std::move(onProgress);
+        completion = std::move(onDone);
+    }
+    QString path;
+    std::function<void(double, double)> progress;
+    std::function<void(const Result&)> completion;
+};
+
+class FakeAppListing final : public AppListingInterface {
+public:
+    QList<AudioProcessInfo> selectableApps() override { return apps; }
+    std::optional<uint32_t> audioObject(const QString& bundleID) override {
+        ++lookups;
+        return playing.contains(bundleID) ? std::optional<uint32_t>(playing.value(bundleID))
+                                          : std::nullopt;
+    }
+    QList<AudioProcessInfo> apps;
+    QMap<QString, uint32_t> playing;
+    int lookups = 0;
+};
+
+class FakePermissions final : public Permissions {
+public:
+    Status microphoneStatus() override { return mic; }
+    void requestMicrophone(std::function<void(bool)> completion) override {
+        ++micRequests;
+        pendingMicAnswer = std::move(completion);
+    }
+    bool screenCapturePreflight() override {
+        ++screenPreflights;
+        return screenAllowed;
+    }
+    bool requestScreenCapture() override {
+        ++screenRequests;
+        return screenGrantedOnRequest;
+    }
+    Status mic = Status::authorized;
+    bool screenAllowed = true;
+    bool screenGrantedOnRequest = false;
+    int micRequests = 0;
+    int screenPreflights = 0;
+    int screenRequests = 0;
+    std::function<void(bool)> pendingMicAnswer;
+};
+
+class FakeSleepInhibitor final : public SleepInhibitor {
+public:
+    std::unique_ptr<Token> begin(const QString& why) override;
+    int active = 0;
+    QString reason;
+};
+
+class FakeFileRevealer final : public FileRevealer {
+public:
+    void reveal(const QStringList& paths) override { revealed.append(paths); }
+    QList<QStringList> revealed;
+};
