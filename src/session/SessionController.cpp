@@ -79,8 +79,11 @@ SessionController::SessionController(SessionComponents components, QObject* pare
             &SessionController::speakingElapsedChanged);
     connect(m_tracker.get(), &SpeakingTracker::lastAnswerDurationChanged, this,
             &SessionController::lastAnswerDurationChanged);
-    connect(m_tracker.get(), &SpeakingTracker::sessionElapsedChanged, this,
-            &SessionController::sessionElapsedChanged);
+    connect(m_tracker.get(), &SpeakingTracker::sessionElapsedChanged, this, [this] {
+        emit sessionElapsedChanged();
+        if (m_sessionUsage.total() > 0)
+            emit costChanged(); // the per-minute figure moves with the clock
+    });
     wireComponents();
 }
 
@@ -473,6 +476,27 @@ std::optional<double> SessionController::lastAnswerDuration() const {
 }
 double SessionController::sessionElapsed() const {
     return m_tracker->sessionElapsed();
+}
+
+QVariantList SessionController::pairsForView() const {
+    QVariantList list;
+    for (const QAPair& pair : m_flow->pairs())
+        list.append(QVariant::fromValue(pair));
+    return list;
+}
+
+QVariantList SessionController::bannerLinksForView() const {
+    QVariantList list;
+    for (const BannerLink& link : m_bannerLinks)
+        list.append(QVariantMap{{QStringLiteral("id"), link.id.toString(QUuid::WithoutBraces)},
+                                {QStringLiteral("label"), link.label},
+                                {QStringLiteral("url"), link.path}});
+    return list;
+}
+
+QVariant SessionController::lastAnswerDurationForView() const {
+    const std::optional<double> duration = lastAnswerDuration();
+    return duration ? QVariant(*duration) : QVariant();
 }
 
 // ---- Banner ----

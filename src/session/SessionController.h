@@ -53,7 +53,17 @@ struct SessionComponents {
 // the banner and the session's files. Main thread only.
 class SessionController : public QObject {
     Q_OBJECT
+    Q_PROPERTY(QVariantList pairs READ pairsForView NOTIFY pairsChanged)
+    Q_PROPERTY(StatusKind status READ statusKind NOTIFY statusChanged)
+    Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusChanged)
     Q_PROPERTY(bool isSessionActive READ isSessionActive NOTIFY isSessionActiveChanged)
+    Q_PROPERTY(QString lastRecordingURL READ lastRecordingURL NOTIFY lastRecordingPathChanged)
+    Q_PROPERTY(QString lastTranscriptURL READ lastTranscriptURL NOTIFY lastTranscriptPathChanged)
+    Q_PROPERTY(QVariantList bannerLinks READ bannerLinksForView NOTIFY bannerLinksChanged)
+    Q_PROPERTY(
+        QVariant lastAnswerDuration READ lastAnswerDurationForView NOTIFY lastAnswerDurationChanged)
+    Q_PROPERTY(QString costSummary READ costSummaryText NOTIFY costChanged)
+    Q_PROPERTY(QString transcriptForExport READ transcriptForExport NOTIFY pairsChanged)
     Q_PROPERTY(float micLevel READ micLevel NOTIFY levelsChanged)
     Q_PROPERTY(float meetingLevel READ meetingLevel NOTIFY levelsChanged)
     Q_PROPERTY(QString banner READ bannerText NOTIFY bannerChanged)
@@ -64,6 +74,8 @@ class SessionController : public QObject {
 
 public:
     using Status = RealtimeClientInterface::Status;
+    enum class StatusKind { idle, connecting, connected, reconnecting, failed };
+    Q_ENUM(StatusKind)
 
     struct BannerLink {
         QUuid id;
@@ -105,6 +117,16 @@ public:
     double sessionElapsed() const;
     CostModel::Usage sessionUsage() const { return m_sessionUsage; }
     std::optional<QString> pendingAppTap() const { return m_pendingAppTap; }
+
+    // The same state in the shapes QML binds to; empty text stands for "none".
+    QVariantList pairsForView() const;
+    StatusKind statusKind() const { return StatusKind(int(m_status.kind)); }
+    QString statusMessage() const { return m_status.message; }
+    QString lastRecordingURL() const { return m_lastRecordingPath.value_or(QString()); }
+    QString lastTranscriptURL() const { return m_lastTranscriptPath.value_or(QString()); }
+    QVariantList bannerLinksForView() const;
+    QVariant lastAnswerDurationForView() const;
+    QString costSummaryText() const { return costSummary().value_or(QString()); }
 
     // Sets the banner text; links survive only while the text that owns them stays.
     void setBanner(const std::optional<QString>& text);
