@@ -90,8 +90,9 @@ void JobContextModel::editInterviewer(int index, const std::function<void(Interv
 void JobContextModel::paste() {
     if (!m_clipboardText)
         return;
+    // An empty clipboard text would silently wipe the posting: it counts as no text.
     const std::optional<QString> text = m_clipboardText();
-    if (text)
+    if (text && !text->isEmpty())
         m_settings.setJobDescription(*text);
 }
 

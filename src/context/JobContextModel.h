@@ -56,7 +56,8 @@ public:
     Q_INVOKABLE void setInterviewerName(int index, const QString& name);
     Q_INVOKABLE void setInterviewerTitle(int index, const QString& title);
 
-    // Replaces the job description with the clipboard's text; nothing when it holds none.
+    // Replaces the job description with the clipboard's text; nothing when it holds none
+    // (or only an empty text).
     Q_INVOKABLE void paste();
     // Empties job description, company and role; the panel stays.
     Q_INVOKABLE void clear();

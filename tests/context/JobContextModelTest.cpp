@@ -56,10 +56,13 @@ TEST_F(JobContextModelTest, PasteReplacesTheDescriptionOnlyWhenTheClipboardHasTe
     model().setJobDescription(QStringLiteral("old posting"));
     QSignalSpy spy(&model(), &JobContextModel::jobDescriptionChanged);
 
-    clipboard.reset();
-    model().paste();
-    EXPECT_EQ(model().jobDescription(), QStringLiteral("old posting"));
-    EXPECT_EQ(spy.count(), 0);
+    for (const std::optional<QString>& nothing :
+         {std::optional<QString>(), std::optional(QString())}) {
+        clipboard = nothing;
+        model().paste();
+        EXPECT_EQ(model().jobDescription(), QStringLiteral("old posting"));
+        EXPECT_EQ(spy.count(), 0);
+    }
 
     clipboard = QStringLiteral("New posting\nwith lines");
     model().paste();
