@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iconv.h>
 #include <map>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -319,10 +320,14 @@ constexpr WordInfo kWords[] = {
 };
 
 const WordInfo* lookUp(std::string_view name) {
-    for (const WordInfo& info : kWords)
-        if (info.name == name)
-            return &info;
-    return nullptr;
+    static const std::unordered_map<std::string_view, const WordInfo*> index = [] {
+        std::unordered_map<std::string_view, const WordInfo*> words;
+        for (const WordInfo& info : kWords)
+            words.emplace(info.name, &info);
+        return words;
+    }();
+    const auto found = index.find(name);
+    return found != index.end() ? found->second : nullptr;
 }
 
 bool isLetter(char c) {
