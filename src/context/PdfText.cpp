@@ -33,9 +33,12 @@ std::optional<QString> readPdfText(const QString& path) {
         // Reading order, as pdftotext gives it by default, not the physical column layout.
         const poppler::byte_array utf8 =
             page->text(poppler::rectf(), poppler::page::non_raw_non_physical_layout).to_utf8();
-        if (utf8.empty())
+        // Poppler ends each page with a form feed, also a page that holds no text at all.
+        QString pageText = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+        pageText.remove(QLatin1Char('\f'));
+        if (pageText.trimmed().isEmpty())
             continue;
-        text += QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+        text += pageText;
         text += QLatin1Char('\n');
     }
     return text;

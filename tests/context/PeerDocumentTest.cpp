@@ -72,11 +72,25 @@ TEST(PeerDocumentTest, PdfFromAPeerWriterReadsLikePdftotext) {
               ContextLoader::clean(peer.remove(QLatin1Char('\f')), ContextLoader::kCharacterLimit));
 }
 
+TEST(PeerDocumentTest, PdfPagesComeInOrderAndPagesWithoutTextAreSkipped) {
+    // Pages: the résumé, the same page as an image only, the résumé again.
+    const std::optional<QString> single = readPdfText(dataFile("resume.pdf"));
+    const std::optional<QString> mixed = readPdfText(dataFile("resume-mixed.pdf"));
+    ASSERT_TRUE(single && mixed);
+    ASSERT_TRUE(single->endsWith(QLatin1Char('\n')));
+    EXPECT_FALSE(single->contains(QLatin1Char('\f')));
+    EXPECT_EQ(*mixed, *single + *single);
+
+    const QString peer = QString::fromUtf8(
+        runTool(QStringLiteral(PDFTOTEXT), {"-enc", "UTF-8", dataFile("resume-mixed.pdf"), "-"}));
+    EXPECT_EQ(words(loadOne("resume-mixed.pdf")), words(peer));
+}
+
 TEST(PeerDocumentTest, PdfWithoutTextLayerYieldsNothing) {
     const QString path = dataFile("resume-scanned.pdf");
     const std::optional<QString> pages = readPdfText(path);
     ASSERT_TRUE(pages) << "the file opens";
-    EXPECT_TRUE(pages->trimmed().isEmpty());
+    EXPECT_EQ(*pages, QString());
     const ContextLoader::Result result = ContextLoader::load(
         {QUrl::fromLocalFile(path), QUrl::fromLocalFile(dataFile("resume.txt"))});
     EXPECT_EQ(result.names, QStringList{QStringLiteral("resume.txt")});
