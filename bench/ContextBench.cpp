@@ -1,8 +1,8 @@
 // Costs of the context path: cleaning a document, counting the prompt for the editor's
 // counts line on every keystroke, and reading RTF and PDF files.
 #include "context/ContextLoader.h"
-#include "context/Graphemes.h"
 #include "context/RtfReader.h"
+#include "settings/Graphemes.h"
 
 #include <QFile>
 #include <benchmark/benchmark.h>

@@ -1,8 +1,8 @@
 #include "context/ContextLoader.h"
 
-#include "context/Graphemes.h"
 #include "context/PdfText.h"
 #include "context/RtfReader.h"
+#include "settings/Graphemes.h"
 
 #include <QFile>
 #include <QFileInfo>

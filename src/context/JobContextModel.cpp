@@ -1,7 +1,7 @@
 #include "context/JobContextModel.h"
 
-#include "context/Graphemes.h"
 #include "settings/AppSettings.h"
+#include "settings/Graphemes.h"
 
 JobContextModel::JobContextModel(AppSettings& settings, ApplyInstructions applyInstructionsLive,
                                  ClipboardText clipboardText, QObject* parent)

@@ -246,7 +246,7 @@ void QAFlow::completeResponse(const QString& responseID) {
     if (owner)
         record(QStringLiteral("answer_done"),
                {{QStringLiteral("pair"), owner->id},
-                {QStringLiteral("chars"), graphemeCount(owner->answer)},
+                {QStringLiteral("chars"), Graphemes::count(owner->answer)},
                 {QStringLiteral("question"), owner->question},
                 {QStringLiteral("answer"), owner->answer}});
 

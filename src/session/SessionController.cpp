@@ -383,7 +383,7 @@ void SessionController::applyInstructionsLive() {
         const QString instructions = m_c.settings.instructions();
         m_c.client.updateInstructions(instructions);
         setBanner(QStringLiteral("Job context pushed to the live session (%1 chars).")
-                      .arg(graphemeCount(instructions)));
+                      .arg(Graphemes::count(instructions)));
     } else {
         setBanner(QStringLiteral("Saved — applies on the next Start."));
     }
@@ -566,7 +566,7 @@ void SessionController::startLog() {
             {QStringLiteral("silence_ms"), s.silenceDurationMs()},
             {QStringLiteral("prefix_padding_ms"), s.prefixPaddingMs()},
             {QStringLiteral("follow_up_window_s"), s.followUpWindow()},
-            {QStringLiteral("instructions_chars"), graphemeCount(s.instructions())}});
+            {QStringLiteral("instructions_chars"), Graphemes::count(s.instructions())}});
 }
 
 void SessionController::recordUsage(const QJsonObject& usage) {

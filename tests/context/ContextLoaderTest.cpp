@@ -1,5 +1,5 @@
 #include "context/ContextLoader.h"
-#include "context/Graphemes.h"
+#include "settings/Graphemes.h"
 #include "support/TestHome.h"
 
 #include <QDir>

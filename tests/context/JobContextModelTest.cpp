@@ -1,6 +1,6 @@
 #include "context/JobContextModel.h"
-#include "context/Graphemes.h"
 #include "settings/AppSettings.h"
+#include "settings/Graphemes.h"
 #include "support/TestHome.h"
 
 #include <QSettings>
