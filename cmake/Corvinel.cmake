@@ -37,20 +37,18 @@ function(corvinel_test name)
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE corvinel_test_support ${ARG_LIBS})
     set(environment "QT_QPA_PLATFORM=offscreen" ${ARG_ENVIRONMENT})
-    set(props TIMEOUT 120)
-    if(ARG_FIXTURES)
-        list(APPEND props FIXTURES_REQUIRED "${ARG_FIXTURES}")
-        if("pulse_daemon" IN_LIST ARG_FIXTURES)
-            list(APPEND environment ${CORVINEL_PULSE_ENVIRONMENT})
-        endif()
+    if("pulse_daemon" IN_LIST ARG_FIXTURES)
+        list(APPEND environment ${CORVINEL_PULSE_ENVIRONMENT})
     endif()
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
-    # The discovery script flattens list-valued properties, so the environment (a list) is set
-    # on the discovered tests by a file of our own that ctest reads after the discovery's.
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120)
+    # The discovery script flattens list-valued properties, so the lists (environment and
+    # fixtures) are set on the discovered tests by a file of our own that ctest reads after it.
     set(env_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cmake)
     file(WRITE ${env_file}
          "if(${name}_TESTS)\n"
-         "  set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT [==[${environment}]==])\n"
+         "  set_tests_properties(\${${name}_TESTS} PROPERTIES\n"
+         "    ENVIRONMENT [==[${environment}]==]\n"
+         "    FIXTURES_REQUIRED [==[${ARG_FIXTURES}]==])\n"
          "endif()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${env_file})
 endfunction()
