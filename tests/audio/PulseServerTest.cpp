@@ -17,8 +17,10 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -246,6 +248,25 @@ TEST_F(SoundServer, ThisProcessIsNeverListed) {
         EXPECT_NE(app.bundleID, PulseConnection::ownApplicationID) << app.name.toStdString();
     }
     EXPECT_FALSE(ProcessTapCapture::audioObject(PulseConnection::ownApplicationID));
+}
+
+TEST_F(SoundServer, ListingsFromSeveralThreadsAtOnceAgree) {
+    const auto expected = AudioDeviceManager::inputDevices();
+    ASSERT_EQ(expected.size(), 2);
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 25; ++i) {
+                if (AudioDeviceManager::inputDevices() != expected)
+                    ++mismatches;
+                ProcessTapCapture::selectableApps();
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(mismatches.load(), 0);
 }
 
 namespace {

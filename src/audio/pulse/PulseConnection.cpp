@@ -136,6 +136,8 @@ struct PulseConnection::Impl {
         pa_context_unref(context);
         context = nullptr;
         contextWasReady = false;
+        // A caller still waiting on the dropped context hears no state callback any more.
+        pa_threaded_mainloop_signal(loop, 0);
     }
 
     PulseError connectFailure(int error) { return lostServer ? gone(error) : absent(error); }
@@ -167,14 +169,15 @@ struct PulseConnection::Impl {
                 return connectFailure(error);
             }
         }
-        pa_context* current = context;
+        // Held while waiting: another caller may drop and replace the context meanwhile.
+        pa_context* current = pa_context_ref(context);
         const bool settled = waitFor(
             [current] {
                 const pa_context_state_t state = pa_context_get_state(current);
                 return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
             },
             connectTimeoutMs);
-        // Another caller may have replaced the context while this one waited.
+        pa_context_unref(current);
         if (context != current)
             return connect();
         if (!settled) {
@@ -196,8 +199,14 @@ struct PulseConnection::Impl {
                                   const bool& done) {
         if (auto error = connect())
             return error;
-        pa_context* current = context;
-        pa_operation* operation = start(current);
+        // Held until the end: another caller may drop and replace the context meanwhile.
+        pa_context* current = pa_context_ref(context);
+        const auto result = wait(start(current), current, done);
+        pa_context_unref(current);
+        return result;
+    }
+
+    std::optional<PulseError> wait(pa_operation* operation, pa_context* current, const bool& done) {
         if (!operation)
             return gone(pa_context_errno(current));
         waitFor(
