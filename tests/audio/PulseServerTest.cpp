@@ -78,6 +78,12 @@ protected:
         delete s_dir;
         s_dir = nullptr;
     }
+    void SetUp() override {
+        // Never the user's own server: without the fixture's address there is nothing to test.
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            GTEST_FAIL() << "PULSE_SERVER is not set: run these tests through ctest, which "
+                            "starts the private daemon";
+    }
     static QString tone() { return s_dir->filePath(QStringLiteral("tone.wav")); }
 
     static std::unique_ptr<Peer> player(const QString& clientName, const QString& appID) {
