@@ -357,3 +357,23 @@ TEST(PulseConnectionFailure, AFrozenServerTimesOutAndIsUsableWhenItThaws) {
     ASSERT_TRUE(std::holds_alternative<QList<PulseSource>>(thawed));
     EXPECT_EQ(std::get<QList<PulseSource>>(thawed).size(), 6);
 }
+
+// The harness must not hang on a daemon that ignores TERM: it is killed after three seconds.
+TEST(PulseTestDaemon, AFrozenDaemonIsKilledOnStop) {
+    PrivateDaemon daemon;
+    ASSERT_TRUE(daemon.run(QStringLiteral("start")));
+    const pid_t pid = daemon.pid();
+    ASSERT_GT(pid, 0);
+    ::kill(pid, SIGSTOP);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(daemon.run(QStringLiteral("stop")));
+    EXPECT_GE(clock.elapsed(), 2900);
+    EXPECT_LT(clock.elapsed(), 8000);
+    // Gone, or a zombie nobody has reaped yet: either way it serves nothing any more.
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray line = stat.readAll();
+        EXPECT_EQ(line.mid(line.lastIndexOf(')') + 2, 1), QByteArray("Z"));
+    }
+}
