@@ -1,0 +1,10 @@
+#pragma once
+
+#include "audio/AppListingInterface.h"
+
+// The application listing of the sound server, as the session controller sees it.
+class PulseAppListing : public AppListingInterface {
+public:
+    QList<AudioProcessInfo> selectableApps() override;
+    std::optional<uint32_t> audioObject(const QString& bundleID) override;
+};

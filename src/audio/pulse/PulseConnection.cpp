@@ -1,0 +1,349 @@
+#include "audio/pulse/PulseConnection.h"
+
+#include <pulse/context.h>
+#include <pulse/error.h>
+#include <pulse/introspect.h>
+#include <pulse/operation.h>
+#include <pulse/proplist.h>
+#include <pulse/thread-mainloop.h>
+#include <pulse/timeval.h>
+
+#include <functional>
+
+const QString PulseConnection::ownApplicationID = QStringLiteral("com.brisendo.corvinel");
+
+namespace {
+
+QString text(const char* value) {
+    return value ? QString::fromUtf8(value) : QString();
+}
+
+std::optional<uint32_t> validIndex(uint32_t index) {
+    if (index == PA_INVALID_INDEX)
+        return std::nullopt;
+    return index;
+}
+
+PulseProperties properties(const pa_proplist* list) {
+    PulseProperties result;
+    if (!list)
+        return result;
+    void* state = nullptr;
+    while (const char* key = pa_proplist_iterate(const_cast<pa_proplist*>(list), &state)) {
+        // Binary properties (icons) have no text form and nothing here needs them.
+        if (const char* value = pa_proplist_gets(list, key))
+            result.insert(QString::fromUtf8(key), QString::fromUtf8(value));
+    }
+    return result;
+}
+
+PulseError absent(int error) {
+    return {
+        PulseError::Kind::serverAbsent,
+        QStringLiteral("Could not connect to the sound server: %1.").arg(text(pa_strerror(error)))};
+}
+
+PulseError gone(int error) {
+    return {PulseError::Kind::serverGone,
+            QStringLiteral("The connection to the sound server was lost: %1.")
+                .arg(text(pa_strerror(error)))};
+}
+
+PulseError unresponsive() {
+    return {PulseError::Kind::serverUnresponsive,
+            QStringLiteral("The sound server did not answer in time.")};
+}
+
+// What a list query collects on the server's thread; the waiting caller owns it.
+template <typename Record, typename Info> struct ListQuery {
+    pa_threaded_mainloop* loop = nullptr;
+    Record (*convert)(const Info&) = nullptr;
+    QList<Record> items;
+    bool done = false;
+
+    static void callback(pa_context*, const Info* info, int eol, void* userdata) {
+        auto* query = static_cast<ListQuery*>(userdata);
+        if (eol != 0 || !info) {
+            query->done = true;
+            pa_threaded_mainloop_signal(query->loop, 0);
+            return;
+        }
+        query->items.append(query->convert(*info));
+    }
+};
+
+PulseSource toSource(const pa_source_info& info) {
+    return {info.index,
+            text(info.name),
+            text(info.description),
+            info.sample_spec.channels,
+            info.sample_spec.rate,
+            validIndex(info.monitor_of_sink)};
+}
+
+PulseSinkInput toSinkInput(const pa_sink_input_info& info) {
+    return {info.index, validIndex(info.client), info.sink, info.corked != 0,
+            properties(info.proplist)};
+}
+
+PulseClient toClient(const pa_client_info& info) {
+    return {info.index, text(info.name), properties(info.proplist)};
+}
+
+} // namespace
+
+struct PulseConnection::Impl {
+    QByteArray server;
+    pa_threaded_mainloop* loop = nullptr;
+    pa_context* context = nullptr;
+    // The current context reached READY once: its failure means the server went away.
+    bool contextWasReady = false;
+    // A replaced context had been READY: a failing reconnect reports the loss, not absence.
+    bool lostServer = false;
+
+    // Waits on the server's thread until `done` holds or `timeoutMs` passes. Lock held.
+    bool waitFor(const std::function<bool()>& done, int timeoutMs) {
+        if (done())
+            return true;
+        struct Timer {
+            pa_threaded_mainloop* loop;
+            bool fired = false;
+        } timer{loop};
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
+        timeval when{};
+        pa_gettimeofday(&when);
+        pa_timeval_add(&when, static_cast<pa_usec_t>(timeoutMs) * PA_USEC_PER_MSEC);
+        pa_time_event* event = api->time_new(
+            api, &when,
+            [](pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
+                auto* t = static_cast<Timer*>(userdata);
+                t->fired = true;
+                pa_threaded_mainloop_signal(t->loop, 0);
+            },
+            &timer);
+        while (!done() && !timer.fired)
+            pa_threaded_mainloop_wait(loop);
+        api->time_free(event);
+        return done();
+    }
+
+    void dropContext() {
+        if (!context)
+            return;
+        lostServer = lostServer || contextWasReady;
+        pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+        context = nullptr;
+        contextWasReady = false;
+        // A caller still waiting on the dropped context hears no state callback any more.
+        pa_threaded_mainloop_signal(loop, 0);
+    }
+
+    PulseError connectFailure(int error) { return lostServer ? gone(error) : absent(error); }
+
+    std::optional<PulseError> connect() {
+        if (!loop)
+            return absent(PA_ERR_INTERNAL);
+        if (context && !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
+            dropContext();
+        if (!context) {
+            pa_proplist* list = pa_proplist_new();
+            pa_proplist_sets(list, PA_PROP_APPLICATION_NAME, "Corvinel");
+            pa_proplist_sets(list, PA_PROP_APPLICATION_ID, ownApplicationID.toUtf8().constData());
+            context =
+                pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop), "Corvinel", list);
+            pa_proplist_free(list);
+            if (!context)
+                return connectFailure(PA_ERR_INTERNAL);
+            pa_context_set_state_callback(
+                context,
+                [](pa_context*, void* userdata) {
+                    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);
+                },
+                loop);
+            const char* address = server.isEmpty() ? nullptr : server.constData();
+            if (pa_context_connect(context, address, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+                const int error = pa_context_errno(context);
+                dropContext();
+                return connectFailure(error);
+            }
+        }
+        // Held while waiting: another caller may drop and replace the context meanwhile.
+        pa_context* current = pa_context_ref(context);
+        const bool settled = waitFor(
+            [current] {
+                const pa_context_state_t state = pa_context_get_state(current);
+                return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+            },
+            connectTimeoutMs);
+        pa_context_unref(current);
+        if (context != current)
+            return connect();
+        if (!settled) {
+            dropContext();
+            return unresponsive();
+        }
+        if (pa_context_get_state(context) != PA_CONTEXT_READY) {
+            const int error = pa_context_errno(context);
+            dropContext();
+            return connectFailure(error);
+        }
+        contextWasReady = true;
+        lostServer = false;
+        return std::nullopt;
+    }
+
+    // Runs one introspection call and waits for its last callback. Lock held.
+    std::optional<PulseError> run(const std::function<pa_operation*(pa_context*)>& start,
+                                  const bool& done) {
+        if (auto error = connect())
+            return error;
+        // Held until the end: another caller may drop and replace the context meanwhile.
+        pa_context* current = pa_context_ref(context);
+        const auto result = wait(start(current), current, done);
+        pa_context_unref(current);
+        return result;
+    }
+
+    std::optional<PulseError> wait(pa_operation* operation, pa_context* current, const bool& done) {
+        if (!operation)
+            return gone(pa_context_errno(current));
+        waitFor(
+            [&] {
+                return done || pa_operation_get_state(operation) != PA_OPERATION_RUNNING ||
+                       !PA_CONTEXT_IS_GOOD(pa_context_get_state(current));
+            },
+            queryTimeoutMs);
+        // Cancelling under the lock guarantees no callback touches the caller's query later.
+        if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
+            pa_operation_cancel(operation);
+        pa_operation_unref(operation);
+        if (done)
+            return std::nullopt;
+        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(current)))
+            return gone(pa_context_errno(current));
+        return unresponsive();
+    }
+
+    template <typename Record, typename Info>
+    std::variant<QList<Record>, PulseError>
+    list(pa_operation* (*call)(pa_context*, void (*)(pa_context*, const Info*, int, void*), void*),
+         Record (*convert)(const Info&)) {
+        using Query = ListQuery<Record, Info>;
+        Query query;
+        query.loop = loop;
+        query.convert = convert;
+        if (auto error =
+                run([&](pa_context* c) { return call(c, &Query::callback, &query); }, query.done))
+            return *error;
+        return query.items;
+    }
+};
+
+PulseConnection::PulseConnection(const QString& server) : d(std::make_unique<Impl>()) {
+    d->server = server.toUtf8();
+    d->loop = pa_threaded_mainloop_new();
+    if (d->loop && pa_threaded_mainloop_start(d->loop) < 0) {
+        pa_threaded_mainloop_free(d->loop);
+        d->loop = nullptr;
+    }
+}
+
+PulseConnection::~PulseConnection() {
+    if (!d->loop)
+        return;
+    pa_threaded_mainloop_lock(d->loop);
+    d->dropContext();
+    pa_threaded_mainloop_unlock(d->loop);
+    pa_threaded_mainloop_stop(d->loop);
+    pa_threaded_mainloop_free(d->loop);
+}
+
+PulseConnection& PulseConnection::shared() {
+    static PulseConnection connection;
+    return connection;
+}
+
+std::optional<PulseError> PulseConnection::connect() {
+    if (!d->loop)
+        return absent(PA_ERR_INTERNAL);
+    pa_threaded_mainloop_lock(d->loop);
+    auto result = d->connect();
+    pa_threaded_mainloop_unlock(d->loop);
+    return result;
+}
+
+bool PulseConnection::isConnected() const {
+    if (!d->loop)
+        return false;
+    pa_threaded_mainloop_lock(d->loop);
+    const bool ready = d->context && pa_context_get_state(d->context) == PA_CONTEXT_READY;
+    pa_threaded_mainloop_unlock(d->loop);
+    return ready;
+}
+
+std::optional<uint32_t> PulseConnection::clientIndex() const {
+    if (!d->loop)
+        return std::nullopt;
+    pa_threaded_mainloop_lock(d->loop);
+    std::optional<uint32_t> index;
+    if (d->context && pa_context_get_state(d->context) == PA_CONTEXT_READY)
+        index = validIndex(pa_context_get_index(d->context));
+    pa_threaded_mainloop_unlock(d->loop);
+    return index;
+}
+
+std::variant<PulseServerInfo, PulseError> PulseConnection::serverInfo() {
+    if (!d->loop)
+        return absent(PA_ERR_INTERNAL);
+    struct Query {
+        pa_threaded_mainloop* loop = nullptr;
+        PulseServerInfo info;
+        bool done = false;
+    } query;
+    query.loop = d->loop;
+    auto callback = [](pa_context*, const pa_server_info* info, void* userdata) {
+        auto* q = static_cast<Query*>(userdata);
+        if (info)
+            q->info = {text(info->default_sink_name), text(info->default_source_name),
+                       text(info->server_name)};
+        q->done = true;
+        pa_threaded_mainloop_signal(q->loop, 0);
+    };
+    pa_threaded_mainloop_lock(d->loop);
+    auto error = d->run(
+        [&](pa_context* c) { return pa_context_get_server_info(c, callback, &query); }, query.done);
+    pa_threaded_mainloop_unlock(d->loop);
+    if (error)
+        return *error;
+    return query.info;
+}
+
+std::variant<QList<PulseSource>, PulseError> PulseConnection::sources() {
+    if (!d->loop)
+        return absent(PA_ERR_INTERNAL);
+    pa_threaded_mainloop_lock(d->loop);
+    auto result = d->list<PulseSource, pa_source_info>(pa_context_get_source_info_list, toSource);
+    pa_threaded_mainloop_unlock(d->loop);
+    return result;
+}
+
+std::variant<QList<PulseSinkInput>, PulseError> PulseConnection::sinkInputs() {
+    if (!d->loop)
+        return absent(PA_ERR_INTERNAL);
+    pa_threaded_mainloop_lock(d->loop);
+    auto result = d->list<PulseSinkInput, pa_sink_input_info>(pa_context_get_sink_input_info_list,
+                                                              toSinkInput);
+    pa_threaded_mainloop_unlock(d->loop);
+    return result;
+}
+
+std::variant<QList<PulseClient>, PulseError> PulseConnection::clients() {
+    if (!d->loop)
+        return absent(PA_ERR_INTERNAL);
+    pa_threaded_mainloop_lock(d->loop);
+    auto result = d->list<PulseClient, pa_client_info>(pa_context_get_client_info_list, toClient);
+    pa_threaded_mainloop_unlock(d->loop);
+    return result;
+}

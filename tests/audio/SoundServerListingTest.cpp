@@ -1,0 +1,235 @@
+#include "audio/SoundServerListing.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using SoundServerListing::Self;
+
+const Self self{4242, QStringLiteral("com.brisendo.corvinel")};
+
+PulseSource source(uint32_t index, const char* name, const char* description, int channels,
+                   std::optional<uint32_t> monitorOf = std::nullopt) {
+    return {index,    QString::fromUtf8(name), QString::fromUtf8(description), channels, 48000,
+            monitorOf};
+}
+
+PulseProperties program(const char* binary, int pid, const char* name = nullptr,
+                        const char* appID = nullptr) {
+    PulseProperties properties;
+    if (binary)
+        properties.insert(QStringLiteral("application.process.binary"), QString::fromUtf8(binary));
+    if (pid >= 0)
+        properties.insert(QStringLiteral("application.process.id"), QString::number(pid));
+    if (name)
+        properties.insert(QStringLiteral("application.name"), QString::fromUtf8(name));
+    if (appID)
+        properties.insert(QStringLiteral("application.id"), QString::fromUtf8(appID));
+    return properties;
+}
+
+PulseClient client(uint32_t index, PulseProperties properties) {
+    return {index, properties.value(QStringLiteral("application.name")), properties};
+}
+
+PulseSinkInput stream(uint32_t index, std::optional<uint32_t> clientIndex,
+                      PulseProperties properties = {}, bool corked = false) {
+    return {index, clientIndex, 0, corked, properties};
+}
+
+QStringList names(const QList<AudioProcessInfo>& list) {
+    QStringList result;
+    for (const auto& entry : list)
+        result << entry.name;
+    return result;
+}
+
+QStringList names(const QList<AudioInputDevice>& list) {
+    QStringList result;
+    for (const auto& entry : list)
+        result << entry.name;
+    return result;
+}
+
+} // namespace
+
+TEST(InputDeviceListing, ListsSourcesThatAreNotMonitorsSortedByName) {
+    const QList<PulseSource> sources = {
+        source(0, "speakers.monitor", "Monitor of FakeSpeakers", 2, 0),
+        source(3, "fakemic", "FakeMic", 1),
+        source(5, "iface4", "FakeInterface4ch", 4),
+        source(6, "silent", "No Channels", 0),
+        source(7, "unnamed", "", 2),
+        source(8, "usb", "beta.app", 2),
+        source(9, "usb2", "Alpha", 2),
+    };
+    const auto devices = SoundServerListing::inputDevices(sources);
+    EXPECT_EQ(names(devices),
+              QStringList({"Alpha", "beta.app", "Device 7", "FakeInterface4ch", "FakeMic"}));
+    const AudioInputDevice expected{5, QStringLiteral("iface4"), QStringLiteral("FakeInterface4ch"),
+                                    4, 48000.0};
+    EXPECT_EQ(devices[3], expected);
+    EXPECT_EQ(devices[3].label(), QStringLiteral("FakeInterface4ch — 4 ch @ 48000 Hz"));
+}
+
+TEST(InputDeviceListing, EqualNamesKeepTheServersOrder) {
+    const QList<PulseSource> sources = {source(1, "b", "zoom", 1), source(2, "a", "Zoom", 1),
+                                        source(3, "c", "ZOOM", 1), source(4, "d", "Yak", 1)};
+    const auto devices = SoundServerListing::inputDevices(sources);
+    ASSERT_EQ(devices.size(), 4);
+    EXPECT_EQ(devices[0].uid, QStringLiteral("d"));
+    EXPECT_EQ(devices[1].uid, QStringLiteral("b"));
+    EXPECT_EQ(devices[2].uid, QStringLiteral("a"));
+    EXPECT_EQ(devices[3].uid, QStringLiteral("c"));
+}
+
+TEST(InputDeviceListing, DefaultIsTheListedDeviceWithTheDefaultSourceName) {
+    const auto devices = SoundServerListing::inputDevices(
+        {source(0, "speakers.monitor", "Monitor", 2, 0), source(3, "fakemic", "FakeMic", 1)});
+    const struct {
+        const char* defaultSource;
+        std::optional<uint32_t> id;
+    } rows[] = {{"fakemic", 3},
+                {"speakers.monitor", std::nullopt},
+                {"", std::nullopt},
+                {"gone", std::nullopt}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.defaultSource);
+        PulseServerInfo server;
+        server.defaultSourceName = QString::fromUtf8(row.defaultSource);
+        const auto found = SoundServerListing::defaultInputDevice(devices, server);
+        EXPECT_EQ(found ? std::optional<uint32_t>(found->id) : std::nullopt, row.id);
+    }
+}
+
+TEST(AppListing, BundleIdentifierAndProcessIDComeFromTheProperties) {
+    const struct {
+        PulseProperties properties;
+        const char* bundle;
+        int32_t pid;
+    } rows[] = {
+        {program("pacat", 12, "FakeZoom", "us.zoom.Zoom"), "us.zoom.Zoom", 12},
+        {program("firefox-esr", 7), "firefox-esr", 7},
+        {program(nullptr, -1, "Nameless"), "", -1},
+        {{{QStringLiteral("application.process.id"), QStringLiteral("abc")}}, "", -1},
+        {{{QStringLiteral("application.process.id"), QStringLiteral("-3")}}, "", -1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.bundle);
+        EXPECT_EQ(SoundServerListing::bundleID(row.properties), QString::fromUtf8(row.bundle));
+        EXPECT_EQ(SoundServerListing::processID(row.properties), row.pid);
+    }
+}
+
+TEST(AppListing, PlayingProcessesAreUncorkedClientStreamsWithoutThisApp) {
+    const QList<PulseClient> clients = {
+        client(1, program("pacat", 100, "FakeZoom", "us.zoom.Zoom")),
+        client(2, program("pacat", 200, "Paused")),
+        client(3, program("audio_tests", self.pid, "Corvinel", "com.brisendo.corvinel")),
+        client(4, program("other", 300, "Impostor", "com.brisendo.corvinel")),
+    };
+    const QList<PulseSinkInput> inputs = {
+        stream(10, 1, program("pacat", 100, "FakeZoom", "us.zoom.Zoom")),
+        stream(11, 2, program("pacat", 200, "Paused"), true),
+        stream(12, 3, program("audio_tests", self.pid, "Corvinel", "com.brisendo.corvinel")),
+        stream(13, 4, program("other", 300, "Impostor", "com.brisendo.corvinel")),
+        stream(14, std::nullopt, {}),
+    };
+    const auto playing = SoundServerListing::runningAudioProcesses(inputs, clients, self);
+    ASSERT_EQ(playing.size(), 1);
+    const AudioProcessInfo expected{10, 100, QStringLiteral("us.zoom.Zoom"),
+                                    QStringLiteral("FakeZoom")};
+    EXPECT_EQ(playing[0], expected);
+}
+
+TEST(AppListing, NameFallsBackToTheBundleIdentifiersLastPartThenToThePID) {
+    const struct {
+        PulseProperties streamProperties;
+        const char* name;
+    } rows[] = {
+        {program(nullptr, 50, nullptr, "org.example.Player"), "Player"},
+        {program(nullptr, 51, nullptr, "org.example."), "example"},
+        {program("mpv", 52), "mpv"},
+        {program(nullptr, 53, nullptr, "..."), "PID 53"},
+        {program(nullptr, -1), "PID -1"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        // The stream's client has no program binary, so no running application carries a name.
+        const auto playing = SoundServerListing::runningAudioProcesses(
+            {stream(20, 9, row.streamProperties)}, {client(9, {})}, self);
+        ASSERT_EQ(playing.size(), 1);
+        EXPECT_EQ(playing[0].name, QString::fromUtf8(row.name));
+    }
+}
+
+TEST(AppListing, StreamFieldsMissingFromTheStreamComeFromItsClient) {
+    const auto playing = SoundServerListing::runningAudioProcesses(
+        {stream(30, 5, {})}, {client(5, program("pacat", 77, "Meet", "com.example.meet"))}, self);
+    ASSERT_EQ(playing.size(), 1);
+    const AudioProcessInfo expected{30, 77, QStringLiteral("com.example.meet"),
+                                    QStringLiteral("Meet")};
+    EXPECT_EQ(playing[0], expected);
+}
+
+TEST(AppListing, PlayingProcessesSortByNameIgnoringCase) {
+    const QList<PulseClient> clients = {client(1, program("b", 1, "beta.app")),
+                                        client(2, program("a", 2, "Alpha")),
+                                        client(3, program("c", 3, "alpha"))};
+    const auto playing = SoundServerListing::runningAudioProcesses({stream(10, 1, program("b", 1)),
+                                                                    stream(11, 2, program("a", 2)),
+                                                                    stream(12, 3, program("c", 3))},
+                                                                   clients, self);
+    EXPECT_EQ(names(playing), QStringList({"Alpha", "alpha", "beta.app"}));
+}
+
+TEST(AppListing, SelectableAppsArePlayingFirstThenTheOtherPrograms) {
+    const QList<PulseClient> clients = {
+        client(1, program("pacat", 100, "zoom client", "us.zoom.Zoom")),
+        client(2, program("pacat", 101, "Second Zoom Stream", "us.zoom.Zoom")),
+        client(3, program("parec", 200, "Silent", "org.example.Silent")),
+        client(4, program("chromium", 300, "Chromium")),
+        client(5, program("chromium", 301, "Chromium helper")),
+        client(6, program("audio_tests", self.pid, "Corvinel")),
+        client(7, program("tool", 400)),
+        client(8, program(nullptr, 500, "No binary", "org.example.nobinary")),
+        client(9, program("ALSA plug-in [aplay]", 600, "aardvark", "")),
+    };
+    const QList<PulseSinkInput> inputs = {
+        stream(40, 1, program("pacat", 100, "zoom client", "us.zoom.Zoom")),
+        stream(41, 2, program("pacat", 101, "Second Zoom Stream", "us.zoom.Zoom")),
+    };
+    const auto playing = SoundServerListing::runningAudioProcesses(inputs, clients, self);
+    ASSERT_EQ(playing.size(), 2);
+    const auto apps = SoundServerListing::selectableApps(playing, clients, self);
+
+    QList<AudioProcessInfo> expected = {
+        {41, 101, QStringLiteral("us.zoom.Zoom"), QStringLiteral("Second Zoom Stream")},
+        {std::nullopt, 600, QStringLiteral("ALSA plug-in [aplay]"), QStringLiteral("aardvark")},
+        {std::nullopt, 300, QStringLiteral("chromium"), QStringLiteral("Chromium")},
+        {std::nullopt, 200, QStringLiteral("org.example.Silent"), QStringLiteral("Silent")},
+        {std::nullopt, 400, QStringLiteral("tool"), QStringLiteral("tool")},
+    };
+    EXPECT_EQ(apps, expected);
+}
+
+TEST(AppListing, ASilentProgramMovesToTheFirstGroupOnceItPlays) {
+    const QList<PulseClient> clients = {
+        client(1, program("pacat", 100, "Alpha Player", "org.example.alpha")),
+        client(2, program("parec", 200, "Zed", "org.example.zed")),
+    };
+    QList<PulseSinkInput> inputs = {
+        stream(40, 1, program("pacat", 100, "Alpha Player", "org.example.alpha"))};
+    auto apps = SoundServerListing::selectableApps(
+        SoundServerListing::runningAudioProcesses(inputs, clients, self), clients, self);
+    ASSERT_EQ(apps.size(), 2);
+    EXPECT_EQ(apps[1].bundleID, QStringLiteral("org.example.zed"));
+    EXPECT_FALSE(apps[1].objectID);
+
+    inputs.append(stream(41, 2, program("parec", 200, "Zed", "org.example.zed")));
+    apps = SoundServerListing::selectableApps(
+        SoundServerListing::runningAudioProcesses(inputs, clients, self), clients, self);
+    ASSERT_EQ(apps.size(), 2);
+    EXPECT_EQ(apps[1].bundleID, QStringLiteral("org.example.zed"));
+    EXPECT_EQ(apps[1].objectID, std::optional<uint32_t>(41));
+}
