@@ -61,6 +61,10 @@ struct FollowUpRow {
     bool merged;
 };
 
+void PrintTo(const FollowUpRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class FollowUpTest : public QAFlowTest, public ::testing::WithParamInterface<FollowUpRow> {};
 
 TEST_P(FollowUpTest, DecidesWhetherANewTranscriptionExtendsTheLastQuestion) {
