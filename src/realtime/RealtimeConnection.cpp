@@ -306,7 +306,24 @@ void RealtimeConnection::handleError(const QString& message) {
 void RealtimeConnection::onSocketError(QAbstractSocket::SocketError) {
     if (!m_shouldRun || !m_socket)
         return;
-    const QString reason = m_socket->errorString();
+    onSocketFailure(m_socket->errorString());
+}
+
+void RealtimeConnection::onClosed() {
+    if (!m_shouldRun || !m_socket)
+        return;
+    // A refused or reset connection reports "closed" (code 1000) before its error: the error is
+    // the true reason.
+    if (m_socket->error() != QAbstractSocket::UnknownSocketError) {
+        onSocketFailure(m_socket->errorString());
+        return;
+    }
+    const QString text =
+        RealtimeEndpoint::closeReasonText(m_socket->closeCode(), m_socket->closeReason());
+    reconnect(QStringLiteral("socket closed (") + text + QLatin1Char(')'));
+}
+
+void RealtimeConnection::onSocketFailure(const QString& reason) {
     // A refused key is not a network fault: retrying would never succeed and never say why.
     if (const auto status = RealtimeEndpoint::rejectedKeyStatus(reason);
         status && !m_isConfigured) {
@@ -317,14 +334,6 @@ void RealtimeConnection::onSocketError(QAbstractSocket::SocketError) {
         return;
     }
     reconnect(reason);
-}
-
-void RealtimeConnection::onClosed() {
-    if (!m_shouldRun || !m_socket)
-        return;
-    const QString text =
-        RealtimeEndpoint::closeReasonText(m_socket->closeCode(), m_socket->closeReason());
-    reconnect(QStringLiteral("socket closed (") + text + QLatin1Char(')'));
 }
 
 void RealtimeConnection::onPingDue() {

@@ -49,6 +49,7 @@ private:
     void onFrame(const QByteArray& utf8);
     void onSocketError(QAbstractSocket::SocketError error);
     void onClosed();
+    void onSocketFailure(const QString& reason);
     void onPingDue();
     void onCycleDue();
     void handleError(const QString& message);

@@ -10,6 +10,7 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <thread>
 
 using Status = RealtimeClient::Status;
@@ -67,6 +68,13 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(server.listen());
         home.setEnv("OV_REALTIME_URL", server.url().toString().toUtf8());
+    }
+
+    // A failing case shows what the client said along the way.
+    void TearDown() override {
+        if (HasFailure() || qEnvironmentVariableIsSet("CORVINEL_DUMP_REALTIME"))
+            std::cerr << "client events:\n  " << events.join(QStringLiteral("\n  ")).toStdString()
+                      << "\n";
     }
 
     void makeClient(const RealtimeTiming& timing = fastTiming(),
@@ -670,6 +678,8 @@ TEST_F(RealtimeClientTest, KilledServerEndsInReconnectingThenConnectedAndReseede
     server.kill();
     ASSERT_TRUE(waitForStatus(Status::reconnecting()));
     ASSERT_TRUE(waitForLog(QStringLiteral("Reconnecting in"), 4)); // refused while down
+    EXPECT_EQ(logs.filter(QStringLiteral("Reconnecting in 2s")).value(0),
+              QStringLiteral("Reconnecting in 2s — Connection refused"));
     ASSERT_TRUE(server.listen());
     ASSERT_TRUE(waitForStatus(Status::connected(), 2));
     ASSERT_TRUE(server.waitForFrames(QStringLiteral("conversation.item.create"), 4));
