@@ -8,6 +8,19 @@
 
 using RealtimeProtocol::ServerEvent;
 
+namespace {
+
+// Calls a copy: the callback may destroy the client, and with it the function being run.
+template <typename Callback, typename... Args>
+void call(const Callback& callback, const Args&... args) {
+    if (!callback)
+        return;
+    const Callback keep = callback;
+    keep(args...);
+}
+
+} // namespace
+
 RealtimeConnection::RealtimeConnection(const RealtimeTiming& timing,
                                        std::optional<QSslConfiguration> ssl,
                                        std::function<void(Notification)> post)
@@ -158,7 +171,10 @@ void RealtimeConnection::tearDown() {
     QWebSocket* socket = std::exchange(m_socket, nullptr);
     // Whatever the old socket still reports belongs to a connection we have given up.
     disconnect(socket, nullptr, this, nullptr);
-    if (socket->state() == QAbstractSocket::ConnectedState) {
+    // A socket that has failed may still claim to be connected while it reports the failure;
+    // writing a close frame into it only upsets Qt.
+    if (socket->state() == QAbstractSocket::ConnectedState &&
+        socket->error() == QAbstractSocket::UnknownSocketError) {
         // Let the close frame (1001, going away) reach the server before the socket goes.
         connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
         QTimer::singleShot(std::chrono::seconds(5), socket, &QObject::deleteLater);
@@ -247,32 +263,31 @@ void RealtimeConnection::onFrame(const QByteArray& utf8) {
         break;
     case ServerEvent::Kind::transcript:
         m_post([id = event.id, text = event.text](RealtimeClientInterface& client) {
-            if (client.onTranscript)
-                client.onTranscript(id, text);
+            call(client.onTranscript, id, text);
         });
         break;
     case ServerEvent::Kind::responseCreated:
         m_activeResponseID = event.id;
         m_post([id = event.id](RealtimeClientInterface& client) {
-            if (client.onDelta)
-                client.onDelta(id, QString());
+            call(client.onDelta, id, QString());
         });
         break;
     case ServerEvent::Kind::delta:
         m_post([id = event.id, text = event.text](RealtimeClientInterface& client) {
-            if (client.onDelta)
-                client.onDelta(id, text);
+            call(client.onDelta, id, text);
         });
         break;
     case ServerEvent::Kind::responseDone:
         if (m_activeResponseID == event.id)
             m_activeResponseID.reset();
-        m_post([id = event.id, usage = event.usage](RealtimeClientInterface& client) {
-            if (usage && client.onUsage)
-                client.onUsage(*usage);
-            if (client.onResponseDone)
-                client.onResponseDone(id);
-        });
+        // Two notifications: the usage callback may end the client before the done one.
+        if (event.usage) {
+            m_post([usage = *event.usage](RealtimeClientInterface& client) {
+                call(client.onUsage, usage);
+            });
+        }
+        m_post(
+            [id = event.id](RealtimeClientInterface& client) { call(client.onResponseDone, id); });
         break;
     case ServerEvent::Kind::error:
         handleError(event.text);
@@ -355,15 +370,9 @@ void RealtimeConnection::onCycleDue() {
 }
 
 void RealtimeConnection::report(const Status& status) {
-    m_post([status](RealtimeClientInterface& client) {
-        if (client.onStatus)
-            client.onStatus(status);
-    });
+    m_post([status](RealtimeClientInterface& client) { call(client.onStatus, status); });
 }
 
 void RealtimeConnection::log(const QString& line) {
-    m_post([line](RealtimeClientInterface& client) {
-        if (client.onLog)
-            client.onLog(line);
-    });
+    m_post([line](RealtimeClientInterface& client) { call(client.onLog, line); });
 }

@@ -143,10 +143,7 @@ protected:
     // transcript, sent after it, has.
     void sync() {
         const QString id = QStringLiteral("sync-%1").arg(++m_syncs);
-        server.send({{QStringLiteral("type"),
-                      QStringLiteral("conversation.item.input_audio_transcription.completed")},
-                     {QStringLiteral("item_id"), id},
-                     {QStringLiteral("transcript"), QStringLiteral("marker")}});
+        server.sendTranscript(id, QStringLiteral("marker"));
         ASSERT_TRUE(waitFor(
             [&] { return events.contains(QStringLiteral("transcript:%1:marker").arg(id)); }));
         events.removeAll(QStringLiteral("transcript:%1:marker").arg(id));
@@ -355,10 +352,14 @@ TEST_F(RealtimeClientTest, EventsBecomeCallbacksInOrderOnTheMainThread) {
     for (const char* frame : frames)
         server.sendText(QString::fromUtf8(frame));
     server.sendBinary(R"({"type":"response.output_text.delta","response_id":"r2","delta":"bin"})");
+    server.sendResponseCreated(QStringLiteral("r3"));
+    server.sendDelta(QStringLiteral("r3"), QStringLiteral("Yes."));
+    server.sendResponseDone(QStringLiteral("r3"), {{QStringLiteral("total_tokens"), 4}});
     sync();
     EXPECT_EQ(events, (QStringList{"transcript:i1:Why this role?", "delta:r1:", "delta:r1:Because",
                                    "delta:current: I", "usage:{\"total_tokens\":9}", "done:r1",
-                                   "done:current", "delta:r2:bin"}));
+                                   "done:current", "delta:r2:bin", "delta:r3:", "delta:r3:Yes.",
+                                   "usage:{\"total_tokens\":4}", "done:r3"}));
 }
 
 TEST_F(RealtimeClientTest, RegenerateCancelsOnlyAnActiveResponse) {

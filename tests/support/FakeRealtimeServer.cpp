@@ -204,6 +204,32 @@ void FakeRealtimeServer::sendSessionUpdated() {
     send({{QStringLiteral("type"), QStringLiteral("session.updated")}});
 }
 
+void FakeRealtimeServer::sendTranscript(const QString& itemId, const QString& transcript) {
+    send({{QStringLiteral("type"),
+           QStringLiteral("conversation.item.input_audio_transcription.completed")},
+          {QStringLiteral("item_id"), itemId},
+          {QStringLiteral("transcript"), transcript}});
+}
+
+void FakeRealtimeServer::sendResponseCreated(const QString& responseId) {
+    send({{QStringLiteral("type"), QStringLiteral("response.created")},
+          {QStringLiteral("response"), QJsonObject{{QStringLiteral("id"), responseId}}}});
+}
+
+void FakeRealtimeServer::sendDelta(const QString& responseId, const QString& delta) {
+    send({{QStringLiteral("type"), QStringLiteral("response.output_text.delta")},
+          {QStringLiteral("response_id"), responseId},
+          {QStringLiteral("delta"), delta}});
+}
+
+void FakeRealtimeServer::sendResponseDone(const QString& responseId, const QJsonObject& usage) {
+    QJsonObject response{{QStringLiteral("id"), responseId}};
+    if (!usage.isEmpty())
+        response.insert(QStringLiteral("usage"), usage);
+    send({{QStringLiteral("type"), QStringLiteral("response.done")},
+          {QStringLiteral("response"), response}});
+}
+
 void FakeRealtimeServer::close(int code, const QString& reason) {
     if (m_current)
         m_current->close(QWebSocketProtocol::CloseCode(code), reason);

@@ -57,6 +57,11 @@ public:
     void sendError(const QString& message);
     void sendSessionCreated();
     void sendSessionUpdated();
+    // The events of one question and its answer, as the service words them.
+    void sendTranscript(const QString& itemId, const QString& transcript);
+    void sendResponseCreated(const QString& responseId);
+    void sendDelta(const QString& responseId, const QString& delta);
+    void sendResponseDone(const QString& responseId, const QJsonObject& usage = QJsonObject());
     void close(int code, const QString& reason = QString());
     void dropConnection(); // TCP closed at once, no close frame
     void stall();          // stop reading: no more frames are taken in, no pongs go out
