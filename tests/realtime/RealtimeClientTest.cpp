@@ -570,16 +570,33 @@ TEST_F(RealtimeClientTest, ServerCloseReportsItsReason) {
 
 TEST_F(RealtimeClientTest, StopDuringBackoffPreventsTheReconnect) {
     RealtimeTiming timing = fastTiming();
-    timing.backoffUnit = 100ms;
+    timing.backoffUnit = 400ms;
     makeClient(timing);
     connectConfigured();
     server.dropConnection();
     ASSERT_TRUE(waitForStatus(Status::reconnecting()));
     client->stop();
     ASSERT_TRUE(waitForStatus(Status::idle()));
-    QTest::qWait(300); // three times the pending wait: the reconnect would have come by now
+    QTest::qWait(900); // over twice the pending wait: the reconnect would have come by now
     EXPECT_EQ(server.upgradeRequestCount(), 1);
     EXPECT_EQ(statuses.last(), Status::idle());
+}
+
+TEST_F(RealtimeClientTest, RestartDuringBackoffOpensOneSocket) {
+    RealtimeTiming timing = fastTiming();
+    timing.backoffUnit = 400ms;
+    makeClient(timing);
+    server.setAutoConfigure(true);
+    connectConfigured();
+    server.dropConnection();
+    ASSERT_TRUE(waitForStatus(Status::reconnecting()));
+    client->stop();
+    client->start(config());
+    ASSERT_TRUE(waitForStatus(Status::connected(), 2));
+    QTest::qWait(900); // the cancelled reconnect would have opened a second socket by now
+    EXPECT_EQ(server.upgradeRequestCount(), 2);
+    EXPECT_TRUE(server.isConnected());
+    EXPECT_EQ(statuses.last(), Status::connected());
 }
 
 TEST_F(RealtimeClientTest, StopClosesWithGoingAwayAndDropsLaterAudio) {
@@ -608,7 +625,7 @@ TEST_F(RealtimeClientTest, StartWhileRunningReplacesTheSocket) {
 TEST_F(RealtimeClientTest, UnansweredPingCountsAsAFailure) {
     RealtimeTiming timing = fastTiming();
     timing.pingInterval = 20ms;
-    timing.pongTimeout = 150ms;
+    timing.pongTimeout = 1s;
     makeClient(timing);
     server.setAutoConfigure(true);
     connectConfigured();
@@ -621,7 +638,7 @@ TEST_F(RealtimeClientTest, UnansweredPingCountsAsAFailure) {
 
 TEST_F(RealtimeClientTest, StalledHandshakeTimesOut) {
     RealtimeTiming timing = fastTiming();
-    timing.handshakeTimeout = 100ms;
+    timing.handshakeTimeout = 300ms;
     makeClient(timing);
     server.stallUpgrades(true);
     client->start(config());
@@ -663,7 +680,11 @@ TEST_P(CycleTest, CyclesOntoAFreshReseededSession) {
     client->stop();
 }
 
-INSTANTIATE_TEST_SUITE_P(Periods, CycleTest, ::testing::Values(CycleCase{2, 5}, CycleCase{25, 25}));
+INSTANTIATE_TEST_SUITE_P(Periods, CycleTest, ::testing::Values(CycleCase{2, 5}, CycleCase{25, 25}),
+                         [](const auto& info) {
+                             return "reconnectMinutes" +
+                                    std::to_string(info.param.reconnectMinutes);
+                         });
 
 TEST_F(RealtimeClientTest, KilledServerEndsInReconnectingThenConnectedAndReseeded) {
     RealtimeTiming timing = fastTiming();
