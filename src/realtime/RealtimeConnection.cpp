@@ -192,7 +192,7 @@ void RealtimeConnection::reconnect(const QString& reason) {
     tearDown();
     const int steps = RealtimeTiming::backoffSteps(m_reconnectAttempt);
     ++m_reconnectAttempt;
-    log(QStringLiteral("Reconnecting in %1s — %2").arg(steps).arg(reason));
+    log(QStringLiteral("Reconnecting in %1s — ").arg(steps) + reason);
     report(Status::reconnecting());
     m_reconnectTimer.start(m_timing.backoffUnit * steps);
 }
@@ -204,7 +204,7 @@ void RealtimeConnection::send(const QJsonObject& message) {
     if (text.isEmpty())
         return;
     const qint64 sent = m_socket->sendTextMessage(text);
-    if (sent < 0 || (sent == 0 && !text.isEmpty()))
+    if (sent <= 0)
         reconnect(QStringLiteral("send failed: ") + m_socket->errorString());
 }
 
