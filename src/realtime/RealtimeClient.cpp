@@ -1,0 +1,79 @@
+#include "realtime/RealtimeClient.h"
+
+#include "realtime/RealtimeConnection.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
+// Lives on the creating thread; notifications queued to it run there, one by one, in order.
+// The client clears `client` when it goes, so a notification still queued does nothing.
+class RealtimeCallbackRelay : public QObject {
+public:
+    explicit RealtimeCallbackRelay(RealtimeClientInterface* owner) : client(owner) {}
+    RealtimeClientInterface* client;
+};
+
+RealtimeClient::RealtimeClient() : RealtimeClient(Options{}) {}
+
+RealtimeClient::RealtimeClient(Options options) : m_relay(new RealtimeCallbackRelay(this)) {
+    m_thread.setObjectName(QStringLiteral("corvinel.realtime"));
+    RealtimeCallbackRelay* relay = m_relay;
+    auto post = [relay](RealtimeConnection::Notification notification) {
+        QMetaObject::invokeMethod(
+            relay,
+            [relay, notification = std::move(notification)] {
+                if (relay->client)
+                    notification(*relay->client);
+            },
+            Qt::QueuedConnection);
+    };
+    m_connection =
+        new RealtimeConnection(options.timing, std::move(options.sslConfiguration), post);
+    m_connection->moveToThread(&m_thread);
+    m_thread.start();
+}
+
+RealtimeClient::~RealtimeClient() {
+    // The connection is deleted on its own thread, where its socket and timers live; the thread
+    // ends right after, so nothing can post once wait() returns.
+    QMetaObject::invokeMethod(
+        m_connection,
+        [connection = m_connection] {
+            delete connection;
+            QThread::currentThread()->quit();
+        },
+        Qt::QueuedConnection);
+    m_thread.wait();
+    m_relay->client = nullptr;
+    QCoreApplication::removePostedEvents(m_relay);
+    // A callback running right now may be the one destroying us: delete the relay afterwards.
+    m_relay->deleteLater();
+}
+
+void RealtimeClient::enqueue(std::function<void()> work) {
+    QMetaObject::invokeMethod(m_connection, std::move(work), Qt::QueuedConnection);
+}
+
+void RealtimeClient::start(const Config& config) {
+    enqueue([c = m_connection, config] { c->start(config); });
+}
+
+void RealtimeClient::stop() {
+    enqueue([c = m_connection] { c->stop(); });
+}
+
+void RealtimeClient::append(const QByteArray& pcm16) {
+    enqueue([c = m_connection, pcm16] { c->append(pcm16); });
+}
+
+void RealtimeClient::updateHistory(const QList<HistoryPair>& pairs) {
+    enqueue([c = m_connection, pairs] { c->updateHistory(pairs); });
+}
+
+void RealtimeClient::updateInstructions(const QString& instructions) {
+    enqueue([c = m_connection, instructions] { c->updateInstructions(instructions); });
+}
+
+void RealtimeClient::regenerate(const QString& question) {
+    enqueue([c = m_connection, question] { c->regenerate(question); });
+}

@@ -1,0 +1,378 @@
+#include "realtime/RealtimeConnection.h"
+
+#include "realtime/HistorySeeding.h"
+#include "realtime/RealtimeEndpoint.h"
+
+#include <QNetworkRequest>
+#include <QWebSocket>
+
+using RealtimeProtocol::ServerEvent;
+
+namespace {
+
+// Calls a copy: the callback may destroy the client, and with it the function being run.
+template <typename Callback, typename... Args>
+void call(const Callback& callback, const Args&... args) {
+    if (!callback)
+        return;
+    const Callback keep = callback;
+    keep(args...);
+}
+
+} // namespace
+
+RealtimeConnection::RealtimeConnection(const RealtimeTiming& timing,
+                                       std::optional<QSslConfiguration> ssl,
+                                       std::function<void(Notification)> post)
+    : m_timing(timing), m_ssl(std::move(ssl)), m_post(std::move(post)), m_pingTimer(this),
+      m_pongTimer(this), m_cycleTimer(this), m_handshakeTimer(this), m_reconnectTimer(this) {
+    m_pending.reserve(chunkBytes * 4);
+    for (QTimer* timer :
+         {&m_pingTimer, &m_pongTimer, &m_cycleTimer, &m_handshakeTimer, &m_reconnectTimer})
+        timer->setTimerType(Qt::PreciseTimer);
+    m_pingTimer.setInterval(m_timing.pingInterval);
+    m_pongTimer.setSingleShot(true);
+    m_pongTimer.setInterval(m_timing.pongTimeout);
+    m_cycleTimer.setSingleShot(true);
+    m_handshakeTimer.setSingleShot(true);
+    m_handshakeTimer.setInterval(m_timing.handshakeTimeout);
+    m_reconnectTimer.setSingleShot(true);
+
+    connect(&m_pingTimer, &QTimer::timeout, this, &RealtimeConnection::onPingDue);
+    connect(&m_pongTimer, &QTimer::timeout, this, [this] {
+        if (m_shouldRun)
+            reconnect(QStringLiteral("ping failed: no pong within %1 ms")
+                          .arg(m_timing.pongTimeout.count()));
+    });
+    connect(&m_cycleTimer, &QTimer::timeout, this, &RealtimeConnection::onCycleDue);
+    connect(&m_handshakeTimer, &QTimer::timeout, this, [this] {
+        if (m_shouldRun)
+            reconnect(QStringLiteral("the handshake timed out"));
+    });
+    connect(&m_reconnectTimer, &QTimer::timeout, this, [this] {
+        if (m_shouldRun)
+            openSocket();
+    });
+}
+
+RealtimeConnection::~RealtimeConnection() {
+    m_shouldRun = false;
+    tearDown();
+}
+
+void RealtimeConnection::start(const Config& config) {
+    m_config = config;
+    m_shouldRun = true;
+    m_reconnectAttempt = 0;
+    m_usedLegacyShape = false;
+    openSocket();
+}
+
+void RealtimeConnection::stop() {
+    m_shouldRun = false;
+    m_reconnectPending = false;
+    m_reconnectTimer.stop();
+    tearDown();
+    report(Status::idle());
+}
+
+void RealtimeConnection::append(const QByteArray& pcm16) {
+    if (!m_shouldRun || !m_isConfigured)
+        return;
+    m_pending.append(pcm16);
+    if (m_pending.size() < chunkBytes)
+        return;
+    const QJsonObject message = RealtimeProtocol::audioAppend(m_pending);
+    m_pending.clear();
+    send(message);
+}
+
+void RealtimeConnection::updateHistory(const QList<HistoryPair>& pairs) {
+    m_history = pairs;
+}
+
+void RealtimeConnection::updateInstructions(const QString& instructions) {
+    if (!m_config)
+        return;
+    m_config->instructions = instructions;
+    if (!m_isConfigured)
+        return;
+    sendSessionUpdate();
+    log(QStringLiteral("Instructions updated live"));
+}
+
+void RealtimeConnection::regenerate(const QString& question) {
+    if (!m_isConfigured)
+        return;
+    if (m_activeResponseID) {
+        send(RealtimeProtocol::responseCancel());
+        m_activeResponseID.reset();
+    }
+    send(RealtimeProtocol::userText(question));
+    send(RealtimeProtocol::responseCreate());
+    log(QStringLiteral("Regenerating answer for the extended question"));
+}
+
+void RealtimeConnection::openSocket() {
+    if (!m_config)
+        return;
+    // A start() while a socket is still open must not leave the old one talking.
+    m_reconnectTimer.stop();
+    tearDown();
+    report(m_reconnectAttempt != 0 ? Status::reconnecting() : Status::connecting());
+    if (m_config->apiKey.isEmpty()) {
+        report(Status::failed(RealtimeEndpoint::noKeyMessage));
+        return;
+    }
+    const auto authorization = RealtimeEndpoint::authorization(m_config->apiKey);
+    if (!authorization.error.isEmpty()) {
+        report(Status::failed(authorization.error));
+        return;
+    }
+    const auto endpoint =
+        RealtimeEndpoint::url(RealtimeEndpoint::overrideFromEnvironment(), m_config->model);
+    if (!endpoint.error.isEmpty()) {
+        report(Status::failed(endpoint.error));
+        return;
+    }
+
+    m_isConfigured = false;
+    m_seededThisSocket = false;
+    m_reconnectPending = false;
+    m_pending.clear();
+
+    QNetworkRequest request(endpoint.url);
+    request.setRawHeader(QByteArrayLiteral("Authorization"), authorization.header);
+    m_socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
+    if (m_ssl)
+        m_socket->setSslConfiguration(*m_ssl);
+    connect(m_socket, &QWebSocket::connected, this, &RealtimeConnection::onOpened);
+    connect(m_socket, &QWebSocket::disconnected, this, &RealtimeConnection::onClosed);
+    connect(m_socket, &QWebSocket::textMessageReceived, this,
+            [this](const QString& text) { onFrame(text.toUtf8()); });
+    connect(m_socket, &QWebSocket::binaryMessageReceived, this,
+            [this](const QByteArray& data) { onFrame(QString::fromUtf8(data).toUtf8()); });
+    connect(m_socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
+            &RealtimeConnection::onSocketError);
+    connect(m_socket, &QWebSocket::pong, this, [this] { m_pongTimer.stop(); });
+    m_handshakeTimer.start();
+    m_socket->open(request);
+}
+
+void RealtimeConnection::tearDown() {
+    m_pingTimer.stop();
+    m_pongTimer.stop();
+    m_cycleTimer.stop();
+    m_handshakeTimer.stop();
+    m_isConfigured = false;
+    m_pending.clear();
+    if (!m_socket)
+        return;
+    QWebSocket* socket = std::exchange(m_socket, nullptr);
+    // Whatever the old socket still reports belongs to a connection we have given up.
+    disconnect(socket, nullptr, this, nullptr);
+    // A socket that has failed may still claim to be connected while it reports the failure;
+    // writing a close frame into it only upsets Qt.
+    if (socket->state() == QAbstractSocket::ConnectedState &&
+        socket->error() == QAbstractSocket::UnknownSocketError) {
+        // Let the close frame (1001, going away) reach the server before the socket goes.
+        connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(std::chrono::seconds(5), socket, &QObject::deleteLater);
+        socket->close(QWebSocketProtocol::CloseCodeGoingAway);
+    } else {
+        socket->abort();
+        socket->deleteLater();
+    }
+}
+
+void RealtimeConnection::reconnect(const QString& reason) {
+    if (!m_shouldRun || m_reconnectPending)
+        return;
+    m_reconnectPending = true;
+    tearDown();
+    const int steps = RealtimeTiming::backoffSteps(m_reconnectAttempt);
+    ++m_reconnectAttempt;
+    log(QStringLiteral("Reconnecting in %1s — ").arg(steps) + reason);
+    report(Status::reconnecting());
+    m_reconnectTimer.start(m_timing.backoffUnit * steps);
+}
+
+void RealtimeConnection::send(const QJsonObject& message) {
+    if (!m_socket)
+        return;
+    const QString text = RealtimeProtocol::serialize(message);
+    if (text.isEmpty())
+        return;
+    const qint64 sent = m_socket->sendTextMessage(text);
+    if (sent <= 0)
+        reconnect(QStringLiteral("send failed: ") + m_socket->errorString());
+}
+
+void RealtimeConnection::sendSessionUpdate() {
+    if (m_config)
+        send(RealtimeProtocol::sessionUpdate(*m_config, m_usedLegacyShape));
+}
+
+void RealtimeConnection::seedHistory() {
+    if (m_seededThisSocket)
+        return;
+    m_seededThisSocket = true;
+    const QList<HistoryPair> taken = HistorySeeding::select(m_history);
+    if (taken.isEmpty())
+        return;
+    for (const HistoryPair& pair : taken) {
+        if (!pair.question.isEmpty())
+            send(RealtimeProtocol::userText(pair.question));
+        if (!pair.answer.isEmpty())
+            send(RealtimeProtocol::assistantText(pair.answer, m_assistantContentType));
+    }
+    log(QStringLiteral("Seeded %1 earlier Q&A pair(s) into the new session").arg(taken.size()));
+}
+
+void RealtimeConnection::startSessionTimers() {
+    if (!m_config)
+        return;
+    m_pongTimer.stop();
+    m_pingTimer.start();
+    m_cycleTimer.start(m_timing.cycleMinute *
+                       RealtimeTiming::cycleMinutes(m_config->reconnectMinutes));
+}
+
+void RealtimeConnection::onOpened() {
+    m_handshakeTimer.stop();
+    log(QStringLiteral("WebSocket open"));
+    sendSessionUpdate();
+}
+
+void RealtimeConnection::onFrame(const QByteArray& utf8) {
+    const ServerEvent event = RealtimeProtocol::decode(utf8);
+    switch (event.kind) {
+    case ServerEvent::Kind::ignored:
+        break;
+    case ServerEvent::Kind::sessionCreated:
+        sendSessionUpdate();
+        break;
+    case ServerEvent::Kind::sessionUpdated:
+        if (m_isConfigured)
+            break;
+        m_isConfigured = true;
+        m_reconnectAttempt = 0;
+        seedHistory();
+        startSessionTimers();
+        report(Status::connected());
+        break;
+    case ServerEvent::Kind::transcript:
+        m_post([id = event.id, text = event.text](RealtimeClientInterface& client) {
+            call(client.onTranscript, id, text);
+        });
+        break;
+    case ServerEvent::Kind::responseCreated:
+        m_activeResponseID = event.id;
+        m_post([id = event.id](RealtimeClientInterface& client) {
+            call(client.onDelta, id, QString());
+        });
+        break;
+    case ServerEvent::Kind::delta:
+        m_post([id = event.id, text = event.text](RealtimeClientInterface& client) {
+            call(client.onDelta, id, text);
+        });
+        break;
+    case ServerEvent::Kind::responseDone:
+        if (m_activeResponseID == event.id)
+            m_activeResponseID.reset();
+        // Two notifications: the usage callback may end the client before the done one.
+        if (event.usage) {
+            m_post([usage = *event.usage](RealtimeClientInterface& client) {
+                call(client.onUsage, usage);
+            });
+        }
+        m_post(
+            [id = event.id](RealtimeClientInterface& client) { call(client.onResponseDone, id); });
+        break;
+    case ServerEvent::Kind::error:
+        handleError(event.text);
+        break;
+    }
+}
+
+void RealtimeConnection::handleError(const QString& message) {
+    using RealtimeProtocol::ErrorAction;
+    switch (RealtimeProtocol::classifyError(message, m_isConfigured, m_usedLegacyShape,
+                                            m_assistantContentType)) {
+    case ErrorAction::legacyShapeFallback:
+        m_usedLegacyShape = true;
+        log(QStringLiteral("Falling back to legacy session shape"));
+        sendSessionUpdate();
+        return;
+    case ErrorAction::contentTypeFallback:
+        m_assistantContentType = RealtimeProtocol::legacyTextContentType;
+        m_seededThisSocket = false;
+        log(QStringLiteral("Re-seeding history with legacy assistant content type"));
+        seedHistory();
+        return;
+    case ErrorAction::report:
+        log(QStringLiteral("API error: ") + message);
+        if (!m_isConfigured)
+            report(Status::failed(message));
+        return;
+    }
+}
+
+void RealtimeConnection::onSocketError(QAbstractSocket::SocketError) {
+    if (!m_shouldRun || !m_socket)
+        return;
+    onSocketFailure(m_socket->errorString());
+}
+
+void RealtimeConnection::onClosed() {
+    if (!m_shouldRun || !m_socket)
+        return;
+    // A refused or reset connection reports "closed" (code 1000) before its error: the error is
+    // the true reason.
+    if (m_socket->error() != QAbstractSocket::UnknownSocketError) {
+        onSocketFailure(m_socket->errorString());
+        return;
+    }
+    const QString text =
+        RealtimeEndpoint::closeReasonText(m_socket->closeCode(), m_socket->closeReason());
+    reconnect(QStringLiteral("socket closed (") + text + QLatin1Char(')'));
+}
+
+void RealtimeConnection::onSocketFailure(const QString& reason) {
+    // A refused key is not a network fault: retrying would never succeed and never say why.
+    if (const auto status = RealtimeEndpoint::rejectedKeyStatus(reason);
+        status && !m_isConfigured) {
+        log(QStringLiteral("WebSocket upgrade refused: ") + reason);
+        m_reconnectTimer.stop();
+        tearDown();
+        report(Status::failed(RealtimeEndpoint::rejectedKeyMessage(*status)));
+        return;
+    }
+    reconnect(reason);
+}
+
+void RealtimeConnection::onPingDue() {
+    if (!m_socket)
+        return;
+    m_socket->ping();
+    if (!m_pongTimer.isActive())
+        m_pongTimer.start();
+}
+
+void RealtimeConnection::onCycleDue() {
+    if (!m_shouldRun || !m_config)
+        return;
+    log(QStringLiteral("Cycling session (%1 min limit)")
+            .arg(RealtimeTiming::cycleMinutes(m_config->reconnectMinutes)));
+    m_reconnectAttempt = 0;
+    tearDown();
+    openSocket();
+}
+
+void RealtimeConnection::report(const Status& status) {
+    m_post([status](RealtimeClientInterface& client) { call(client.onStatus, status); });
+}
+
+void RealtimeConnection::log(const QString& line) {
+    m_post([line](RealtimeClientInterface& client) { call(client.onLog, line); });
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "realtime/RealtimeClientInterface.h"
+#include "realtime/RealtimeProtocol.h"
+#include "realtime/RealtimeTiming.h"
+
+#include <QAbstractSocket>
+#include <QObject>
+#include <QSslConfiguration>
+#include <QTimer>
+#include <functional>
+#include <optional>
+
+class QWebSocket;
+
+// Everything the client does on its own thread: the socket, the protocol state, the timers.
+// Lives on that thread and is only ever called there; what the owner must hear about is handed
+// to `post`, which carries it to the owner's thread.
+class RealtimeConnection : public QObject {
+public:
+    using Config = RealtimeClientInterface::Config;
+    using Status = RealtimeClientInterface::Status;
+    using HistoryPair = RealtimeClientInterface::HistoryPair;
+    using Notification = std::function<void(RealtimeClientInterface&)>;
+
+    RealtimeConnection(const RealtimeTiming& timing, std::optional<QSslConfiguration> ssl,
+                       std::function<void(Notification)> post);
+    ~RealtimeConnection() override;
+
+    void start(const Config& config);
+    void stop();
+    void append(const QByteArray& pcm16);
+    void updateHistory(const QList<HistoryPair>& pairs);
+    void updateInstructions(const QString& instructions);
+    void regenerate(const QString& question);
+
+    static constexpr qsizetype chunkBytes = 4800;
+
+private:
+    void openSocket();
+    void tearDown();
+    void reconnect(const QString& reason);
+    void send(const QJsonObject& message);
+    void sendSessionUpdate();
+    void seedHistory();
+    void startSessionTimers();
+
+    void onOpened();
+    void onFrame(const QByteArray& utf8);
+    void onSocketError(QAbstractSocket::SocketError error);
+    void onClosed();
+    void onSocketFailure(const QString& reason);
+    void onPingDue();
+    void onCycleDue();
+    void handleError(const QString& message);
+
+    void report(const Status& status);
+    void log(const QString& line);
+
+    const RealtimeTiming m_timing;
+    const std::optional<QSslConfiguration> m_ssl;
+    const std::function<void(Notification)> m_post;
+
+    std::optional<Config> m_config;
+    QWebSocket* m_socket = nullptr;
+    QByteArray m_pending;
+    QList<HistoryPair> m_history;
+    QString m_assistantContentType = RealtimeProtocol::outputTextContentType;
+    std::optional<QString> m_activeResponseID;
+    bool m_usedLegacyShape = false;
+    bool m_isConfigured = false;
+    bool m_shouldRun = false;
+    bool m_seededThisSocket = false;
+    bool m_reconnectPending = false;
+    int m_reconnectAttempt = 0;
+
+    QTimer m_pingTimer;
+    QTimer m_pongTimer;
+    QTimer m_cycleTimer;
+    QTimer m_handshakeTimer;
+    QTimer m_reconnectTimer;
+};

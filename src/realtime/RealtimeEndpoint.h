@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+#include <optional>
+
+// Where the client connects and how it introduces itself. Every failure is a user-facing text.
+namespace RealtimeEndpoint {
+
+inline const QString defaultBaseUrl = QStringLiteral("wss://api.openai.com/v1/realtime");
+
+struct Resolved {
+    QUrl url;      // valid when `error` is empty
+    QString error; // "Invalid OV_REALTIME_URL: …"
+};
+
+// `override` is the value of OV_REALTIME_URL when set. The query becomes exactly model=…
+Resolved url(const std::optional<QString>& override, const QString& model);
+// Reads OV_REALTIME_URL from the process environment now.
+std::optional<QString> overrideFromEnvironment();
+
+struct Authorization {
+    QByteArray header; // the Authorization value, "Bearer …"; empty when `error` is set
+    QString error;
+};
+
+// The key as stored may carry the newline it was pasted with; a control character inside it
+// would corrupt the request, so such a key is refused before anything is sent.
+Authorization authorization(const QString& apiKey);
+
+inline const QString noKeyMessage =
+    QStringLiteral("No API key set — open Settings and paste your OpenAI key.");
+
+// The HTTP status of a refused upgrade as Qt 6.4 words it in the socket's error text, when it
+// is one that means the key is wrong (401 or 403).
+std::optional<int> rejectedKeyStatus(const QString& socketErrorText);
+QString rejectedKeyMessage(int httpStatus);
+
+// "code N" when the server gave no reason.
+QString closeReasonText(int closeCode, const QString& reason);
+
+} // namespace RealtimeEndpoint

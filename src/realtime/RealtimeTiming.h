@@ -1,0 +1,24 @@
+#pragma once
+
+#include <chrono>
+
+// Every interval of the connection lifecycle, in one value so tests can run the whole schedule
+// in milliseconds. The defaults are the production values.
+struct RealtimeTiming {
+    // One step of the back-off schedule (1, 2, 4, 8, 16, 20, 20… steps).
+    std::chrono::milliseconds backoffUnit{1000};
+    std::chrono::milliseconds pingInterval{20000};
+    // A ping whose pong has not come back by then counts as a failed ping.
+    std::chrono::milliseconds pongTimeout{10000};
+    // One minute of the session cycling period.
+    std::chrono::milliseconds cycleMinute{60000};
+    std::chrono::milliseconds handshakeTimeout{60000};
+
+    static constexpr int backoffCapSteps = 20;
+    static constexpr int minimumCycleMinutes = 5;
+
+    // Steps to wait before reconnect attempt `attempt` (0-based): 2^attempt, at most 20.
+    static int backoffSteps(int attempt);
+    // `reconnectMinutes` raised to the minimum.
+    static int cycleMinutes(int reconnectMinutes);
+};

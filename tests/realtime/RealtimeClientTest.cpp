@@ -1,0 +1,844 @@
+#include "realtime/RealtimeClient.h"
+#include "realtime/RealtimeProtocol.h"
+#include "support/FakeRealtimeServer.h"
+#include "support/TestHome.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTest>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <thread>
+
+using Status = RealtimeClient::Status;
+using namespace std::chrono_literals;
+
+void PrintTo(const Status& status, std::ostream* out) {
+    static const char* names[] = {"idle", "connecting", "connected", "reconnecting", "failed"};
+    *out << names[int(status.kind)];
+    if (status.isFailed())
+        *out << "(" << status.message.toStdString() << ")";
+}
+
+namespace {
+
+RealtimeTiming fastTiming() {
+    RealtimeTiming timing;
+    timing.backoffUnit = 1ms;
+    timing.pingInterval = 1h;
+    timing.pongTimeout = 2s;
+    timing.cycleMinute = 1h;
+    timing.handshakeTimeout = 5s;
+    return timing;
+}
+
+QList<RealtimeClient::HistoryPair> pairs(int count) {
+    QList<RealtimeClient::HistoryPair> result;
+    for (int i = 1; i <= count; ++i)
+        result.append({QStringLiteral("Question %1?").arg(i), QStringLiteral("Answer %1.").arg(i)});
+    return result;
+}
+
+// The (role, content type, text) of each conversation item, in order.
+QStringList itemsOf(const QList<QJsonObject>& frames) {
+    QStringList items;
+    for (const QJsonObject& frame : frames) {
+        const QJsonObject item = frame.value(QStringLiteral("item")).toObject();
+        const QJsonObject part = item.value(QStringLiteral("content")).toArray().at(0).toObject();
+        items.append(item.value(QStringLiteral("role")).toString() + u'/' +
+                     part.value(QStringLiteral("type")).toString() + u'/' +
+                     part.value(QStringLiteral("text")).toString());
+    }
+    return items;
+}
+
+QByteArray audioOf(const QJsonObject& frame) {
+    return QByteArray::fromBase64(frame.value(QStringLiteral("audio")).toString().toLatin1());
+}
+
+class RealtimeClientTest : public ::testing::Test {
+protected:
+    explicit RealtimeClientTest(
+        FakeRealtimeServer::Transport transport = FakeRealtimeServer::Transport::plain)
+        : server(transport) {}
+
+    void SetUp() override {
+        ASSERT_TRUE(server.listen());
+        home.setEnv("OV_REALTIME_URL", server.url().toString().toUtf8());
+    }
+
+    // A failing case shows what the client said along the way.
+    void TearDown() override {
+        if (HasFailure() || qEnvironmentVariableIsSet("CORVINEL_DUMP_REALTIME"))
+            std::cerr << "client events:\n  " << events.join(QStringLiteral("\n  ")).toStdString()
+                      << "\n";
+    }
+
+    void makeClient(const RealtimeTiming& timing = fastTiming(),
+                    std::optional<QSslConfiguration> ssl = std::nullopt) {
+        client = std::make_unique<RealtimeClient>(RealtimeClient::Options{timing, std::move(ssl)});
+        const auto record = [this](const QString& line) {
+            EXPECT_EQ(QThread::currentThread(), qApp->thread());
+            events.append(line);
+        };
+        client->onStatus = [this, record](const Status& status) {
+            statuses.append(status);
+            std::stringstream text;
+            PrintTo(status, &text);
+            record(QStringLiteral("status:") + QString::fromStdString(text.str()));
+        };
+        client->onLog = [this, record](const QString& line) {
+            logs.append(line);
+            record(QStringLiteral("log:") + line);
+        };
+        client->onTranscript = [record](const QString& id, const QString& text) {
+            record(QStringLiteral("transcript:%1:%2").arg(id, text));
+        };
+        client->onDelta = [record](const QString& id, const QString& delta) {
+            record(QStringLiteral("delta:%1:%2").arg(id, delta));
+        };
+        client->onUsage = [record](const QJsonObject& usage) {
+            record(QStringLiteral("usage:") +
+                   QString::fromUtf8(QJsonDocument(usage).toJson(QJsonDocument::Compact)));
+        };
+        client->onResponseDone = [record](const QString& id) {
+            record(QStringLiteral("done:") + id);
+        };
+    }
+
+    RealtimeClient::Config config() const {
+        RealtimeClient::Config config;
+        config.apiKey = QStringLiteral("sk-test");
+        config.model = QStringLiteral("gpt-realtime");
+        config.transcribeModel = QStringLiteral("gpt-4o-mini-transcribe");
+        config.instructions = QStringLiteral("Answer as the candidate.");
+        config.reconnectMinutes = 25;
+        return config;
+    }
+
+    static bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000) {
+        return QTest::qWaitFor(condition, timeoutMs);
+    }
+
+    bool waitForStatus(const Status& status, int count = 1) {
+        return waitFor([&] { return statuses.count(status) >= count; });
+    }
+
+    bool waitForLog(const QString& prefix, int count = 1) {
+        return waitFor([&] {
+            return std::count_if(logs.begin(), logs.end(),
+                                 [&](const QString& l) { return l.startsWith(prefix); }) >= count;
+        });
+    }
+
+    int logCount(const QString& prefix) const {
+        return int(std::count_if(logs.begin(), logs.end(),
+                                 [&](const QString& l) { return l.startsWith(prefix); }));
+    }
+
+    // Everything the client did before this point has reached the main thread once the marker
+    // transcript, sent after it, has.
+    void sync() {
+        const QString id = QStringLiteral("sync-%1").arg(++m_syncs);
+        server.sendTranscript(id, QStringLiteral("marker"));
+        ASSERT_TRUE(waitFor(
+            [&] { return events.contains(QStringLiteral("transcript:%1:marker").arg(id)); }));
+        events.removeAll(QStringLiteral("transcript:%1:marker").arg(id));
+    }
+
+    // Starts and answers the configuration, as the service does.
+    void connectConfigured(const RealtimeClient::Config& cfg) {
+        const int connections = server.connectionCount();
+        const int updates = int(server.frames(QStringLiteral("session.update")).size());
+        client->start(cfg);
+        ASSERT_TRUE(server.waitForConnections(connections + 1));
+        ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), updates + 1));
+        const int connected = int(statuses.count(Status::connected()));
+        server.sendSessionUpdated();
+        ASSERT_TRUE(waitForStatus(Status::connected(), connected + 1));
+    }
+    void connectConfigured() { connectConfigured(config()); }
+
+    TestHome home;
+    FakeRealtimeServer server;
+    std::unique_ptr<RealtimeClient> client;
+    QList<Status> statuses;
+    QStringList logs;
+    QStringList events;
+
+private:
+    int m_syncs = 0;
+};
+
+// --- opening and configuration -------------------------------------------------------------
+
+TEST_F(RealtimeClientTest, OpensWithTheModelQueryAndOnlyTheAuthorizationHeader) {
+    makeClient();
+    RealtimeClient::Config cfg = config();
+    cfg.apiKey = QStringLiteral("  sk-test\n"); // as pasted into OPENAI_API_KEY
+    client->start(cfg);
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 1));
+    EXPECT_EQ(server.requestTarget(), QStringLiteral("/v1/realtime?model=gpt-realtime"));
+    const auto headers = server.requestHeaders();
+    EXPECT_EQ(headers.value("authorization"), QByteArray("Bearer sk-test"));
+    EXPECT_FALSE(headers.contains("openai-beta"));
+    EXPECT_EQ(server.frames().first(), RealtimeProtocol::sessionUpdate(cfg, false));
+    ASSERT_TRUE(waitForLog(QStringLiteral("WebSocket open")));
+
+    server.sendSessionCreated();
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 2));
+    EXPECT_EQ(server.frames(QStringLiteral("session.update")).at(1),
+              RealtimeProtocol::sessionUpdate(cfg, false));
+    server.sendSessionUpdated();
+    ASSERT_TRUE(waitForStatus(Status::connected()));
+    EXPECT_EQ(statuses, (QList<Status>{Status::connecting(), Status::connected()}));
+}
+
+TEST_F(RealtimeClientTest, SecondSessionUpdatedChangesNothing) {
+    makeClient();
+    client->updateHistory(pairs(2));
+    connectConfigured();
+    client->updateInstructions(QStringLiteral("Be brief."));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 2));
+    const QJsonObject update = server.frames(QStringLiteral("session.update")).last();
+    EXPECT_EQ(
+        update.value(QStringLiteral("session")).toObject().value(QStringLiteral("instructions")),
+        QJsonValue(QStringLiteral("Be brief.")));
+    server.sendSessionUpdated();
+    sync();
+    EXPECT_EQ(statuses.count(Status::connected()), 1);
+    EXPECT_EQ(server.frames(QStringLiteral("conversation.item.create")).size(), 4);
+    EXPECT_EQ(logCount(QStringLiteral("Seeded")), 1);
+    EXPECT_EQ(logCount(QStringLiteral("Instructions updated live")), 1);
+}
+
+TEST_F(RealtimeClientTest, InstructionsBeforeStartChangeNothing) {
+    makeClient();
+    client->updateInstructions(QStringLiteral("Ignored."));
+    client->start(config());
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 1));
+    EXPECT_EQ(server.frames().size(), 1);
+    EXPECT_EQ(server.frames().first(), RealtimeProtocol::sessionUpdate(config(), false));
+}
+
+TEST_F(RealtimeClientTest, InstructionsWhileConfiguringTakeEffectWithTheHandshake) {
+    makeClient();
+    client->start(config());
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 1));
+    client->updateInstructions(QStringLiteral("Newer."));
+    server.sendSessionCreated();
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 2));
+    RealtimeClient::Config expected = config();
+    expected.instructions = QStringLiteral("Newer.");
+    EXPECT_EQ(server.frames(QStringLiteral("session.update")).at(1),
+              RealtimeProtocol::sessionUpdate(expected, false));
+    EXPECT_EQ(logCount(QStringLiteral("Instructions updated live")), 0);
+}
+
+TEST_F(RealtimeClientTest, CapitalisedUnknownParameterFallsBackToLegacyOnceThenFails) {
+    makeClient();
+    client->start(config());
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 1));
+    server.sendError(QStringLiteral("Unknown parameter: 'session.type'."));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 2));
+    EXPECT_EQ(server.frames(QStringLiteral("session.update")).at(1),
+              RealtimeProtocol::sessionUpdate(config(), true));
+    EXPECT_TRUE(logs.contains(QStringLiteral("Falling back to legacy session shape")));
+
+    server.sendError(QStringLiteral("Unknown parameter: 'session.modalities'."));
+    const Status failed =
+        Status::failed(QStringLiteral("Unknown parameter: 'session.modalities'."));
+    ASSERT_TRUE(waitForStatus(failed));
+    EXPECT_TRUE(
+        logs.contains(QStringLiteral("API error: Unknown parameter: 'session.modalities'.")));
+    EXPECT_EQ(server.frames(QStringLiteral("session.update")).size(), 2);
+    EXPECT_EQ(logCount(QStringLiteral("Falling back")), 1);
+}
+
+TEST_F(RealtimeClientTest, LegacyShapeLastsForTheRunAndResetsOnStart) {
+    makeClient();
+    server.setAutoConfigure(false);
+    client->start(config());
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 1));
+    server.sendError(QStringLiteral("additional properties not allowed"));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 2));
+    server.sendSessionUpdated();
+    ASSERT_TRUE(waitForStatus(Status::connected()));
+
+    server.clearFrames();
+    server.dropConnection();
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 1));
+    EXPECT_EQ(server.frames().first(), RealtimeProtocol::sessionUpdate(config(), true));
+
+    server.clearFrames();
+    client->start(config());
+    ASSERT_TRUE(server.waitForConnections(3));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 1));
+    EXPECT_EQ(server.frames().first(), RealtimeProtocol::sessionUpdate(config(), false));
+}
+
+TEST_F(RealtimeClientTest, ErrorAfterConfigurationIsOnlyLogged) {
+    makeClient();
+    connectConfigured();
+    server.sendError(QStringLiteral("Unknown parameter: 'foo'."));
+    sync();
+    EXPECT_TRUE(logs.contains(QStringLiteral("API error: Unknown parameter: 'foo'.")));
+    EXPECT_EQ(statuses.last(), Status::connected());
+    EXPECT_TRUE(server.isConnected());
+    EXPECT_EQ(server.frames(QStringLiteral("session.update")).size(), 1);
+}
+
+TEST_F(RealtimeClientTest, ErrorWithoutMessageFailsBeforeConfiguration) {
+    makeClient();
+    client->start(config());
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 1));
+    server.send({{QStringLiteral("type"), QStringLiteral("error")}});
+    ASSERT_TRUE(waitForStatus(Status::failed(QStringLiteral("unknown realtime error"))));
+}
+
+TEST_F(RealtimeClientTest, OutputTextErrorReseedsWithTextPartsOnce) {
+    makeClient();
+    client->updateHistory({{QStringLiteral("Q1"), QStringLiteral("A1")},
+                           {QStringLiteral("Q2"), QStringLiteral("A2")}});
+    connectConfigured();
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("conversation.item.create"), 4));
+    EXPECT_EQ(itemsOf(server.frames(QStringLiteral("conversation.item.create"))),
+              (QStringList{"user/input_text/Q1", "assistant/output_text/A1", "user/input_text/Q2",
+                           "assistant/output_text/A2"}));
+
+    server.clearFrames();
+    server.sendError(QStringLiteral("Invalid value: 'output_text'. Supported values are: 'text'."));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("conversation.item.create"), 4));
+    EXPECT_EQ(itemsOf(server.frames(QStringLiteral("conversation.item.create"))),
+              (QStringList{"user/input_text/Q1", "assistant/text/A1", "user/input_text/Q2",
+                           "assistant/text/A2"}));
+    EXPECT_TRUE(
+        logs.contains(QStringLiteral("Re-seeding history with legacy assistant content type")));
+
+    server.sendError(QStringLiteral("Invalid value: 'output_text'."));
+    sync();
+    EXPECT_EQ(server.frames(QStringLiteral("conversation.item.create")).size(), 4);
+    EXPECT_TRUE(logs.contains(QStringLiteral("API error: Invalid value: 'output_text'.")));
+    EXPECT_EQ(statuses.last(), Status::connected());
+
+    // The switch holds for later sockets too.
+    server.clearFrames();
+    server.setAutoConfigure(true);
+    server.dropConnection();
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("conversation.item.create"), 4));
+    EXPECT_EQ(itemsOf(server.frames(QStringLiteral("conversation.item.create"))).at(1),
+              QStringLiteral("assistant/text/A1"));
+}
+
+// --- events to callbacks -------------------------------------------------------------------
+
+TEST_F(RealtimeClientTest, EventsBecomeCallbacksInOrderOnTheMainThread) {
+    makeClient();
+    connectConfigured();
+    events.clear();
+    const char* frames[] = {
+        R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i1","transcript":" Why this role?\n"})",
+        R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i2","transcript":" \n"})",
+        R"({"type":"response.created","response":{"id":"r1"}})",
+        R"({"type":"response.output_text.delta","response_id":"r1","delta":"Because"})",
+        R"({"type":"response.output_text.delta","response_id":"r1","delta":""})",
+        R"({"type":"response.text.delta","delta":" I"})",
+        R"({"type":"rate_limits.updated","rate_limits":[]})",
+        R"({"type":"response.done","response":{"id":"r1","usage":{"total_tokens":9}}})",
+        R"({"type":"response.done"})"};
+    for (const char* frame : frames)
+        server.sendText(QString::fromUtf8(frame));
+    server.sendBinary(R"({"type":"response.output_text.delta","response_id":"r2","delta":"bin"})");
+    server.sendResponseCreated(QStringLiteral("r3"));
+    server.sendDelta(QStringLiteral("r3"), QStringLiteral("Yes."));
+    server.sendResponseDone(QStringLiteral("r3"), {{QStringLiteral("total_tokens"), 4}});
+    sync();
+    EXPECT_EQ(events, (QStringList{"transcript:i1:Why this role?", "delta:r1:", "delta:r1:Because",
+                                   "delta:current: I", "usage:{\"total_tokens\":9}", "done:r1",
+                                   "done:current", "delta:r2:bin", "delta:r3:", "delta:r3:Yes.",
+                                   "usage:{\"total_tokens\":4}", "done:r3"}));
+}
+
+TEST_F(RealtimeClientTest, RegenerateCancelsOnlyAnActiveResponse) {
+    makeClient();
+    client->regenerate(QStringLiteral("Before configuration")); // nothing at all
+    connectConfigured();
+    client->regenerate(QStringLiteral("First?"));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("response.create"), 1));
+    EXPECT_EQ(server.frameTypes(),
+              (QStringList{"session.update", "conversation.item.create", "response.create"}));
+    EXPECT_EQ(itemsOf(server.frames(QStringLiteral("conversation.item.create"))),
+              QStringList{"user/input_text/First?"});
+
+    server.clearFrames();
+    server.sendText(QStringLiteral(R"({"type":"response.created","response":{"id":"r7"}})"));
+    sync();
+    client->regenerate(QStringLiteral("First? And second?"));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("response.create"), 1));
+    EXPECT_EQ(server.frameTypes(),
+              (QStringList{"response.cancel", "conversation.item.create", "response.create"}));
+    EXPECT_EQ(server.frames().first(), RealtimeProtocol::responseCancel());
+    EXPECT_EQ(logCount(QStringLiteral("Regenerating answer for the extended question")), 2);
+
+    // The cancelled response is no longer active.
+    server.clearFrames();
+    client->regenerate(QStringLiteral("Third?"));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("response.create"), 1));
+    EXPECT_EQ(server.frames(QStringLiteral("response.cancel")).size(), 0);
+}
+
+TEST_F(RealtimeClientTest, ResponseDoneClearsTheActiveResponse) {
+    makeClient();
+    connectConfigured();
+    server.sendText(QStringLiteral(R"({"type":"response.created","response":{"id":"r1"}})"));
+    server.sendText(QStringLiteral(R"({"type":"response.done"})")); // "current", not r1
+    sync();
+    client->regenerate(QStringLiteral("Q?"));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("response.create"), 1));
+    EXPECT_EQ(server.frames(QStringLiteral("response.cancel")).size(), 1);
+
+    server.clearFrames();
+    server.sendText(QStringLiteral(R"({"type":"response.created","response":{"id":"r2"}})"));
+    server.sendText(QStringLiteral(R"({"type":"response.done","response":{"id":"r2"}})"));
+    sync();
+    client->regenerate(QStringLiteral("Q?"));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("response.create"), 1));
+    EXPECT_EQ(server.frames(QStringLiteral("response.cancel")).size(), 0);
+}
+
+// --- audio -----------------------------------------------------------------------------------
+
+TEST_F(RealtimeClientTest, AudioBeforeConfigurationIsDroppedAndChunksHoldTheWholeBacklog) {
+    makeClient();
+    client->append(QByteArray(4800, 'a')); // not running yet
+    client->start(config());
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 1));
+    client->append(QByteArray(4800, 'b')); // socket open, not configured
+    server.sendSessionUpdated();
+    ASSERT_TRUE(waitForStatus(Status::connected()));
+
+    client->append(QByteArray(3000, 'c'));
+    client->append(QByteArray(1799, 'd')); // 4799: still below the threshold
+    client->append(QByteArray(2000, 'e')); // 6799: everything goes in one message
+    client->append(QByteArray(4800, 'f')); // exactly the threshold
+    client->append(QByteArray(100, 'g'));  // waits
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("input_audio_buffer.append"), 2));
+    sync();
+    const auto appends = server.frames(QStringLiteral("input_audio_buffer.append"));
+    ASSERT_EQ(appends.size(), 2);
+    EXPECT_EQ(audioOf(appends[0]),
+              QByteArray(3000, 'c') + QByteArray(1799, 'd') + QByteArray(2000, 'e'));
+    EXPECT_EQ(audioOf(appends[1]), QByteArray(4800, 'f'));
+}
+
+TEST_F(RealtimeClientTest, AudioFromManyThreadsArrivesComplete) {
+    makeClient();
+    connectConfigured();
+    constexpr int threads = 4, blocks = 50, blockBytes = 960; // 20 ms blocks
+    std::vector<std::thread> producers;
+    for (int t = 0; t < threads; ++t) {
+        producers.emplace_back([this, t] {
+            for (int b = 0; b < blocks; ++b)
+                client->append(QByteArray(blockBytes, char('A' + t)));
+        });
+    }
+    for (std::thread& producer : producers)
+        producer.join();
+    const int total = threads * blocks * blockBytes; // 192 000 bytes = 40 chunks of 4800
+    ASSERT_TRUE(waitFor([&] {
+        qsizetype received = 0;
+        for (const QJsonObject& frame : server.frames(QStringLiteral("input_audio_buffer.append")))
+            received += audioOf(frame).size();
+        return received == total;
+    }));
+    for (const QJsonObject& frame : server.frames(QStringLiteral("input_audio_buffer.append"))) {
+        const QByteArray audio = audioOf(frame);
+        EXPECT_GE(audio.size(), 4800);
+        EXPECT_EQ(audio.size() % blockBytes, 0);
+    }
+}
+
+// --- history seeding -----------------------------------------------------------------------
+
+TEST_F(RealtimeClientTest, SeedsTheNewestTwelvePairs) {
+    makeClient();
+    client->updateHistory(pairs(13));
+    connectConfigured();
+    ASSERT_TRUE(waitForLog(QStringLiteral("Seeded")));
+    EXPECT_TRUE(
+        logs.contains(QStringLiteral("Seeded 12 earlier Q&A pair(s) into the new session")));
+    const QStringList items = itemsOf(server.frames(QStringLiteral("conversation.item.create")));
+    ASSERT_EQ(items.size(), 24);
+    EXPECT_EQ(items.first(), QStringLiteral("user/input_text/Question 2?"));
+    EXPECT_EQ(items.last(), QStringLiteral("assistant/output_text/Answer 13."));
+    // Seeding asks for no response.
+    EXPECT_EQ(server.frames(QStringLiteral("response.create")).size(), 0);
+}
+
+TEST_F(RealtimeClientTest, PairWithEmptyAnswerSeedsOnlyItsQuestion) {
+    makeClient();
+    client->updateHistory({{QStringLiteral("Q1"), QStringLiteral("A1")},
+                           {QStringLiteral("Q2"), QString()},
+                           {QString(), QStringLiteral("A3")}});
+    connectConfigured();
+    ASSERT_TRUE(waitForLog(QStringLiteral("Seeded")));
+    EXPECT_TRUE(logs.contains(QStringLiteral("Seeded 3 earlier Q&A pair(s) into the new session")));
+    EXPECT_EQ(itemsOf(server.frames(QStringLiteral("conversation.item.create"))),
+              (QStringList{"user/input_text/Q1", "assistant/output_text/A1", "user/input_text/Q2",
+                           "assistant/output_text/A3"}));
+}
+
+TEST_F(RealtimeClientTest, OversizedNewestPairSeedsNothing) {
+    makeClient();
+    client->updateHistory(
+        {{QStringLiteral("Q1"), QStringLiteral("A1")}, {QString(4000, u'q'), QString(4000, u'a')}});
+    connectConfigured();
+    sync();
+    EXPECT_EQ(server.frames(QStringLiteral("conversation.item.create")).size(), 0);
+    EXPECT_EQ(logCount(QStringLiteral("Seeded")), 0);
+}
+
+// --- failures and reconnection ---------------------------------------------------------------
+
+TEST_F(RealtimeClientTest, BackoffRunsTheWholeScheduleAndResetsAfterConfiguration) {
+    RealtimeTiming timing = fastTiming();
+    timing.backoffUnit = 5ms;
+    makeClient(timing);
+    QList<qint64> requestTimes;
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(&server, &FakeRealtimeServer::upgradeRequested,
+                     [&] { requestTimes.append(clock.nsecsElapsed()); });
+    server.refuseUpgrades(500);
+    client->start(config());
+    ASSERT_TRUE(server.waitForUpgradeRequests(8));
+    ASSERT_TRUE(waitForLog(QStringLiteral("Reconnecting in"), 8));
+    const int steps[] = {1, 2, 4, 8, 16, 20, 20};
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_TRUE(logs[logs.indexOf(QRegularExpression(QStringLiteral("^Reconnecting.*")), 0) + i]
+                        .startsWith(QStringLiteral("Reconnecting in %1s — ").arg(steps[i])))
+            << logs.join(u'\n').toStdString();
+        // The next request comes no sooner than the wait.
+        EXPECT_GE(requestTimes[i + 1] - requestTimes[i], steps[i] * 5'000'000LL - 1'000'000LL)
+            << "wait " << i;
+    }
+    EXPECT_FALSE(std::any_of(statuses.begin(), statuses.end(),
+                             [](const Status& s) { return s.isFailed(); }));
+    EXPECT_EQ(statuses.first(), Status::connecting());
+    EXPECT_EQ(statuses.at(1), Status::reconnecting());
+
+    server.refuseUpgrades(0);
+    server.setAutoConfigure(true);
+    ASSERT_TRUE(waitForStatus(Status::connected()));
+    logs.clear();
+    server.dropConnection();
+    ASSERT_TRUE(waitForLog(QStringLiteral("Reconnecting in")));
+    EXPECT_TRUE(logs.first().startsWith(QStringLiteral("Reconnecting in 1s — ")))
+        << logs.first().toStdString();
+}
+
+TEST_F(RealtimeClientTest, ReceiveFailureAndCloseScheduleOneReconnect) {
+    makeClient();
+    server.setAutoConfigure(true);
+    connectConfigured();
+    server.dropConnection(); // the client sees an error, then the close
+    ASSERT_TRUE(waitForStatus(Status::connected(), 2));
+    EXPECT_EQ(logCount(QStringLiteral("Reconnecting in")), 1);
+    EXPECT_EQ(server.connectionCount(), 2);
+    EXPECT_EQ(statuses,
+              (QList<Status>{Status::connecting(), Status::connected(), Status::reconnecting(),
+                             Status::reconnecting(), Status::connected()}));
+}
+
+TEST_F(RealtimeClientTest, ServerCloseReportsItsReason) {
+    makeClient();
+    server.setAutoConfigure(true);
+    connectConfigured();
+    server.close(4000, QStringLiteral("session expired"));
+    ASSERT_TRUE(waitForStatus(Status::connected(), 2));
+    server.close(4001);
+    ASSERT_TRUE(waitForStatus(Status::connected(), 3));
+    const QStringList reconnects = logs.filter(QStringLiteral("Reconnecting in"));
+    ASSERT_EQ(reconnects.size(), 2);
+    EXPECT_EQ(reconnects[0],
+              QStringLiteral("Reconnecting in 1s — socket closed (session expired)"));
+    EXPECT_EQ(reconnects[1], QStringLiteral("Reconnecting in 1s — socket closed (code 4001)"));
+}
+
+TEST_F(RealtimeClientTest, StopDuringBackoffPreventsTheReconnect) {
+    RealtimeTiming timing = fastTiming();
+    timing.backoffUnit = 400ms;
+    makeClient(timing);
+    connectConfigured();
+    server.dropConnection();
+    ASSERT_TRUE(waitForStatus(Status::reconnecting()));
+    client->stop();
+    ASSERT_TRUE(waitForStatus(Status::idle()));
+    QTest::qWait(900); // over twice the pending wait: the reconnect would have come by now
+    EXPECT_EQ(server.upgradeRequestCount(), 1);
+    EXPECT_EQ(statuses.last(), Status::idle());
+}
+
+TEST_F(RealtimeClientTest, RestartDuringBackoffOpensOneSocket) {
+    RealtimeTiming timing = fastTiming();
+    timing.backoffUnit = 400ms;
+    makeClient(timing);
+    server.setAutoConfigure(true);
+    connectConfigured();
+    server.dropConnection();
+    ASSERT_TRUE(waitForStatus(Status::reconnecting()));
+    client->stop();
+    client->start(config());
+    ASSERT_TRUE(waitForStatus(Status::connected(), 2));
+    QTest::qWait(900); // the cancelled reconnect would have opened a second socket by now
+    EXPECT_EQ(server.upgradeRequestCount(), 2);
+    EXPECT_TRUE(server.isConnected());
+    EXPECT_EQ(statuses.last(), Status::connected());
+}
+
+TEST_F(RealtimeClientTest, StopClosesWithGoingAwayAndDropsLaterAudio) {
+    makeClient();
+    connectConfigured();
+    client->stop();
+    ASSERT_TRUE(server.waitForDisconnections(1));
+    EXPECT_EQ(server.lastCloseCode(), 1001);
+    ASSERT_TRUE(waitForStatus(Status::idle()));
+    client->append(QByteArray(9600, 'x'));
+    client->start(config()); // a marker that the append before it was handled
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 2));
+    EXPECT_EQ(server.frames(QStringLiteral("input_audio_buffer.append")).size(), 0);
+}
+
+TEST_F(RealtimeClientTest, StartWhileRunningReplacesTheSocket) {
+    makeClient();
+    connectConfigured();
+    client->start(config());
+    ASSERT_TRUE(server.waitForConnections(2));
+    ASSERT_TRUE(server.waitForDisconnections(1));
+    EXPECT_EQ(server.lastCloseCode(), 1001);
+    EXPECT_EQ(logCount(QStringLiteral("Reconnecting")), 0);
+}
+
+TEST_F(RealtimeClientTest, UnansweredPingCountsAsAFailure) {
+    RealtimeTiming timing = fastTiming();
+    timing.pingInterval = 20ms;
+    timing.pongTimeout = 1s;
+    makeClient(timing);
+    server.setAutoConfigure(true);
+    connectConfigured();
+    QTest::qWait(100); // several pings, each answered
+    EXPECT_EQ(logCount(QStringLiteral("Reconnecting")), 0);
+    server.stall();
+    ASSERT_TRUE(waitForLog(QStringLiteral("Reconnecting in 1s — ping failed: ")));
+    ASSERT_TRUE(waitForStatus(Status::connected(), 2));
+}
+
+TEST_F(RealtimeClientTest, StalledHandshakeTimesOut) {
+    RealtimeTiming timing = fastTiming();
+    timing.handshakeTimeout = 300ms;
+    makeClient(timing);
+    server.stallUpgrades(true);
+    client->start(config());
+    ASSERT_TRUE(waitForLog(QStringLiteral("Reconnecting in 1s — the handshake timed out")));
+    server.stallUpgrades(false);
+    server.setAutoConfigure(true);
+    ASSERT_TRUE(waitForStatus(Status::connected()));
+}
+
+struct CycleCase {
+    int reconnectMinutes;
+    int effectiveMinutes;
+};
+
+class CycleTest : public RealtimeClientTest, public ::testing::WithParamInterface<CycleCase> {};
+
+TEST_P(CycleTest, CyclesOntoAFreshReseededSession) {
+    const CycleCase c = GetParam();
+    RealtimeTiming timing = fastTiming();
+    timing.cycleMinute = std::chrono::milliseconds(300 / c.effectiveMinutes); // 300 ms period
+    makeClient(timing);
+    client->updateHistory(pairs(1));
+    server.setAutoConfigure(true);
+    RealtimeClient::Config cfg = config();
+    cfg.reconnectMinutes = c.reconnectMinutes;
+    QElapsedTimer clock;
+    clock.start();
+    connectConfigured(cfg);
+    const qint64 connectedAt = clock.elapsed();
+    ASSERT_TRUE(waitForStatus(Status::connected(), 2));
+    EXPECT_GE(clock.elapsed() - connectedAt, 280);
+    EXPECT_TRUE(
+        logs.contains(QStringLiteral("Cycling session (%1 min limit)").arg(c.effectiveMinutes)));
+    EXPECT_EQ(server.lastCloseCode(), 1001);
+    EXPECT_EQ(statuses.mid(0, 4), (QList<Status>{Status::connecting(), Status::connected(),
+                                                 Status::connecting(), Status::connected()}));
+    EXPECT_EQ(logCount(QStringLiteral("Seeded 1 earlier")), 2);
+    EXPECT_EQ(server.frames(QStringLiteral("conversation.item.create")).size(), 4);
+    client->stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Periods, CycleTest, ::testing::Values(CycleCase{2, 5}, CycleCase{25, 25}),
+                         [](const auto& info) {
+                             return "reconnectMinutes" +
+                                    std::to_string(info.param.reconnectMinutes);
+                         });
+
+TEST_F(RealtimeClientTest, KilledServerEndsInReconnectingThenConnectedAndReseeded) {
+    RealtimeTiming timing = fastTiming();
+    timing.backoffUnit = 2ms;
+    makeClient(timing);
+    client->updateHistory(pairs(2));
+    server.setAutoConfigure(true);
+    connectConfigured();
+    client->append(QByteArray(4800, 's'));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("input_audio_buffer.append"), 1));
+
+    server.clearFrames();
+    server.kill();
+    ASSERT_TRUE(waitForStatus(Status::reconnecting()));
+    ASSERT_TRUE(waitForLog(QStringLiteral("Reconnecting in"), 4)); // refused while down
+    EXPECT_EQ(logs.filter(QStringLiteral("Reconnecting in 2s")).value(0),
+              QStringLiteral("Reconnecting in 2s — Connection refused"));
+    ASSERT_TRUE(server.listen());
+    ASSERT_TRUE(waitForStatus(Status::connected(), 2));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("conversation.item.create"), 4));
+    EXPECT_EQ(itemsOf(server.frames(QStringLiteral("conversation.item.create"))).first(),
+              QStringLiteral("user/input_text/Question 1?"));
+    EXPECT_FALSE(std::any_of(statuses.begin(), statuses.end(),
+                             [](const Status& s) { return s.isFailed(); }));
+    client->append(QByteArray(4800, 't'));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("input_audio_buffer.append"), 1));
+    EXPECT_EQ(audioOf(server.frames(QStringLiteral("input_audio_buffer.append")).first()),
+              QByteArray(4800, 't'));
+}
+
+// --- refusals that are the user's to fix -----------------------------------------------------
+
+TEST_F(RealtimeClientTest, EmptyKeyFailsWithoutConnecting) {
+    makeClient();
+    RealtimeClient::Config cfg = config();
+    cfg.apiKey.clear();
+    client->start(cfg);
+    ASSERT_TRUE(waitForStatus(Status::failed(
+        QStringLiteral("No API key set — open Settings and paste your OpenAI key."))));
+    EXPECT_EQ(statuses.first(), Status::connecting());
+    EXPECT_EQ(server.upgradeRequestCount(), 0);
+}
+
+TEST_F(RealtimeClientTest, KeyWithControlCharacterIsRefusedBeforeSending) {
+    makeClient();
+    RealtimeClient::Config cfg = config();
+    cfg.apiKey = QStringLiteral("sk-abc\ndef");
+    client->start(cfg);
+    ASSERT_TRUE(waitForStatus(Status::failed(
+        QStringLiteral("The API key contains invalid characters — paste it again in Settings."))));
+    client->start(config()); // a marker: the refused start made no request
+    ASSERT_TRUE(server.waitForUpgradeRequests(1));
+    EXPECT_EQ(server.upgradeRequestCount(), 1);
+    EXPECT_EQ(server.requestHeaders().value("authorization"), QByteArray("Bearer sk-test"));
+}
+
+TEST_F(RealtimeClientTest, InvalidOverrideUrlFailsWithoutCrashing) {
+    home.setEnv("OV_REALTIME_URL", QByteArray("http:// not a socket"));
+    makeClient();
+    client->start(config());
+    ASSERT_TRUE(waitForStatus(
+        Status::failed(QStringLiteral("Invalid OV_REALTIME_URL: http:// not a socket"))));
+    EXPECT_EQ(server.upgradeRequestCount(), 0);
+}
+
+class RejectedKeyTest : public RealtimeClientTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(RejectedKeyTest, UnauthorisedUpgradeFailsWithoutRetrying) {
+    makeClient();
+    server.refuseUpgrades(GetParam());
+    client->start(config());
+    const Status expected = Status::failed(
+        QStringLiteral("The OpenAI API rejected the key (HTTP %1) — check it in Settings.")
+            .arg(GetParam()));
+    ASSERT_TRUE(waitForStatus(expected));
+    QTest::qWait(50); // fifty back-off units: a retry would have come
+    EXPECT_EQ(server.upgradeRequestCount(), 1);
+    EXPECT_EQ(statuses, (QList<Status>{Status::connecting(), expected}));
+    EXPECT_EQ(logCount(QStringLiteral("Reconnecting")), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, RejectedKeyTest, ::testing::Values(401, 403));
+
+TEST_F(RealtimeClientTest, OtherHttpRefusalIsANetworkFault) {
+    makeClient();
+    server.refuseUpgrades(503);
+    client->start(config());
+    ASSERT_TRUE(waitForLog(QStringLiteral("Reconnecting in"), 2));
+    EXPECT_FALSE(std::any_of(statuses.begin(), statuses.end(),
+                             [](const Status& s) { return s.isFailed(); }));
+}
+
+// --- lifetime --------------------------------------------------------------------------------
+
+TEST_F(RealtimeClientTest, NoCallbackAfterDestruction) {
+    makeClient();
+    int delivered = 0;
+    client->onStatus = [&](const Status&) { ++delivered; };
+    client->onLog = [&](const QString&) { ++delivered; };
+    client->start(config());
+    client->append(QByteArray(4800, 'x'));
+    client->stop();
+    client.reset();
+    QTest::qWait(50);
+    EXPECT_EQ(delivered, 0);
+}
+
+TEST_F(RealtimeClientTest, DestroyingTheClientMidSessionClosesItsSocket) {
+    makeClient();
+    server.setAutoConfigure(true);
+    connectConfigured();
+    client.reset();
+    ASSERT_TRUE(server.waitForDisconnections(1));
+}
+
+TEST_F(RealtimeClientTest, ClientMayBeDestroyedFromItsOwnCallback) {
+    makeClient();
+    server.setAutoConfigure(true);
+    bool destroyed = false;
+    client->onStatus = [&](const Status& status) {
+        if (status == Status::connected()) {
+            client.reset();
+            destroyed = true;
+        }
+    };
+    client->start(config());
+    ASSERT_TRUE(waitFor([&] { return destroyed; }));
+    ASSERT_TRUE(server.waitForDisconnections(1));
+}
+
+// --- wss -------------------------------------------------------------------------------------
+
+class RealtimeClientTlsTest : public RealtimeClientTest {
+protected:
+    RealtimeClientTlsTest() : RealtimeClientTest(FakeRealtimeServer::Transport::tls) {}
+};
+
+TEST_F(RealtimeClientTlsTest, ConnectsOverWssWhenTheCertificateIsTrusted) {
+    ASSERT_EQ(server.url().scheme(), QStringLiteral("wss"));
+    makeClient(fastTiming(), FakeRealtimeServer::clientSslConfiguration());
+    client->updateHistory(pairs(1));
+    server.setAutoConfigure(true);
+    connectConfigured();
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("conversation.item.create"), 2));
+    EXPECT_EQ(server.requestHeaders().value("authorization"), QByteArray("Bearer sk-test"));
+}
+
+TEST_F(RealtimeClientTlsTest, RefusesAnUntrustedCertificate) {
+    makeClient(); // the system's trust store only
+    client->start(config());
+    ASSERT_TRUE(waitForLog(QStringLiteral("Reconnecting in"), 2));
+    EXPECT_EQ(server.connectionCount(), 0);
+    EXPECT_EQ(server.upgradeRequestCount(), 0);
+    EXPECT_FALSE(statuses.contains(Status::connected()));
+}
+
+} // namespace
