@@ -85,6 +85,7 @@ void RecognitionWorker::handle(const Command& command) {
         if (m_current != 0)
             m_stream->cancel();
         m_current = 0;
+        m_lastBegun = std::max(m_lastBegun, command.segment);
         if (!ensureStream(command.segment))
             return;
         if (std::optional<SpeechOutcome> refused = m_stream->begin()) {
@@ -123,6 +124,9 @@ void RecognitionWorker::handle(const Command& command) {
 
 void RecognitionWorker::drainQueue() {
     while (const MicBlockQueue::Slot* slot = m_queue.front()) {
+        // Audio of a segment whose opening command is still waiting stays queued for it.
+        if (slot->segment > m_lastBegun)
+            return;
         if (m_current != 0 && slot->segment == m_current) {
             if (!m_resampler || m_resampler->inputRate() != slot->sampleRate)
                 m_resampler =

@@ -63,7 +63,8 @@ private:
     std::unique_ptr<SpeechStream> m_stream;
     std::unique_ptr<Resampler> m_resampler;
     std::vector<int16_t> m_converted;
-    int m_current = 0; // the segment being fed, 0 for none
+    int m_current = 0;   // the segment being fed, 0 for none
+    int m_lastBegun = 0; // the newest segment whose opening was handled
     int m_samplesSinceInterim = 0;
     QString m_lastInterim;
 
