@@ -1,5 +1,6 @@
 // Recognition of real speech that no one here wrote: flite voices and Debian's LibriVox clips.
 #include "speech/MicTranscriber.h"
+#include "speech/OnDeviceSpeech.h"
 #include "speech/sphinx/SphinxEngine.h"
 #include "support/FakeSpeechEngine.h"
 #include "support/TestHome.h"
@@ -214,4 +215,21 @@ TEST(RealSpeechTest, CommandLineTranscribesStereoRecording) {
                       lines[8].mid(17));
     EXPECT_LE(you, 0.30) << lines[7].toStdString();
     EXPECT_LE(interviewer, 0.45) << lines[8].toStdString();
+}
+
+// The real components as the application wires them (PocketSphinx, Qt timers): ready for
+// English, and a segment of silence closes on its own.
+TEST(RealSpeechTest, OnDeviceSpeechAnswersReadyAndEndsSegments) {
+    OnDeviceSpeech speech(std::make_shared<SphinxEngine>(), QStringLiteral("en_US"));
+    std::optional<MicTranscriberInterface::Availability> answer;
+    speech.micTranscriber().requestAuthorization([&](const auto& a) { answer = a; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answer.has_value(); }, kWait));
+    EXPECT_EQ(*answer, MicTranscriberInterface::Availability::ready());
+
+    speech.micTranscriber().begin();
+    const std::vector<float> silence(480, 0.0f);
+    for (int block = 0; block < 50; ++block)
+        speech.micTranscriber().append(silence.data(), 480, 48000.0);
+    speech.micTranscriber().end();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !speech.micTranscriber().hasOpenTask(); }, kWait));
 }

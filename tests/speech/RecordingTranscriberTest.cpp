@@ -220,6 +220,10 @@ struct StampCase {
     const char* stamp;
 };
 
+void PrintTo(const StampCase& c, std::ostream* os) {
+    *os << c.seconds << " s, chunk " << c.chunk;
+}
+
 class TranscriptLayoutTest : public ::testing::TestWithParam<StampCase> {};
 
 TEST_P(TranscriptLayoutTest, DurationAndChunkStamps) {

@@ -16,6 +16,10 @@ struct LocaleCase {
     const char* expected;
 };
 
+void PrintTo(const LocaleCase& c, std::ostream* os) {
+    *os << '"' << c.posix << "\" → " << c.expected;
+}
+
 class SpeechLocaleTest : public ::testing::TestWithParam<LocaleCase> {};
 
 TEST_P(SpeechLocaleTest, MapsPosixNames) {
