@@ -4,7 +4,9 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -234,6 +236,49 @@ TEST_F(MicTranscriberTest, NonSilentStopMakesNoCallback) {
     transcriber.end();
     ASSERT_TRUE(waitIdle());
     EXPECT_EQ(finals, QStringList{QStringLiteral("after")});
+}
+
+TEST_F(MicTranscriberTest, PendingFallbackLeavesANewerSegmentAlone) {
+    script(QStringLiteral("old words"), SpeechOutcome::noSpeech());
+    engine->holdFinish();
+    transcriber.begin();
+    speak();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !partials.isEmpty(); }, kWait));
+    transcriber.end();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return engine->finishWaiting(); }, kWait));
+    transcriber.begin(); // the user starts the next answer before three seconds pass
+    scheduler.runAll();
+    EXPECT_TRUE(transcriber.hasOpenTask());
+    EXPECT_TRUE(finals.isEmpty());
+    engine->releaseFinish();
+}
+
+// The capture thread keeps appending while the main thread opens, ends and abandons segments.
+TEST_F(MicTranscriberTest, CaptureThreadAppendsWhileSegmentsChange) {
+    script(QStringLiteral("so"), SpeechOutcome::recognized(QStringLiteral("answer")));
+    std::atomic<bool> running{true};
+    std::thread capture([this, &running] {
+        const std::vector<float> block = toneBlock();
+        while (running.load())
+            transcriber.append(block.data(), 480, 48000.0);
+    });
+    int ended = 0;
+    for (int round = 0; round < 40; ++round) {
+        transcriber.begin();
+        QTest::qWait(1);
+        if (round % 3 == 0) {
+            transcriber.stopTask(true);
+        } else {
+            transcriber.end();
+            ++ended;
+            ASSERT_TRUE(waitIdle());
+        }
+    }
+    running = false;
+    capture.join();
+    EXPECT_EQ(finals.size(), ended);
+    EXPECT_TRUE(failures.isEmpty());
+    EXPECT_EQ(engine->counts().finishes, ended);
 }
 
 TEST(MicTranscriberAvailability, MissingModelMeansBeginDoesNothing) {
