@@ -1,11 +1,15 @@
 // Real-time factor and memory of on-device speech: the live path (48 kHz microphone blocks of
 // 10 ms → resampler → live decoder, interim texts every 100 ms) and the batch path (a stereo
 // 48 kHz recording through the recording transcriber). Input: Debian's LibriVox clips.
+#include "speech/MicTranscriber.h"
 #include "speech/RecordingTranscriber.h"
 #include "speech/Resampler.h"
+#include "speech/SpeechScheduler.h"
 #include "speech/sphinx/SphinxEngine.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -14,6 +18,7 @@
 #include <sndfile.h>
 
 #include <chrono>
+#include <thread>
 
 namespace {
 const QString kLibriVox = QStringLiteral("/usr/share/pocketsphinx/test/data/librivox/");
@@ -132,4 +137,52 @@ static void BM_BatchPath(benchmark::State& state) {
 }
 BENCHMARK(BM_BatchPath)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
-BENCHMARK_MAIN();
+// What the user waits for: the time from the end of an answer to its final text, with the
+// microphone's blocks arriving in real time from a capture thread, as in a session.
+static void BM_LiveFinalLatency(benchmark::State& state) {
+    const std::vector<float>& all = corpus().samples;
+    // The last clip alone (about 3 s): "he might even have been made amiable himself".
+    const std::vector<float> clip(all.end() - std::min<ptrdiff_t>(ptrdiff_t(all.size()), 158000),
+                                  all.end());
+    QtSpeechScheduler scheduler;
+    MicTranscriber transcriber(std::make_shared<SphinxEngine>(), scheduler,
+                               QStringLiteral("en_US"));
+    bool finished = false;
+    transcriber.onFinal = [&finished](const QString&) { finished = true; };
+    for (auto _ : state) {
+        finished = false;
+        transcriber.begin();
+        std::atomic<bool> fed{false};
+        std::thread capture([&] {
+            auto next = std::chrono::steady_clock::now();
+            for (size_t offset = 0; offset + 480 <= clip.size(); offset += 480) {
+                transcriber.append(clip.data() + offset, 480, 48000.0);
+                next += std::chrono::milliseconds(10);
+                std::this_thread::sleep_until(next);
+            }
+            fed = true;
+        });
+        while (!fed)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        capture.join();
+        transcriber.end();
+        QElapsedTimer waited;
+        waited.start();
+        while (transcriber.hasOpenTask() && waited.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        state.SetIterationTime(double(waited.nsecsElapsed()) / 1e9);
+        if (!finished)
+            state.SkipWithError("no final text");
+    }
+}
+BENCHMARK(BM_LiveFinalLatency)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv); // the mic transcriber delivers through its event loop
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
