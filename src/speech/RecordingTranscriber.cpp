@@ -44,6 +44,8 @@ private:
 
 // Feed pieces of one second, so that the time limit is looked at often enough.
 constexpr int kFeedSamples = SpeechEngine::sampleRate;
+constexpr double kMinSampleRate = 4000;
+constexpr double kMaxSampleRate = 768000;
 } // namespace
 
 RecordingTranscriber::RecordingTranscriber(std::shared_ptr<SpeechEngine> engine,
@@ -77,7 +79,14 @@ void RecordingTranscriber::transcribe(const QString& wavPath,
                 },
                 Qt::QueuedConnection);
         };
-        const Result result = self->run(wavPath, report);
+        Result result = Failure{QStringLiteral("The recording couldn't be transcribed.")};
+        try {
+            result = self->run(wavPath, report);
+        } catch (const std::exception& error) {
+            // An exception must not leave the pool's thread; the caller hears of it instead.
+            result = Failure{QStringLiteral("The recording couldn't be transcribed: ") +
+                             QString::fromUtf8(error.what())};
+        }
         QMetaObject::invokeMethod(
             receiver.get(),
             [completion, result] {
@@ -101,6 +110,12 @@ RecordingTranscriber::run(const QString& wavPath,
     const int channels = info.channels;
     const double duration = rate > 0 ? double(info.frames) / rate : 0.0;
 
+    // A damaged header's rate would make chunks of absurd length (or absurd numbers of them).
+    if (rate < kMinSampleRate || rate > kMaxSampleRate)
+        return Failure{
+            QStringLiteral("The recording “") + QFileInfo(wavPath).fileName() +
+            QStringLiteral("” has an unsupported sample rate (%1 Hz).").arg(info.samplerate)};
+
     if (!m_engine || m_engine->modelFor(m_locale) != SpeechEngine::ModelState::installed)
         return Failure{speechUnavailableText(m_locale)};
 
@@ -120,8 +135,16 @@ RecordingTranscriber::run(const QString& wavPath,
     int chunk = 0;
     sf_count_t position = 0;
     while (stream && position < info.frames) {
-        interleaved.resize(size_t(chunkFrames) * size_t(channels));
-        const sf_count_t got = sf_readf_float(file.handle(), interleaved.data(), chunkFrames);
+        // Sized by what the file still holds, not by its header's rate, so that a damaged
+        // header can't ask for more memory than the file itself occupies.
+        const sf_count_t wanted = std::min(chunkFrames, info.frames - position);
+        try {
+            interleaved.resize(size_t(wanted) * size_t(channels));
+            mono.resize(size_t(wanted));
+        } catch (const std::bad_alloc&) {
+            break;
+        }
+        const sf_count_t got = sf_readf_float(file.handle(), interleaved.data(), wanted);
         if (got < 0 || (got == 0 && sf_error(file.handle()) != SF_ERR_NO_ERROR))
             return Failure{QStringLiteral("The recording couldn't be read: ") +
                            QString::fromUtf8(sf_strerror(file.handle()))};
@@ -131,7 +154,7 @@ RecordingTranscriber::run(const QString& wavPath,
 
         QStringList contributions;
         for (int channel = 0; channel < std::min(channels, 2); ++channel) {
-            mono.resize(size_t(got));
+            mono.resize(size_t(got)); // never grows: got <= wanted
             for (sf_count_t i = 0; i < got; ++i)
                 mono[size_t(i)] = interleaved[size_t(i) * size_t(channels) + size_t(channel)];
             const QString text = recognize(*stream, mono, rate);

@@ -175,6 +175,27 @@ TEST_F(RecordingTranscriberTest, UnreadableFileFailsWithoutTranscript) {
     EXPECT_FALSE(QFile::exists(home.path() + QStringLiteral("/missing.transcript.md")));
 }
 
+// A damaged header must neither crash the program nor start an endless run.
+TEST_F(RecordingTranscriberTest, ImplausibleSampleRateIsRefused) {
+    for (const quint32 rate : {2000000000u, 1u}) {
+        const QString wav = home.path() + QStringLiteral("/damaged.wav");
+        writeWav(wav, 1.0, 1, {{{0, 1}}});
+        QFile file(wav);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.seek(24)); // the fmt chunk's sample rate
+        const char bytes[4] = {char(rate & 0xff), char((rate >> 8) & 0xff),
+                               char((rate >> 16) & 0xff), char((rate >> 24) & 0xff)};
+        file.write(bytes, 4);
+        file.close();
+        const auto result = transcribe(wav);
+        ASSERT_TRUE(std::holds_alternative<RecordingTranscriberInterface::Failure>(result));
+        EXPECT_EQ(std::get<RecordingTranscriberInterface::Failure>(result).description,
+                  QStringLiteral("The recording “damaged.wav” has an unsupported sample rate "
+                                 "(%1 Hz).")
+                      .arg(rate));
+    }
+}
+
 TEST_F(RecordingTranscriberTest, MissingModelFailsWithTheUnavailableText) {
     FakeSpeechEngine::Script s;
     s.modelState = SpeechEngine::ModelState::notInstalled;
