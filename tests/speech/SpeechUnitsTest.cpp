@@ -70,6 +70,16 @@ TEST(SpeechAvailabilityTest, MissingEnglishModelIsNotInstalled) {
     EXPECT_EQ(broken.createStream(SpeechEngine::Mode::live).stream, nullptr);
 }
 
+TEST(SphinxEngineTest, HypothesisReadsAsASentence) {
+    EXPECT_EQ(SphinxEngine::formatHypothesis(nullptr), QString());
+    EXPECT_EQ(SphinxEngine::formatHypothesis(""), QString());
+    EXPECT_EQ(SphinxEngine::formatHypothesis("  "), QString());
+    EXPECT_EQ(SphinxEngine::formatHypothesis("i think i'm ready and i'll say it"),
+              QStringLiteral("I think I'm ready and I'll say it"));
+    EXPECT_EQ(SphinxEngine::formatHypothesis("we  moved it  "), QStringLiteral("We moved it"));
+    EXPECT_EQ(SphinxEngine::formatHypothesis("it's in iowa"), QStringLiteral("It's in iowa"));
+}
+
 TEST(ResamplerTest, ConvertsRateAndKeepsTheTone) {
     // One second of 1 kHz at 48 kHz, in 10 ms blocks as the microphone delivers it.
     Resampler resampler(48000, 16000);

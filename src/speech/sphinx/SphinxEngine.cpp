@@ -40,7 +40,7 @@ public:
             return {};
         int32 score = 0;
         const char* hyp = ps_get_hyp(m_decoder, &score);
-        return hyp ? QString::fromUtf8(hyp).trimmed() : QString();
+        return SphinxEngine::formatHypothesis(hyp);
     }
 
     SpeechOutcome finish() override {
@@ -52,7 +52,7 @@ public:
         int32 score = 0;
         const char* hyp = ps_get_hyp(m_decoder, &score);
         // PocketSphinx answers "nothing heard" with NULL or "" alike.
-        const QString text = hyp ? QString::fromUtf8(hyp).trimmed() : QString();
+        const QString text = SphinxEngine::formatHypothesis(hyp);
         return text.isEmpty() ? SpeechOutcome::noSpeech() : SpeechOutcome::recognized(text);
     }
 
@@ -79,6 +79,21 @@ void silenceLibraryLog() {
     (void)done;
 }
 } // namespace
+
+QString SphinxEngine::formatHypothesis(const char* hypothesis) {
+    if (!hypothesis)
+        return {};
+    QStringList words = QString::fromUtf8(hypothesis).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (QString& word : words) {
+        // "i", "i'm", "i've", "i'll", "i'd"
+        if (word == QLatin1String("i") || word.startsWith(QLatin1String("i'")))
+            word[0] = QLatin1Char('I');
+    }
+    QString text = words.join(QLatin1Char(' '));
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    return text;
+}
 
 QString SphinxEngine::defaultModelFolder() {
     return QStringLiteral("/usr/share/pocketsphinx/model/en-us");

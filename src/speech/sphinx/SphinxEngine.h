@@ -11,6 +11,9 @@ public:
     // "cmudict-en-us.dict".
     explicit SphinxEngine(const QString& modelFolder = defaultModelFolder());
 
+    // The decoder answers in lower-case dictionary words; people read sentences.
+    static QString formatHypothesis(const char* hypothesis);
+
     ModelState modelFor(const QString& locale) const override;
     Created createStream(Mode mode) override;
 
