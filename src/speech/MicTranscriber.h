@@ -25,6 +25,7 @@ public:
     void begin() override;
     void end() override;
     void stopTask(bool silent) override;
+    // Lock-free and allocation-free; called from one capture thread at a time.
     void append(const float* samples, int frames, double sampleRate) override;
     bool hasOpenTask() const override { return m_task; }
 
