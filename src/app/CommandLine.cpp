@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "app/TranscribeCommand.h"
+
 #include "settings/AppSettings.h"
 #include "settings/SecretStore.h"
 
@@ -45,6 +47,12 @@ int corvinelMain(int argc, char* argv[]) {
         QStringLiteral("Corvinel listens to your call and drafts answers to each question."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption transcribe(
+        QStringLiteral("transcribe"),
+        QStringLiteral(
+            "Transcribe a recording on this computer and write its transcript beside it."),
+        QStringLiteral("FILE.wav"));
+    parser.addOption(transcribe);
     // Parsed before any application object exists, so --help works without a display.
     if (!parser.parse(arguments)) {
         fprintf(stderr, "corvinel: %s\n", qPrintable(parser.errorText()));
@@ -61,6 +69,10 @@ int corvinelMain(int argc, char* argv[]) {
         fprintf(stderr, "corvinel: unexpected argument '%s'\n",
                 qPrintable(parser.positionalArguments().first()));
         return 2;
+    }
+    if (parser.isSet(transcribe)) {
+        QCoreApplication app(argc, argv);
+        return runTranscribeCommand(parser.value(transcribe));
     }
     return runDesktop(argc, argv);
 }

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "speech/MicTranscriber.h"
+#include "speech/RecordingTranscriber.h"
+#include "speech/SpeechScheduler.h"
+
+#include <memory>
+
+// The speech components a session controller is handed, built on the PocketSphinx engine for
+// the process's locale. Create on the main thread; lives as long as the controller.
+class OnDeviceSpeech {
+public:
+    OnDeviceSpeech();
+    explicit OnDeviceSpeech(std::shared_ptr<SpeechEngine> engine, const QString& locale);
+
+    MicTranscriber& micTranscriber() { return m_mic; }
+    RecordingTranscriber& recordingTranscriber() { return m_recording; }
+
+private:
+    std::shared_ptr<SpeechEngine> m_engine;
+    QtSpeechScheduler m_scheduler;
+    MicTranscriber m_mic;
+    RecordingTranscriber m_recording;
+};

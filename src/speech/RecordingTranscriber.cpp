@@ -1,0 +1,210 @@
+#include "speech/RecordingTranscriber.h"
+
+#include "speech/RecordingTranscript.h"
+#include "speech/Resampler.h"
+#include "speech/SpeechAvailability.h"
+
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QObject>
+#include <QSaveFile>
+#include <QThreadPool>
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace {
+double steadySeconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+class SoundFile {
+public:
+    explicit SoundFile(const QString& path) {
+        m_file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &m_info);
+    }
+    ~SoundFile() {
+        if (m_file)
+            sf_close(m_file);
+    }
+    SoundFile(const SoundFile&) = delete;
+    SoundFile& operator=(const SoundFile&) = delete;
+
+    SNDFILE* handle() const { return m_file; }
+    const SF_INFO& info() const { return m_info; }
+
+private:
+    SF_INFO m_info{};
+    SNDFILE* m_file = nullptr;
+};
+
+// Feed pieces of one second, so that the time limit is looked at often enough.
+constexpr int kFeedSamples = SpeechEngine::sampleRate;
+constexpr double kMinSampleRate = 4000;
+constexpr double kMaxSampleRate = 768000;
+} // namespace
+
+RecordingTranscriber::RecordingTranscriber(std::shared_ptr<SpeechEngine> engine,
+                                           const QString& locale)
+    : RecordingTranscriber(std::move(engine), locale, Options{}) {}
+
+RecordingTranscriber::RecordingTranscriber(std::shared_ptr<SpeechEngine> engine,
+                                           const QString& locale, Options options)
+    : m_engine(std::move(engine)), m_locale(locale), m_options(std::move(options)) {
+    if (!m_options.now)
+        m_options.now = steadySeconds;
+    if (!(m_options.chunkSeconds > 0))
+        m_options.chunkSeconds = 45.0;
+}
+
+void RecordingTranscriber::transcribe(const QString& wavPath,
+                                      std::function<void(double, double)> progress,
+                                      std::function<void(const Result&)> completion) {
+    // Lives on the main thread and carries every report there; the run keeps it alive, and
+    // it is deleted there once the last report has been delivered.
+    std::shared_ptr<QObject> receiver(new QObject, [](QObject* object) { object->deleteLater(); });
+    auto self = std::make_shared<RecordingTranscriber>(m_engine, m_locale, m_options);
+    QThreadPool::globalInstance()->start([self, receiver, wavPath, progress = std::move(progress),
+                                          completion = std::move(completion)] {
+        auto report = [&receiver, &progress](double done, double total) {
+            QMetaObject::invokeMethod(
+                receiver.get(),
+                [progress, done, total] {
+                    if (progress)
+                        progress(done, total);
+                },
+                Qt::QueuedConnection);
+        };
+        Result result = Failure{QStringLiteral("The recording couldn't be transcribed.")};
+        try {
+            result = self->run(wavPath, report);
+        } catch (const std::exception& error) {
+            // An exception must not leave the pool's thread; the caller hears of it instead.
+            result = Failure{QStringLiteral("The recording couldn't be transcribed: ") +
+                             QString::fromUtf8(error.what())};
+        }
+        QMetaObject::invokeMethod(
+            receiver.get(),
+            [completion, result] {
+                if (completion)
+                    completion(result);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+RecordingTranscriber::Result
+RecordingTranscriber::run(const QString& wavPath,
+                          const std::function<void(double, double)>& progress) const {
+    const SoundFile file(wavPath);
+    if (!file.handle())
+        return Failure{QStringLiteral("The recording “") + QFileInfo(wavPath).fileName() +
+                       QStringLiteral("” couldn't be opened: ") +
+                       QString::fromUtf8(sf_strerror(nullptr))};
+    const SF_INFO& info = file.info();
+    const double rate = info.samplerate;
+    const int channels = info.channels;
+    const double duration = rate > 0 ? double(info.frames) / rate : 0.0;
+
+    // A damaged header's rate would make chunks of absurd length (or absurd numbers of them).
+    if (rate < kMinSampleRate || rate > kMaxSampleRate)
+        return Failure{
+            QStringLiteral("The recording “") + QFileInfo(wavPath).fileName() +
+            QStringLiteral("” has an unsupported sample rate (%1 Hz).").arg(info.samplerate)};
+
+    if (!m_engine || m_engine->modelFor(m_locale) != SpeechEngine::ModelState::installed)
+        return Failure{speechUnavailableText(m_locale)};
+
+    QStringList lines = RecordingTranscript::headerLines(QFileInfo(wavPath).fileName(), duration);
+
+    const sf_count_t chunkFrames = sf_count_t(rate * m_options.chunkSeconds);
+    std::unique_ptr<SpeechStream> stream;
+    if (chunkFrames > 0 && channels > 0 && info.frames > 0) {
+        SpeechEngine::Created created = m_engine->createStream(SpeechEngine::Mode::batch);
+        if (!created.stream)
+            return Failure{created.error};
+        stream = std::move(created.stream);
+    }
+
+    std::vector<float> interleaved;
+    std::vector<float> mono;
+    int chunk = 0;
+    sf_count_t position = 0;
+    while (stream && position < info.frames) {
+        // Sized by what the file still holds, not by its header's rate, so that a damaged
+        // header can't ask for more memory than the file itself occupies.
+        const sf_count_t wanted = std::min(chunkFrames, info.frames - position);
+        try {
+            interleaved.resize(size_t(wanted) * size_t(channels));
+            mono.resize(size_t(wanted));
+        } catch (const std::bad_alloc&) {
+            break;
+        }
+        const sf_count_t got = sf_readf_float(file.handle(), interleaved.data(), wanted);
+        if (got < 0 || (got == 0 && sf_error(file.handle()) != SF_ERR_NO_ERROR))
+            return Failure{QStringLiteral("The recording couldn't be read: ") +
+                           QString::fromUtf8(sf_strerror(file.handle()))};
+        if (got == 0)
+            break;
+        position += got;
+
+        QStringList contributions;
+        for (int channel = 0; channel < std::min(channels, 2); ++channel) {
+            mono.resize(size_t(got)); // never grows: got <= wanted
+            for (sf_count_t i = 0; i < got; ++i)
+                mono[size_t(i)] = interleaved[size_t(i) * size_t(channels) + size_t(channel)];
+            const QString text = recognize(*stream, mono, rate);
+            if (!text.isEmpty())
+                contributions << RecordingTranscript::speakerLine(channel, text);
+        }
+        if (!contributions.isEmpty()) {
+            lines << QStringLiteral("### ") +
+                         RecordingTranscript::chunkStamp(chunk, m_options.chunkSeconds);
+            lines << contributions;
+            lines << QString();
+        }
+        ++chunk;
+        if (progress)
+            progress(std::min(chunk * m_options.chunkSeconds, duration), duration);
+    }
+
+    const QString target = RecordingTranscript::targetPath(wavPath);
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly))
+        return Failure{QStringLiteral("The transcript couldn't be written: ") + out.errorString()};
+    out.write(lines.join(QLatin1Char('\n')).toUtf8());
+    if (!out.commit())
+        return Failure{QStringLiteral("The transcript couldn't be written: ") + out.errorString()};
+    return target;
+}
+
+QString RecordingTranscriber::recognize(SpeechStream& stream, const std::vector<float>& mono,
+                                        double sampleRate) const {
+    std::vector<int16_t> samples;
+    samples.reserve(size_t(double(mono.size()) * SpeechEngine::sampleRate / sampleRate) + 1024);
+    Resampler resampler(sampleRate, double(SpeechEngine::sampleRate));
+    if (!resampler.isValid())
+        return {};
+    resampler.process(mono.data(), int(mono.size()), samples);
+    resampler.flush(samples);
+
+    if (stream.begin())
+        return {};
+    const double deadline = m_options.now() + m_options.bufferLimitSeconds;
+    for (size_t offset = 0; offset < samples.size(); offset += kFeedSamples) {
+        if (m_options.now() > deadline) {
+            stream.cancel();
+            return {};
+        }
+        const int count = int(std::min<size_t>(kFeedSamples, samples.size() - offset));
+        stream.feed(samples.data() + offset, count);
+    }
+    const SpeechOutcome outcome = stream.finish();
+    if (m_options.now() > deadline)
+        return {};
+    return outcome.kind == SpeechOutcome::Kind::text ? outcome.text : QString();
+}
