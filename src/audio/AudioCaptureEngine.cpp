@@ -43,7 +43,10 @@ AudioCaptureEngine::AudioCaptureEngine(std::function<bool()> micAuthorized, cons
     m_mic->onFailure = [this](const QString& message) {
         post([this, message] { reportError(message); });
     };
-    m_tap.onAudio = [this](const FloatAudioBuffer& block) { m_pipeline.tapBlock(block); };
+    m_tap.onAudio = [this](const FloatAudioBuffer& block) {
+        if (m_tapReady.load(std::memory_order_acquire))
+            m_pipeline.tapBlock(block);
+    };
     m_tap.onInterrupted = [this] { restartTap(); };
 }
 
@@ -126,11 +129,8 @@ std::optional<AudioFailure> AudioCaptureEngine::startCapture(const Source& sourc
 
     if (tap) {
         m_startTarget = tap->target;
-        if (auto error = m_tap.start(tap->target))
-            return AudioFailure{error->description()};
-        const auto format = m_tap.format();
-        if (!format || !m_pipeline.setTapFormat(format->sampleRate, format->channels))
-            return engineError(EngineError::badFormat);
+        if (auto failure = startTap(tap->target, false))
+            return failure;
     }
 
     if (m_usingTap)
@@ -172,8 +172,29 @@ std::optional<AudioInputDevice> AudioCaptureEngine::findInput(const QString& uid
     return std::nullopt;
 }
 
+// Stops the loopback capture if it runs and starts it on `target`. With `keepConverter` the
+// pipeline's converter and FIFO stay unless the stream's format changed.
+std::optional<AudioFailure> AudioCaptureEngine::startTap(const TapTarget& target,
+                                                         bool keepConverter) {
+    m_tapReady.store(false, std::memory_order_release);
+    m_tap.stop();
+    if (auto error = m_tap.start(target))
+        return AudioFailure{error->description()};
+    const auto format = m_tap.format();
+    if (!format)
+        return engineError(EngineError::badFormat);
+    const bool ok = keepConverter
+                        ? m_pipeline.setTapFormatIfChanged(format->sampleRate, format->channels)
+                        : m_pipeline.setTapFormat(format->sampleRate, format->channels);
+    if (!ok)
+        return engineError(EngineError::badFormat);
+    m_tapReady.store(true, std::memory_order_release);
+    return std::nullopt;
+}
+
 void AudioCaptureEngine::release() {
     m_mic->stop();
+    m_tapReady = false;
     m_tap.stop();
 }
 
@@ -193,29 +214,22 @@ void AudioCaptureEngine::stop() {
 std::optional<AudioFailure> AudioCaptureEngine::retarget(const TapTarget& meeting) {
     if (!m_running.load() || !m_usingTap)
         return std::nullopt;
-    m_tap.stop();
-    if (auto error = m_tap.start(meeting))
-        return AudioFailure{error->description()};
-    const auto format = m_tap.format();
-    if (!format || !m_pipeline.setTapFormat(format->sampleRate, format->channels))
-        return engineError(EngineError::badFormat);
-    return std::nullopt;
+    const TapTarget previous = m_tap.target();
+    auto failure = startTap(meeting, false);
+    // The session says it stayed on what it heard before: it must then still hear it.
+    if (failure && startTap(previous, true))
+        qInfo().noquote() << QStringLiteral("[Corvinel] could not return to the previous tap");
+    return failure;
 }
 
 void AudioCaptureEngine::restartTap() {
     if (!m_running.load() || !m_usingTap)
         return;
     qInfo().noquote() << QStringLiteral("[Corvinel] meeting capture interrupted — restarting");
-    m_tap.stop();
-    if (auto error = m_tap.start(m_startTarget)) {
-        reportError(error->description());
-        return;
-    }
-    // The converter stays unless the output now runs at another format.
-    const auto format = m_tap.format();
-    if (format && (format->sampleRate != 0) &&
-        !m_pipeline.setTapFormatIfChanged(format->sampleRate, format->channels))
-        reportError(Engine::description(EngineError::badFormat));
+    // On the target given to start, not a later retarget's; the converter stays unless the
+    // output now runs at another format.
+    if (auto failure = startTap(m_startTarget, true))
+        reportError(failure->description);
 }
 
 void AudioCaptureEngine::reportError(const QString& description) {

@@ -55,6 +55,7 @@ private:
                                              bool record, const QString& archivePath);
     std::optional<AudioInputDevice> findInput(const QString& uid);
     void release();
+    std::optional<AudioFailure> startTap(const TapTarget& target, bool keepConverter);
     void restartTap();
     void reportError(const QString& description);
     void post(std::function<void()> work);
@@ -71,6 +72,9 @@ private:
     TapTarget m_startTarget;
     bool m_usingTap = false;
     std::atomic<bool> m_running{false};
+    // Meeting blocks reach the pipeline only once it knows the new stream's format: a
+    // (re)started stream may deliver before start() has returned.
+    std::atomic<bool> m_tapReady{false};
     // One banner per run: a lost server fails both captures at once.
     std::atomic<bool> m_errorReported{false};
 };

@@ -48,10 +48,12 @@ bool CapturePipeline::prepare(const Setup& setup, ArchiveWriter* archive) {
     m_setup = setup;
     const double rate = setup.micRate;
     const int64_t maxFrames = std::max<int64_t>(1, setup.maxBlockFrames);
-    m_apiFromMicRate = Resampler::create(rate, apiRate, 1, Resampler::Output::int16);
-    m_apiFrom48 = Resampler::create(meetingRate, apiRate, 1, Resampler::Output::int16);
+    // Everything on the way to the model holds samples back as briefly as the filter allows.
+    const auto low = Resampler::Latency::low;
+    m_apiFromMicRate = Resampler::create(rate, apiRate, 1, Resampler::Output::int16, low);
+    m_apiFrom48 = Resampler::create(meetingRate, apiRate, 1, Resampler::Output::int16, low);
     if (rate != meetingRate)
-        m_micTo48 = Resampler::create(rate, meetingRate, 1, Resampler::Output::float32);
+        m_micTo48 = Resampler::create(rate, meetingRate, 1, Resampler::Output::float32, low);
     if (!m_apiFromMicRate || !m_apiFrom48 || (rate != meetingRate && !m_micTo48)) {
         reset();
         return false;
@@ -75,7 +77,8 @@ bool CapturePipeline::setTapFormat(double sampleRate, int channels) {
     if (!(sampleRate > 0) || channels <= 0)
         return false;
     if (sampleRate != meetingRate) {
-        m_tapTo48 = Resampler::create(sampleRate, meetingRate, 1, Resampler::Output::float32);
+        m_tapTo48 = Resampler::create(sampleRate, meetingRate, 1, Resampler::Output::float32,
+                                      Resampler::Latency::low);
         if (!m_tapTo48)
             return false;
     }

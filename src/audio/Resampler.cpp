@@ -10,7 +10,7 @@ std::mutex s_createLock;
 } // namespace
 
 std::unique_ptr<Resampler> Resampler::create(double inputRate, double outputRate, int channels,
-                                             Output output) {
+                                             Output output, Latency latency) {
     if (!(inputRate > 0) || !(outputRate > 0) || channels <= 0)
         return nullptr;
     soxr_io_spec_t io =
@@ -18,12 +18,18 @@ std::unique_ptr<Resampler> Resampler::create(double inputRate, double outputRate
     // Dither would make the stream differ run to run for the same input.
     io.flags |= SOXR_NO_DITHER;
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+    soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+    if (latency == Latency::low) {
+        // The DFT block size sets how much input the library gathers before it filters.
+        runtime.log2_min_dft_size = 8;
+        runtime.log2_large_dft_size = 8;
+    }
     soxr_error_t error = nullptr;
     soxr_t handle = nullptr;
     {
         std::lock_guard guard(s_createLock);
         handle = soxr_create(inputRate, outputRate, static_cast<unsigned>(channels), &error, &io,
-                             &quality, nullptr);
+                             &quality, &runtime);
     }
     if (error || !handle) {
         if (handle)

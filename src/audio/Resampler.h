@@ -9,10 +9,13 @@
 class Resampler {
 public:
     enum class Output { float32, int16 };
+    // `low`: the filter works on short blocks, so a sample is held back about 8 ms instead of
+    // about 23 ms (48 → 24 kHz), for some more work per sample; the filter itself is the same.
+    enum class Latency { normal, low };
 
     // Absent when the library refuses the rates or the channel count.
     static std::unique_ptr<Resampler> create(double inputRate, double outputRate, int channels,
-                                             Output output);
+                                             Output output, Latency latency = Latency::normal);
     ~Resampler();
     Resampler(const Resampler&) = delete;
     Resampler& operator=(const Resampler&) = delete;

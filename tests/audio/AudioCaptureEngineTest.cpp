@@ -437,3 +437,28 @@ TEST_F(CaptureEngine, TheTapIgnoresASecondStartAndTearsDownRepeatedly) {
     tap.cleanUp();
     EXPECT_FALSE(tap.isRunning());
 }
+
+TEST_F(CaptureEngine, AFailedRetargetKeepsListeningToWhatItHeardBefore) {
+    const QString tone = makeTone(m_files.path(), QStringLiteral("t.wav"), 20, 1300);
+    Engine engine;
+    Output out;
+    out.attach(engine);
+    ASSERT_EQ(engine.start(SystemTap{TapTarget::systemOutput(), QStringLiteral("fakemic"), 0},
+                           StreamSource::meetingOnly, false, {}),
+              std::nullopt);
+    const auto failure = engine.retarget(TapTarget::process(999999));
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->description,
+              QStringLiteral("Could not create the capture device (error 5)."));
+    EXPECT_TRUE(engine.tapCapture().isRunning());
+    EXPECT_EQ(engine.tapCapture().target(), TapTarget::systemOutput());
+    auto player = playOn(QStringLiteral("speakers"), tone);
+    EXPECT_TRUE(waitUntil([&] {
+        const auto recent = out.since(std::max<qsizetype>(0, out.bytes() - 4800));
+        return toneAmplitude(recent, 24000, 1300) > 0.2;
+    }));
+    engine.stop();
+    // Retargeting a stopped engine, or one in device mode, does nothing.
+    EXPECT_EQ(engine.retarget(TapTarget::process(999999)), std::nullopt);
+    EXPECT_FALSE(engine.tapCapture().isRunning());
+}
