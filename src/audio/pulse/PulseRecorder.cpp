@@ -1,5 +1,6 @@
 #include "audio/pulse/PulseRecorder.h"
 
+#include "audio/FrameGatherer.h"
 #include "audio/pulse/PulseConnection.h"
 
 #include <pulse/context.h>
@@ -60,16 +61,8 @@ struct PulseRecorder::Impl {
     bool lossReported = false;
     std::atomic<bool> recording{false};
 
-    // The gathering of blocks. Allocated in start(); the event thread only fills it.
-    int channels = 0;
-    int64_t capacityFrames = 0;
-    int64_t flushFrames = 0;
-    int64_t filled = 0;
-    std::vector<std::vector<float>> gathered;
-    std::vector<const float*> pointers;
-    // A frame split across two pieces from the server waits here for its other part.
-    unsigned char partial[PA_CHANNELS_MAX * sizeof(float)] = {};
-    size_t partialBytes = 0;
+    // Allocated in start(); the event thread only fills it.
+    std::unique_ptr<FrameGatherer> gatherer;
 
     // ---- waiting on the event thread (lock held) ----
 
@@ -294,16 +287,12 @@ struct PulseRecorder::Impl {
     }
 
     void prepareGathering(int channelCount, int fragmentFrames) {
-        channels = channelCount;
-        capacityFrames = static_cast<int64_t>(fragmentFrames) * 4;
-        flushFrames = std::max<int64_t>(1, fragmentFrames / 2);
-        filled = 0;
-        partialBytes = 0;
-        gathered.assign(static_cast<size_t>(channels),
-                        std::vector<float>(static_cast<size_t>(capacityFrames)));
-        pointers.resize(static_cast<size_t>(channels));
-        for (int c = 0; c < channels; ++c)
-            pointers[static_cast<size_t>(c)] = gathered[static_cast<size_t>(c)].data();
+        gatherer = std::make_unique<FrameGatherer>(channelCount, int64_t(fragmentFrames) * 4,
+                                                   fragmentFrames / 2);
+        gatherer->sink = [this](const FloatAudioBuffer& block) {
+            if (owner->onBlock)
+                owner->onBlock(block);
+        };
     }
 
     Result begin(const Source& what, int fragmentFrames) {
@@ -385,63 +374,6 @@ struct PulseRecorder::Impl {
 
     // ---- the event thread ----
 
-    void deliver() {
-        if (filled > 0 && owner->onBlock)
-            owner->onBlock(FloatAudioBuffer{pointers.data(), channels, filled});
-        filled = 0;
-    }
-
-    // Deinterleaves whole frames into the gathering buffers, handing on each full one.
-    void takeFrames(const float* frames, int64_t count) {
-        int64_t offset = 0;
-        while (offset < count) {
-            const int64_t n = std::min(count - offset, capacityFrames - filled);
-            for (int c = 0; c < channels; ++c) {
-                float* target = gathered[static_cast<size_t>(c)].data() + filled;
-                const float* from = frames + offset * channels + c;
-                for (int64_t i = 0; i < n; ++i)
-                    target[i] = from[i * channels];
-            }
-            filled += n;
-            offset += n;
-            if (filled == capacityFrames)
-                deliver();
-        }
-    }
-
-    void take(const unsigned char* bytes, size_t size) {
-        const size_t frameBytes = static_cast<size_t>(channels) * sizeof(float);
-        if (partialBytes > 0) {
-            const size_t need = std::min(frameBytes - partialBytes, size);
-            std::memcpy(partial + partialBytes, bytes, need);
-            partialBytes += need;
-            bytes += need;
-            size -= need;
-            if (partialBytes < frameBytes)
-                return;
-            float frame[PA_CHANNELS_MAX];
-            std::memcpy(frame, partial, frameBytes);
-            takeFrames(frame, 1);
-            partialBytes = 0;
-        }
-        const size_t whole = size / frameBytes;
-        if (whole > 0) {
-            // The server's memory blocks are aligned for the sample type; copy when not.
-            if (reinterpret_cast<uintptr_t>(bytes) % alignof(float) == 0) {
-                takeFrames(reinterpret_cast<const float*>(bytes), static_cast<int64_t>(whole));
-            } else {
-                for (size_t i = 0; i < whole; ++i) {
-                    float frame[PA_CHANNELS_MAX];
-                    std::memcpy(frame, bytes + i * frameBytes, frameBytes);
-                    takeFrames(frame, 1);
-                }
-            }
-        }
-        const size_t rest = size - whole * frameBytes;
-        std::memcpy(partial, bytes + whole * frameBytes, rest);
-        partialBytes = rest;
-    }
-
     static void readable(pa_stream* s, size_t, void* userdata) {
         auto* d = static_cast<Impl*>(userdata);
         while (pa_stream_readable_size(s) > 0) {
@@ -450,13 +382,12 @@ struct PulseRecorder::Impl {
             if (pa_stream_peek(s, &data, &size) < 0 || size == 0)
                 break;
             if (data)
-                d->take(static_cast<const unsigned char*>(data), size);
+                d->gatherer->take(data, size);
             else
-                d->partialBytes = 0; // a hole: what came before it ends there
+                d->gatherer->hole();
             pa_stream_drop(s);
         }
-        if (d->filled >= d->flushFrames)
-            d->deliver();
+        d->gatherer->flush();
     }
 
     void fail(const QString& message) {
