@@ -6,6 +6,8 @@
 #include "audio/Resampler.h"
 #include "support/SoundPeers.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -342,4 +344,42 @@ TEST(ResamplerTest, ConsumesWholeBlocksAndKeepsStateAcrossThem) {
     EXPECT_EQ(Resampler::capacityFor(48000, 24000, 2048), 2048);
     EXPECT_EQ(Resampler::capacityFor(44100, 48000, 1000), 1088 + 1024);
     EXPECT_FALSE(Resampler::create(0, 24000, 1, Resampler::Output::int16));
+}
+
+TEST(ArchiveWriterTest, CloseWritesEverythingQueuedBeforeAndDiscardLeavesNoFile) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("nested/folder/queued.wav"));
+    auto archive =
+        std::move(std::get<std::unique_ptr<ArchiveWriter>>(ArchiveWriter::open(path, 48000)));
+    // Four seconds handed over at once, faster than any disk poll: all of it must land.
+    std::vector<float> left(192000), right(192000);
+    for (size_t i = 0; i < left.size(); ++i) {
+        left[i] = float(i % 1000) / 1000.0f;
+        right[i] = -0.25f;
+    }
+    for (size_t at = 0; at < left.size(); at += 1000)
+        archive->push(left.data() + at, right.data() + at, 1000);
+    archive->close();
+    archive->close();
+    const WavContents wav = readWav(path);
+    ASSERT_TRUE(wav.valid);
+    ASSERT_EQ(wav.left.size(), 192000u);
+    for (size_t i = 0; i < wav.left.size(); i += 997) {
+        ASSERT_NEAR(wav.left[i], left[i], 1.0 / 16000) << i;
+        ASSERT_NEAR(wav.right[i], -0.25, 1.0 / 16000) << i;
+    }
+
+    const QString other = dir.filePath(QStringLiteral("discarded.wav"));
+    auto discarded =
+        std::move(std::get<std::unique_ptr<ArchiveWriter>>(ArchiveWriter::open(other, 44100)));
+    EXPECT_TRUE(QFileInfo::exists(other));
+    discarded->discard();
+    EXPECT_FALSE(QFileInfo::exists(other));
+
+    // A folder that cannot be made is the start's error.
+    QFile blocker(dir.filePath(QStringLiteral("file")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    const auto failed = ArchiveWriter::open(dir.filePath(QStringLiteral("file/x.wav")), 48000);
+    ASSERT_TRUE(std::holds_alternative<AudioFailure>(failed));
+    EXPECT_FALSE(std::get<AudioFailure>(failed).description.isEmpty());
 }

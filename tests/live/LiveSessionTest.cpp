@@ -214,3 +214,29 @@ TEST_F(LiveSession, AKilledSoundServerGivesABannerAndStopStillLeavesAValidRecord
     EXPECT_FALSE(sessionFile(QStringLiteral(".events.jsonl")).isEmpty());
     EXPECT_FALSE(sessionFile(QStringLiteral(".transcript.md")).isEmpty());
 }
+
+TEST_F(LiveSession, ADefaultOutputChangeMidSessionRestartsTheTapAndCaptureGoesOn) {
+    const QString tone = makeTone(m_files.path(), QStringLiteral("h.wav"), 30, 1700);
+    auto headsetPlayer = playOn(QStringLiteral("headset"), tone);
+    m_settings->setMeetingSource(AppSettings::MeetingSource::systemOutput);
+    m_settings->setStreamSource(AppSettings::StreamSource::meetingOnly);
+    SessionController& controller = startSession();
+    size_t from = streamedSamples();
+    ASSERT_TRUE(streamFor(0.3));
+    EXPECT_LT(toneAmplitude(streamedSince(from), 24000, 1700), 0.005);
+
+    ASSERT_TRUE(m_sound.pactl({QStringLiteral("set-default-sink"), QStringLiteral("headset")}));
+    ASSERT_TRUE(waitUntil([&] {
+        const auto all = streamed();
+        const std::vector<float> recent(all.end() - long(std::min<size_t>(all.size(), 4800)),
+                                        all.end());
+        return toneAmplitude(recent, 24000, 1700) > 0.2;
+    }));
+    from = streamedSamples();
+    ASSERT_TRUE(streamFor(0.5));
+    EXPECT_NEAR(toneAmplitude(streamedSince(from), 24000, 1700), 0.5, 0.05);
+    EXPECT_TRUE(controller.isSessionActive());
+    EXPECT_FALSE(controller.banner().has_value()) << controller.bannerText().toStdString();
+    controller.stop();
+    EXPECT_TRUE(readWav(sessionFile(QStringLiteral(".wav"))).valid);
+}
