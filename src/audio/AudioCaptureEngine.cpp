@@ -52,7 +52,7 @@ AudioCaptureEngine::AudioCaptureEngine(std::function<bool()> micAuthorized, cons
 
 AudioCaptureEngine::~AudioCaptureEngine() {
     stop();
-    // A failed start may have left nothing running but the recorders must be quiet too.
+    // stop() does nothing when not running; no stream may outlive the engine either way.
     m_mic->stop();
     m_tap.stop();
 }
