@@ -9,6 +9,9 @@
 
 namespace {
 constexpr double kFIFOSeconds = 5.0;
+// The most meeting audio that may wait for the microphone beyond the block being mixed: a tap
+// block ahead plus the two servers' jitter.
+constexpr int64_t kMaxBacklogFrames = 2400;
 
 double steadySeconds() {
     using namespace std::chrono;
@@ -195,6 +198,7 @@ void CapturePipeline::micPiece(const FloatAudioBuffer& block, int64_t offset, in
             mic48 = m_mic48.data();
         }
         if (m > 0) {
+            dropBacklog(m);
             m_fifo.pop(m_popped.data(), m);
             if (both) {
                 for (int64_t i = 0; i < m; ++i)
@@ -207,6 +211,17 @@ void CapturePipeline::micPiece(const FloatAudioBuffer& block, int64_t offset, in
         }
     }
     postLevels(peak(mic, frames), meetingPeak());
+}
+
+// A meeting that started delivering before the microphone would otherwise stay that far
+// behind it for the whole session: in the mix and in the archive's right channel.
+void CapturePipeline::dropBacklog(int64_t frames) {
+    int64_t excess = m_fifo.count() - (frames + kMaxBacklogFrames);
+    while (excess > 0) {
+        const int64_t n = std::min<int64_t>(excess, static_cast<int64_t>(m_popped.size()));
+        m_fifo.pop(m_popped.data(), n);
+        excess -= n;
+    }
 }
 
 void CapturePipeline::tapBlock(const FloatAudioBuffer& block) {

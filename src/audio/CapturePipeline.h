@@ -88,6 +88,7 @@ private:
     void devicePiece(const FloatAudioBuffer& block, int64_t offset, int64_t frames);
     void micPiece(const FloatAudioBuffer& block, int64_t offset, int64_t frames);
     void tapPiece(const FloatAudioBuffer& block, int64_t offset, int64_t frames);
+    void dropBacklog(int64_t frames);
     void sendToModel(Resampler* converter, const float* mono, int64_t frames,
                      std::vector<int16_t>& out);
     void postLevels(float mic, float meeting);

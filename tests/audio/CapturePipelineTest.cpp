@@ -383,3 +383,34 @@ TEST(ArchiveWriterTest, CloseWritesEverythingQueuedBeforeAndDiscardLeavesNoFile)
     ASSERT_TRUE(std::holds_alternative<AudioFailure>(failed));
     EXPECT_FALSE(std::get<AudioFailure>(failed).description.isEmpty());
 }
+
+TEST(TapMode, AMeetingThatStartedFirstDoesNotStayBehindTheMicrophone) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("aligned.wav"));
+    auto archive =
+        std::move(std::get<std::unique_ptr<ArchiveWriter>>(ArchiveWriter::open(path, 48000)));
+    CapturePipeline pipeline;
+    ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::meetingOnly), archive.get()));
+    ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
+    // A second of meeting before the microphone's first block...
+    const Signal early(48000, {1000}, 1.0);
+    early.feed(960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); });
+    // ...then both in step.
+    const Signal meeting(48000, {2000}, 1.0);
+    const Signal mic(48000, {440}, 1.0);
+    for (size_t t = 0; t < 50; ++t) {
+        meeting.feed(
+            960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); }, t * 960, (t + 1) * 960);
+        mic.feed(
+            960, [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); }, t * 960, (t + 1) * 960);
+    }
+    archive->close();
+    const WavContents wav = readWav(path);
+    ASSERT_TRUE(wav.valid);
+    ASSERT_EQ(wav.right.size(), 48000u);
+    // At most 50 ms of the early meeting is left, at the start; then the meeting of the moment.
+    const std::vector<float> later(wav.right.begin() + 4800, wav.right.end());
+    EXPECT_NEAR(toneAmplitude(later, 48000, 2000), 0.5, 0.02);
+    EXPECT_LT(toneAmplitude(later, 48000, 1000), 0.01);
+    EXPECT_LE(pipeline.meetingFIFO().count(), 2400 + 960);
+}
