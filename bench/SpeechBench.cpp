@@ -3,7 +3,7 @@
 // 48 kHz recording through the recording transcriber). Input: Debian's LibriVox clips.
 #include "speech/MicTranscriber.h"
 #include "speech/RecordingTranscriber.h"
-#include "speech/Resampler.h"
+#include "speech/SpeechResampler.h"
 #include "speech/SpeechScheduler.h"
 #include "speech/sphinx/SphinxEngine.h"
 
@@ -85,7 +85,7 @@ static void BM_LivePath(benchmark::State& state) {
         return;
     }
     SpeechStream& stream = *created.stream;
-    Resampler resampler(48000, SpeechEngine::sampleRate);
+    SpeechResampler resampler(48000, SpeechEngine::sampleRate);
     std::vector<int16_t> converted;
     size_t characters = 0;
     for (auto _ : state) {

@@ -2,6 +2,11 @@
 
 #include "app/TranscribeCommand.h"
 
+#include "app/AppComposition.h"
+#include "app/HeadlessSession.h"
+#include "audio/AudioDeviceManager.h"
+#include "audio/ProcessTapCapture.h"
+#include "audio/pulse/PulseConnection.h"
 #include "settings/AppSettings.h"
 #include "settings/SecretStore.h"
 
@@ -33,6 +38,50 @@ int runDesktop(int argc, char* argv[]) {
     window.show();
     return app.exec();
 }
+
+void printLine(const QString& line) {
+    fputs((line + u'\n').toUtf8().constData(), stdout);
+}
+
+// The listings need the sound server; without it they would look empty rather than failed.
+bool soundServerReachable() {
+    if (const auto error = PulseConnection::shared().connect()) {
+        fprintf(stderr, "corvinel: %s\n", qPrintable(error->description));
+        return false;
+    }
+    return true;
+}
+
+int listDevices(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    if (!soundServerReachable())
+        return 1;
+    for (const AudioInputDevice& device : AudioDeviceManager::inputDevices())
+        printLine(device.label() + u'\t' + device.uid);
+    return 0;
+}
+
+int listApps(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    if (!soundServerReachable())
+        return 1;
+    for (const AudioProcessInfo& process : ProcessTapCapture::selectableApps())
+        printLine(QStringList{process.bundleID, process.name, QString::number(process.pid),
+                              process.objectID ? QStringLiteral("playing")
+                                               : QStringLiteral("not playing")}
+                      .join(u'\t'));
+    return 0;
+}
+
+int runHeadless(int argc, char* argv[], std::optional<double> duration) {
+    QCoreApplication app(argc, argv);
+    AppSettings& settings = AppSettings::shared();
+    SecretStore::migrateFromKeychain(&settings,
+                                     [&settings](const QString& key) { settings.setApiKey(key); });
+    AppComposition composition(settings);
+    HeadlessSession session(composition.controller(), duration);
+    return session.run();
+}
 } // namespace
 
 int corvinelMain(int argc, char* argv[]) {
@@ -53,6 +102,22 @@ int corvinelMain(int argc, char* argv[]) {
             "Transcribe a recording on this computer and write its transcript beside it."),
         QStringLiteral("FILE.wav"));
     parser.addOption(transcribe);
+    const QCommandLineOption headless(
+        QStringLiteral("headless"),
+        QStringLiteral("Run a live session in the terminal with the stored settings: cards on "
+                       "stdout, messages on stderr; Ctrl-C stops it."));
+    const QCommandLineOption duration(
+        QStringLiteral("duration"),
+        QStringLiteral("With --headless: stop after this many seconds."),
+        QStringLiteral("seconds"));
+    const QCommandLineOption listDevicesOption(
+        QStringLiteral("list-devices"),
+        QStringLiteral("List the audio input devices: label and uid, one a line."));
+    const QCommandLineOption listAppsOption(
+        QStringLiteral("list-apps"),
+        QStringLiteral("List the applications that can be the meeting app: bundle id, name, "
+                       "process id and whether it plays now."));
+    parser.addOptions({headless, duration, listDevicesOption, listAppsOption});
     // Parsed before any application object exists, so --help works without a display.
     if (!parser.parse(arguments)) {
         fprintf(stderr, "corvinel: %s\n", qPrintable(parser.errorText()));
@@ -74,5 +139,31 @@ int corvinelMain(int argc, char* argv[]) {
         QCoreApplication app(argc, argv);
         return runTranscribeCommand(parser.value(transcribe));
     }
+    const int modes = int(parser.isSet(headless)) + int(parser.isSet(listDevicesOption)) +
+                      int(parser.isSet(listAppsOption));
+    if (modes > 1) {
+        fprintf(stderr, "corvinel: --headless, --list-devices and --list-apps exclude each "
+                        "other\n");
+        return 2;
+    }
+    std::optional<double> seconds;
+    if (parser.isSet(duration)) {
+        bool ok = false;
+        seconds = parser.value(duration).toDouble(&ok);
+        if (!ok || !(*seconds > 0) || *seconds > 24 * 3600.0) {
+            fprintf(stderr, "corvinel: --duration needs a number of seconds above 0\n");
+            return 2;
+        }
+        if (!parser.isSet(headless)) {
+            fprintf(stderr, "corvinel: --duration goes with --headless\n");
+            return 2;
+        }
+    }
+    if (parser.isSet(listDevicesOption))
+        return listDevices(argc, argv);
+    if (parser.isSet(listAppsOption))
+        return listApps(argc, argv);
+    if (parser.isSet(headless))
+        return runHeadless(argc, argv, seconds);
     return runDesktop(argc, argv);
 }

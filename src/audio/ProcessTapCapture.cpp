@@ -2,8 +2,11 @@
 
 #include "audio/SoundServerListing.h"
 #include "audio/pulse/PulseConnection.h"
+#include "audio/pulse/PulseRecorder.h"
 
 #include <QCoreApplication>
+#include <QThread>
+#include <QtDebug>
 
 namespace {
 
@@ -59,4 +62,109 @@ std::optional<uint32_t> ProcessTapCapture::audioObject(const QString& bundleID) 
             return process.objectID;
     }
     return std::nullopt;
+}
+
+namespace {
+// Blocks of 20 ms at 48 kHz: short enough that the model hears the meeting with little delay.
+constexpr int kFragmentFrames = 960;
+} // namespace
+
+QString ProcessTapCapture::TapError::description() const {
+    const QString n = QString::number(status);
+    switch (kind) {
+    case TapErrorKind::tapFailed:
+        return QStringLiteral("Could not tap the audio output (error ") + n +
+               QStringLiteral("). Allow Corvinel under System Settings ▸ Privacy & Security ▸ "
+                              "Screen & System Audio Recording, then press Start again.");
+    case TapErrorKind::aggregateFailed:
+        return QStringLiteral("Could not create the capture device (error ") + n +
+               QStringLiteral(").");
+    case TapErrorKind::ioProcFailed:
+        return QStringLiteral("Could not start reading the tapped audio (error ") + n +
+               QStringLiteral(").");
+    case TapErrorKind::unsupported:
+        return QStringLiteral("Capturing this Mac's audio needs macOS 14.4 or later.");
+    case TapErrorKind::formatUnavailable:
+        return QStringLiteral("The tapped audio stream reported no usable format.");
+    }
+    return {};
+}
+
+ProcessTapCapture::ProcessTapCapture(const QString& server)
+    : m_recorder(std::make_unique<PulseRecorder>(QStringLiteral("Corvinel meeting"), server)),
+      m_mainThread(std::make_unique<QObject>()) {
+    if (QCoreApplication* app = QCoreApplication::instance())
+        m_mainThread->moveToThread(app->thread());
+    m_recorder->onBlock = [this](const FloatAudioBuffer& block) {
+        if (onAudio)
+            onAudio(block);
+    };
+    m_recorder->onDefaultOutputChanged = [this] { postInterruption(); };
+    m_recorder->onSourceLost = [this] { postInterruption(); };
+    m_recorder->onFailure = [this](const QString&) { postInterruption(); };
+}
+
+ProcessTapCapture::~ProcessTapCapture() {
+    stop();
+}
+
+void ProcessTapCapture::postInterruption() {
+    // Runs on the recorder's thread: one queued call per run, nothing else.
+    if (!m_running.load() || m_interruptionPosted.exchange(true))
+        return;
+    QMetaObject::invokeMethod(
+        m_mainThread.get(),
+        [this] {
+            if (m_running.load() && onInterrupted)
+                onInterrupted();
+        },
+        Qt::QueuedConnection);
+}
+
+std::optional<ProcessTapCapture::TapError> ProcessTapCapture::start(const TapTarget& target) {
+    if (m_running.load())
+        return std::nullopt;
+    PulseRecorder::Source source;
+    if (target.isSystemOutput()) {
+        source.kind = PulseRecorder::Source::Kind::output;
+        source.name = qEnvironmentVariable("OV_TAP_CLOCK_NAME");
+        if (!source.name.isEmpty())
+            qInfo().noquote()
+                << QStringLiteral("[Corvinel] tapping the output named like %1").arg(source.name);
+    } else {
+        source.kind = PulseRecorder::Source::Kind::application;
+        source.streamIndex = *target.processObject;
+    }
+    m_interruptionPosted = false;
+    const PulseRecorder::Result result = m_recorder->start(source, kFragmentFrames);
+    if (const auto* failure = std::get_if<PulseRecorder::Failure>(&result)) {
+        cleanUp();
+        qInfo().noquote() << QStringLiteral("[Corvinel] tap failed: ") + failure->message;
+        using Step = PulseRecorder::Failure::Step;
+        switch (failure->step) {
+        case Step::connect:
+            return TapError{TapErrorKind::tapFailed, failure->code};
+        case Step::lookup:
+            return TapError{TapErrorKind::aggregateFailed, failure->code};
+        case Step::stream:
+            return TapError{TapErrorKind::ioProcFailed, failure->code};
+        case Step::format:
+            return TapError{TapErrorKind::formatUnavailable, 0};
+        }
+    }
+    const auto& format = std::get<PulseRecorder::Format>(result);
+    m_format = Format{format.sampleRate, format.channels};
+    m_target = target;
+    m_running = true;
+    return std::nullopt;
+}
+
+void ProcessTapCapture::stop() {
+    m_running = false;
+    cleanUp();
+}
+
+void ProcessTapCapture::cleanUp() {
+    m_recorder->stop();
+    m_format.reset();
 }

@@ -1,16 +1,82 @@
 #pragma once
 
 #include "audio/AudioTypes.h"
+#include "audio/FloatAudioBuffer.h"
 
-// Captures what this computer plays. For now it holds the class-level listings the capture and
-// the pickers share: the programs that play audio now, the ones a user may pick as the meeting
-// app, and the audio object (sink-input index) of one of them.
+#include <QPointer>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class PulseRecorder;
+class QObject;
+
+// Captures what this computer plays: the monitor of the default output (or of the output whose
+// description contains OV_TAP_CLOCK_NAME), or the monitor stream of one application's
+// playback. Blocks go to onAudio on the capture's own thread; a change of the default output,
+// the end of the tapped application's stream and a failing stream are reported once per run
+// through onInterrupted on the main thread, so the owner can rebuild the capture.
+//
+// It also holds the class-level listings the capture and the pickers share.
 class ProcessTapCapture {
 public:
+    enum class TapErrorKind {
+        tapFailed,
+        aggregateFailed,
+        ioProcFailed,
+        unsupported,
+        formatUnavailable
+    };
+    struct TapError {
+        TapErrorKind kind = TapErrorKind::tapFailed;
+        int32_t status = 0; // the sound server's error code, where there is one
+        QString description() const;
+        friend bool operator==(const TapError&, const TapError&) = default;
+    };
+
+    struct Format {
+        double sampleRate = 0;
+        int channels = 0;
+        friend bool operator==(const Format&, const Format&) = default;
+    };
+
+    // `server` empty: the address the client library finds itself.
+    explicit ProcessTapCapture(const QString& server = {});
+    ~ProcessTapCapture();
+    ProcessTapCapture(const ProcessTapCapture&) = delete;
+    ProcessTapCapture& operator=(const ProcessTapCapture&) = delete;
+
+    // Every block, on the capture thread; valid only during the call. Set before start().
+    std::function<void(const FloatAudioBuffer& block)> onAudio;
+    // On the main thread, while running.
+    std::function<void()> onInterrupted;
+
+    // Blocks until the stream runs. Succeeds at once, changing nothing, when already running.
+    std::optional<TapError> start(const TapTarget& target);
+    // Clears the running flag, then tears down.
+    void stop();
+    // Ends the stream and forgets the format; safe to call repeatedly.
+    void cleanUp();
+
+    bool isRunning() const { return m_running.load(); }
+    std::optional<Format> format() const { return m_format; }
+    TapTarget target() const { return m_target; }
+
     // Streams that play now, each with its object id; this application never among them.
     static QList<AudioProcessInfo> runningAudioProcesses();
     // The playing programs first, then the sound server's other programs.
     static QList<AudioProcessInfo> selectableApps();
     // The object id of the first playing process with this bundle identifier.
     static std::optional<uint32_t> audioObject(const QString& bundleID);
+
+private:
+    void postInterruption();
+
+    std::unique_ptr<PulseRecorder> m_recorder;
+    std::unique_ptr<QObject> m_mainThread; // receives the queued interruptions
+    std::optional<Format> m_format;
+    TapTarget m_target;
+    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_interruptionPosted{false};
 };

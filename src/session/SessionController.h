@@ -103,6 +103,8 @@ public:
     const QList<QAPair>& pairs() const;
     Status status() const { return m_status; }
     bool isSessionActive() const { return m_isSessionActive; }
+    // True from Start until the capture runs or the start has failed.
+    bool isStarting() const { return m_isStarting; }
     float micLevel() const { return m_micLevel; }
     float meetingLevel() const { return m_meetingLevel; }
     std::optional<QString> lastRecordingPath() const { return m_lastRecordingPath; }

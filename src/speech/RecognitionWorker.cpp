@@ -1,6 +1,6 @@
 #include "speech/RecognitionWorker.h"
 
-#include "speech/Resampler.h"
+#include "speech/SpeechResampler.h"
 
 #include <chrono>
 
@@ -129,8 +129,8 @@ void RecognitionWorker::drainQueue() {
             return;
         if (m_current != 0 && slot->segment == m_current) {
             if (!m_resampler || m_resampler->inputRate() != slot->sampleRate)
-                m_resampler =
-                    std::make_unique<Resampler>(slot->sampleRate, double(SpeechEngine::sampleRate));
+                m_resampler = std::make_unique<SpeechResampler>(slot->sampleRate,
+                                                                double(SpeechEngine::sampleRate));
             m_converted.clear();
             m_resampler->process(slot->samples, slot->frames, m_converted);
             feed(m_converted);

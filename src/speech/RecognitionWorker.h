@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-class Resampler;
+class SpeechResampler;
 
 // Runs the recognizer on a thread of its own: takes microphone blocks from the queue, converts
 // them to 16 kHz and feeds the open segment; reports interim texts and each segment's outcome.
@@ -61,7 +61,7 @@ private:
 
     // Worker thread only.
     std::unique_ptr<SpeechStream> m_stream;
-    std::unique_ptr<Resampler> m_resampler;
+    std::unique_ptr<SpeechResampler> m_resampler;
     std::vector<int16_t> m_converted;
     int m_current = 0;   // the segment being fed, 0 for none
     int m_lastBegun = 0; // the newest segment whose opening was handled

@@ -1,8 +1,8 @@
 #include "speech/RecordingTranscriber.h"
 
 #include "speech/RecordingTranscript.h"
-#include "speech/Resampler.h"
 #include "speech/SpeechAvailability.h"
+#include "speech/SpeechResampler.h"
 
 #include <QFileInfo>
 #include <QMetaObject>
@@ -186,7 +186,7 @@ QString RecordingTranscriber::recognize(SpeechStream& stream, const std::vector<
                                         double sampleRate) const {
     std::vector<int16_t> samples;
     samples.reserve(size_t(double(mono.size()) * SpeechEngine::sampleRate / sampleRate) + 1024);
-    Resampler resampler(sampleRate, double(SpeechEngine::sampleRate));
+    SpeechResampler resampler(sampleRate, double(SpeechEngine::sampleRate));
     if (!resampler.isValid())
         return {};
     resampler.process(mono.data(), int(mono.size()), samples);

@@ -1,6 +1,6 @@
 #include "speech/MicBlockQueue.h"
-#include "speech/Resampler.h"
 #include "speech/SpeechAvailability.h"
+#include "speech/SpeechResampler.h"
 #include "speech/sphinx/SphinxEngine.h"
 
 #include <QTemporaryDir>
@@ -82,7 +82,7 @@ TEST(SphinxEngineTest, HypothesisReadsAsASentence) {
 
 TEST(ResamplerTest, ConvertsRateAndKeepsTheTone) {
     // One second of 1 kHz at 48 kHz, in 10 ms blocks as the microphone delivers it.
-    Resampler resampler(48000, 16000);
+    SpeechResampler resampler(48000, 16000);
     ASSERT_TRUE(resampler.isValid());
     std::vector<int16_t> out;
     std::vector<float> block(480);
@@ -105,7 +105,7 @@ TEST(ResamplerTest, ConvertsRateAndKeepsTheTone) {
 }
 
 TEST(ResamplerTest, FlushReadiesForAFreshStreamWithTheSameOutput) {
-    Resampler resampler(44100, 16000);
+    SpeechResampler resampler(44100, 16000);
     std::vector<float> input(4410);
     for (size_t i = 0; i < input.size(); ++i)
         input[i] = float(std::sin(double(i) * 0.05));
@@ -118,10 +118,10 @@ TEST(ResamplerTest, FlushReadiesForAFreshStreamWithTheSameOutput) {
 }
 
 TEST(ResamplerTest, RejectsNonsenseRates) {
-    EXPECT_FALSE(Resampler(0, 16000).isValid());
+    EXPECT_FALSE(SpeechResampler(0, 16000).isValid());
     std::vector<int16_t> out;
     float sample = 0.5f;
-    Resampler(-1, 16000).process(&sample, 1, out);
+    SpeechResampler(-1, 16000).process(&sample, 1, out);
     EXPECT_TRUE(out.empty());
 }
 

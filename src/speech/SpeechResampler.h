@@ -5,12 +5,12 @@
 
 // Converts mono float audio at any rate to 16-bit samples at another rate, keeping its filter
 // state across blocks (one object per stream).
-class Resampler {
+class SpeechResampler {
 public:
-    Resampler(double inputRate, double outputRate);
-    ~Resampler();
-    Resampler(const Resampler&) = delete;
-    Resampler& operator=(const Resampler&) = delete;
+    SpeechResampler(double inputRate, double outputRate);
+    ~SpeechResampler();
+    SpeechResampler(const SpeechResampler&) = delete;
+    SpeechResampler& operator=(const SpeechResampler&) = delete;
 
     bool isValid() const { return m_soxr != nullptr; }
     double inputRate() const { return m_inputRate; }

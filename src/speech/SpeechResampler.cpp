@@ -1,4 +1,4 @@
-#include "speech/Resampler.h"
+#include "speech/SpeechResampler.h"
 
 #include "speech/SpeechLibraryLock.h"
 
@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-Resampler::Resampler(double inputRate, double outputRate)
+SpeechResampler::SpeechResampler(double inputRate, double outputRate)
     : m_inputRate(inputRate), m_outputRate(outputRate) {
     if (!(inputRate > 0) || !(outputRate > 0))
         return;
@@ -21,12 +21,12 @@ Resampler::Resampler(double inputRate, double outputRate)
         m_soxr = soxr;
 }
 
-Resampler::~Resampler() {
+SpeechResampler::~SpeechResampler() {
     if (m_soxr)
         soxr_delete(static_cast<soxr_t>(m_soxr));
 }
 
-void Resampler::drain(const float* samples, int frames, std::vector<int16_t>& out) {
+void SpeechResampler::drain(const float* samples, int frames, std::vector<int16_t>& out) {
     auto* soxr = static_cast<soxr_t>(m_soxr);
     size_t remaining = frames > 0 ? size_t(frames) : 0;
     const float* in = samples;
@@ -50,13 +50,13 @@ void Resampler::drain(const float* samples, int frames, std::vector<int16_t>& ou
     }
 }
 
-void Resampler::process(const float* samples, int frames, std::vector<int16_t>& out) {
+void SpeechResampler::process(const float* samples, int frames, std::vector<int16_t>& out) {
     if (!m_soxr || frames <= 0)
         return;
     drain(samples, frames, out);
 }
 
-void Resampler::flush(std::vector<int16_t>& out) {
+void SpeechResampler::flush(std::vector<int16_t>& out) {
     if (!m_soxr)
         return;
     drain(nullptr, 0, out);

@@ -1,0 +1,33 @@
+#include "app/AppComposition.h"
+
+#include "audio/AudioCaptureEngine.h"
+#include "audio/PulseAppListing.h"
+#include "platform/Platform.h"
+#include "realtime/RealtimeClient.h"
+#include "session/Clock.h"
+#include "session/SessionController.h"
+#include "settings/AppSettings.h"
+#include "speech/OnDeviceSpeech.h"
+
+AppComposition::AppComposition(AppSettings& settings)
+    : m_settings(settings), m_permissions(makeDesktopPermissions()),
+      m_sleepInhibitor(makeDesktopSleepInhibitor()), m_revealer(makeDesktopFileRevealer()),
+      m_clock(makeSystemClock()) {
+    Permissions* permissions = m_permissions.get();
+    // The engine only checks; asking is the session's part, before it starts the engine.
+    m_engine = std::make_unique<AudioCaptureEngine>([permissions] {
+        return permissions->microphoneStatus() == Permissions::Status::authorized;
+    });
+    m_client = std::make_unique<RealtimeClient>();
+    m_speech = std::make_unique<OnDeviceSpeech>();
+    m_apps = std::make_unique<PulseAppListing>();
+    m_controller = std::make_unique<SessionController>(
+        SessionComponents{m_settings, *m_engine, *m_client, m_speech->micTranscriber(),
+                          m_speech->recordingTranscriber(), *m_apps, *m_permissions,
+                          m_sleepInhibitor.get(), m_revealer.get(), *m_clock, QString()});
+}
+
+AppComposition::~AppComposition() {
+    // The controller stops a running session, closing its files, while its parts still exist.
+    m_controller.reset();
+}

@@ -1,0 +1,139 @@
+#include "app/HeadlessSession.h"
+
+#include "session/SessionController.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// A signal handler may only write to a descriptor; the event loop reads the other end.
+int s_signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(s_signalPipe[1], &byte, 1);
+}
+
+void print(FILE* file, const QString& text) {
+    fputs(text.toUtf8().constData(), file);
+    fflush(file);
+}
+
+} // namespace
+
+HeadlessSession::HeadlessSession(SessionController& controller,
+                                 std::optional<double> durationSeconds, FILE* out, FILE* err)
+    : m_controller(controller), m_duration(durationSeconds), m_out(out), m_err(err) {
+    if (s_signalPipe[0] < 0 && ::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        struct sigaction action {};
+        action.sa_handler = onSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+    }
+    if (s_signalPipe[0] >= 0) {
+        m_signals = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, this);
+        connect(m_signals, &QSocketNotifier::activated, this, [this] {
+            char drained[16];
+            while (::read(s_signalPipe[0], drained, sizeof drained) > 0) {
+            }
+            requestStop();
+        });
+    }
+    connect(&m_controller, &SessionController::bannerChanged, this, &HeadlessSession::printBanner);
+    connect(&m_controller, &SessionController::bannerLinksChanged, this,
+            &HeadlessSession::printLinks);
+    connect(&m_controller, &SessionController::pairsChanged, this, &HeadlessSession::printCards);
+    connect(&m_controller, &SessionController::isSessionActiveChanged, this, [this] {
+        if (m_controller.isSessionActive()) {
+            m_wasActive = true;
+            if (m_stopRequested)
+                requestStop(); // asked to stop while the start was still under way
+        }
+    });
+    connect(&m_controller, &SessionController::sessionEnded, this, [this] {
+        // A stop nobody here asked for: the model connection failed for good.
+        if (!m_stopRequested)
+            QTimer::singleShot(0, this, [this] { finish(1); });
+    });
+}
+
+HeadlessSession::~HeadlessSession() = default;
+
+QString HeadlessSession::formatCard(const QString& timestamp, const QString& question,
+                                    const QString& answer) {
+    return QStringLiteral("[%1] Q: %2\nA: %3\n\n").arg(timestamp, question, answer);
+}
+
+int HeadlessSession::run() {
+    m_controller.start();
+    m_startWatch = new QTimer(this);
+    connect(m_startWatch, &QTimer::timeout, this, &HeadlessSession::checkStarted);
+    m_startWatch->start(50);
+    checkStarted();
+    if (m_duration)
+        QTimer::singleShot(static_cast<int>(*m_duration * 1000.0), this,
+                           &HeadlessSession::requestStop);
+    if (!m_finished)
+        QCoreApplication::exec();
+    return m_status;
+}
+
+void HeadlessSession::checkStarted() {
+    if (m_finished || m_controller.isStarting())
+        return;
+    m_startWatch->stop();
+    if (!m_controller.isSessionActive() && !m_wasActive)
+        finish(1); // the banner said why
+}
+
+void HeadlessSession::printBanner() {
+    const QString text = m_controller.bannerText();
+    if (text.isEmpty())
+        return;
+    print(m_err, text + u'\n');
+}
+
+// The banner's links arrive just after its text.
+void HeadlessSession::printLinks() {
+    QString lines;
+    for (const SessionController::BannerLink& link : m_controller.bannerLinks())
+        lines += QStringLiteral("  %1: %2\n").arg(link.label, link.path);
+    if (!lines.isEmpty())
+        print(m_err, lines);
+}
+
+void HeadlessSession::printCards() {
+    for (const QAPair& pair : m_controller.pairs()) {
+        if (!pair.isComplete || pair.answer.isEmpty())
+            continue;
+        const QPair<QString, QString> shown{pair.question, pair.answer};
+        if (m_printed.value(pair.id) == shown)
+            continue;
+        m_printed.insert(pair.id, shown);
+        print(m_out, formatCard(pair.timestamp, pair.question, pair.answer));
+    }
+}
+
+void HeadlessSession::requestStop() {
+    m_stopRequested = true;
+    if (m_finished || m_controller.isStarting())
+        return; // the start finishes first, then this runs again
+    m_controller.stop();
+    finish(0);
+}
+
+void HeadlessSession::finish(int status) {
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_status = status;
+    QCoreApplication::exit(status);
+}

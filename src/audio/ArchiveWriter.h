@@ -1,0 +1,65 @@
+#pragma once
+
+#include "audio/AudioTypes.h"
+
+#include <QString>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <variant>
+#include <vector>
+
+class MonoRingBuffer;
+class Resampler;
+class WavWriter;
+
+// The session's stereo archive (left microphone, right meeting) written on a thread of its
+// own. The capture thread hands frames over through a ring buffer, so it never waits for the
+// disk; the write thread brings them to 48 kHz when they come at another rate and appends them
+// to the WAV file. Up to five seconds can wait; a disk stalled longer loses the oldest frames.
+class ArchiveWriter {
+public:
+    using Result = std::variant<std::unique_ptr<ArchiveWriter>, AudioFailure>;
+    static constexpr int archiveRate = 48000;
+
+    // Creates the folder and the file; fails with the file system's error.
+    static Result open(const QString& path, double inputRate);
+    ~ArchiveWriter();
+    ArchiveWriter(const ArchiveWriter&) = delete;
+    ArchiveWriter& operator=(const ArchiveWriter&) = delete;
+
+    // One producer thread. Never blocks on the disk and never allocates.
+    void push(const float* left, const float* right, int64_t frames);
+    // Writes everything pushed before, closes the file and ends the thread. Safe to repeat.
+    void close();
+    // Closes and deletes the file: for a start that failed after creating it.
+    void discard();
+
+    QString path() const { return m_path; }
+    double inputRate() const { return m_inputRate; }
+
+private:
+    ArchiveWriter(QString path, double inputRate, std::unique_ptr<WavWriter> writer,
+                  std::unique_ptr<Resampler> resampler);
+    void run();
+    bool drainOnce();
+    void flushResampler();
+
+    static constexpr int64_t chunkFrames = 4096;
+
+    const QString m_path;
+    const double m_inputRate;
+    std::unique_ptr<WavWriter> m_writer;
+    std::unique_ptr<Resampler> m_resampler;
+    std::unique_ptr<MonoRingBuffer> m_ring; // interleaved left/right
+    std::vector<float> m_interleave;        // the producer's
+    // The write thread's.
+    std::vector<float> m_popped, m_converted, m_left, m_right;
+    std::thread m_thread;
+    std::mutex m_wakeLock;
+    std::condition_variable m_wake;
+    std::atomic<bool> m_closing{false};
+    bool m_closed = false;
+};

@@ -1,0 +1,241 @@
+#include "audio/AudioCaptureEngine.h"
+
+#include "audio/ArchiveWriter.h"
+#include "audio/SoundServerListing.h"
+#include "audio/pulse/PulseConnection.h"
+#include "audio/pulse/PulseRecorder.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QThread>
+#include <QtDebug>
+
+namespace {
+using Engine = AudioCaptureEngineInterface;
+
+AudioFailure engineError(Engine::EngineError error) {
+    return {Engine::description(error)};
+}
+} // namespace
+
+AudioCaptureEngine::AudioCaptureEngine(std::function<bool()> micAuthorized, const QString& server)
+    : m_mainThread(std::make_unique<QObject>()), m_micAuthorized(std::move(micAuthorized)),
+      m_connection(std::make_unique<PulseConnection>(server)), m_tap(server),
+      m_mic(std::make_unique<PulseRecorder>(QStringLiteral("Corvinel microphone"), server)) {
+    if (QCoreApplication* app = QCoreApplication::instance())
+        m_mainThread->moveToThread(app->thread());
+
+    // The pipeline's outputs reach the owner's callbacks as they are when each block runs.
+    m_pipeline.onPCM16 = [this](const QByteArray& pcm16) {
+        if (onPCM16)
+            onPCM16(pcm16);
+    };
+    m_pipeline.onMicBuffer = [this](const float* samples, int frames, double rate) {
+        if (onMicBuffer)
+            onMicBuffer(samples, frames, rate);
+    };
+    m_pipeline.onLevels = [this](float mic, float meeting) {
+        post([this, mic, meeting] {
+            if (onLevels)
+                onLevels(mic, meeting);
+        });
+    };
+    m_mic->onFailure = [this](const QString& message) {
+        post([this, message] { reportError(message); });
+    };
+    m_tap.onAudio = [this](const FloatAudioBuffer& block) {
+        if (m_tapReady.load(std::memory_order_acquire))
+            m_pipeline.tapBlock(block);
+    };
+    m_tap.onInterrupted = [this] { restartTap(); };
+}
+
+AudioCaptureEngine::~AudioCaptureEngine() {
+    stop();
+    // stop() does nothing when not running; no stream may outlive the engine either way.
+    m_mic->stop();
+    m_tap.stop();
+}
+
+void AudioCaptureEngine::post(std::function<void()> work) {
+    QMetaObject::invokeMethod(m_mainThread.get(), std::move(work), Qt::QueuedConnection);
+}
+
+std::optional<AudioFailure> AudioCaptureEngine::start(const Source& source,
+                                                      StreamSource streamSource, bool record,
+                                                      const QString& archivePath) {
+    if (m_running.load())
+        return std::nullopt;
+    if (m_micAuthorized && !m_micAuthorized())
+        return engineError(EngineError::micDenied);
+    m_errorReported = false;
+    m_pipeline.meetingFIFO().clear();
+    auto failure = startCapture(source, streamSource, record, archivePath);
+    if (failure) {
+        // Nothing of a failed start stays behind: no stream, no open or empty archive.
+        release();
+        if (m_archive) {
+            m_archive->discard();
+            m_archive.reset();
+        }
+        m_recordingPath.clear();
+        return failure;
+    }
+    m_running = true;
+    return std::nullopt;
+}
+
+std::optional<AudioFailure> AudioCaptureEngine::startCapture(const Source& source,
+                                                             StreamSource streamSource, bool record,
+                                                             const QString& archivePath) {
+    const auto* tap = std::get_if<SystemTap>(&source);
+    const auto* device = std::get_if<DeviceChannels>(&source);
+    m_usingTap = tap != nullptr;
+    const QString uid = tap ? tap->micDeviceUID : device->uid;
+    const int requestedMic = tap ? tap->micChannel : device->micChannel;
+
+    const std::optional<AudioInputDevice> input = findInput(uid);
+    if (!input)
+        return engineError(EngineError::noDevice);
+    if (!(input->sampleRate > 0) || input->channelCount <= 0)
+        return engineError(EngineError::badFormat);
+    const int channels = input->channelCount;
+
+    CapturePipeline::Setup setup;
+    setup.usingTap = m_usingTap;
+    setup.micRate = input->sampleRate;
+    setup.micChannel = std::clamp(requestedMic, 0, channels - 1);
+    setup.maxBlockFrames = micBlockFrames * 4;
+    setup.streamSource = streamSource;
+    if (device) {
+        const std::optional<int> asked = device->meetingChannel;
+        if (asked && *asked >= 0 && *asked < channels && *asked != setup.micChannel)
+            setup.meetingChannel = asked;
+        if (streamSource == StreamSource::meetingOnly && !setup.meetingChannel)
+            setup.streamSource = StreamSource::micOnly;
+    }
+
+    m_recordingPath.clear();
+    if (record) {
+        const double archiveInput = m_usingTap ? ArchiveWriter::archiveRate : setup.micRate;
+        auto opened = ArchiveWriter::open(archivePath, archiveInput);
+        if (auto* failure = std::get_if<AudioFailure>(&opened))
+            return *failure;
+        m_archive = std::move(std::get<std::unique_ptr<ArchiveWriter>>(opened));
+        m_recordingPath = archivePath;
+    }
+    if (!m_pipeline.prepare(setup, m_archive.get()))
+        return engineError(EngineError::badFormat);
+
+    if (tap) {
+        m_startTarget = tap->target;
+        if (auto failure = startTap(tap->target, false))
+            return failure;
+    }
+
+    if (m_usingTap)
+        m_mic->onBlock = [this](const FloatAudioBuffer& block) { m_pipeline.micBlock(block); };
+    else
+        m_mic->onBlock = [this](const FloatAudioBuffer& block) { m_pipeline.deviceBlock(block); };
+    PulseRecorder::Source micSource;
+    micSource.kind = PulseRecorder::Source::Kind::device;
+    micSource.name = input->uid;
+    const PulseRecorder::Result result = m_mic->start(micSource, micBlockFrames);
+    if (const auto* failure = std::get_if<PulseRecorder::Failure>(&result)) {
+        qInfo().noquote() << QStringLiteral("[Corvinel] microphone failed: ") + failure->message;
+        return engineError(failure->step == PulseRecorder::Failure::Step::format
+                               ? EngineError::badFormat
+                               : EngineError::noDevice);
+    }
+    const auto& format = std::get<PulseRecorder::Format>(result);
+    // The listing and the stream disagree only when the device changed in between.
+    if (format.sampleRate != setup.micRate || format.channels != channels)
+        return engineError(EngineError::badFormat);
+    return std::nullopt;
+}
+
+// The device whose uid this is, else the default input; absent when the server has neither.
+std::optional<AudioInputDevice> AudioCaptureEngine::findInput(const QString& uid) {
+    auto sources = m_connection->sources();
+    if (const auto* error = std::get_if<PulseError>(&sources)) {
+        qInfo().noquote() << QStringLiteral("[Corvinel] ") + error->description;
+        return std::nullopt;
+    }
+    const QList<AudioInputDevice> devices =
+        SoundServerListing::inputDevices(std::get<QList<PulseSource>>(sources));
+    for (const AudioInputDevice& device : devices)
+        if (!uid.isEmpty() && device.uid == uid)
+            return device;
+    auto server = m_connection->serverInfo();
+    if (const auto* info = std::get_if<PulseServerInfo>(&server))
+        return SoundServerListing::defaultInputDevice(devices, *info);
+    return std::nullopt;
+}
+
+// Stops the loopback capture if it runs and starts it on `target`. With `keepConverter` the
+// pipeline's converter and FIFO stay unless the stream's format changed.
+std::optional<AudioFailure> AudioCaptureEngine::startTap(const TapTarget& target,
+                                                         bool keepConverter) {
+    m_tapReady.store(false, std::memory_order_release);
+    m_tap.stop();
+    if (auto error = m_tap.start(target))
+        return AudioFailure{error->description()};
+    const auto format = m_tap.format();
+    if (!format)
+        return engineError(EngineError::badFormat);
+    const bool ok = keepConverter
+                        ? m_pipeline.setTapFormatIfChanged(format->sampleRate, format->channels)
+                        : m_pipeline.setTapFormat(format->sampleRate, format->channels);
+    if (!ok)
+        return engineError(EngineError::badFormat);
+    m_tapReady.store(true, std::memory_order_release);
+    return std::nullopt;
+}
+
+void AudioCaptureEngine::release() {
+    m_mic->stop();
+    m_tapReady = false;
+    m_tap.stop();
+}
+
+void AudioCaptureEngine::stop() {
+    if (!m_running.load())
+        return;
+    release();
+    m_running = false;
+    // Every frame handed over before is written, and the header is final, once this returns.
+    if (m_archive) {
+        m_archive->close();
+        m_archive.reset();
+    }
+    m_pipeline.reset();
+}
+
+std::optional<AudioFailure> AudioCaptureEngine::retarget(const TapTarget& meeting) {
+    if (!m_running.load() || !m_usingTap)
+        return std::nullopt;
+    const TapTarget previous = m_tap.target();
+    auto failure = startTap(meeting, false);
+    // The session says it stayed on what it heard before: it must then still hear it.
+    if (failure && startTap(previous, true))
+        qInfo().noquote() << QStringLiteral("[Corvinel] could not return to the previous tap");
+    return failure;
+}
+
+void AudioCaptureEngine::restartTap() {
+    if (!m_running.load() || !m_usingTap)
+        return;
+    qInfo().noquote() << QStringLiteral("[Corvinel] meeting capture interrupted — restarting");
+    // On the target given to start, not a later retarget's; the converter stays unless the
+    // output now runs at another format.
+    if (auto failure = startTap(m_startTarget, true))
+        reportError(failure->description);
+}
+
+void AudioCaptureEngine::reportError(const QString& description) {
+    if (!m_running.load() || m_errorReported.exchange(true))
+        return;
+    qInfo().noquote() << QStringLiteral("[Corvinel] capture error: ") + description;
+    if (onError)
+        onError(AudioFailure{description});
+}

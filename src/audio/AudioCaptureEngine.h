@@ -1,0 +1,80 @@
+#pragma once
+
+#include "audio/AudioCaptureEngineInterface.h"
+#include "audio/CapturePipeline.h"
+#include "audio/ProcessTapCapture.h"
+
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class ArchiveWriter;
+class PulseConnection;
+class PulseRecorder;
+class QObject;
+
+// Captures the microphone and the meeting at once and turns them into the 24 kHz model stream,
+// the microphone blocks for transcription, the meters' levels and the stereo archive. The
+// meeting is another channel of the microphone's device, or the loopback capture of what the
+// computer plays. One engine lives for the whole run; it is started and stopped per session.
+//
+// The microphone is a record stream on its device, all channels; its blocks run the device
+// or tap-mode handler on the recorder's thread. The loopback capture runs on a thread of its
+// own and hands the meeting to the microphone side through the FIFO.
+class AudioCaptureEngine : public AudioCaptureEngineInterface {
+public:
+    // `micAuthorized` answers whether the platform lets this program record (unset: it does);
+    // `server` empty: the sound server the client library finds itself.
+    explicit AudioCaptureEngine(std::function<bool()> micAuthorized = {},
+                                const QString& server = {});
+    ~AudioCaptureEngine() override;
+    AudioCaptureEngine(const AudioCaptureEngine&) = delete;
+    AudioCaptureEngine& operator=(const AudioCaptureEngine&) = delete;
+
+    std::optional<AudioFailure> start(const Source& source, StreamSource streamSource, bool record,
+                                      const QString& archivePath) override;
+    void stop() override;
+    std::optional<AudioFailure> retarget(const TapTarget& meeting) override;
+    bool isRunning() const override { return m_running.load(); }
+    QString recordingPath() const override { return m_recordingPath; }
+
+    // What the current or last start settled on.
+    bool usingTap() const { return m_usingTap; }
+    int micChannel() const { return m_pipeline.setup().micChannel; }
+    std::optional<int> meetingChannel() const { return m_pipeline.setup().meetingChannel; }
+    StreamSource streamSource() const { return m_pipeline.setup().streamSource; }
+    double micRate() const { return m_pipeline.setup().micRate; }
+    const ProcessTapCapture& tapCapture() const { return m_tap; }
+
+    // The microphone's capture block, as asked of the sound server.
+    static constexpr int micBlockFrames = 2048;
+
+private:
+    std::optional<AudioFailure> startCapture(const Source& source, StreamSource streamSource,
+                                             bool record, const QString& archivePath);
+    std::optional<AudioInputDevice> findInput(const QString& uid);
+    void release();
+    std::optional<AudioFailure> startTap(const TapTarget& target, bool keepConverter);
+    void restartTap();
+    void reportError(const QString& description);
+    void post(std::function<void()> work);
+
+    // First, so it goes last: queued calls to it are dropped once it is gone.
+    std::unique_ptr<QObject> m_mainThread;
+    std::function<bool()> m_micAuthorized;
+    std::unique_ptr<PulseConnection> m_connection; // device lookups
+    ProcessTapCapture m_tap;
+    std::unique_ptr<PulseRecorder> m_mic;
+    CapturePipeline m_pipeline;
+    std::unique_ptr<ArchiveWriter> m_archive;
+    QString m_recordingPath;
+    TapTarget m_startTarget;
+    bool m_usingTap = false;
+    std::atomic<bool> m_running{false};
+    // Meeting blocks reach the pipeline only once it knows the new stream's format: a
+    // (re)started stream may deliver before start() has returned.
+    std::atomic<bool> m_tapReady{false};
+    // One banner per run: a lost server fails both captures at once.
+    std::atomic<bool> m_errorReported{false};
+};

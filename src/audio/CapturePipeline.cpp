@@ -1,0 +1,265 @@
+#include "audio/CapturePipeline.h"
+
+#include "audio/ArchiveWriter.h"
+#include "audio/Resampler.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace {
+constexpr double kFIFOSeconds = 5.0;
+// The most meeting audio that may wait for the microphone beyond the block being mixed: a tap
+// block ahead plus the two servers' jitter.
+constexpr int64_t kMaxBacklogFrames = 2400;
+
+double steadySeconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+template <typename T> void ensure(std::vector<T>& buffer, int64_t size) {
+    if (static_cast<int64_t>(buffer.size()) < size)
+        buffer.assign(static_cast<size_t>(size), T{});
+}
+} // namespace
+
+bool LevelThrottle::admit(double now) {
+    if (m_last && now - *m_last <= interval)
+        return false;
+    m_last = now;
+    return true;
+}
+
+CapturePipeline::CapturePipeline() : now(steadySeconds), m_fifo(kFIFOSeconds, meetingRate) {}
+
+CapturePipeline::~CapturePipeline() = default;
+
+float CapturePipeline::mix(float mic, float meeting) {
+    return std::clamp((mic + meeting) * 0.5f, -1.0f, 1.0f);
+}
+
+float CapturePipeline::peak(const float* samples, int64_t frames) {
+    float result = 0.0f;
+    for (int64_t i = 0; i < frames; ++i)
+        result = std::max(result, std::fabs(samples[i]));
+    return std::min(result, 1.0f);
+}
+
+bool CapturePipeline::prepare(const Setup& setup, ArchiveWriter* archive) {
+    reset();
+    m_setup = setup;
+    const double rate = setup.micRate;
+    const int64_t maxFrames = std::max<int64_t>(1, setup.maxBlockFrames);
+    // Everything on the way to the model holds samples back as briefly as the filter allows.
+    const auto low = Resampler::Latency::low;
+    m_apiFromMicRate = Resampler::create(rate, apiRate, 1, Resampler::Output::int16, low);
+    m_apiFrom48 = Resampler::create(meetingRate, apiRate, 1, Resampler::Output::int16, low);
+    if (rate != meetingRate)
+        m_micTo48 = Resampler::create(rate, meetingRate, 1, Resampler::Output::float32, low);
+    if (!m_apiFromMicRate || !m_apiFrom48 || (rate != meetingRate && !m_micTo48)) {
+        reset();
+        return false;
+    }
+    const int64_t mic48 = Resampler::capacityFor(rate, meetingRate, maxFrames);
+    ensure(m_mono, maxFrames);
+    ensure(m_mic48, mic48);
+    ensure(m_popped, mic48);
+    ensure(m_mix48, mic48);
+    ensure(m_micPCM, std::max(Resampler::capacityFor(rate, apiRate, maxFrames),
+                              Resampler::capacityFor(meetingRate, apiRate, mic48)));
+    m_archive = archive;
+    m_throttle.reset();
+    m_meetingPeak = 0.0f;
+    return true;
+}
+
+bool CapturePipeline::setTapFormat(double sampleRate, int channels) {
+    m_fifo.clear();
+    m_tapTo48.reset();
+    if (!(sampleRate > 0) || channels <= 0)
+        return false;
+    if (sampleRate != meetingRate) {
+        m_tapTo48 = Resampler::create(sampleRate, meetingRate, 1, Resampler::Output::float32,
+                                      Resampler::Latency::low);
+        if (!m_tapTo48)
+            return false;
+    }
+    m_tapRate = sampleRate;
+    m_tapChannels = channels;
+    const int64_t maxFrames = std::max<int64_t>(1, m_setup.maxBlockFrames);
+    const int64_t tap48 = Resampler::capacityFor(sampleRate, meetingRate, maxFrames);
+    ensure(m_tapMono, maxFrames);
+    ensure(m_tap48, tap48);
+    ensure(m_tapPCM, Resampler::capacityFor(meetingRate, apiRate, tap48));
+    return true;
+}
+
+bool CapturePipeline::setTapFormatIfChanged(double sampleRate, int channels) {
+    if (sampleRate == m_tapRate && channels == m_tapChannels)
+        return true;
+    return setTapFormat(sampleRate, channels);
+}
+
+void CapturePipeline::reset() {
+    m_apiFromMicRate.reset();
+    m_apiFrom48.reset();
+    m_micTo48.reset();
+    m_tapTo48.reset();
+    m_tapRate = 0;
+    m_tapChannels = 0;
+    m_archive = nullptr;
+    m_fifo.clear();
+}
+
+void CapturePipeline::sendToModel(Resampler* converter, const float* mono, int64_t frames,
+                                  std::vector<int16_t>& out) {
+    if (!converter || frames <= 0)
+        return;
+    const int64_t produced =
+        converter->process(mono, frames, out.data(), static_cast<int64_t>(out.size()));
+    if (produced <= 0 || !onPCM16)
+        return;
+    onPCM16(QByteArray(reinterpret_cast<const char*>(out.data()),
+                       static_cast<qsizetype>(produced * 2)));
+}
+
+void CapturePipeline::postLevels(float mic, float meeting) {
+    if (m_throttle.admit(now()) && onLevels)
+        onLevels(mic, meeting);
+}
+
+void CapturePipeline::deviceBlock(const FloatAudioBuffer& block) {
+    if (!block.channelData || block.channelCount <= 0 || block.frameLength <= 0)
+        return;
+    const int64_t step = std::max<int64_t>(1, m_setup.maxBlockFrames);
+    for (int64_t offset = 0; offset < block.frameLength; offset += step)
+        devicePiece(block, offset, std::min(step, block.frameLength - offset));
+}
+
+void CapturePipeline::devicePiece(const FloatAudioBuffer& block, int64_t offset, int64_t frames) {
+    const int last = block.channelCount - 1;
+    const float* mic = block.channelData[std::min(last, m_setup.micChannel)] + offset;
+    const float* meeting = m_setup.meetingChannel
+                               ? block.channelData[std::min(last, *m_setup.meetingChannel)] + offset
+                               : nullptr;
+
+    float* mono = m_mono.data();
+    switch (m_setup.streamSource) {
+    case StreamSource::meetingOnly:
+        if (meeting)
+            std::copy(meeting, meeting + frames, mono);
+        else
+            std::fill(mono, mono + frames, 0.0f);
+        break;
+    case StreamSource::micOnly:
+        std::copy(mic, mic + frames, mono);
+        break;
+    case StreamSource::both:
+        if (meeting)
+            for (int64_t i = 0; i < frames; ++i)
+                mono[i] = mix(mic[i], meeting[i]);
+        else
+            std::copy(mic, mic + frames, mono);
+        break;
+    }
+    sendToModel(m_apiFromMicRate.get(), mono, frames, m_micPCM);
+
+    if (onMicBuffer)
+        onMicBuffer(mic, static_cast<int>(frames), m_setup.micRate);
+    if (m_archive)
+        m_archive->push(mic, meeting ? meeting : mic, frames);
+    postLevels(peak(mic, frames), meeting ? peak(meeting, frames) : 0.0f);
+}
+
+void CapturePipeline::micBlock(const FloatAudioBuffer& block) {
+    if (!block.channelData || block.channelCount <= 0 || block.frameLength <= 0)
+        return;
+    const int64_t step = std::max<int64_t>(1, m_setup.maxBlockFrames);
+    for (int64_t offset = 0; offset < block.frameLength; offset += step)
+        micPiece(block, offset, std::min(step, block.frameLength - offset));
+}
+
+void CapturePipeline::micPiece(const FloatAudioBuffer& block, int64_t offset, int64_t frames) {
+    const float* mic =
+        block.channelData[std::min(block.channelCount - 1, m_setup.micChannel)] + offset;
+    if (onMicBuffer)
+        onMicBuffer(mic, static_cast<int>(frames), m_setup.micRate);
+    if (m_setup.streamSource == StreamSource::micOnly)
+        sendToModel(m_apiFromMicRate.get(), mic, frames, m_micPCM);
+
+    const bool both = m_setup.streamSource == StreamSource::both;
+    if (m_archive || both) {
+        const float* mic48 = mic;
+        int64_t m = frames;
+        if (m_micTo48) {
+            m = m_micTo48->process(mic, frames, m_mic48.data(),
+                                   static_cast<int64_t>(m_mic48.size()));
+            mic48 = m_mic48.data();
+        }
+        if (m > 0) {
+            dropBacklog(m);
+            m_fifo.pop(m_popped.data(), m);
+            if (both) {
+                for (int64_t i = 0; i < m; ++i)
+                    m_mix48[static_cast<size_t>(i)] =
+                        mix(mic48[i], m_popped[static_cast<size_t>(i)]);
+                sendToModel(m_apiFrom48.get(), m_mix48.data(), m, m_micPCM);
+            }
+            if (m_archive)
+                m_archive->push(mic48, m_popped.data(), m);
+        }
+    }
+    postLevels(peak(mic, frames), meetingPeak());
+}
+
+// A meeting that started delivering before the microphone would otherwise stay that far
+// behind it for the whole session: in the mix and in the archive's right channel.
+void CapturePipeline::dropBacklog(int64_t frames) {
+    int64_t excess = m_fifo.count() - (frames + kMaxBacklogFrames);
+    while (excess > 0) {
+        const int64_t n = std::min<int64_t>(excess, static_cast<int64_t>(m_popped.size()));
+        m_fifo.pop(m_popped.data(), n);
+        excess -= n;
+    }
+}
+
+void CapturePipeline::tapBlock(const FloatAudioBuffer& block) {
+    if (!block.channelData || block.channelCount <= 0 || block.frameLength <= 0 ||
+        m_tapChannels <= 0)
+        return;
+    const int64_t step = std::max<int64_t>(1, m_setup.maxBlockFrames);
+    for (int64_t offset = 0; offset < block.frameLength; offset += step)
+        tapPiece(block, offset, std::min(step, block.frameLength - offset));
+}
+
+void CapturePipeline::tapPiece(const FloatAudioBuffer& block, int64_t offset, int64_t frames) {
+    // The meeting is one voice: the output's channels are averaged, so meters and the model
+    // hear the same level whichever server mixes the monitor.
+    float* mono = m_tapMono.data();
+    const int channels = block.channelCount;
+    const float scale = 1.0f / static_cast<float>(channels);
+    std::copy(block.channelData[0] + offset, block.channelData[0] + offset + frames, mono);
+    for (int c = 1; c < channels; ++c) {
+        const float* channel = block.channelData[c] + offset;
+        for (int64_t i = 0; i < frames; ++i)
+            mono[i] += channel[i];
+    }
+    if (channels > 1)
+        for (int64_t i = 0; i < frames; ++i)
+            mono[i] *= scale;
+
+    const float* meeting = mono;
+    int64_t m = frames;
+    if (m_tapTo48) {
+        m = m_tapTo48->process(mono, frames, m_tap48.data(), static_cast<int64_t>(m_tap48.size()));
+        meeting = m_tap48.data();
+    }
+    if (m <= 0)
+        return;
+    m_meetingPeak.store(peak(meeting, m), std::memory_order_relaxed);
+    if (m_setup.streamSource == StreamSource::meetingOnly)
+        sendToModel(m_apiFrom48.get(), meeting, m, m_tapPCM);
+    if (m_archive || m_setup.streamSource == StreamSource::both)
+        m_fifo.push(meeting, m);
+}

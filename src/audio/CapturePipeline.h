@@ -1,0 +1,116 @@
+#pragma once
+
+#include "audio/AudioCaptureEngineInterface.h"
+#include "audio/FloatAudioBuffer.h"
+#include "audio/MonoRingBuffer.h"
+
+#include <QByteArray>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class ArchiveWriter;
+class Resampler;
+
+// Drops level pairs that come within `interval` seconds of the last one passed on; nothing is
+// held or summed across dropped pairs.
+class LevelThrottle {
+public:
+    static constexpr double interval = 0.05;
+    // True when a pair computed at `now` (seconds on a steady clock) is to be posted.
+    bool admit(double now);
+    void reset() { m_last.reset(); }
+
+private:
+    std::optional<double> m_last;
+};
+
+// What the capture engine does with every block, apart from where the blocks come from: the
+// channel picks, the mix, the conversions to the 24 kHz model stream and to 48 kHz, the
+// meeting FIFO between the two capture threads, the archive hand-off and the levels.
+//
+// prepare() and setTapFormat() run while no capture thread delivers; each handler then runs
+// on one capture thread and neither allocates beyond the one byte buffer per emitted block.
+class CapturePipeline {
+public:
+    using StreamSource = AudioCaptureEngineInterface::StreamSource;
+    static constexpr double apiRate = 24000;
+    static constexpr double meetingRate = 48000;
+
+    struct Setup {
+        bool usingTap = false;
+        double micRate = 0;
+        int micChannel = 0;                // already clamped
+        std::optional<int> meetingChannel; // already validated; device mode only
+        StreamSource streamSource = StreamSource::meetingOnly;
+        // The largest block a handler is given at once; larger ones are taken in pieces.
+        int64_t maxBlockFrames = 8192;
+    };
+
+    CapturePipeline();
+    ~CapturePipeline();
+
+    // On the capture threads.
+    std::function<void(const QByteArray& pcm16)> onPCM16;
+    std::function<void(const float* samples, int frames, double sampleRate)> onMicBuffer;
+    // A level pair that passed the throttle; the engine posts it to the main thread.
+    std::function<void(float mic, float meeting)> onLevels;
+    // Steady seconds for the throttle; tests replace it.
+    std::function<double()> now;
+
+    // Builds the converters and the scratch space; false when a converter can't be made.
+    bool prepare(const Setup& setup, ArchiveWriter* archive);
+    // The tap's format: a fresh converter to 48 kHz mono, and an empty FIFO.
+    bool setTapFormat(double sampleRate, int channels);
+    // The same, unless the format is the one already set: then converter and FIFO stay.
+    bool setTapFormatIfChanged(double sampleRate, int channels);
+    // Drops the converters and the archive, and empties the FIFO.
+    void reset();
+
+    // Device mode: one block of the input device, all its channels.
+    void deviceBlock(const FloatAudioBuffer& block);
+    // Tap mode: one block of the microphone device.
+    void micBlock(const FloatAudioBuffer& block);
+    // Tap mode: one block of the tapped output, in the tap's format.
+    void tapBlock(const FloatAudioBuffer& block);
+
+    MonoRingBuffer& meetingFIFO() { return m_fifo; }
+    float meetingPeak() const { return m_meetingPeak.load(std::memory_order_relaxed); }
+    const Setup& setup() const { return m_setup; }
+
+    // In `both`: (mic + meeting) × 0.5, clamped to [−1, 1].
+    static float mix(float mic, float meeting);
+    static float peak(const float* samples, int64_t frames);
+
+private:
+    void devicePiece(const FloatAudioBuffer& block, int64_t offset, int64_t frames);
+    void micPiece(const FloatAudioBuffer& block, int64_t offset, int64_t frames);
+    void tapPiece(const FloatAudioBuffer& block, int64_t offset, int64_t frames);
+    void dropBacklog(int64_t frames);
+    void sendToModel(Resampler* converter, const float* mono, int64_t frames,
+                     std::vector<int16_t>& out);
+    void postLevels(float mic, float meeting);
+
+    Setup m_setup;
+    ArchiveWriter* m_archive = nullptr;
+    std::unique_ptr<Resampler> m_apiFromMicRate;
+    std::unique_ptr<Resampler> m_apiFrom48;
+    std::unique_ptr<Resampler> m_micTo48;
+    std::unique_ptr<Resampler> m_tapTo48;
+    double m_tapRate = 0;
+    int m_tapChannels = 0;
+
+    MonoRingBuffer m_fifo;
+    // Written by the tap thread, read by the microphone thread for the meter.
+    std::atomic<float> m_meetingPeak{0.0f};
+    LevelThrottle m_throttle;
+
+    // Scratch space of the microphone thread...
+    std::vector<float> m_mono, m_mic48, m_popped, m_mix48;
+    std::vector<int16_t> m_micPCM;
+    // ...and of the tap thread.
+    std::vector<float> m_tapMono, m_tap48;
+    std::vector<int16_t> m_tapPCM;
+};

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+// A streaming sample-rate converter (libsoxr, high quality) for interleaved float input. One
+// object per stream, kept across blocks, so consecutive blocks form one continuous signal.
+// Not thread-safe: one thread at a time processes through it.
+class Resampler {
+public:
+    enum class Output { float32, int16 };
+    // `low`: the filter works on short blocks, so a sample is held back about 8 ms instead of
+    // about 23 ms (48 → 24 kHz), for some more work per sample; the filter itself is the same.
+    enum class Latency { normal, low };
+
+    // Absent when the library refuses the rates or the channel count.
+    static std::unique_ptr<Resampler> create(double inputRate, double outputRate, int channels,
+                                             Output output, Latency latency = Latency::normal);
+    ~Resampler();
+    Resampler(const Resampler&) = delete;
+    Resampler& operator=(const Resampler&) = delete;
+
+    // Frames of room the output of an input block of `frames` needs: the rate ratio times the
+    // block, truncated, plus 1024.
+    static int64_t capacityFor(double inputRate, double outputRate, int64_t frames);
+    int64_t capacityFor(int64_t frames) const {
+        return capacityFor(m_inputRate, m_outputRate, frames);
+    }
+
+    // Converts `frames` interleaved input frames into `output` (float or int16 samples, as
+    // created), holding at most `capacity` frames. Returns the frames produced, possibly 0, or
+    // -1 when the library reports an error (the block is then lost).
+    int64_t process(const float* input, int64_t frames, void* output, int64_t capacity);
+
+    // Ends the input: whatever the filter still holds comes out. Returns frames, or -1.
+    int64_t flush(void* output, int64_t capacity);
+
+    double inputRate() const { return m_inputRate; }
+    double outputRate() const { return m_outputRate; }
+    int channels() const { return m_channels; }
+    // Output frames the filter holds back at this moment.
+    double delay() const;
+
+private:
+    Resampler(void* handle, double inputRate, double outputRate, int channels);
+
+    void* m_handle;
+    double m_inputRate;
+    double m_outputRate;
+    int m_channels;
+};

@@ -1,0 +1,519 @@
+#include "audio/pulse/PulseRecorder.h"
+
+#include "audio/FrameGatherer.h"
+#include "audio/pulse/PulseConnection.h"
+
+#include <pulse/context.h>
+#include <pulse/error.h>
+#include <pulse/introspect.h>
+#include <pulse/operation.h>
+#include <pulse/proplist.h>
+#include <pulse/stream.h>
+#include <pulse/subscribe.h>
+#include <pulse/thread-mainloop.h>
+#include <pulse/timeval.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+QString errorText(int code) {
+    const char* text = pa_strerror(code);
+    return text ? QString::fromUtf8(text) : QStringLiteral("error %1").arg(code);
+}
+
+// An output as the server lists it, with what a record stream on its monitor needs.
+struct Output {
+    uint32_t index = PA_INVALID_INDEX;
+    std::string name;
+    QString description;
+    std::string monitor;
+    pa_sample_spec spec{};
+    pa_channel_map map{};
+};
+
+// What recording a device needs.
+struct Device {
+    bool found = false;
+    pa_sample_spec spec{};
+    pa_channel_map map{};
+};
+
+} // namespace
+
+struct PulseRecorder::Impl {
+    QByteArray streamName;
+    QByteArray server;
+    pa_threaded_mainloop* loop = nullptr;
+    pa_context* context = nullptr;
+    pa_stream* stream = nullptr;
+    PulseRecorder* owner = nullptr;
+
+    Source source;
+    std::string defaultOutput; // the server's default output as last heard
+    uint32_t recordedOutput = PA_INVALID_INDEX;
+    // Set once start() has succeeded: only then do events reach the owner.
+    bool running = false;
+    bool failureReported = false;
+    bool lossReported = false;
+    std::atomic<bool> recording{false};
+
+    // Allocated in start(); the event thread only fills it.
+    std::unique_ptr<FrameGatherer> gatherer;
+
+    // ---- waiting on the event thread (lock held) ----
+
+    template <typename Done> bool waitFor(Done done) {
+        if (done())
+            return true;
+        struct Timer {
+            pa_threaded_mainloop* loop;
+            bool fired = false;
+        } timer{loop};
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
+        timeval when{};
+        pa_gettimeofday(&when);
+        pa_timeval_add(&when, static_cast<pa_usec_t>(timeoutMs) * PA_USEC_PER_MSEC);
+        pa_time_event* event = api->time_new(
+            api, &when,
+            [](pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
+                auto* t = static_cast<Timer*>(userdata);
+                t->fired = true;
+                pa_threaded_mainloop_signal(t->loop, 0);
+            },
+            &timer);
+        while (!done() && !timer.fired)
+            pa_threaded_mainloop_wait(loop);
+        api->time_free(event);
+        return done();
+    }
+
+    // Runs one query and waits for its end; false when it failed or took too long.
+    bool await(pa_operation* operation, const bool& done) {
+        if (!operation)
+            return false;
+        waitFor([&] {
+            return done || pa_operation_get_state(operation) != PA_OPERATION_RUNNING ||
+                   !PA_CONTEXT_IS_GOOD(pa_context_get_state(context));
+        });
+        if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
+            pa_operation_cancel(operation);
+        pa_operation_unref(operation);
+        return done;
+    }
+
+    int contextError() const { return context ? pa_context_errno(context) : PA_ERR_INTERNAL; }
+
+    // ---- start steps (lock held) ----
+
+    std::optional<Failure> connect() {
+        pa_proplist* list = pa_proplist_new();
+        pa_proplist_sets(list, PA_PROP_APPLICATION_NAME, "Corvinel");
+        pa_proplist_sets(list, PA_PROP_APPLICATION_ID,
+                         PulseConnection::ownApplicationID.toUtf8().constData());
+        context =
+            pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop), "Corvinel", list);
+        pa_proplist_free(list);
+        if (!context)
+            return Failure{Failure::Step::connect, PA_ERR_INTERNAL, errorText(PA_ERR_INTERNAL)};
+        pa_context_set_state_callback(context, &Impl::contextState, this);
+        const char* address = server.isEmpty() ? nullptr : server.constData();
+        if (pa_context_connect(context, address, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            const int code = contextError();
+            return Failure{Failure::Step::connect, code, errorText(code)};
+        }
+        const bool settled = waitFor([this] {
+            const pa_context_state_t state = pa_context_get_state(context);
+            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+        });
+        if (!settled)
+            return Failure{Failure::Step::connect, PA_ERR_TIMEOUT, errorText(PA_ERR_TIMEOUT)};
+        if (pa_context_get_state(context) != PA_CONTEXT_READY) {
+            const int code = contextError();
+            return Failure{Failure::Step::connect, code, errorText(code)};
+        }
+        return std::nullopt;
+    }
+
+    Failure lookupFailure(int code) { return {Failure::Step::lookup, code, errorText(code)}; }
+
+    std::optional<Failure> readDefaultOutput() {
+        struct Query {
+            Impl* d;
+            std::string name;
+            bool done = false;
+        } query{this, {}};
+        auto callback = [](pa_context*, const pa_server_info* info, void* userdata) {
+            auto* q = static_cast<Query*>(userdata);
+            if (info && info->default_sink_name)
+                q->name = info->default_sink_name;
+            q->done = true;
+            pa_threaded_mainloop_signal(q->d->loop, 0);
+        };
+        if (!await(pa_context_get_server_info(context, callback, &query), query.done))
+            return lookupFailure(contextError());
+        defaultOutput = query.name;
+        return std::nullopt;
+    }
+
+    std::optional<Failure> readOutputs(std::vector<Output>& outputs) {
+        struct Query {
+            Impl* d;
+            std::vector<Output>* outputs;
+            bool done = false;
+        } query{this, &outputs};
+        auto callback = [](pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+            auto* q = static_cast<Query*>(userdata);
+            if (eol != 0 || !info) {
+                q->done = true;
+                pa_threaded_mainloop_signal(q->d->loop, 0);
+                return;
+            }
+            Output output;
+            output.index = info->index;
+            output.name = info->name ? info->name : "";
+            output.description = QString::fromUtf8(info->description ? info->description : "");
+            output.monitor = info->monitor_source_name ? info->monitor_source_name : "";
+            output.spec = info->sample_spec;
+            output.map = info->channel_map;
+            q->outputs->push_back(std::move(output));
+        };
+        if (!await(pa_context_get_sink_info_list(context, callback, &query), query.done))
+            return lookupFailure(contextError());
+        return std::nullopt;
+    }
+
+    // The output a playback stream plays on.
+    std::optional<Failure> readStreamOutput(uint32_t index, uint32_t& output) {
+        struct Query {
+            Impl* d;
+            uint32_t sink = PA_INVALID_INDEX;
+            bool done = false;
+        } query{this};
+        auto callback = [](pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
+            auto* q = static_cast<Query*>(userdata);
+            if (eol != 0 || !info) {
+                q->done = true;
+                pa_threaded_mainloop_signal(q->d->loop, 0);
+                return;
+            }
+            q->sink = info->sink;
+        };
+        // An index that names no stream ends the query with an error, not an empty list.
+        await(pa_context_get_sink_input_info(context, index, callback, &query), query.done);
+        if (query.sink == PA_INVALID_INDEX)
+            return lookupFailure(query.done ? PA_ERR_NOENTITY : contextError());
+        output = query.sink;
+        return std::nullopt;
+    }
+
+    std::optional<Failure> readDevice(const QByteArray& name, Device& device) {
+        struct Query {
+            Impl* d;
+            Device* device;
+            bool done = false;
+        } query{this, &device};
+        auto callback = [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
+            auto* q = static_cast<Query*>(userdata);
+            if (eol != 0 || !info) {
+                q->done = true;
+                pa_threaded_mainloop_signal(q->d->loop, 0);
+                return;
+            }
+            q->device->found = true;
+            q->device->spec = info->sample_spec;
+            q->device->map = info->channel_map;
+        };
+        await(pa_context_get_source_info_by_name(context, name.constData(), callback, &query),
+              query.done);
+        if (!device.found)
+            return lookupFailure(query.done ? PA_ERR_NOENTITY : contextError());
+        return std::nullopt;
+    }
+
+    std::optional<Failure> openStream(const char* sourceName, const pa_sample_spec& deviceSpec,
+                                      const pa_channel_map& deviceMap, int fragmentFrames) {
+        pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, deviceSpec.rate, deviceSpec.channels};
+        if (!pa_sample_spec_valid(&spec))
+            return Failure{Failure::Step::format, 0, QStringLiteral("no usable format")};
+        // The device's own order: aux layouts asked for in another map arrive as zeros.
+        const pa_channel_map* map =
+            pa_channel_map_compatible(&deviceMap, &spec) ? &deviceMap : nullptr;
+        stream = pa_stream_new(context, streamName.constData(), &spec, map);
+        if (!stream) {
+            const int code = contextError();
+            return Failure{Failure::Step::stream, code, errorText(code)};
+        }
+        pa_stream_set_state_callback(stream, &Impl::streamState, this);
+        pa_stream_set_read_callback(stream, &Impl::readable, this);
+        if (source.kind == Source::Kind::application &&
+            pa_stream_set_monitor_stream(stream, source.streamIndex) < 0) {
+            const int code = contextError();
+            return Failure{Failure::Step::stream, code, errorText(code)};
+        }
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<uint32_t>(-1);
+        attr.tlength = static_cast<uint32_t>(-1);
+        attr.prebuf = static_cast<uint32_t>(-1);
+        attr.minreq = static_cast<uint32_t>(-1);
+        attr.fragsize = static_cast<uint32_t>(fragmentFrames) * pa_frame_size(&spec);
+        // The flag enums do not OR in C++; without ADJUST_LATENCY blocks come in bursts.
+        const unsigned flags = PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE |
+                               PA_STREAM_NO_REMAP_CHANNELS | PA_STREAM_NO_REMIX_CHANNELS;
+        if (pa_stream_connect_record(stream, sourceName, &attr,
+                                     static_cast<pa_stream_flags_t>(flags)) < 0) {
+            const int code = contextError();
+            return Failure{Failure::Step::stream, code, errorText(code)};
+        }
+        const bool settled = waitFor([this] {
+            const pa_stream_state_t state = pa_stream_get_state(stream);
+            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+        });
+        if (!settled)
+            return Failure{Failure::Step::stream, PA_ERR_TIMEOUT, errorText(PA_ERR_TIMEOUT)};
+        if (pa_stream_get_state(stream) != PA_STREAM_READY) {
+            const int code = contextError();
+            return Failure{Failure::Step::stream, code, errorText(code)};
+        }
+        const pa_sample_spec* actual = pa_stream_get_sample_spec(stream);
+        if (!actual || actual->format != PA_SAMPLE_FLOAT32LE || actual->rate == 0 ||
+            actual->channels == 0)
+            return Failure{Failure::Step::format, 0, QStringLiteral("no usable format")};
+        prepareGathering(actual->channels, fragmentFrames);
+        return std::nullopt;
+    }
+
+    void prepareGathering(int channelCount, int fragmentFrames) {
+        gatherer = std::make_unique<FrameGatherer>(channelCount, int64_t(fragmentFrames) * 4,
+                                                   fragmentFrames / 2);
+        gatherer->sink = [this](const FloatAudioBuffer& block) {
+            if (owner->onBlock)
+                owner->onBlock(block);
+        };
+    }
+
+    Result begin(const Source& what, int fragmentFrames) {
+        source = what;
+        if (auto failure = connect())
+            return *failure;
+        if (source.kind == Source::Kind::device) {
+            Device device;
+            const QByteArray name = source.name.toUtf8();
+            if (auto failure = readDevice(name, device))
+                return *failure;
+            if (auto failure =
+                    openStream(name.constData(), device.spec, device.map, fragmentFrames))
+                return *failure;
+        } else {
+            // Events first, so that a change between the reads below and the stream is heard.
+            pa_context_set_subscribe_callback(context, &Impl::event, this);
+            const unsigned mask = PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK_INPUT;
+            pa_operation* subscribed = pa_context_subscribe(
+                context, static_cast<pa_subscription_mask_t>(mask), nullptr, nullptr);
+            if (subscribed)
+                pa_operation_unref(subscribed);
+            if (auto failure = readDefaultOutput())
+                return *failure;
+            std::vector<Output> outputs;
+            if (auto failure = readOutputs(outputs))
+                return *failure;
+            const Output* chosen = nullptr;
+            if (source.kind == Source::Kind::application) {
+                uint32_t sink = PA_INVALID_INDEX;
+                if (auto failure = readStreamOutput(source.streamIndex, sink))
+                    return *failure;
+                for (const Output& output : outputs)
+                    if (output.index == sink)
+                        chosen = &output;
+            } else {
+                if (!source.name.isEmpty()) {
+                    for (const Output& output : outputs) {
+                        if (!output.description.isEmpty() &&
+                            output.description.contains(source.name, Qt::CaseInsensitive)) {
+                            chosen = &output;
+                            break;
+                        }
+                    }
+                }
+                for (const Output& output : outputs)
+                    if (!chosen && output.name == defaultOutput)
+                        chosen = &output;
+            }
+            if (!chosen || chosen->monitor.empty())
+                return lookupFailure(PA_ERR_NOENTITY);
+            recordedOutput = chosen->index;
+            if (auto failure =
+                    openStream(chosen->monitor.c_str(), chosen->spec, chosen->map, fragmentFrames))
+                return *failure;
+        }
+        const pa_sample_spec* spec = pa_stream_get_sample_spec(stream);
+        return Format{static_cast<double>(spec->rate), spec->channels};
+    }
+
+    void release() {
+        running = false;
+        recording = false;
+        if (stream) {
+            pa_stream_set_state_callback(stream, nullptr, nullptr);
+            pa_stream_set_read_callback(stream, nullptr, nullptr);
+            pa_stream_disconnect(stream);
+            pa_stream_unref(stream);
+            stream = nullptr;
+        }
+        if (context) {
+            pa_context_set_subscribe_callback(context, nullptr, nullptr);
+            pa_context_set_state_callback(context, nullptr, nullptr);
+            pa_context_disconnect(context);
+            pa_context_unref(context);
+            context = nullptr;
+        }
+    }
+
+    // ---- the event thread ----
+
+    static void readable(pa_stream* s, size_t, void* userdata) {
+        auto* d = static_cast<Impl*>(userdata);
+        while (pa_stream_readable_size(s) > 0) {
+            const void* data = nullptr;
+            size_t size = 0;
+            if (pa_stream_peek(s, &data, &size) < 0 || size == 0)
+                break;
+            if (data)
+                d->gatherer->take(data, size);
+            else
+                d->gatherer->hole();
+            pa_stream_drop(s);
+        }
+        d->gatherer->flush();
+    }
+
+    void fail(const QString& message) {
+        if (!running || failureReported)
+            return;
+        failureReported = true;
+        recording = false;
+        if (owner->onFailure)
+            owner->onFailure(message);
+    }
+
+    void lose() {
+        if (!running || lossReported)
+            return;
+        lossReported = true;
+        if (owner->onSourceLost)
+            owner->onSourceLost();
+    }
+
+    static void contextState(pa_context* c, void* userdata) {
+        auto* d = static_cast<Impl*>(userdata);
+        pa_threaded_mainloop_signal(d->loop, 0);
+        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(c)))
+            d->fail(QStringLiteral("The connection to the sound server was lost: %1.")
+                        .arg(errorText(pa_context_errno(c))));
+    }
+
+    static void streamState(pa_stream* s, void* userdata) {
+        auto* d = static_cast<Impl*>(userdata);
+        pa_threaded_mainloop_signal(d->loop, 0);
+        if (PA_STREAM_IS_GOOD(pa_stream_get_state(s)))
+            return;
+        // A context that failed too says more than the stream does.
+        if (d->context && !PA_CONTEXT_IS_GOOD(pa_context_get_state(d->context)))
+            return contextState(d->context, d);
+        if (d->source.kind == Source::Kind::application)
+            d->lose();
+        d->fail(QStringLiteral("The sound server ended the recording: %1.")
+                    .arg(errorText(d->contextError())));
+    }
+
+    static void event(pa_context* c, pa_subscription_event_type_t type, uint32_t index,
+                      void* userdata) {
+        auto* d = static_cast<Impl*>(userdata);
+        const unsigned facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+        const unsigned kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+        if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
+            // Answered later on this thread; nothing here may wait for it.
+            if (pa_operation* op = pa_context_get_server_info(c, &Impl::serverInfo, d))
+                pa_operation_unref(op);
+            return;
+        }
+        if (facility != PA_SUBSCRIPTION_EVENT_SINK_INPUT ||
+            d->source.kind != Source::Kind::application || index != d->source.streamIndex)
+            return;
+        if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
+            d->lose();
+        } else if (kind == PA_SUBSCRIPTION_EVENT_CHANGE) {
+            if (pa_operation* op = pa_context_get_sink_input_info(c, index, &Impl::streamInfo, d))
+                pa_operation_unref(op);
+        }
+    }
+
+    static void serverInfo(pa_context*, const pa_server_info* info, void* userdata) {
+        auto* d = static_cast<Impl*>(userdata);
+        if (!info || !info->default_sink_name || d->defaultOutput == info->default_sink_name)
+            return;
+        d->defaultOutput = info->default_sink_name;
+        if (d->running && d->owner->onDefaultOutputChanged)
+            d->owner->onDefaultOutputChanged();
+    }
+
+    static void streamInfo(pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
+        auto* d = static_cast<Impl*>(userdata);
+        if (eol != 0 || !info)
+            return;
+        if (info->sink != d->recordedOutput)
+            d->lose();
+    }
+};
+
+PulseRecorder::PulseRecorder(QString streamName, QString server) : d(std::make_unique<Impl>()) {
+    d->streamName = streamName.toUtf8();
+    d->server = server.toUtf8();
+    d->owner = this;
+}
+
+PulseRecorder::~PulseRecorder() {
+    stop();
+}
+
+PulseRecorder::Result PulseRecorder::start(const Source& source, int fragmentFrames) {
+    stop();
+    d->loop = pa_threaded_mainloop_new();
+    if (!d->loop || pa_threaded_mainloop_start(d->loop) < 0) {
+        if (d->loop)
+            pa_threaded_mainloop_free(d->loop);
+        d->loop = nullptr;
+        return Failure{Failure::Step::connect, PA_ERR_INTERNAL, errorText(PA_ERR_INTERNAL)};
+    }
+    pa_threaded_mainloop_lock(d->loop);
+    d->failureReported = false;
+    d->lossReported = false;
+    Result result = d->begin(source, std::max(1, fragmentFrames));
+    const bool ok = std::holds_alternative<Format>(result);
+    if (ok) {
+        d->running = true;
+        d->recording = true;
+    }
+    pa_threaded_mainloop_unlock(d->loop);
+    if (!ok)
+        stop();
+    return result;
+}
+
+void PulseRecorder::stop() {
+    if (!d->loop)
+        return;
+    pa_threaded_mainloop_lock(d->loop);
+    d->release();
+    pa_threaded_mainloop_unlock(d->loop);
+    pa_threaded_mainloop_stop(d->loop);
+    pa_threaded_mainloop_free(d->loop);
+    d->loop = nullptr;
+}
+
+bool PulseRecorder::isRecording() const {
+    return d->recording.load();
+}

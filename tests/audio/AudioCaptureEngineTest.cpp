@@ -1,0 +1,464 @@
+// The capture engine and the loopback capture against a PulseAudio daemon of each test's own
+// (fake speakers, headset, microphone and 4-channel interface), with paplay as the meeting
+// apps: what reaches the model stream and the archive, the channel rules, narrowing to one
+// application, a default-output change, a killed server and failed starts.
+
+#include "audio/AudioCaptureEngine.h"
+#include "audio/ProcessTapCapture.h"
+#include "support/SoundPeers.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+namespace {
+
+using Engine = AudioCaptureEngine;
+using StreamSource = AudioCaptureEngineInterface::StreamSource;
+using DeviceChannels = AudioCaptureEngineInterface::DeviceChannels;
+using SystemTap = AudioCaptureEngineInterface::SystemTap;
+
+// Everything the engine hands out, gathered from whichever thread it comes on.
+struct Output {
+    std::mutex lock;
+    QByteArray pcm;
+    int blocks = 0;
+    int blocksOnMainThread = 0;
+    long long micFrames = 0;
+    int levels = 0;
+    int levelsOffMainThread = 0;
+    QStringList errors;
+
+    void attach(Engine& engine) {
+        QThread* main = QCoreApplication::instance()->thread();
+        engine.onPCM16 = [this, main](const QByteArray& block) {
+            std::lock_guard guard(lock);
+            pcm += block;
+            ++blocks;
+            blocksOnMainThread += QThread::currentThread() == main ? 1 : 0;
+        };
+        engine.onMicBuffer = [this](const float*, int frames, double) {
+            std::lock_guard guard(lock);
+            micFrames += frames;
+        };
+        engine.onLevels = [this, main](float, float) {
+            ++levels;
+            levelsOffMainThread += QThread::currentThread() == main ? 0 : 1;
+        };
+        engine.onError = [this](const AudioFailure& error) { errors << error.description; };
+    }
+    qsizetype bytes() {
+        std::lock_guard guard(lock);
+        return pcm.size();
+    }
+    // The stream from byte `from` on, as floats at 24 kHz.
+    std::vector<float> since(qsizetype from) {
+        std::lock_guard guard(lock);
+        return pcm16ToFloat(pcm.mid(from));
+    }
+    // Waits until `seconds` more of the stream have arrived; returns them.
+    std::vector<float> collect(double seconds, int timeoutMs = 8000) {
+        const qsizetype from = bytes();
+        const auto wanted = qsizetype(seconds * 24000 * 2);
+        waitUntil([&] { return bytes() - from >= wanted; }, timeoutMs);
+        return since(from);
+    }
+};
+
+class CaptureEngine : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_server.start());
+        m_server.useForThisProcess();
+    }
+    QString file(const QString& name) const { return m_files.filePath(name); }
+    // Waits for the null sinks' first data, which may take up to two seconds after the start.
+    static bool streaming(Output& out) {
+        return waitUntil([&] { return out.bytes() > 0; }, 5000);
+    }
+
+    PrivateSoundServer m_server;
+    QTemporaryDir m_files;
+};
+
+} // namespace
+
+struct ChannelCase {
+    const char* name;
+    int mic;
+    std::optional<int> meeting;
+    StreamSource asked;
+    int usedMic;
+    std::optional<int> usedMeeting;
+    StreamSource used;
+};
+
+void PrintTo(const ChannelCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ChannelRules : public CaptureEngine, public testing::WithParamInterface<ChannelCase> {};
+
+TEST_P(ChannelRules, OnTheFourChannelInterface) {
+    const ChannelCase& c = GetParam();
+    Engine engine;
+    ASSERT_EQ(engine.start(DeviceChannels{QStringLiteral("iface4"), c.mic, c.meeting}, c.asked,
+                           false, {}),
+              std::nullopt);
+    EXPECT_TRUE(engine.isRunning());
+    EXPECT_FALSE(engine.usingTap());
+    EXPECT_EQ(engine.micChannel(), c.usedMic);
+    EXPECT_EQ(engine.meetingChannel(), c.usedMeeting);
+    EXPECT_EQ(engine.streamSource(), c.used);
+    EXPECT_EQ(engine.micRate(), 48000);
+    EXPECT_TRUE(engine.recordingPath().isEmpty());
+    engine.stop();
+    EXPECT_FALSE(engine.isRunning());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, ChannelRules,
+    testing::Values(ChannelCase{"valid", 0, 1, StreamSource::meetingOnly, 0, 1,
+                                StreamSource::meetingOnly},
+                    ChannelCase{"noMeetingStreamsTheMic", 0, std::nullopt,
+                                StreamSource::meetingOnly, 0, std::nullopt, StreamSource::micOnly},
+                    ChannelCase{"meetingEqualToMicIsDropped", 1, 1, StreamSource::both, 1,
+                                std::nullopt, StreamSource::both},
+                    ChannelCase{"negativeMeetingIsDropped", 0, -1, StreamSource::both, 0,
+                                std::nullopt, StreamSource::both},
+                    ChannelCase{"meetingBeyondTheDeviceIsDropped", 0, 4, StreamSource::meetingOnly,
+                                0, std::nullopt, StreamSource::micOnly},
+                    ChannelCase{"micBeyondTheDeviceIsTheLast", 9, 0, StreamSource::meetingOnly, 3,
+                                0, StreamSource::meetingOnly},
+                    ChannelCase{"negativeMicIsZero", -2, 3, StreamSource::micOnly, 0, 3,
+                                StreamSource::micOnly}),
+    [](const testing::TestParamInfo<ChannelCase>& info) { return std::string(info.param.name); });
+
+TEST_F(CaptureEngine, AnUnknownDeviceFallsBackToTheDefaultInputAndASecondStartChangesNothing) {
+    Engine engine;
+    ASSERT_EQ(engine.start(DeviceChannels{QStringLiteral("no-such-device"), 5, 1},
+                           StreamSource::both, false, {}),
+              std::nullopt);
+    // The default input is the one-channel fake microphone.
+    EXPECT_EQ(engine.micChannel(), 0);
+    EXPECT_EQ(engine.meetingChannel(), std::nullopt);
+    EXPECT_EQ(engine.start(SystemTap{TapTarget::systemOutput(), QStringLiteral("iface4"), 2},
+                           StreamSource::micOnly, true, file(QStringLiteral("x.wav"))),
+              std::nullopt);
+    EXPECT_FALSE(engine.usingTap());
+    EXPECT_EQ(engine.streamSource(), StreamSource::both);
+    EXPECT_FALSE(QFileInfo::exists(file(QStringLiteral("x.wav"))));
+    engine.stop();
+    engine.stop(); // a second stop does nothing
+}
+
+TEST_F(CaptureEngine, DeviceModeStreamsTheMeetingChannelAndArchivesBoth) {
+    const QString quad =
+        makeQuad(m_files.path(), QStringLiteral("quad.wav"), 6, {700, 1100, 2500, 300});
+    ASSERT_FALSE(quad.isEmpty());
+    Engine engine;
+    Output out;
+    out.attach(engine);
+    const QString archive = file(QStringLiteral("device.wav"));
+    ASSERT_EQ(engine.start(DeviceChannels{QStringLiteral("iface4"), 0, 1},
+                           StreamSource::meetingOnly, true, archive),
+              std::nullopt);
+    EXPECT_EQ(engine.recordingPath(), archive);
+    ASSERT_TRUE(streaming(out));
+    auto player = playOn(QStringLiteral("iface_feed"), quad,
+                         {QStringLiteral("--channel-map=aux0,aux1,aux2,aux3")});
+    // Wait for the tones, then take a second of them.
+    ASSERT_TRUE(waitUntil([&] {
+        const auto recent = out.since(std::max<qsizetype>(0, out.bytes() - 4800));
+        return toneAmplitude(recent, 24000, 1100) > 0.2;
+    }));
+    const auto stream = out.collect(1.0);
+    engine.stop();
+    EXPECT_NEAR(toneAmplitude(stream, 24000, 1100), 0.5, 0.05);
+    EXPECT_LT(toneAmplitude(stream, 24000, 700), 0.01);
+    EXPECT_LT(toneAmplitude(stream, 24000, 2500), 0.01);
+    EXPECT_EQ(out.blocksOnMainThread, 0);
+    EXPECT_GT(out.micFrames, 48000);
+    EXPECT_GT(out.levels, 0);
+    EXPECT_EQ(out.levelsOffMainThread, 0);
+
+    const WavContents wav = readWav(archive);
+    ASSERT_TRUE(wav.valid);
+    ASSERT_EQ(wav.channels, 2);
+    ASSERT_GT(wav.left.size(), 48000u);
+    const std::vector<float> left(wav.left.end() - 24000, wav.left.end());
+    const std::vector<float> right(wav.right.end() - 24000, wav.right.end());
+    EXPECT_NEAR(toneAmplitude(left, 48000, 700), 0.5, 0.05);
+    EXPECT_LT(toneAmplitude(left, 48000, 1100), 0.01);
+    EXPECT_NEAR(toneAmplitude(right, 48000, 1100), 0.5, 0.05);
+    EXPECT_LT(toneAmplitude(right, 48000, 700), 0.01);
+}
+
+TEST_F(CaptureEngine, SystemOutputTapStreamsWhatTheSpeakersPlayFromTheTapThread) {
+    const QString tone = makeTone(m_files.path(), QStringLiteral("t.wav"), 6, 1300);
+    Engine engine;
+    Output out;
+    out.attach(engine);
+    ASSERT_EQ(engine.start(SystemTap{TapTarget::systemOutput(), QStringLiteral("fakemic"), 0},
+                           StreamSource::meetingOnly, false, {}),
+              std::nullopt);
+    EXPECT_TRUE(engine.usingTap());
+    ASSERT_TRUE(engine.tapCapture().format());
+    EXPECT_EQ(engine.tapCapture().format()->sampleRate, 48000);
+    EXPECT_EQ(engine.tapCapture().format()->channels, 2);
+    ASSERT_TRUE(streaming(out));
+    auto player = playOn(QStringLiteral("speakers"), tone);
+    ASSERT_TRUE(waitUntil([&] {
+        const auto recent = out.since(std::max<qsizetype>(0, out.bytes() - 4800));
+        return toneAmplitude(recent, 24000, 1300) > 0.2;
+    }));
+    const auto stream = out.collect(0.5);
+    EXPECT_NEAR(toneAmplitude(stream, 24000, 1300), 0.5, 0.05);
+    EXPECT_EQ(out.blocksOnMainThread, 0);
+    engine.stop();
+    EXPECT_FALSE(engine.tapCapture().isRunning());
+}
+
+TEST_F(CaptureEngine, OneApplicationIsHeardAloneAndRetargetSwitchesToAnother) {
+    const QString a = makeTone(m_files.path(), QStringLiteral("a.wav"), 20, 1300);
+    const QString b = makeTone(m_files.path(), QStringLiteral("b.wav"), 20, 2100);
+    auto zoom = playOn(QStringLiteral("speakers"), a,
+                       {QStringLiteral("--property=application.id=test.zoom")});
+    auto meet = playOn(QStringLiteral("speakers"), b,
+                       {QStringLiteral("--property=application.id=test.meet")});
+    std::optional<uint32_t> zoomObject, meetObject;
+    ASSERT_TRUE(waitUntil([&] {
+        zoomObject = ProcessTapCapture::audioObject(QStringLiteral("test.zoom"));
+        meetObject = ProcessTapCapture::audioObject(QStringLiteral("test.meet"));
+        return zoomObject && meetObject;
+    }));
+
+    Engine engine;
+    Output out;
+    out.attach(engine);
+    ASSERT_EQ(engine.start(SystemTap{TapTarget::process(*zoomObject), QStringLiteral("fakemic"), 0},
+                           StreamSource::meetingOnly, false, {}),
+              std::nullopt);
+    ASSERT_TRUE(waitUntil([&] {
+        const auto recent = out.since(std::max<qsizetype>(0, out.bytes() - 4800));
+        return toneAmplitude(recent, 24000, 1300) > 0.2;
+    }));
+    auto stream = out.collect(0.5);
+    EXPECT_NEAR(toneAmplitude(stream, 24000, 1300), 0.5, 0.05);
+    EXPECT_LT(toneAmplitude(stream, 24000, 2100), 0.005);
+
+    ASSERT_EQ(engine.retarget(TapTarget::process(*meetObject)), std::nullopt);
+    EXPECT_EQ(engine.tapCapture().target(), TapTarget::process(*meetObject));
+    ASSERT_TRUE(waitUntil([&] {
+        const auto recent = out.since(std::max<qsizetype>(0, out.bytes() - 4800));
+        return toneAmplitude(recent, 24000, 2100) > 0.2;
+    }));
+    stream = out.collect(0.5);
+    EXPECT_NEAR(toneAmplitude(stream, 24000, 2100), 0.5, 0.05);
+    EXPECT_LT(toneAmplitude(stream, 24000, 1300), 0.005);
+    engine.stop();
+    EXPECT_TRUE(out.errors.isEmpty());
+}
+
+TEST_F(CaptureEngine, TapModeWithBothAndRecordingKeepsMicLeftAndMeetingRight) {
+    const QString voice = makeTone(m_files.path(), QStringLiteral("mic.wav"), 8, 700);
+    const QString meeting = makeTone(m_files.path(), QStringLiteral("meeting.wav"), 8, 1300);
+    Engine engine;
+    Output out;
+    out.attach(engine);
+    const QString archive = file(QStringLiteral("tap.wav"));
+    ASSERT_EQ(engine.start(SystemTap{TapTarget::systemOutput(), QStringLiteral("fakemic"), 0},
+                           StreamSource::both, true, archive),
+              std::nullopt);
+    ASSERT_TRUE(streaming(out));
+    auto micPlayer = playOn(QStringLiteral("mic_feed"), voice);
+    auto meetingPlayer = playOn(QStringLiteral("speakers"), meeting);
+    ASSERT_TRUE(waitUntil([&] {
+        const auto recent = out.since(std::max<qsizetype>(0, out.bytes() - 9600));
+        return toneAmplitude(recent, 24000, 700) > 0.1 && toneAmplitude(recent, 24000, 1300) > 0.1;
+    }));
+    const auto stream = out.collect(1.0);
+    engine.stop();
+    EXPECT_NEAR(toneAmplitude(stream, 24000, 700), 0.25, 0.05);
+    EXPECT_NEAR(toneAmplitude(stream, 24000, 1300), 0.25, 0.05);
+
+    const WavContents wav = readWav(archive);
+    ASSERT_TRUE(wav.valid);
+    ASSERT_GT(wav.left.size(), 48000u);
+    const std::vector<float> left(wav.left.end() - 24000, wav.left.end());
+    const std::vector<float> right(wav.right.end() - 24000, wav.right.end());
+    EXPECT_NEAR(toneAmplitude(left, 48000, 700), 0.5, 0.05);
+    EXPECT_LT(toneAmplitude(left, 48000, 1300), 0.01);
+    EXPECT_NEAR(toneAmplitude(right, 48000, 1300), 0.5, 0.05);
+    EXPECT_LT(toneAmplitude(right, 48000, 700), 0.01);
+}
+
+TEST_F(CaptureEngine, ADefaultOutputChangeRestartsTheTapOnTheNewOutput) {
+    const QString tone = makeTone(m_files.path(), QStringLiteral("h.wav"), 20, 1700);
+    auto player = playOn(QStringLiteral("headset"), tone);
+    Engine engine;
+    Output out;
+    out.attach(engine);
+    ASSERT_EQ(engine.start(SystemTap{TapTarget::systemOutput(), QStringLiteral("fakemic"), 0},
+                           StreamSource::meetingOnly, false, {}),
+              std::nullopt);
+    ASSERT_TRUE(streaming(out));
+    auto stream = out.collect(0.3);
+    EXPECT_LT(toneAmplitude(stream, 24000, 1700), 0.005); // the headset is not tapped yet
+
+    ASSERT_TRUE(m_server.pactl({QStringLiteral("set-default-sink"), QStringLiteral("headset")}));
+    ASSERT_TRUE(waitUntil([&] {
+        const auto recent = out.since(std::max<qsizetype>(0, out.bytes() - 4800));
+        return toneAmplitude(recent, 24000, 1700) > 0.2;
+    }));
+    EXPECT_TRUE(engine.isRunning());
+    EXPECT_TRUE(engine.tapCapture().isRunning());
+    EXPECT_TRUE(out.errors.isEmpty());
+    engine.stop();
+}
+
+TEST_F(CaptureEngine, AKilledServerGivesOneErrorAndStillAValidArchive) {
+    Engine engine;
+    Output out;
+    out.attach(engine);
+    const QString archive = file(QStringLiteral("killed.wav"));
+    ASSERT_EQ(engine.start(SystemTap{TapTarget::systemOutput(), QStringLiteral("fakemic"), 0},
+                           StreamSource::both, true, archive),
+              std::nullopt);
+    ASSERT_TRUE(streaming(out));
+    out.collect(0.3);
+    ASSERT_TRUE(m_server.stop());
+    ASSERT_TRUE(waitUntil([&] { return !out.errors.isEmpty(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(out.errors.size(), 1);
+    EXPECT_FALSE(out.errors.first().isEmpty());
+    EXPECT_TRUE(engine.isRunning()); // the session decides; the engine only reports
+    engine.stop();
+    const WavContents wav = readWav(archive);
+    EXPECT_TRUE(wav.valid);
+    EXPECT_GT(wav.left.size(), 4800u);
+}
+
+TEST_F(CaptureEngine, AFailedStartLeavesNothingRunningAndNoFile) {
+    Engine engine;
+    const QString archive = file(QStringLiteral("never.wav"));
+    const auto failure =
+        engine.start(SystemTap{TapTarget::process(999999), QStringLiteral("fakemic"), 0},
+                     StreamSource::both, true, archive);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->description,
+              QStringLiteral("Could not create the capture device (error 5)."));
+    EXPECT_FALSE(engine.isRunning());
+    EXPECT_FALSE(engine.tapCapture().isRunning());
+    EXPECT_FALSE(QFileInfo::exists(archive));
+    EXPECT_TRUE(engine.recordingPath().isEmpty());
+    // The engine starts normally afterwards.
+    EXPECT_EQ(engine.start(SystemTap{TapTarget::systemOutput(), QStringLiteral("fakemic"), 0},
+                           StreamSource::both, true, archive),
+              std::nullopt);
+    engine.stop();
+    EXPECT_TRUE(readWav(archive).valid);
+}
+
+TEST_F(CaptureEngine, AMicrophoneRefusalIsMicDenied) {
+    Engine engine([] { return false; });
+    const auto failure = engine.start(DeviceChannels{QStringLiteral("fakemic"), 0, {}},
+                                      StreamSource::micOnly, false, {});
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->description, AudioCaptureEngineInterface::description(
+                                        AudioCaptureEngineInterface::EngineError::micDenied));
+}
+
+TEST(CaptureWithoutServer, NoServerMeansNoDeviceAndATapFailureWithTheServersCode) {
+    QTemporaryDir dir;
+    const QString nowhere = QStringLiteral("unix:") + dir.path() + QStringLiteral("/none/native");
+    Engine engine({}, nowhere);
+    const auto failure = engine.start(DeviceChannels{QStringLiteral("fakemic"), 0, {}},
+                                      StreamSource::micOnly, true, dir.filePath("x.wav"));
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->description,
+              QStringLiteral("Selected audio input device is not available."));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("x.wav")));
+
+    ProcessTapCapture tap(nowhere);
+    const auto error = tap.start(TapTarget::systemOutput());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ProcessTapCapture::TapErrorKind::tapFailed);
+    EXPECT_EQ(error->status, 6); // connection refused
+    EXPECT_FALSE(tap.isRunning());
+    EXPECT_FALSE(tap.format());
+    tap.cleanUp();
+    tap.cleanUp();
+}
+
+TEST(TapErrorText, EachCaseWithItsCode) {
+    using Kind = ProcessTapCapture::TapErrorKind;
+    struct Case {
+        Kind kind;
+        int32_t status;
+        const char* text;
+    };
+    for (const Case& c :
+         {Case{Kind::tapFailed, 6,
+               "Could not tap the audio output (error 6). Allow Corvinel under System Settings ▸ "
+               "Privacy & Security ▸ Screen & System Audio Recording, then press Start again."},
+          Case{Kind::aggregateFailed, -5, "Could not create the capture device (error -5)."},
+          Case{Kind::ioProcFailed, 3, "Could not start reading the tapped audio (error 3)."},
+          Case{Kind::unsupported, 0, "Capturing this Mac's audio needs macOS 14.4 or later."},
+          Case{Kind::formatUnavailable, 0, "The tapped audio stream reported no usable format."}}) {
+        EXPECT_EQ(ProcessTapCapture::TapError({c.kind, c.status}).description(),
+                  QString::fromUtf8(c.text));
+    }
+}
+
+TEST_F(CaptureEngine, TheTapIgnoresASecondStartAndTearsDownRepeatedly) {
+    ProcessTapCapture tap;
+    int interruptions = 0;
+    tap.onInterrupted = [&] { ++interruptions; };
+    ASSERT_EQ(tap.start(TapTarget::systemOutput()), std::nullopt);
+    EXPECT_TRUE(tap.isRunning());
+    EXPECT_EQ(tap.start(TapTarget::process(12345)), std::nullopt);
+    EXPECT_EQ(tap.target(), TapTarget::systemOutput());
+    // A change of the default output is reported once, on the main thread.
+    ASSERT_TRUE(m_server.pactl({QStringLiteral("set-default-sink"), QStringLiteral("headset")}));
+    ASSERT_TRUE(waitUntil([&] { return interruptions == 1; }));
+    ASSERT_TRUE(m_server.pactl({QStringLiteral("set-default-sink"), QStringLiteral("speakers")}));
+    tap.stop();
+    QCoreApplication::processEvents();
+    QThread::msleep(100);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(interruptions, 1);
+    EXPECT_FALSE(tap.format());
+    tap.cleanUp();
+    tap.cleanUp();
+    EXPECT_FALSE(tap.isRunning());
+}
+
+TEST_F(CaptureEngine, AFailedRetargetKeepsListeningToWhatItHeardBefore) {
+    const QString tone = makeTone(m_files.path(), QStringLiteral("t.wav"), 20, 1300);
+    Engine engine;
+    Output out;
+    out.attach(engine);
+    ASSERT_EQ(engine.start(SystemTap{TapTarget::systemOutput(), QStringLiteral("fakemic"), 0},
+                           StreamSource::meetingOnly, false, {}),
+              std::nullopt);
+    const auto failure = engine.retarget(TapTarget::process(999999));
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->description,
+              QStringLiteral("Could not create the capture device (error 5)."));
+    EXPECT_TRUE(engine.tapCapture().isRunning());
+    EXPECT_EQ(engine.tapCapture().target(), TapTarget::systemOutput());
+    auto player = playOn(QStringLiteral("speakers"), tone);
+    EXPECT_TRUE(waitUntil([&] {
+        const auto recent = out.since(std::max<qsizetype>(0, out.bytes() - 4800));
+        return toneAmplitude(recent, 24000, 1300) > 0.2;
+    }));
+    engine.stop();
+    // Retargeting a stopped engine, or one in device mode, does nothing.
+    EXPECT_EQ(engine.retarget(TapTarget::process(999999)), std::nullopt);
+    EXPECT_FALSE(engine.tapCapture().isRunning());
+}

@@ -1,0 +1,416 @@
+// The engine's block handlers without a sound server: channel picks, the mix, the model
+// stream's content and rate, the FIFO between the threads, the archive and the level throttle.
+
+#include "audio/CapturePipeline.h"
+#include "audio/ArchiveWriter.h"
+#include "audio/Resampler.h"
+#include "support/SoundPeers.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+using StreamSource = CapturePipeline::StreamSource;
+
+// A multichannel signal with one sine per channel, handed over in blocks.
+class Signal {
+public:
+    Signal(double rate, std::vector<double> frequencies, double seconds, double amplitude = 0.5)
+        : m_rate(rate) {
+        const auto frames = static_cast<size_t>(rate * seconds);
+        for (double f : frequencies) {
+            std::vector<float> channel(frames);
+            for (size_t i = 0; i < frames; ++i)
+                channel[i] =
+                    f > 0
+                        ? static_cast<float>(amplitude * std::sin(2 * M_PI * f * double(i) / rate))
+                        : 0.0f;
+            m_channels.push_back(std::move(channel));
+        }
+    }
+    size_t frames() const { return m_channels.front().size(); }
+    // Calls `sink` with blocks of `blockFrames`, the last one shorter.
+    void feed(int64_t blockFrames, const std::function<void(const FloatAudioBuffer&)>& sink,
+              size_t from = 0, size_t to = SIZE_MAX) const {
+        to = std::min(to, frames());
+        std::vector<const float*> pointers(m_channels.size());
+        for (size_t offset = from; offset < to; offset += size_t(blockFrames)) {
+            const auto n = std::min<size_t>(size_t(blockFrames), to - offset);
+            for (size_t c = 0; c < m_channels.size(); ++c)
+                pointers[c] = m_channels[c].data() + offset;
+            sink(FloatAudioBuffer{pointers.data(), int(m_channels.size()), int64_t(n)});
+        }
+    }
+    double rate() const { return m_rate; }
+
+private:
+    double m_rate;
+    std::vector<std::vector<float>> m_channels;
+};
+
+struct Collector {
+    QByteArray pcm;
+    int pcmBlocks = 0;
+    size_t micFrames = 0;
+    double micRate = 0;
+    std::vector<std::pair<float, float>> levels;
+
+    void attach(CapturePipeline& pipeline) {
+        pipeline.onPCM16 = [this](const QByteArray& block) {
+            pcm += block;
+            ++pcmBlocks;
+        };
+        pipeline.onMicBuffer = [this](const float*, int frames, double rate) {
+            micFrames += size_t(frames);
+            micRate = rate;
+        };
+        pipeline.onLevels = [this](float mic, float meeting) { levels.emplace_back(mic, meeting); };
+    }
+    // The stream after the converter's start-up, at 24 kHz.
+    std::vector<float> settled() const {
+        auto samples = pcm16ToFloat(pcm);
+        const size_t skip = std::min<size_t>(samples.size(), 2400);
+        return {samples.begin() + long(skip), samples.end()};
+    }
+};
+
+CapturePipeline::Setup deviceSetup(double rate, int mic, std::optional<int> meeting,
+                                   StreamSource source) {
+    CapturePipeline::Setup setup;
+    setup.usingTap = false;
+    setup.micRate = rate;
+    setup.micChannel = mic;
+    setup.meetingChannel = meeting;
+    setup.streamSource = source;
+    return setup;
+}
+
+CapturePipeline::Setup tapSetup(double micRate, StreamSource source) {
+    CapturePipeline::Setup setup;
+    setup.usingTap = true;
+    setup.micRate = micRate;
+    setup.streamSource = source;
+    return setup;
+}
+
+} // namespace
+
+TEST(CapturePipelineMix, HalvesTheSumBeforeClamping) {
+    struct Case {
+        float mic, meeting, mixed;
+    };
+    for (const Case& c :
+         {Case{1.0f, 1.0f, 1.0f}, Case{-0.8f, -0.8f, -0.8f}, Case{0.6f, -0.2f, 0.2f},
+          Case{1.0f, 0.0f, 0.5f}, Case{-1.0f, -1.0f, -1.0f}, Case{3.0f, 1.0f, 1.0f}}) {
+        EXPECT_NEAR(CapturePipeline::mix(c.mic, c.meeting), c.mixed, 1e-6)
+            << c.mic << " + " << c.meeting;
+    }
+    const float samples[] = {0.2f, -0.7f, 0.1f, 1.5f};
+    EXPECT_FLOAT_EQ(CapturePipeline::peak(samples, 3), 0.7f);
+    EXPECT_FLOAT_EQ(CapturePipeline::peak(samples, 4), 1.0f);
+}
+
+TEST(CapturePipelineLevels, PairsWithinFiftyMillisecondsOfAPostAreDropped) {
+    LevelThrottle throttle;
+    EXPECT_TRUE(throttle.admit(0.0));
+    EXPECT_FALSE(throttle.admit(0.03));
+    EXPECT_FALSE(throttle.admit(0.05)); // exactly 0.05 s is still too soon
+    EXPECT_TRUE(throttle.admit(0.0501));
+    EXPECT_FALSE(throttle.admit(0.06));
+    EXPECT_TRUE(throttle.admit(1.0));
+    throttle.reset();
+    EXPECT_TRUE(throttle.admit(1.01));
+}
+
+// The device's channels as the stream carries them, by stream source.
+struct DeviceCase {
+    const char* name;
+    double rate;
+    StreamSource source;
+    std::optional<int> meeting;
+    double micTone;     // expected amplitude of the mic's 440 Hz in the stream
+    double meetingTone; // expected amplitude of the meeting's 1000 Hz
+};
+
+void PrintTo(const DeviceCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class DeviceMode : public testing::TestWithParam<DeviceCase> {};
+
+TEST_P(DeviceMode, StreamCarriesTheChosenChannelsAt24kHz) {
+    const DeviceCase& c = GetParam();
+    CapturePipeline pipeline;
+    Collector out;
+    out.attach(pipeline);
+    ASSERT_TRUE(pipeline.prepare(deviceSetup(c.rate, 2, c.meeting, c.source), nullptr));
+    // Channel 2 is the microphone, channel 1 the meeting; 0 and 3 carry other tones.
+    const Signal signal(c.rate, {3000, 1000, 440, 5000}, 2.0);
+    signal.feed(2048, [&](const FloatAudioBuffer& b) { pipeline.deviceBlock(b); });
+
+    EXPECT_NEAR(double(out.pcm.size()) / 2, 48000, 2048 * 24000 / c.rate + 2);
+    const auto stream = out.settled();
+    EXPECT_NEAR(toneAmplitude(stream, 24000, 440), c.micTone, 0.02);
+    EXPECT_NEAR(toneAmplitude(stream, 24000, 1000), c.meetingTone, 0.02);
+    EXPECT_LT(toneAmplitude(stream, 24000, 3000), 0.01);
+    EXPECT_LT(toneAmplitude(stream, 24000, 5000), 0.01);
+    EXPECT_EQ(out.micFrames, signal.frames());
+    EXPECT_EQ(out.micRate, c.rate);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Channels, DeviceMode,
+    testing::Values(DeviceCase{"meetingOnly", 48000, StreamSource::meetingOnly, 1, 0, 0.5},
+                    DeviceCase{"micOnly", 48000, StreamSource::micOnly, 1, 0.5, 0},
+                    DeviceCase{"both", 48000, StreamSource::both, 1, 0.25, 0.25},
+                    DeviceCase{"bothWithoutMeeting", 48000, StreamSource::both, std::nullopt, 0.5,
+                               0},
+                    DeviceCase{"meetingOnlyWithoutMeeting", 48000, StreamSource::meetingOnly,
+                               std::nullopt, 0, 0},
+                    DeviceCase{"at44100", 44100, StreamSource::both, 1, 0.25, 0.25},
+                    DeviceCase{"at16000", 16000, StreamSource::meetingOnly, 1, 0, 0.5}),
+    [](const testing::TestParamInfo<DeviceCase>& info) { return std::string(info.param.name); });
+
+TEST(DeviceModeArchive, LeftIsTheMicRightTheMeetingOrTheMicAgain) {
+    for (const std::optional<int> meeting : {std::optional<int>(1), std::optional<int>()}) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("a.wav"));
+        auto opened = ArchiveWriter::open(path, 44100);
+        ASSERT_TRUE(std::holds_alternative<std::unique_ptr<ArchiveWriter>>(opened));
+        auto archive = std::move(std::get<std::unique_ptr<ArchiveWriter>>(opened));
+        CapturePipeline pipeline;
+        ASSERT_TRUE(
+            pipeline.prepare(deviceSetup(44100, 0, meeting, StreamSource::micOnly), archive.get()));
+        const Signal signal(44100, {440, 1000}, 2.0);
+        signal.feed(1500, [&](const FloatAudioBuffer& b) { pipeline.deviceBlock(b); });
+        archive->close();
+
+        const WavContents wav = readWav(path);
+        ASSERT_TRUE(wav.valid);
+        EXPECT_EQ(wav.sampleRate, 48000);
+        EXPECT_EQ(wav.channels, 2);
+        // Two seconds at 44.1 kHz become two seconds at 48 kHz, the filter's tail included.
+        EXPECT_NEAR(double(wav.left.size()), 96000, 10);
+        EXPECT_NEAR(toneAmplitude(wav.left, 48000, 440), 0.5, 0.02);
+        EXPECT_LT(toneAmplitude(wav.left, 48000, 1000), 0.01);
+        EXPECT_NEAR(toneAmplitude(wav.right, 48000, meeting ? 1000 : 440), 0.5, 0.02);
+        EXPECT_LT(toneAmplitude(wav.right, 48000, meeting ? 440 : 1000), 0.01);
+    }
+}
+
+TEST(TapMode, MeetingOnlyStreamsFromTheTapThreadAndKeepsTheFIFOEmpty) {
+    CapturePipeline pipeline;
+    Collector out;
+    out.attach(pipeline);
+    ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::meetingOnly), nullptr));
+    ASSERT_TRUE(pipeline.setTapFormat(44100, 2));
+    // The output's two channels carry two tones: the meeting is their average.
+    const Signal tap(44100, {1000, 2000}, 2.0);
+    tap.feed(441, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); });
+    const auto stream = out.settled();
+    EXPECT_NEAR(toneAmplitude(stream, 24000, 1000), 0.25, 0.02);
+    EXPECT_NEAR(toneAmplitude(stream, 24000, 2000), 0.25, 0.02);
+    // Two seconds less what the two converters still hold.
+    EXPECT_NEAR(double(out.pcm.size()) / 2, 48000, 1000);
+    EXPECT_EQ(pipeline.meetingFIFO().count(), 0);
+    EXPECT_GT(pipeline.meetingPeak(), 0.3f);
+    EXPECT_LE(pipeline.meetingPeak(), 0.51f);
+    EXPECT_TRUE(out.levels.empty()); // levels come with microphone blocks
+}
+
+TEST(TapMode, BothMixesMicAndMeetingAndTheArchiveKeepsThemApart) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("both.wav"));
+    auto archive =
+        std::move(std::get<std::unique_ptr<ArchiveWriter>>(ArchiveWriter::open(path, 48000)));
+    CapturePipeline pipeline;
+    Collector out;
+    out.attach(pipeline);
+    ASSERT_TRUE(pipeline.prepare(tapSetup(16000, StreamSource::both), archive.get()));
+    ASSERT_TRUE(pipeline.setTapFormat(48000, 2));
+    const Signal mic(16000, {440}, 2.0);
+    const Signal tap(48000, {1000, 1000}, 2.0);
+    // As the two threads would: a tap block of 20 ms, then the mic's share of the same time.
+    for (size_t t = 0; t < 100; ++t) {
+        tap.feed(
+            960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); }, t * 960, (t + 1) * 960);
+        mic.feed(
+            320, [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); }, t * 320, (t + 1) * 320);
+    }
+    archive->close();
+    const auto stream = out.settled();
+    EXPECT_NEAR(toneAmplitude(stream, 24000, 440), 0.25, 0.02);
+    EXPECT_NEAR(toneAmplitude(stream, 24000, 1000), 0.25, 0.02);
+
+    const WavContents wav = readWav(path);
+    ASSERT_TRUE(wav.valid);
+    EXPECT_NEAR(double(wav.left.size()), 96000, 2000);
+    const std::vector<float> left(wav.left.begin() + 4800, wav.left.end());
+    const std::vector<float> right(wav.right.begin() + 4800, wav.right.end());
+    EXPECT_NEAR(toneAmplitude(left, 48000, 440), 0.5, 0.03);
+    EXPECT_LT(toneAmplitude(left, 48000, 1000), 0.01);
+    EXPECT_NEAR(toneAmplitude(right, 48000, 1000), 0.5, 0.03);
+    EXPECT_LT(toneAmplitude(right, 48000, 440), 0.01);
+}
+
+TEST(TapMode, ASilentMeetingStillGivesAnArchiveWithAZeroRightChannel) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("quiet.wav"));
+    auto archive =
+        std::move(std::get<std::unique_ptr<ArchiveWriter>>(ArchiveWriter::open(path, 48000)));
+    CapturePipeline pipeline;
+    Collector out;
+    out.attach(pipeline);
+    ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::meetingOnly), archive.get()));
+    ASSERT_TRUE(pipeline.setTapFormat(48000, 2));
+    const Signal mic(48000, {440}, 1.0);
+    mic.feed(2048, [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); });
+    archive->close();
+    const WavContents wav = readWav(path);
+    ASSERT_TRUE(wav.valid);
+    EXPECT_EQ(wav.left.size(), 48000u);
+    EXPECT_NEAR(toneAmplitude(wav.left, 48000, 440), 0.5, 0.01);
+    EXPECT_EQ(rms(wav.right.data(), wav.right.size()), 0.0);
+    EXPECT_TRUE(out.pcm.isEmpty()); // nothing from the tap, and the mic is not streamed
+}
+
+TEST(TapMode, LevelsAreThrottledAndCarryTheLatestMeetingPeak) {
+    CapturePipeline pipeline;
+    Collector out;
+    out.attach(pipeline);
+    double clock = 100.0;
+    pipeline.now = [&clock] { return clock; };
+    ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::micOnly), nullptr));
+    ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
+    const Signal mic(48000, {440}, 1.0, 0.3);
+    const Signal tap(48000, {1000}, 1.0, 0.8);
+    tap.feed(
+        960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); }, 0, 960);
+    // Blocks of 20 ms: with a post at most every 50 ms, only every third block posts.
+    for (int i = 0; i < 9; ++i) {
+        mic.feed(
+            960, [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); }, size_t(i) * 960,
+            size_t(i + 1) * 960);
+        clock += 0.02;
+    }
+    ASSERT_EQ(out.levels.size(), 3u);
+    for (const auto& [micLevel, meetingLevel] : out.levels) {
+        EXPECT_NEAR(micLevel, 0.3, 0.01);
+        EXPECT_NEAR(meetingLevel, 0.8, 0.01);
+    }
+}
+
+TEST(TapMode, AnyBlockSizeIsTakenAndAFormatChangeClearsTheFIFO) {
+    CapturePipeline pipeline;
+    Collector out;
+    out.attach(pipeline);
+    auto setup = tapSetup(48000, StreamSource::both);
+    setup.maxBlockFrames = 512;
+    ASSERT_TRUE(pipeline.prepare(setup, nullptr));
+    ASSERT_TRUE(pipeline.setTapFormat(48000, 2));
+    const Signal tap(48000, {1000, 1000}, 1.0);
+    tap.feed(5000, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); });
+    EXPECT_EQ(pipeline.meetingFIFO().count(), 48000);
+    ASSERT_TRUE(pipeline.setTapFormatIfChanged(48000, 2));
+    EXPECT_EQ(pipeline.meetingFIFO().count(), 48000); // the same format keeps what waits
+    ASSERT_TRUE(pipeline.setTapFormatIfChanged(32000, 2));
+    EXPECT_EQ(pipeline.meetingFIFO().count(), 0);
+    EXPECT_FALSE(pipeline.setTapFormat(0, 2));
+}
+
+TEST(ResamplerTest, ConsumesWholeBlocksAndKeepsStateAcrossThem) {
+    auto whole = Resampler::create(48000, 24000, 1, Resampler::Output::int16);
+    auto pieces = Resampler::create(48000, 24000, 1, Resampler::Output::int16);
+    ASSERT_TRUE(whole && pieces);
+    const Signal signal(48000, {440}, 1.0);
+    std::vector<int16_t> a(size_t(whole->capacityFor(48000))), b(a.size());
+    int64_t gotA = 0, gotB = 0;
+    signal.feed(48000, [&](const FloatAudioBuffer& block) {
+        gotA +=
+            whole->process(block.channelData[0], block.frameLength, a.data(), int64_t(a.size()));
+    });
+    signal.feed(333, [&](const FloatAudioBuffer& block) {
+        gotB += pieces->process(block.channelData[0], block.frameLength, b.data() + gotB,
+                                int64_t(b.size()) - gotB);
+    });
+    ASSERT_GT(gotA, 23000);
+    ASSERT_EQ(gotA, gotB);
+    EXPECT_TRUE(std::equal(a.begin(), a.begin() + gotA, b.begin()));
+    EXPECT_EQ(Resampler::capacityFor(48000, 24000, 2048), 2048);
+    EXPECT_EQ(Resampler::capacityFor(44100, 48000, 1000), 1088 + 1024);
+    EXPECT_FALSE(Resampler::create(0, 24000, 1, Resampler::Output::int16));
+}
+
+TEST(ArchiveWriterTest, CloseWritesEverythingQueuedBeforeAndDiscardLeavesNoFile) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("nested/folder/queued.wav"));
+    auto archive =
+        std::move(std::get<std::unique_ptr<ArchiveWriter>>(ArchiveWriter::open(path, 48000)));
+    // Four seconds handed over at once, faster than any disk poll: all of it must land.
+    std::vector<float> left(192000), right(192000);
+    for (size_t i = 0; i < left.size(); ++i) {
+        left[i] = float(i % 1000) / 1000.0f;
+        right[i] = -0.25f;
+    }
+    for (size_t at = 0; at < left.size(); at += 1000)
+        archive->push(left.data() + at, right.data() + at, 1000);
+    archive->close();
+    archive->close();
+    const WavContents wav = readWav(path);
+    ASSERT_TRUE(wav.valid);
+    ASSERT_EQ(wav.left.size(), 192000u);
+    for (size_t i = 0; i < wav.left.size(); i += 997) {
+        ASSERT_NEAR(wav.left[i], left[i], 1.0 / 16000) << i;
+        ASSERT_NEAR(wav.right[i], -0.25, 1.0 / 16000) << i;
+    }
+
+    const QString other = dir.filePath(QStringLiteral("discarded.wav"));
+    auto discarded =
+        std::move(std::get<std::unique_ptr<ArchiveWriter>>(ArchiveWriter::open(other, 44100)));
+    EXPECT_TRUE(QFileInfo::exists(other));
+    discarded->discard();
+    EXPECT_FALSE(QFileInfo::exists(other));
+
+    // A folder that cannot be made is the start's error.
+    QFile blocker(dir.filePath(QStringLiteral("file")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    const auto failed = ArchiveWriter::open(dir.filePath(QStringLiteral("file/x.wav")), 48000);
+    ASSERT_TRUE(std::holds_alternative<AudioFailure>(failed));
+    EXPECT_FALSE(std::get<AudioFailure>(failed).description.isEmpty());
+}
+
+TEST(TapMode, AMeetingThatStartedFirstDoesNotStayBehindTheMicrophone) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("aligned.wav"));
+    auto archive =
+        std::move(std::get<std::unique_ptr<ArchiveWriter>>(ArchiveWriter::open(path, 48000)));
+    CapturePipeline pipeline;
+    ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::meetingOnly), archive.get()));
+    ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
+    // A second of meeting before the microphone's first block...
+    const Signal early(48000, {1000}, 1.0);
+    early.feed(960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); });
+    // ...then both in step.
+    const Signal meeting(48000, {2000}, 1.0);
+    const Signal mic(48000, {440}, 1.0);
+    for (size_t t = 0; t < 50; ++t) {
+        meeting.feed(
+            960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); }, t * 960, (t + 1) * 960);
+        mic.feed(
+            960, [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); }, t * 960, (t + 1) * 960);
+    }
+    archive->close();
+    const WavContents wav = readWav(path);
+    ASSERT_TRUE(wav.valid);
+    ASSERT_EQ(wav.right.size(), 48000u);
+    // At most 50 ms of the early meeting is left, at the start; then the meeting of the moment.
+    const std::vector<float> later(wav.right.begin() + 4800, wav.right.end());
+    EXPECT_NEAR(toneAmplitude(later, 48000, 2000), 0.5, 0.02);
+    EXPECT_LT(toneAmplitude(later, 48000, 1000), 0.01);
+    EXPECT_LE(pipeline.meetingFIFO().count(), 2400 + 960);
+}

@@ -1,0 +1,168 @@
+// The corvinel program itself: --headless against the fake endpoint and the test's own sound
+// server, and the listings.
+
+#include "LiveSupport.h"
+#include "app/HeadlessSession.h"
+#include "settings/AppSettings.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <csignal>
+
+namespace {
+
+class Corvinel {
+public:
+    explicit Corvinel(const QStringList& arguments) {
+        QObject::connect(&m_process, &QProcess::readyReadStandardOutput,
+                         [this] { m_out += m_process.readAllStandardOutput(); });
+        QObject::connect(&m_process, &QProcess::readyReadStandardError,
+                         [this] { m_err += m_process.readAllStandardError(); });
+        m_process.start(QStringLiteral(CORVINEL_BINARY), arguments);
+        m_process.waitForStarted(5000);
+    }
+    ~Corvinel() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    bool exited(int timeoutMs) {
+        return waitUntil([&] { return m_process.state() == QProcess::NotRunning; }, timeoutMs);
+    }
+    void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
+    int exitCode() const { return m_process.exitCode(); }
+    bool crashed() const { return m_process.exitStatus() == QProcess::CrashExit; }
+    QString out() const { return QString::fromUtf8(m_out); }
+    QString err() const { return QString::fromUtf8(m_err); }
+
+private:
+    QProcess m_process;
+    QByteArray m_out, m_err;
+};
+
+// One run of the program's listing, captured whole.
+QString run(const QStringList& arguments, int* status = nullptr) {
+    QProcess process;
+    process.start(QStringLiteral(CORVINEL_BINARY), arguments);
+    process.waitForFinished(15000);
+    if (status)
+        *status = process.exitCode();
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+class Headless : public LiveTest {
+protected:
+    void SetUp() override {
+        LiveTest::SetUp();
+        // The settings a user would have left in the INI file before starting.
+        AppSettings settings(AppSettings::defaultPath());
+        settings.setMeetingSource(AppSettings::MeetingSource::systemOutput);
+        settings.setStreamSource(AppSettings::StreamSource::meetingOnly);
+        settings.setDeviceUID(QStringLiteral("fakemic"));
+        settings.setSaveAudio(true);
+    }
+};
+
+} // namespace
+
+TEST(HeadlessCard, IsTimestampQuestionAnswerAndAnEmptyLine) {
+    EXPECT_EQ(HeadlessSession::formatCard(QStringLiteral("09:05:07"), QStringLiteral("Why us?"),
+                                          QStringLiteral("Because.")),
+              QStringLiteral("[09:05:07] Q: Why us?\nA: Because.\n\n"));
+}
+
+TEST_F(Headless, PrintsTheCardAndStopsWhenTheDurationIsUpLeavingTheThreeFiles) {
+    const QString question = QStringLiteral("Tell me about a hard bug you fixed.");
+    const QString speech = makeSpeech(m_files.path(), QStringLiteral("q.wav"), question, 0.0);
+    ASSERT_FALSE(speech.isEmpty());
+    // Long enough for the start, the null sink's first data, the speech and the answer.
+    Corvinel corvinel(
+        {QStringLiteral("--headless"), QStringLiteral("--duration"), QStringLiteral("12")});
+    ASSERT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1, 10000))
+        << corvinel.err().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return streamedSamples() > 0; }, 8000));
+    const size_t before = streamedSamples();
+    auto meeting = playOn(QStringLiteral("speakers"), speech);
+    ASSERT_TRUE(meeting->finished(15000));
+    ASSERT_TRUE(streamFor(0.5));
+    const std::vector<float> played = streamedSince(before);
+    EXPECT_GT(activeSpan(played, 24000).length(), 1.0);
+
+    m_server.sendTranscript(QStringLiteral("item_7"), question);
+    m_server.sendResponseCreated(QStringLiteral("resp_7"));
+    m_server.sendDelta(QStringLiteral("resp_7"), QStringLiteral("A race in the audio path."));
+    m_server.sendResponseDone(QStringLiteral("resp_7"));
+    ASSERT_TRUE(waitUntil([&] { return corvinel.out().contains(QStringLiteral("A: ")); }))
+        << corvinel.err().toStdString();
+    const QRegularExpression card(QStringLiteral(
+        "^\\[\\d\\d:\\d\\d:\\d\\d\\] Q: Tell me about a hard bug you fixed\\.\\nA: A race in the "
+        "audio path\\.\\n\\n$"));
+    EXPECT_TRUE(card.match(corvinel.out()).hasMatch()) << corvinel.out().toStdString();
+
+    ASSERT_TRUE(corvinel.exited(15000)) << corvinel.err().toStdString();
+    EXPECT_FALSE(corvinel.crashed());
+    EXPECT_EQ(corvinel.exitCode(), 0) << corvinel.err().toStdString();
+    EXPECT_TRUE(corvinel.err().contains(QStringLiteral("Session saved — transcript and recording")))
+        << corvinel.err().toStdString();
+    const QString wav = sessionFile(QStringLiteral(".wav"));
+    EXPECT_TRUE(readWav(wav).valid);
+    EXPECT_TRUE(corvinel.err().contains(QStringLiteral("  Recording: ") + wav));
+    EXPECT_FALSE(sessionFile(QStringLiteral(".events.jsonl")).isEmpty());
+    EXPECT_FALSE(sessionFile(QStringLiteral(".transcript.md")).isEmpty());
+}
+
+TEST_F(Headless, StopsByItselfWhenTheDurationIsUp) {
+    Corvinel corvinel(
+        {QStringLiteral("--headless"), QStringLiteral("--duration"), QStringLiteral("1.5")});
+    ASSERT_TRUE(corvinel.exited(15000)) << corvinel.err().toStdString();
+    EXPECT_FALSE(corvinel.crashed());
+    EXPECT_EQ(corvinel.exitCode(), 0) << corvinel.err().toStdString();
+    EXPECT_TRUE(corvinel.err().contains(QStringLiteral("Session saved — transcript and recording")))
+        << corvinel.err().toStdString();
+    EXPECT_TRUE(readWav(sessionFile(QStringLiteral(".wav"))).valid);
+    EXPECT_GE(m_server.connectionCount(), 1);
+}
+
+TEST_F(Headless, WithoutAKeyItSaysSoAndFails) {
+    m_home.setEnv("OPENAI_API_KEY", std::nullopt);
+    Corvinel corvinel({QStringLiteral("--headless")});
+    ASSERT_TRUE(corvinel.exited(10000));
+    EXPECT_EQ(corvinel.exitCode(), 1);
+    EXPECT_TRUE(
+        corvinel.err().contains(QStringLiteral("Add your OpenAI API key in Settings first.")));
+    EXPECT_EQ(m_server.upgradeRequestCount(), 0);
+}
+
+TEST_F(Headless, ListsTheInputDevicesAndThePlayingApps) {
+    int status = -1;
+    EXPECT_EQ(run({QStringLiteral("--list-devices")}, &status),
+              QStringLiteral("FakeInterface4ch — 4 ch @ 48000 Hz\tiface4\n"
+                             "FakeMic — 1 ch @ 48000 Hz\tfakemic\n"));
+    EXPECT_EQ(status, 0);
+
+    const QString tone = makeTone(m_files.path(), QStringLiteral("t.wav"), 30, 1000);
+    auto player = playOn(QStringLiteral("speakers"), tone,
+                         {QStringLiteral("--client-name=FakeZoom"),
+                          QStringLiteral("--property=application.id=test.zoom")});
+    QString apps;
+    ASSERT_TRUE(waitUntil([&] {
+        apps = run({QStringLiteral("--list-apps")}, &status);
+        return apps.contains(QStringLiteral("test.zoom"));
+    }));
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(
+        apps.contains(QStringLiteral("test.zoom\tFakeZoom\t%1\tplaying\n").arg(player->pid())))
+        << apps.toStdString();
+
+    EXPECT_TRUE(m_sound.stop());
+    run({QStringLiteral("--list-devices")}, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(run({QStringLiteral("--duration"), QStringLiteral("3")}, &status), QString());
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(run({QStringLiteral("--headless"), QStringLiteral("--duration"), QStringLiteral("x")},
+                  &status),
+              QString());
+    EXPECT_EQ(status, 2);
+}

@@ -1,0 +1,242 @@
+// Sessions run by the real parts: AppComposition's capture engine on the test's own sound
+// server and its Realtime client against the fake endpoint. The meeting apps are paplay.
+
+#include "LiveSupport.h"
+#include "app/AppComposition.h"
+#include "audio/ProcessTapCapture.h"
+#include "session/SessionController.h"
+#include "settings/AppSettings.h"
+
+#include <QFile>
+
+namespace {
+
+const QString kQuestion = QStringLiteral("What is your greatest strength as an engineer?");
+
+class LiveSession : public LiveTest {
+protected:
+    void SetUp() override {
+        LiveTest::SetUp();
+        m_settings = std::make_unique<AppSettings>(AppSettings::defaultPath());
+        m_settings->setDeviceUID(QStringLiteral("fakemic"));
+        m_settings->setSaveAudio(true);
+    }
+    void TearDown() override {
+        m_app.reset();
+        m_settings.reset();
+    }
+    SessionController& startSession() {
+        m_app = std::make_unique<AppComposition>(*m_settings);
+        SessionController& controller = m_app->controller();
+        controller.start();
+        EXPECT_TRUE(waitUntil([&] { return controller.isSessionActive(); }));
+        EXPECT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1));
+        // The null sinks' first data may take two seconds; nothing is played before it.
+        EXPECT_TRUE(waitUntil([&] { return streamedSamples() > 0; }, 8000));
+        return controller;
+    }
+    // The server hears the question and answers it, as the service would.
+    void answer(const QString& question, const QStringList& deltas) {
+        m_server.sendTranscript(QStringLiteral("item_1"), question);
+        m_server.sendResponseCreated(QStringLiteral("resp_1"));
+        for (const QString& delta : deltas)
+            m_server.sendDelta(QStringLiteral("resp_1"), delta);
+        m_server.sendResponseDone(QStringLiteral("resp_1"),
+                                  QJsonObject{{QStringLiteral("input_token_details"),
+                                               QJsonObject{{QStringLiteral("audio_tokens"), 120},
+                                                           {QStringLiteral("text_tokens"), 300}}},
+                                              {QStringLiteral("output_tokens"), 40}});
+    }
+    static QString read(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    std::unique_ptr<AppSettings> m_settings;
+    std::unique_ptr<AppComposition> m_app;
+};
+
+} // namespace
+
+TEST_F(LiveSession, ASpokenQuestionReachesTheModelAndComesBackAsACardWithTheSessionFiles) {
+    const QString speech = makeSpeech(m_files.path(), QStringLiteral("q.wav"), kQuestion, 0.0);
+    const QString voice = makeTone(m_files.path(), QStringLiteral("mic.wav"), 20, 700);
+    ASSERT_FALSE(speech.isEmpty());
+    const WavContents spoken = readWav(speech);
+    const ActiveSpan spokenSpan = activeSpan(spoken.left, 48000);
+    ASSERT_GT(spokenSpan.length(), 1.0);
+
+    m_settings->setMeetingSource(AppSettings::MeetingSource::systemOutput);
+    m_settings->setStreamSource(AppSettings::StreamSource::meetingOnly);
+    SessionController& controller = startSession();
+    ASSERT_TRUE(streamFor(0.4));
+    const size_t before = streamedSamples();
+    auto mic = playOn(QStringLiteral("mic_feed"), voice);
+    auto meeting = playOn(QStringLiteral("speakers"), speech);
+    ASSERT_TRUE(meeting->finished(15000));
+    ASSERT_TRUE(streamFor(0.6));
+
+    // The speech is in the stream where it was played, as long as it was, and nothing else.
+    std::vector<int> chunks;
+    const std::vector<float> stream = streamed(&chunks);
+    ASSERT_GE(chunks.size(), 2u);
+    for (size_t i = 0; i + 1 < chunks.size(); ++i)
+        EXPECT_GE(chunks[i], 4800) << "chunk " << i;
+    const std::vector<float> played(stream.begin() + long(before), stream.end());
+    const ActiveSpan heard = activeSpan(played, 24000);
+    ASSERT_GE(heard.start, 0.0) << "no speech reached the model";
+    EXPECT_NEAR(heard.length(), spokenSpan.length(), 0.25);
+    EXPECT_LT(rms(stream.data(), before), 0.002);        // silence before it was played
+    EXPECT_LT(toneAmplitude(played, 24000, 700), 0.005); // the microphone is not streamed
+
+    answer(kQuestion, {QStringLiteral("Turning vague problems "),
+                       QStringLiteral("into systems that stay up.")});
+    ASSERT_TRUE(waitUntil(
+        [&] { return !controller.pairs().isEmpty() && controller.pairs().first().isComplete; }));
+    const QAPair card = controller.pairs().first();
+    EXPECT_EQ(card.question, kQuestion);
+    EXPECT_EQ(card.answer, QStringLiteral("Turning vague problems into systems that stay up."));
+
+    controller.stop();
+    EXPECT_FALSE(controller.isSessionActive());
+    EXPECT_TRUE(controller.bannerText().startsWith(
+        QStringLiteral("Session saved — transcript and recording")));
+
+    const WavContents wav = readWav(sessionFile(QStringLiteral(".wav")));
+    ASSERT_TRUE(wav.valid);
+    ASSERT_EQ(wav.sampleRate, 48000);
+    ASSERT_EQ(wav.channels, 2);
+    // Left is the microphone's tone only; right is the speech only.
+    const ActiveSpan right = activeSpan(wav.right, 48000);
+    EXPECT_NEAR(right.length(), spokenSpan.length(), 0.25);
+    EXPECT_LT(toneAmplitude(wav.right, 48000, 700), 0.01);
+    const std::vector<float> leftMiddle(wav.left.begin() + long(right.start * 48000),
+                                        wav.left.begin() + long(right.end * 48000));
+    EXPECT_NEAR(toneAmplitude(leftMiddle, 48000, 700), 0.5, 0.05);
+
+    const QString events = read(sessionFile(QStringLiteral(".events.jsonl")));
+    EXPECT_TRUE(events.contains(QStringLiteral("\"event\":\"question\""))) << events.toStdString();
+    EXPECT_TRUE(events.contains(kQuestion));
+    const QString transcript = read(sessionFile(QStringLiteral(".transcript.md")));
+    EXPECT_TRUE(transcript.contains(kQuestion));
+    EXPECT_TRUE(transcript.contains(QStringLiteral("into systems that stay up.")));
+}
+
+TEST_F(LiveSession, DeviceModeStreamsChannelOneAndArchivesChannelZeroLeft) {
+    const QString quad =
+        makeQuad(m_files.path(), QStringLiteral("quad.wav"), 20, {700, 1100, 2500, 300});
+    m_settings->setMeetingSource(AppSettings::MeetingSource::audioDevice);
+    m_settings->setDeviceUID(QStringLiteral("iface4"));
+    m_settings->setMicChannel(0);
+    m_settings->setMeetingChannel(1);
+    m_settings->setStreamSource(AppSettings::StreamSource::meetingOnly);
+    SessionController& controller = startSession();
+    auto player = playOn(QStringLiteral("iface_feed"), quad,
+                         {QStringLiteral("--channel-map=aux0,aux1,aux2,aux3")});
+    ASSERT_TRUE(waitUntil([&] {
+        const auto all = streamed();
+        const std::vector<float> recent(all.end() - long(std::min<size_t>(all.size(), 4800)),
+                                        all.end());
+        return toneAmplitude(recent, 24000, 1100) > 0.2;
+    }));
+    const size_t from = streamedSamples();
+    ASSERT_TRUE(streamFor(0.5));
+    const auto stream = streamedSince(from);
+    EXPECT_NEAR(toneAmplitude(stream, 24000, 1100), 0.5, 0.05);
+    EXPECT_LT(toneAmplitude(stream, 24000, 700), 0.005);
+    EXPECT_LT(toneAmplitude(stream, 24000, 2500), 0.005);
+    controller.stop();
+
+    const WavContents wav = readWav(sessionFile(QStringLiteral(".wav")));
+    ASSERT_TRUE(wav.valid);
+    ASSERT_GT(wav.left.size(), 24000u);
+    const std::vector<float> left(wav.left.end() - 24000, wav.left.end());
+    const std::vector<float> right(wav.right.end() - 24000, wav.right.end());
+    EXPECT_NEAR(toneAmplitude(left, 48000, 700), 0.5, 0.05);
+    EXPECT_LT(toneAmplitude(left, 48000, 1100), 0.01);
+    EXPECT_NEAR(toneAmplitude(right, 48000, 1100), 0.5, 0.05);
+    EXPECT_LT(toneAmplitude(right, 48000, 700), 0.01);
+}
+
+TEST_F(LiveSession, ASessionStartedBeforeTheAppPlaysNarrowsToItWithinOnePoll) {
+    const QString zoomTone = makeTone(m_files.path(), QStringLiteral("zoom.wav"), 30, 1300);
+    const QString otherTone = makeTone(m_files.path(), QStringLiteral("other.wav"), 30, 2100);
+    auto other = playOn(QStringLiteral("speakers"), otherTone,
+                        {QStringLiteral("--client-name=FakeMeet"),
+                         QStringLiteral("--property=application.id=test.meet")});
+    m_settings->setMeetingSource(AppSettings::MeetingSource::singleApp);
+    m_settings->setTappedBundleID(QStringLiteral("test.zoom"));
+    m_settings->setStreamSource(AppSettings::StreamSource::meetingOnly);
+    m_settings->setSaveAudio(false);
+    SessionController& controller = startSession();
+    EXPECT_TRUE(controller.bannerText().contains(QStringLiteral("isn't playing audio yet")))
+        << controller.bannerText().toStdString();
+    // Until then the whole output is heard.
+    ASSERT_TRUE(waitUntil([&] {
+        const auto all = streamed();
+        const std::vector<float> recent(all.end() - long(std::min<size_t>(all.size(), 4800)),
+                                        all.end());
+        return toneAmplitude(recent, 24000, 2100) > 0.2;
+    }));
+
+    auto zoom = playOn(QStringLiteral("speakers"), zoomTone,
+                       {QStringLiteral("--client-name=FakeZoom"),
+                        QStringLiteral("--property=application.id=test.zoom")});
+    // One poll is three seconds; the rest is slack for a loaded machine.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return controller.bannerText() == QStringLiteral("Now listening to FakeZoom only.");
+        },
+        6000))
+        << controller.bannerText().toStdString();
+    ASSERT_TRUE(streamFor(0.3));
+    const size_t from = streamedSamples();
+    ASSERT_TRUE(streamFor(0.5));
+    const auto stream = streamedSince(from);
+    EXPECT_NEAR(toneAmplitude(stream, 24000, 1300), 0.5, 0.05);
+    EXPECT_LT(toneAmplitude(stream, 24000, 2100), 0.005);
+    controller.stop();
+}
+
+TEST_F(LiveSession, AKilledSoundServerGivesABannerAndStopStillLeavesAValidRecording) {
+    m_settings->setMeetingSource(AppSettings::MeetingSource::systemOutput);
+    m_settings->setStreamSource(AppSettings::StreamSource::both);
+    SessionController& controller = startSession();
+    ASSERT_TRUE(streamFor(0.3));
+    ASSERT_TRUE(m_sound.stop());
+    ASSERT_TRUE(waitUntil([&] { return controller.banner().has_value(); }));
+    EXPECT_FALSE(controller.bannerText().isEmpty());
+    EXPECT_TRUE(controller.isSessionActive());
+    controller.stop();
+    const WavContents wav = readWav(sessionFile(QStringLiteral(".wav")));
+    EXPECT_TRUE(wav.valid);
+    EXPECT_GT(wav.left.size(), 4800u);
+    EXPECT_FALSE(sessionFile(QStringLiteral(".events.jsonl")).isEmpty());
+    EXPECT_FALSE(sessionFile(QStringLiteral(".transcript.md")).isEmpty());
+}
+
+TEST_F(LiveSession, ADefaultOutputChangeMidSessionRestartsTheTapAndCaptureGoesOn) {
+    const QString tone = makeTone(m_files.path(), QStringLiteral("h.wav"), 30, 1700);
+    auto headsetPlayer = playOn(QStringLiteral("headset"), tone);
+    m_settings->setMeetingSource(AppSettings::MeetingSource::systemOutput);
+    m_settings->setStreamSource(AppSettings::StreamSource::meetingOnly);
+    SessionController& controller = startSession();
+    size_t from = streamedSamples();
+    ASSERT_TRUE(streamFor(0.3));
+    EXPECT_LT(toneAmplitude(streamedSince(from), 24000, 1700), 0.005);
+
+    ASSERT_TRUE(m_sound.pactl({QStringLiteral("set-default-sink"), QStringLiteral("headset")}));
+    ASSERT_TRUE(waitUntil([&] {
+        const auto all = streamed();
+        const std::vector<float> recent(all.end() - long(std::min<size_t>(all.size(), 4800)),
+                                        all.end());
+        return toneAmplitude(recent, 24000, 1700) > 0.2;
+    }));
+    from = streamedSamples();
+    ASSERT_TRUE(streamFor(0.5));
+    EXPECT_NEAR(toneAmplitude(streamedSince(from), 24000, 1700), 0.5, 0.05);
+    EXPECT_TRUE(controller.isSessionActive());
+    EXPECT_FALSE(controller.banner().has_value()) << controller.bannerText().toStdString();
+    controller.stop();
+    EXPECT_TRUE(readWav(sessionFile(QStringLiteral(".wav"))).valid);
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "support/FakeRealtimeServer.h"
+#include "support/SoundPeers.h"
+#include "support/TestHome.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <gtest/gtest.h>
+
+// A private sound server, the fake Realtime endpoint and a fresh home for one test.
+class LiveTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_sound.start());
+        m_sound.useForThisProcess();
+        m_server.setAutoConfigure(true);
+        ASSERT_TRUE(m_server.listen());
+        m_home.setEnv("OV_REALTIME_URL", m_server.url().toString().toUtf8());
+        m_home.setEnv("OPENAI_API_KEY", QByteArray("sk-test-live"));
+    }
+
+    // Everything the client has streamed so far, as 24 kHz samples, and the chunk sizes.
+    std::vector<float> streamed(std::vector<int>* chunkBytes = nullptr) const {
+        QByteArray all;
+        for (const QJsonObject& frame :
+             m_server.frames(QStringLiteral("input_audio_buffer.append"))) {
+            const QByteArray chunk =
+                QByteArray::fromBase64(frame.value(QStringLiteral("audio")).toString().toLatin1());
+            if (chunkBytes)
+                chunkBytes->push_back(int(chunk.size()));
+            all += chunk;
+        }
+        return pcm16ToFloat(all);
+    }
+    size_t streamedSamples() const { return streamed().size(); }
+    // The stream from sample `from` on.
+    std::vector<float> streamedSince(size_t from) const {
+        const auto all = streamed();
+        return {all.begin() + long(std::min(from, all.size())), all.end()};
+    }
+    // Waits until `seconds` more audio has been streamed.
+    bool streamFor(double seconds, int timeoutMs = 10000) const {
+        const size_t from = streamedSamples();
+        return waitUntil([&] { return streamedSamples() >= from + size_t(seconds * 24000); },
+                         timeoutMs);
+    }
+
+    QString sessionFolder() const {
+        return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) +
+               QStringLiteral("/Corvinel");
+    }
+    QString sessionFile(const QString& suffix) const {
+        const QStringList found =
+            QDir(sessionFolder()).entryList({QStringLiteral("meeting_*") + suffix}, QDir::Files);
+        return found.size() == 1 ? sessionFolder() + u'/' + found.first() : QString();
+    }
+
+    TestHome m_home;
+    PrivateSoundServer m_sound;
+    FakeRealtimeServer m_server;
+    QTemporaryDir m_files;
+};
+
+// 20 ms windows whose level is above `threshold`: the first and last, in seconds.
+struct ActiveSpan {
+    double start = -1;
+    double end = -1;
+    double length() const { return end - start; }
+};
+inline ActiveSpan activeSpan(const std::vector<float>& samples, double rate,
+                             double threshold = 0.01) {
+    ActiveSpan span;
+    const auto window = size_t(rate * 0.02);
+    for (size_t i = 0; i + window <= samples.size(); i += window) {
+        if (rms(samples.data() + i, window) > threshold) {
+            if (span.start < 0)
+                span.start = double(i) / rate;
+            span.end = double(i + window) / rate;
+        }
+    }
+    return span;
+}
