@@ -26,6 +26,7 @@ public:
 
     SessionController& controller() { return *m_controller; }
     AppSettings& settings() { return m_settings; }
+    OnDeviceSpeech& speech() { return *m_speech; }
 
 private:
     AppSettings& m_settings;

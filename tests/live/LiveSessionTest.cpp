@@ -6,6 +6,9 @@
 #include "audio/ProcessTapCapture.h"
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
+#include "speech/MicTranscriber.h"
+#include "speech/OnDeviceSpeech.h"
+#include "support/WordErrorRate.h"
 
 #include <QFile>
 
@@ -36,12 +39,13 @@ protected:
         return controller;
     }
     // The server hears the question and answers it, as the service would.
-    void answer(const QString& question, const QStringList& deltas) {
-        m_server.sendTranscript(QStringLiteral("item_1"), question);
-        m_server.sendResponseCreated(QStringLiteral("resp_1"));
+    void answer(const QString& question, const QStringList& deltas, int turn = 1) {
+        const QString response = QStringLiteral("resp_%1").arg(turn);
+        m_server.sendTranscript(QStringLiteral("item_%1").arg(turn), question);
+        m_server.sendResponseCreated(response);
         for (const QString& delta : deltas)
-            m_server.sendDelta(QStringLiteral("resp_1"), delta);
-        m_server.sendResponseDone(QStringLiteral("resp_1"),
+            m_server.sendDelta(response, delta);
+        m_server.sendResponseDone(response,
                                   QJsonObject{{QStringLiteral("input_token_details"),
                                                QJsonObject{{QStringLiteral("audio_tokens"), 120},
                                                            {QStringLiteral("text_tokens"), 300}}},
@@ -239,4 +243,64 @@ TEST_F(LiveSession, ADefaultOutputChangeMidSessionRestartsTheTapAndCaptureGoesOn
     EXPECT_FALSE(controller.banner().has_value()) << controller.bannerText().toStdString();
     controller.stop();
     EXPECT_TRUE(readWav(sessionFile(QStringLiteral(".wav"))).valid);
+}
+
+TEST_F(LiveSession, SpeakingIntoTheMicrophoneFillsMyAnswerOfTheNewestCard) {
+    const QString reply = QStringLiteral(
+        "I worked on the payment system for three years and led a team of five engineers.");
+    const QString voice = makeFliteSpeech(m_files.path(), QStringLiteral("me.wav"),
+                                          QStringLiteral("slt"), reply, 0.3, 0.5);
+    ASSERT_FALSE(voice.isEmpty());
+    m_settings->setMeetingSource(AppSettings::MeetingSource::systemOutput);
+    m_settings->setStreamSource(AppSettings::StreamSource::meetingOnly);
+    m_settings->setTranscribeMyAnswers(true);
+    SessionController& controller = startSession();
+    const MicTranscriber& transcriber = m_app->speech().micTranscriber();
+    answer(QStringLiteral("Tell me about a project you led."),
+           {QStringLiteral("Pick one with numbers.")});
+    ASSERT_TRUE(waitUntil(
+        [&] { return controller.pairs().size() == 1 && controller.pairs().first().isComplete; }));
+    answer(kQuestion, {QStringLiteral("Turning vague problems into systems.")}, 2);
+    ASSERT_TRUE(waitUntil(
+        [&] { return controller.pairs().size() == 2 && controller.pairs().last().isComplete; }));
+
+    bool sawInterim = false;
+    QObject::connect(&controller, &SessionController::pairsChanged, &controller, [&] {
+        const QAPair& newest = controller.pairs().last();
+        if (newest.myAnswerInProgress && !newest.myAnswer.isEmpty() && controller.isSpeaking())
+            sawInterim = true;
+    });
+    auto me = playOn(QStringLiteral("mic_feed"), voice);
+    ASSERT_TRUE(me->finished(20000));
+    // Two seconds of quiet end the segment; the recognizer's final text closes its task.
+    ASSERT_TRUE(
+        waitUntil([&] { return !controller.isSpeaking() && !transcriber.hasOpenTask(); }, 20000));
+    QList<QAPair> cards = controller.pairs();
+    ASSERT_EQ(cards.size(), 2);
+    EXPECT_TRUE(cards.first().myAnswer.isEmpty());
+    EXPECT_TRUE(sawInterim);
+    EXPECT_TRUE(cards.last().myAnswerInProgress); // still answering until the interviewer speaks
+    EXPECT_FALSE(controller.banner().has_value()) << controller.bannerText().toStdString();
+    const QString mine = cards.last().myAnswer;
+    const double wer = wordErrorRate(reply, mine);
+    RecordProperty("wer_percent", int(wer * 100));
+    EXPECT_LE(wer, 0.30) << mine.toStdString();
+
+    // The interviewer's next question ends the answer and opens a card of its own.
+    answer(QStringLiteral("Why do you want this role?"), {QStringLiteral("Growth.")}, 3);
+    ASSERT_TRUE(waitUntil(
+        [&] { return controller.pairs().size() == 3 && controller.pairs().last().isComplete; }));
+    cards = controller.pairs();
+    EXPECT_FALSE(cards[1].myAnswerInProgress);
+    EXPECT_EQ(cards[1].myAnswer, mine);
+    EXPECT_TRUE(cards[2].myAnswer.isEmpty());
+
+    controller.stop();
+    const QString transcript = read(sessionFile(QStringLiteral(".transcript.md")));
+    EXPECT_TRUE(transcript.contains(QStringLiteral("**You:** ") + mine + u'\n'))
+        << transcript.toStdString();
+    const QString events = read(sessionFile(QStringLiteral(".events.jsonl")));
+    EXPECT_TRUE(events.contains(QStringLiteral("\"event\":\"you_started\"")));
+    EXPECT_TRUE(events.contains(QStringLiteral("\"text\":\"") + mine + u'"'))
+        << events.toStdString();
 }

@@ -69,7 +69,8 @@ SoundPeer::~SoundPeer() {
 }
 
 bool SoundPeer::finished(int timeoutMs) {
-    return m_process.state() == QProcess::NotRunning || m_process.waitForFinished(timeoutMs);
+    // The event loop keeps turning meanwhile: the session under test lives on this thread.
+    return waitUntil([this] { return m_process.state() == QProcess::NotRunning; }, timeoutMs);
 }
 
 int32_t SoundPeer::pid() const {
@@ -141,6 +142,21 @@ QString makeSpeech(const QString& dir, const QString& name, const QString& text,
         runSox({raw, QStringLiteral("-r"), QStringLiteral("48000"), QStringLiteral("-c"),
                 QStringLiteral("1"), QStringLiteral("-b"), QStringLiteral("16"), path,
                 QStringLiteral("pad"), num(leadSeconds), QStringLiteral("0.5")});
+    return ok ? path : QString();
+}
+
+QString makeFliteSpeech(const QString& dir, const QString& name, const QString& voice,
+                        const QString& text, double leadSeconds, double tailSeconds) {
+    const QString raw = dir + QStringLiteral("/raw-") + name;
+    const QString path = dir + u'/' + name;
+    if (QProcess::execute(QStringLiteral("flite"),
+                          {QStringLiteral("-voice"), voice, QStringLiteral("-t"), text,
+                           QStringLiteral("-o"), raw}) != 0)
+        return {};
+    const bool ok =
+        runSox({raw, QStringLiteral("-r"), QStringLiteral("48000"), QStringLiteral("-c"),
+                QStringLiteral("1"), QStringLiteral("-b"), QStringLiteral("16"), path,
+                QStringLiteral("pad"), num(leadSeconds), num(tailSeconds)});
     return ok ? path : QString();
 }
 

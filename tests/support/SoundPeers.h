@@ -36,6 +36,7 @@ class SoundPeer {
 public:
     SoundPeer(const QString& program, const QStringList& arguments);
     ~SoundPeer();
+    // Waits, with the event loop turning, until the program has ended.
     bool finished(int timeoutMs);
     int32_t pid() const;
 
@@ -59,6 +60,10 @@ QString makeQuad(const QString& dir, const QString& name, double seconds,
 // espeak-ng speaking `text`, with `leadSeconds` of silence before it, at 48 kHz mono.
 QString makeSpeech(const QString& dir, const QString& name, const QString& text,
                    double leadSeconds);
+// A flite voice ("slt", "rms", "awb"…) speaking `text` at 48 kHz mono, with silence before
+// and after: the recognizer copes with flite, not with espeak-ng.
+QString makeFliteSpeech(const QString& dir, const QString& name, const QString& voice,
+                        const QString& text, double leadSeconds, double tailSeconds);
 
 // The amplitude of one sine frequency in `samples` (Goertzel), about 0.5 for a sine of 0.5.
 double toneAmplitude(const float* samples, size_t count, double rate, double frequency);
