@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QObject>
 #include <QThread>
+#include <QTimer>
 #include <QtDebug>
 
 namespace {
@@ -48,6 +49,7 @@ AudioCaptureEngine::AudioCaptureEngine(std::function<bool()> micAuthorized, cons
             m_pipeline.tapBlock(block);
     };
     m_tap.onInterrupted = [this] { restartTap(); };
+    m_tap.onTargetLost = [this] { followLostApp(); };
 }
 
 AudioCaptureEngine::~AudioCaptureEngine() {
@@ -131,6 +133,7 @@ std::optional<AudioFailure> AudioCaptureEngine::startCapture(const Source& sourc
         m_startTarget = tap->target;
         if (auto failure = startTap(tap->target, false))
             return failure;
+        m_followedApp = appOf(tap->target);
     }
 
     if (m_usingTap)
@@ -192,6 +195,10 @@ std::optional<AudioFailure> AudioCaptureEngine::startTap(const TapTarget& target
     return std::nullopt;
 }
 
+std::optional<QString> AudioCaptureEngine::appOf(const TapTarget& target) {
+    return target.processObject ? ProcessTapCapture::bundleID(*target.processObject) : std::nullopt;
+}
+
 void AudioCaptureEngine::release() {
     m_mic->stop();
     m_tapReady = false;
@@ -203,6 +210,7 @@ void AudioCaptureEngine::stop() {
         return;
     release();
     m_running = false;
+    m_followedApp.reset();
     // Every frame handed over before is written, and the header is final, once this returns.
     if (m_archive) {
         m_archive->close();
@@ -217,9 +225,13 @@ std::optional<AudioFailure> AudioCaptureEngine::retarget(const TapTarget& meetin
     const TapTarget previous = m_tap.target();
     auto failure = startTap(meeting, false);
     // The session says it stayed on what it heard before: it must then still hear it.
-    if (failure && startTap(previous, true))
-        qInfo().noquote() << QStringLiteral("[Corvinel] could not return to the previous tap");
-    return failure;
+    if (failure) {
+        if (startTap(previous, true))
+            qInfo().noquote() << QStringLiteral("[Corvinel] could not return to the previous tap");
+        return failure;
+    }
+    m_followedApp = appOf(meeting);
+    return std::nullopt;
 }
 
 void AudioCaptureEngine::restartTap() {
@@ -227,9 +239,67 @@ void AudioCaptureEngine::restartTap() {
         return;
     qInfo().noquote() << QStringLiteral("[Corvinel] meeting capture interrupted — restarting");
     // On the target given to start, not a later retarget's; the converter stays unless the
-    // output now runs at another format.
+    // output now runs at another format. A started-on application may be on a new stream by now.
+    if (m_startTarget.processObject && m_followedApp) {
+        followLostApp();
+        return;
+    }
+    m_followedApp = appOf(m_startTarget);
     if (auto failure = startTap(m_startTarget, true))
         reportError(failure->description);
+}
+
+void AudioCaptureEngine::followLostApp() {
+    if (!m_running.load() || !m_usingTap)
+        return;
+    if (!m_followedApp) {
+        restartTap();
+        return;
+    }
+    if (resumeFollowedApp())
+        return;
+    qInfo().noquote() << QStringLiteral("[Corvinel] %1 plays nothing now — listening to all "
+                                        "audio until it does")
+                             .arg(*m_followedApp);
+    if (auto failure = startTap(TapTarget::systemOutput(), false)) {
+        reportError(failure->description);
+        return;
+    }
+    if (!m_followPoll) {
+        m_followPoll = new QTimer(m_mainThread.get());
+        m_followPoll->setInterval(static_cast<int>(followPollSeconds * 1000));
+        QObject::connect(m_followPoll, &QTimer::timeout, m_mainThread.get(),
+                         [this] { pollFollowedApp(); });
+    }
+    m_followPoll->start();
+}
+
+void AudioCaptureEngine::pollFollowedApp() {
+    // Stop, a retarget or a restart elsewhere may have settled the matter since.
+    if (!m_running.load() || !m_followedApp || !m_tap.target().isSystemOutput() ||
+        resumeFollowedApp())
+        m_followPoll->stop();
+}
+
+// Taps the followed application's stream if it plays one; the capture is left on the whole
+// output otherwise. Like a retarget, each switch starts the conversion afresh, so that nothing
+// of the other target trails into the stream.
+bool AudioCaptureEngine::resumeFollowedApp() {
+    const std::optional<uint32_t> object = ProcessTapCapture::audioObject(*m_followedApp);
+    if (!object)
+        return false;
+    if (auto failure = startTap(TapTarget::process(*object), false)) {
+        qInfo().noquote() << QStringLiteral("[Corvinel] could not follow %1: %2")
+                                 .arg(*m_followedApp, failure->description);
+        if (auto back = startTap(TapTarget::systemOutput(), false))
+            reportError(back->description);
+        return false;
+    }
+    if (m_startTarget.processObject)
+        m_startTarget = TapTarget::process(*object);
+    qInfo().noquote()
+        << QStringLiteral("[Corvinel] following %1 to its new stream").arg(*m_followedApp);
+    return true;
 }
 
 void AudioCaptureEngine::reportError(const QString& description) {

@@ -13,6 +13,7 @@ class ArchiveWriter;
 class PulseConnection;
 class PulseRecorder;
 class QObject;
+class QTimer;
 
 // Captures the microphone and the meeting at once and turns them into the 24 kHz model stream,
 // the microphone blocks for transcription, the meters' levels and the stereo archive. The
@@ -22,6 +23,10 @@ class QObject;
 // The microphone is a record stream on its device, all channels; its blocks run the device
 // or tap-mode handler on the recorder's thread. The loopback capture runs on a thread of its
 // own and hands the meeting to the microphone side through the FIFO.
+//
+// A tapped application is followed, not its one stream: when the stream ends the capture moves
+// to the application's next one, and hears the whole output while the application plays
+// nothing, looking for it again every few seconds.
 class AudioCaptureEngine : public AudioCaptureEngineInterface {
 public:
     // `micAuthorized` answers whether the platform lets this program record (unset: it does);
@@ -46,6 +51,8 @@ public:
     StreamSource streamSource() const { return m_pipeline.setup().streamSource; }
     double micRate() const { return m_pipeline.setup().micRate; }
     const ProcessTapCapture& tapCapture() const { return m_tap; }
+    // How often an application that went quiet is looked for, in seconds.
+    static constexpr double followPollSeconds = 3.0;
 
     // The microphone's capture block, as asked of the sound server.
     static constexpr int micBlockFrames = 2048;
@@ -54,9 +61,13 @@ private:
     std::optional<AudioFailure> startCapture(const Source& source, StreamSource streamSource,
                                              bool record, const QString& archivePath);
     std::optional<AudioInputDevice> findInput(const QString& uid);
+    static std::optional<QString> appOf(const TapTarget& target);
     void release();
     std::optional<AudioFailure> startTap(const TapTarget& target, bool keepConverter);
     void restartTap();
+    void followLostApp();
+    bool resumeFollowedApp();
+    void pollFollowedApp();
     void reportError(const QString& description);
     void post(std::function<void()> work);
 
@@ -70,6 +81,9 @@ private:
     std::unique_ptr<ArchiveWriter> m_archive;
     QString m_recordingPath;
     TapTarget m_startTarget;
+    // The bundle identifier of the application being tapped, or looked for while it is quiet.
+    std::optional<QString> m_followedApp;
+    QTimer* m_followPoll = nullptr; // main thread; made on first use
     bool m_usingTap = false;
     std::atomic<bool> m_running{false};
     // Meeting blocks reach the pipeline only once it knows the new stream's format: a

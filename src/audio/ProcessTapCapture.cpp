@@ -64,6 +64,14 @@ std::optional<uint32_t> ProcessTapCapture::audioObject(const QString& bundleID) 
     return std::nullopt;
 }
 
+std::optional<QString> ProcessTapCapture::bundleID(uint32_t object) {
+    for (const AudioProcessInfo& process : runningAudioProcesses()) {
+        if (process.objectID == object)
+            return process.bundleID;
+    }
+    return std::nullopt;
+}
+
 namespace {
 // Blocks of 20 ms at 48 kHz: short enough that the model hears the meeting with little delay.
 constexpr int kFragmentFrames = 960;
@@ -99,23 +107,27 @@ ProcessTapCapture::ProcessTapCapture(const QString& server)
         if (onAudio)
             onAudio(block);
     };
-    m_recorder->onDefaultOutputChanged = [this] { postInterruption(); };
-    m_recorder->onSourceLost = [this] { postInterruption(); };
-    m_recorder->onFailure = [this](const QString&) { postInterruption(); };
+    m_recorder->onDefaultOutputChanged = [this] { postInterruption(false); };
+    m_recorder->onSourceLost = [this] { postInterruption(true); };
+    m_recorder->onFailure = [this](const QString&) { postInterruption(false); };
 }
 
 ProcessTapCapture::~ProcessTapCapture() {
     stop();
 }
 
-void ProcessTapCapture::postInterruption() {
+void ProcessTapCapture::postInterruption(bool targetLost) {
     // Runs on the recorder's thread: one queued call per run, nothing else.
     if (!m_running.load() || m_interruptionPosted.exchange(true))
         return;
     QMetaObject::invokeMethod(
         m_mainThread.get(),
-        [this] {
-            if (m_running.load() && onInterrupted)
+        [this, targetLost] {
+            if (!m_running.load())
+                return;
+            if (targetLost && onTargetLost)
+                onTargetLost();
+            else if (onInterrupted)
                 onInterrupted();
         },
         Qt::QueuedConnection);

@@ -14,9 +14,10 @@ class QObject;
 
 // Captures what this computer plays: the monitor of the default output (or of the output whose
 // description contains OV_TAP_CLOCK_NAME), or the monitor stream of one application's
-// playback. Blocks go to onAudio on the capture's own thread; a change of the default output,
-// the end of the tapped application's stream and a failing stream are reported once per run
-// through onInterrupted on the main thread, so the owner can rebuild the capture.
+// playback. Blocks go to onAudio on the capture's own thread; a change of the default output
+// and a failing stream are reported through onInterrupted, the end of the tapped application's
+// stream through onTargetLost, once per run between them and on the main thread, so the owner
+// can rebuild the capture.
 //
 // It also holds the class-level listings the capture and the pickers share.
 class ProcessTapCapture {
@@ -51,6 +52,10 @@ public:
     std::function<void(const FloatAudioBuffer& block)> onAudio;
     // On the main thread, while running.
     std::function<void()> onInterrupted;
+    // On the main thread, while running: the tapped stream is gone. Applications end a stream
+    // and open another when they change device or go quiet, so the owner may look for the
+    // application's new one; unset, onInterrupted is called instead.
+    std::function<void()> onTargetLost;
 
     // Blocks until the stream runs. Succeeds at once, changing nothing, when already running.
     std::optional<TapError> start(const TapTarget& target);
@@ -69,9 +74,11 @@ public:
     static QList<AudioProcessInfo> selectableApps();
     // The object id of the first playing process with this bundle identifier.
     static std::optional<uint32_t> audioObject(const QString& bundleID);
+    // The bundle identifier of the playing stream with this object id.
+    static std::optional<QString> bundleID(uint32_t object);
 
 private:
-    void postInterruption();
+    void postInterruption(bool targetLost);
 
     std::unique_ptr<PulseRecorder> m_recorder;
     std::unique_ptr<QObject> m_mainThread; // receives the queued interruptions

@@ -264,6 +264,56 @@ TEST_F(CaptureEngine, OneApplicationIsHeardAloneAndRetargetSwitchesToAnother) {
     EXPECT_TRUE(out.errors.isEmpty());
 }
 
+// Applications end a stream and open another when they change device or go quiet; the
+// capture stays with the application, and hears everything while it plays nothing.
+TEST_F(CaptureEngine, WhenTheTappedStreamEndsTheCaptureFollowsTheApplication) {
+    const QString first = makeTone(m_files.path(), QStringLiteral("z1.wav"), 20, 1300);
+    const QString second = makeTone(m_files.path(), QStringLiteral("z2.wav"), 20, 1700);
+    const QString other = makeTone(m_files.path(), QStringLiteral("m.wav"), 30, 2100);
+    auto zoom = playOn(QStringLiteral("speakers"), first,
+                       {QStringLiteral("--property=application.id=test.zoom")});
+    auto meet = playOn(QStringLiteral("speakers"), other,
+                       {QStringLiteral("--property=application.id=test.meet")});
+    std::optional<uint32_t> zoomObject;
+    ASSERT_TRUE(waitUntil([&] {
+        zoomObject = ProcessTapCapture::audioObject(QStringLiteral("test.zoom"));
+        return zoomObject && ProcessTapCapture::audioObject(QStringLiteral("test.meet"));
+    }));
+
+    Engine engine;
+    Output out;
+    out.attach(engine);
+    ASSERT_EQ(engine.start(SystemTap{TapTarget::process(*zoomObject), QStringLiteral("fakemic"), 0},
+                           StreamSource::meetingOnly, false, {}),
+              std::nullopt);
+    const auto hears = [&](double frequency) {
+        return waitUntil([&] {
+            const auto recent = out.since(std::max<qsizetype>(0, out.bytes() - 4800));
+            return toneAmplitude(recent, 24000, frequency) > 0.2;
+        });
+    };
+    ASSERT_TRUE(hears(1300));
+
+    zoom.reset(); // the stream ends
+    ASSERT_TRUE(hears(2100)) << "nothing is heard while the application is quiet";
+    EXPECT_EQ(engine.tapCapture().target(), TapTarget::systemOutput());
+
+    auto zoomAgain = playOn(QStringLiteral("speakers"), second,
+                            {QStringLiteral("--property=application.id=test.zoom")});
+    // Within one look-up, with slack for a loaded machine.
+    ASSERT_TRUE(waitUntil([&] { return !engine.tapCapture().target().isSystemOutput(); },
+                          int(Engine::followPollSeconds * 1000) + 3000));
+    EXPECT_EQ(engine.tapCapture().target().processObject,
+              ProcessTapCapture::audioObject(QStringLiteral("test.zoom")));
+    ASSERT_TRUE(hears(1700));
+    out.collect(0.3); // what was under way at the switch
+    const auto stream = out.collect(0.5);
+    EXPECT_NEAR(toneAmplitude(stream, 24000, 1700), 0.5, 0.05);
+    EXPECT_LT(toneAmplitude(stream, 24000, 2100), 0.005);
+    EXPECT_TRUE(out.errors.isEmpty()) << out.errors.join(u'\n').toStdString();
+    engine.stop();
+}
+
 TEST_F(CaptureEngine, TapModeWithBothAndRecordingKeepsMicLeftAndMeetingRight) {
     const QString voice = makeTone(m_files.path(), QStringLiteral("mic.wav"), 8, 700);
     const QString meeting = makeTone(m_files.path(), QStringLiteral("meeting.wav"), 8, 1300);
