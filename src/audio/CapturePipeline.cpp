@@ -22,6 +22,17 @@ template <typename T> void ensure(std::vector<T>& buffer, int64_t size) {
     if (static_cast<int64_t>(buffer.size()) < size)
         buffer.assign(static_cast<size_t>(size), T{});
 }
+
+// A block longer than the buffers were prepared for is handled in pieces: nothing grows on a
+// capture thread.
+template <typename Piece>
+void inPieces(const FloatAudioBuffer& block, int64_t maxFrames, Piece&& piece) {
+    if (!block.channelData || block.channelCount <= 0 || block.frameLength <= 0)
+        return;
+    const int64_t step = std::max<int64_t>(1, maxFrames);
+    for (int64_t offset = 0; offset < block.frameLength; offset += step)
+        piece(offset, std::min(step, block.frameLength - offset));
+}
 } // namespace
 
 bool LevelThrottle::admit(double now) {
@@ -130,11 +141,8 @@ void CapturePipeline::postLevels(float mic, float meeting) {
 }
 
 void CapturePipeline::deviceBlock(const FloatAudioBuffer& block) {
-    if (!block.channelData || block.channelCount <= 0 || block.frameLength <= 0)
-        return;
-    const int64_t step = std::max<int64_t>(1, m_setup.maxBlockFrames);
-    for (int64_t offset = 0; offset < block.frameLength; offset += step)
-        devicePiece(block, offset, std::min(step, block.frameLength - offset));
+    inPieces(block, m_setup.maxBlockFrames,
+             [&](int64_t offset, int64_t frames) { devicePiece(block, offset, frames); });
 }
 
 void CapturePipeline::devicePiece(const FloatAudioBuffer& block, int64_t offset, int64_t frames) {
@@ -173,11 +181,8 @@ void CapturePipeline::devicePiece(const FloatAudioBuffer& block, int64_t offset,
 }
 
 void CapturePipeline::micBlock(const FloatAudioBuffer& block) {
-    if (!block.channelData || block.channelCount <= 0 || block.frameLength <= 0)
-        return;
-    const int64_t step = std::max<int64_t>(1, m_setup.maxBlockFrames);
-    for (int64_t offset = 0; offset < block.frameLength; offset += step)
-        micPiece(block, offset, std::min(step, block.frameLength - offset));
+    inPieces(block, m_setup.maxBlockFrames,
+             [&](int64_t offset, int64_t frames) { micPiece(block, offset, frames); });
 }
 
 void CapturePipeline::micPiece(const FloatAudioBuffer& block, int64_t offset, int64_t frames) {
@@ -225,12 +230,10 @@ void CapturePipeline::dropBacklog(int64_t frames) {
 }
 
 void CapturePipeline::tapBlock(const FloatAudioBuffer& block) {
-    if (!block.channelData || block.channelCount <= 0 || block.frameLength <= 0 ||
-        m_tapChannels <= 0)
+    if (m_tapChannels <= 0)
         return;
-    const int64_t step = std::max<int64_t>(1, m_setup.maxBlockFrames);
-    for (int64_t offset = 0; offset < block.frameLength; offset += step)
-        tapPiece(block, offset, std::min(step, block.frameLength - offset));
+    inPieces(block, m_setup.maxBlockFrames,
+             [&](int64_t offset, int64_t frames) { tapPiece(block, offset, frames); });
 }
 
 void CapturePipeline::tapPiece(const FloatAudioBuffer& block, int64_t offset, int64_t frames) {

@@ -60,6 +60,16 @@ struct Output {
         std::lock_guard guard(lock);
         return pcm16ToFloat(pcm.mid(from));
     }
+    // Waits until the stream's last 0.1 s carries each tone at `level` or more.
+    bool hears(std::initializer_list<double> frequencies, double level = 0.2) {
+        return waitUntil([&] {
+            const auto recent = since(std::max<qsizetype>(0, bytes() - 4800));
+            for (const double frequency : frequencies)
+                if (toneAmplitude(recent, 24000, frequency) < level)
+                    return false;
+            return true;
+        });
+    }
     // Waits until `seconds` more of the stream have arrived; returns them.
     std::vector<float> collect(double seconds, int timeoutMs = 8000) {
         const qsizetype from = bytes();
@@ -76,6 +86,12 @@ protected:
         m_server.useForThisProcess();
     }
     QString file(const QString& name) const { return m_files.filePath(name); }
+    // The whole output as the meeting, the fake microphone beside it.
+    static std::optional<AudioFailure> startOnOutput(Engine& engine, StreamSource source,
+                                                     const QString& archive = {}) {
+        return engine.start(SystemTap{TapTarget::systemOutput(), QStringLiteral("fakemic"), 0},
+                            source, !archive.isEmpty(), archive);
+    }
     // Waits for the null sinks' first data, which may take up to two seconds after the start.
     static bool streaming(Output& out) {
         return waitUntil([&] { return out.bytes() > 0; }, 5000);
@@ -172,10 +188,7 @@ TEST_F(CaptureEngine, DeviceModeStreamsTheMeetingChannelAndArchivesBoth) {
     auto player = playOn(QStringLiteral("iface_feed"), quad,
                          {QStringLiteral("--channel-map=aux0,aux1,aux2,aux3")});
     // Wait for the tones, then take a second of them.
-    ASSERT_TRUE(waitUntil([&] {
-        const auto recent = out.since(std::max<qsizetype>(0, out.bytes() - 4800));
-        return toneAmplitude(recent, 24000, 1100) > 0.2;
-    }));
+    ASSERT_TRUE(out.hears({1100}));
     const auto stream = out.collect(1.0);
     engine.stop();
     EXPECT_NEAR(toneAmplitude(stream, 24000, 1100), 0.5, 0.05);
@@ -190,12 +203,7 @@ TEST_F(CaptureEngine, DeviceModeStreamsTheMeetingChannelAndArchivesBoth) {
     ASSERT_TRUE(wav.valid);
     ASSERT_EQ(wav.channels, 2);
     ASSERT_GT(wav.left.size(), 48000u);
-    const std::vector<float> left(wav.left.end() - 24000, wav.left.end());
-    const std::vector<float> right(wav.right.end() - 24000, wav.right.end());
-    EXPECT_NEAR(toneAmplitude(left, 48000, 700), 0.5, 0.05);
-    EXPECT_LT(toneAmplitude(left, 48000, 1100), 0.01);
-    EXPECT_NEAR(toneAmplitude(right, 48000, 1100), 0.5, 0.05);
-    EXPECT_LT(toneAmplitude(right, 48000, 700), 0.01);
+    EXPECT_TRUE(separateChannels(wav, 700, 1100));
 }
 
 TEST_F(CaptureEngine, SystemOutputTapStreamsWhatTheSpeakersPlayFromTheTapThread) {
@@ -203,19 +211,14 @@ TEST_F(CaptureEngine, SystemOutputTapStreamsWhatTheSpeakersPlayFromTheTapThread)
     Engine engine;
     Output out;
     out.attach(engine);
-    ASSERT_EQ(engine.start(SystemTap{TapTarget::systemOutput(), QStringLiteral("fakemic"), 0},
-                           StreamSource::meetingOnly, false, {}),
-              std::nullopt);
+    ASSERT_EQ(startOnOutput(engine, StreamSource::meetingOnly), std::nullopt);
     EXPECT_TRUE(engine.usingTap());
     ASSERT_TRUE(engine.tapCapture().format());
     EXPECT_EQ(engine.tapCapture().format()->sampleRate, 48000);
     EXPECT_EQ(engine.tapCapture().format()->channels, 2);
     ASSERT_TRUE(streaming(out));
     auto player = playOn(QStringLiteral("speakers"), tone);
-    ASSERT_TRUE(waitUntil([&] {
-        const auto recent = out.since(std::max<qsizetype>(0, out.bytes() - 4800));
-        return toneAmplitude(recent, 24000, 1300) > 0.2;
-    }));
+    ASSERT_TRUE(out.hears({1300}));
     const auto stream = out.collect(0.5);
     EXPECT_NEAR(toneAmplitude(stream, 24000, 1300), 0.5, 0.05);
     EXPECT_EQ(out.blocksOnMainThread, 0);
@@ -243,20 +246,14 @@ TEST_F(CaptureEngine, OneApplicationIsHeardAloneAndRetargetSwitchesToAnother) {
     ASSERT_EQ(engine.start(SystemTap{TapTarget::process(*zoomObject), QStringLiteral("fakemic"), 0},
                            StreamSource::meetingOnly, false, {}),
               std::nullopt);
-    ASSERT_TRUE(waitUntil([&] {
-        const auto recent = out.since(std::max<qsizetype>(0, out.bytes() - 4800));
-        return toneAmplitude(recent, 24000, 1300) > 0.2;
-    }));
+    ASSERT_TRUE(out.hears({1300}));
     auto stream = out.collect(0.5);
     EXPECT_NEAR(toneAmplitude(stream, 24000, 1300), 0.5, 0.05);
     EXPECT_LT(toneAmplitude(stream, 24000, 2100), 0.005);
 
     ASSERT_EQ(engine.retarget(TapTarget::process(*meetObject)), std::nullopt);
     EXPECT_EQ(engine.tapCapture().target(), TapTarget::process(*meetObject));
-    ASSERT_TRUE(waitUntil([&] {
-        const auto recent = out.since(std::max<qsizetype>(0, out.bytes() - 4800));
-        return toneAmplitude(recent, 24000, 2100) > 0.2;
-    }));
+    ASSERT_TRUE(out.hears({2100}));
     stream = out.collect(0.5);
     EXPECT_NEAR(toneAmplitude(stream, 24000, 2100), 0.5, 0.05);
     EXPECT_LT(toneAmplitude(stream, 24000, 1300), 0.005);
@@ -286,16 +283,10 @@ TEST_F(CaptureEngine, WhenTheTappedStreamEndsTheCaptureFollowsTheApplication) {
     ASSERT_EQ(engine.start(SystemTap{TapTarget::process(*zoomObject), QStringLiteral("fakemic"), 0},
                            StreamSource::meetingOnly, false, {}),
               std::nullopt);
-    const auto hears = [&](double frequency) {
-        return waitUntil([&] {
-            const auto recent = out.since(std::max<qsizetype>(0, out.bytes() - 4800));
-            return toneAmplitude(recent, 24000, frequency) > 0.2;
-        });
-    };
-    ASSERT_TRUE(hears(1300));
+    ASSERT_TRUE(out.hears({1300}));
 
     zoom.reset(); // the stream ends
-    ASSERT_TRUE(hears(2100)) << "nothing is heard while the application is quiet";
+    ASSERT_TRUE(out.hears({2100})) << "nothing is heard while the application is quiet";
     EXPECT_EQ(engine.tapCapture().target(), TapTarget::systemOutput());
 
     auto zoomAgain = playOn(QStringLiteral("speakers"), second,
@@ -305,7 +296,7 @@ TEST_F(CaptureEngine, WhenTheTappedStreamEndsTheCaptureFollowsTheApplication) {
                           int(Engine::followPollSeconds * 1000) + 3000));
     EXPECT_EQ(engine.tapCapture().target().processObject,
               ProcessTapCapture::audioObject(QStringLiteral("test.zoom")));
-    ASSERT_TRUE(hears(1700));
+    ASSERT_TRUE(out.hears({1700}));
     out.collect(0.3); // what was under way at the switch
     const auto stream = out.collect(0.5);
     EXPECT_NEAR(toneAmplitude(stream, 24000, 1700), 0.5, 0.05);
@@ -321,16 +312,11 @@ TEST_F(CaptureEngine, TapModeWithBothAndRecordingKeepsMicLeftAndMeetingRight) {
     Output out;
     out.attach(engine);
     const QString archive = file(QStringLiteral("tap.wav"));
-    ASSERT_EQ(engine.start(SystemTap{TapTarget::systemOutput(), QStringLiteral("fakemic"), 0},
-                           StreamSource::both, true, archive),
-              std::nullopt);
+    ASSERT_EQ(startOnOutput(engine, StreamSource::both, archive), std::nullopt);
     ASSERT_TRUE(streaming(out));
     auto micPlayer = playOn(QStringLiteral("mic_feed"), voice);
     auto meetingPlayer = playOn(QStringLiteral("speakers"), meeting);
-    ASSERT_TRUE(waitUntil([&] {
-        const auto recent = out.since(std::max<qsizetype>(0, out.bytes() - 9600));
-        return toneAmplitude(recent, 24000, 700) > 0.1 && toneAmplitude(recent, 24000, 1300) > 0.1;
-    }));
+    ASSERT_TRUE(out.hears({700, 1300}, 0.1));
     const auto stream = out.collect(1.0);
     engine.stop();
     EXPECT_NEAR(toneAmplitude(stream, 24000, 700), 0.25, 0.05);
@@ -339,12 +325,7 @@ TEST_F(CaptureEngine, TapModeWithBothAndRecordingKeepsMicLeftAndMeetingRight) {
     const WavContents wav = readWav(archive);
     ASSERT_TRUE(wav.valid);
     ASSERT_GT(wav.left.size(), 48000u);
-    const std::vector<float> left(wav.left.end() - 24000, wav.left.end());
-    const std::vector<float> right(wav.right.end() - 24000, wav.right.end());
-    EXPECT_NEAR(toneAmplitude(left, 48000, 700), 0.5, 0.05);
-    EXPECT_LT(toneAmplitude(left, 48000, 1300), 0.01);
-    EXPECT_NEAR(toneAmplitude(right, 48000, 1300), 0.5, 0.05);
-    EXPECT_LT(toneAmplitude(right, 48000, 700), 0.01);
+    EXPECT_TRUE(separateChannels(wav, 700, 1300));
 }
 
 TEST_F(CaptureEngine, ADefaultOutputChangeRestartsTheTapOnTheNewOutput) {
@@ -353,18 +334,13 @@ TEST_F(CaptureEngine, ADefaultOutputChangeRestartsTheTapOnTheNewOutput) {
     Engine engine;
     Output out;
     out.attach(engine);
-    ASSERT_EQ(engine.start(SystemTap{TapTarget::systemOutput(), QStringLiteral("fakemic"), 0},
-                           StreamSource::meetingOnly, false, {}),
-              std::nullopt);
+    ASSERT_EQ(startOnOutput(engine, StreamSource::meetingOnly), std::nullopt);
     ASSERT_TRUE(streaming(out));
     auto stream = out.collect(0.3);
     EXPECT_LT(toneAmplitude(stream, 24000, 1700), 0.005); // the headset is not tapped yet
 
     ASSERT_TRUE(m_server.pactl({QStringLiteral("set-default-sink"), QStringLiteral("headset")}));
-    ASSERT_TRUE(waitUntil([&] {
-        const auto recent = out.since(std::max<qsizetype>(0, out.bytes() - 4800));
-        return toneAmplitude(recent, 24000, 1700) > 0.2;
-    }));
+    ASSERT_TRUE(out.hears({1700}));
     EXPECT_TRUE(engine.isRunning());
     EXPECT_TRUE(engine.tapCapture().isRunning());
     EXPECT_TRUE(out.errors.isEmpty());
@@ -376,9 +352,7 @@ TEST_F(CaptureEngine, AKilledServerGivesOneErrorAndStillAValidArchive) {
     Output out;
     out.attach(engine);
     const QString archive = file(QStringLiteral("killed.wav"));
-    ASSERT_EQ(engine.start(SystemTap{TapTarget::systemOutput(), QStringLiteral("fakemic"), 0},
-                           StreamSource::both, true, archive),
-              std::nullopt);
+    ASSERT_EQ(startOnOutput(engine, StreamSource::both, archive), std::nullopt);
     ASSERT_TRUE(streaming(out));
     out.collect(0.3);
     ASSERT_TRUE(m_server.stop());
@@ -493,9 +467,7 @@ TEST_F(CaptureEngine, AFailedRetargetKeepsListeningToWhatItHeardBefore) {
     Engine engine;
     Output out;
     out.attach(engine);
-    ASSERT_EQ(engine.start(SystemTap{TapTarget::systemOutput(), QStringLiteral("fakemic"), 0},
-                           StreamSource::meetingOnly, false, {}),
-              std::nullopt);
+    ASSERT_EQ(startOnOutput(engine, StreamSource::meetingOnly), std::nullopt);
     const auto failure = engine.retarget(TapTarget::process(999999));
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->description,
@@ -503,10 +475,7 @@ TEST_F(CaptureEngine, AFailedRetargetKeepsListeningToWhatItHeardBefore) {
     EXPECT_TRUE(engine.tapCapture().isRunning());
     EXPECT_EQ(engine.tapCapture().target(), TapTarget::systemOutput());
     auto player = playOn(QStringLiteral("speakers"), tone);
-    EXPECT_TRUE(waitUntil([&] {
-        const auto recent = out.since(std::max<qsizetype>(0, out.bytes() - 4800));
-        return toneAmplitude(recent, 24000, 1300) > 0.2;
-    }));
+    EXPECT_TRUE(out.hears({1300}));
     engine.stop();
     // Retargeting a stopped engine, or one in device mode, does nothing.
     EXPECT_EQ(engine.retarget(TapTarget::process(999999)), std::nullopt);

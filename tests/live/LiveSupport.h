@@ -41,6 +41,15 @@ protected:
         const auto all = streamed();
         return {all.begin() + long(std::min(from, all.size())), all.end()};
     }
+    // Waits until the stream's last 0.2 s carries the tone.
+    bool hears(double frequency) const {
+        return waitUntil([&] {
+            const auto all = streamed();
+            const std::vector<float> recent(all.end() - long(std::min<size_t>(all.size(), 4800)),
+                                            all.end());
+            return toneAmplitude(recent, 24000, frequency) > 0.2;
+        });
+    }
     // Waits until `seconds` more audio has been streamed.
     bool streamFor(double seconds, int timeoutMs = 10000) const {
         const size_t from = streamedSamples();

@@ -231,6 +231,24 @@ WavContents readWav(const QString& path) {
     return result;
 }
 
+testing::AssertionResult separateChannels(const WavContents& wav, double leftHz, double rightHz) {
+    constexpr size_t window = 24000;
+    if (!wav.valid || wav.channels != 2 || wav.left.size() < window)
+        return testing::AssertionFailure() << "no stereo recording of half a second or more";
+    const std::vector<float> left(wav.left.end() - window, wav.left.end());
+    const std::vector<float> right(wav.right.end() - window, wav.right.end());
+    const double levels[4] = {
+        toneAmplitude(left, 48000, leftHz), toneAmplitude(left, 48000, rightHz),
+        toneAmplitude(right, 48000, rightHz), toneAmplitude(right, 48000, leftHz)};
+    const bool ok = std::abs(levels[0] - 0.5) <= 0.05 && levels[1] < 0.01 &&
+                    std::abs(levels[2] - 0.5) <= 0.05 && levels[3] < 0.01;
+    if (ok)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure()
+           << "left: " << levels[0] << " own, " << levels[1] << " other; right: " << levels[2]
+           << " own, " << levels[3] << " other";
+}
+
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     while (!condition()) {

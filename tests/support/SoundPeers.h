@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <array>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <vector>
 
@@ -79,6 +80,10 @@ struct WavContents {
 };
 // Reads a WAV with libsndfile: a file whose header does not match its data reads as invalid.
 WavContents readWav(const QString& path);
+
+// The recording's last half second: the left channel carries the `leftHz` sine at 0.5 and not
+// the `rightHz` one, the right channel the other way round.
+testing::AssertionResult separateChannels(const WavContents& wav, double leftHz, double rightHz);
 
 // Spins the event loop until `condition` holds; the limit is a safety net.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 8000);
