@@ -9,46 +9,95 @@ function(corvinel_library name)
                               <QtCore/QList> <QtCore/QVariant> <functional> <memory> <optional>)
 endfunction()
 
-# The private PulseAudio daemon of the audio tests: fake devices on a socket in the build tree.
-set(CORVINEL_PULSE_DIR ${CMAKE_BINARY_DIR}/pulse-test)
-set(CORVINEL_PULSE_ENVIRONMENT
-    "PULSE_SERVER=unix:${CORVINEL_PULSE_DIR}/run/native"
-    "PULSE_RUNTIME_PATH=${CORVINEL_PULSE_DIR}/run"
-    "PULSE_STATE_PATH=${CORVINEL_PULSE_DIR}/state"
-    "PULSE_COOKIE=${CORVINEL_PULSE_DIR}/state/cookie"
-    "PULSE_CLIENTCONFIG=${CORVINEL_PULSE_DIR}/client.conf")
+# The private sound servers of the audio tests: fake devices on a socket in the build tree.
+# Every test that needs one runs on PulseAudio and, where it is installed, once more on
+# PipeWire's PulseAudio server, which most desktops run today.
+find_program(CORVINEL_PIPEWIRE_PULSE pipewire-pulse)
+find_program(CORVINEL_WIREPLUMBER wireplumber)
+if(CORVINEL_PIPEWIRE_PULSE AND CORVINEL_WIREPLUMBER)
+    set(CORVINEL_SOUND_SERVERS pulseaudio pipewire)
+else()
+    set(CORVINEL_SOUND_SERVERS pulseaudio)
+    message(STATUS "pipewire-pulse or wireplumber missing: the audio tests run on PulseAudio only")
+endif()
 
-# corvinel_pulse_fixture()
-# Defines the ctest fixture "pulse_daemon": started before the first test that requires it,
-# stopped (by PID) after the last. Call once, before the tests that use it.
-function(corvinel_pulse_fixture)
-    set(script ${CMAKE_SOURCE_DIR}/scripts/pulse-test-daemon)
-    add_test(NAME pulse.daemon_start COMMAND ${script} start ${CORVINEL_PULSE_DIR})
-    add_test(NAME pulse.daemon_stop COMMAND ${script} stop ${CORVINEL_PULSE_DIR})
-    set_tests_properties(pulse.daemon_start PROPERTIES FIXTURES_SETUP pulse_daemon TIMEOUT 30)
-    set_tests_properties(pulse.daemon_stop PROPERTIES FIXTURES_CLEANUP pulse_daemon TIMEOUT 30)
+# The variables that lead a test to the private server of `kind` (pulseaudio or pipewire).
+function(corvinel_sound_environment kind out)
+    set(dir ${CMAKE_BINARY_DIR}/${kind}-test)
+    set(${out}
+        "CORVINEL_SOUND_SERVER=${kind}"
+        "PULSE_SERVER=unix:${dir}/run/native"
+        "PULSE_RUNTIME_PATH=${dir}/run"
+        "PULSE_STATE_PATH=${dir}/state"
+        "PULSE_COOKIE=${dir}/state/cookie"
+        "PULSE_CLIENTCONFIG=${dir}/client.conf"
+        PARENT_SCOPE)
 endfunction()
 
-# corvinel_test(<name> SOURCES ... [LIBS ...] [FIXTURES ...] [ENVIRONMENT VAR=value ...])
-# One GoogleTest executable per subsystem; every case becomes a ctest test. Tests that require
-# the fixture "pulse_daemon" get the PULSE_* variables that lead to the private daemon.
+# corvinel_pulse_fixture()
+# Defines the ctest fixtures "pulse_daemon" and "pipewire_daemon": each server is started
+# before the first test that requires it and stopped (by PID) after the last. Call once,
+# before the tests that use them.
+function(corvinel_pulse_fixture)
+    set(script ${CMAKE_SOURCE_DIR}/scripts/pulse-test-daemon)
+    foreach(kind ${CORVINEL_SOUND_SERVERS})
+        set(prefix ${kind})
+        set(fixture ${kind}_daemon)
+        if(kind STREQUAL "pulseaudio")
+            set(prefix pulse)
+            set(fixture pulse_daemon)
+        endif()
+        set(dir ${CMAKE_BINARY_DIR}/${kind}-test)
+        add_test(NAME ${prefix}.daemon_start COMMAND ${script} start ${dir})
+        add_test(NAME ${prefix}.daemon_stop COMMAND ${script} stop ${dir})
+        set_tests_properties(${prefix}.daemon_start PROPERTIES FIXTURES_SETUP ${fixture}
+                             TIMEOUT 30 ENVIRONMENT "CORVINEL_SOUND_SERVER=${kind}")
+        set_tests_properties(${prefix}.daemon_stop PROPERTIES FIXTURES_CLEANUP ${fixture}
+                             TIMEOUT 30 ENVIRONMENT "CORVINEL_SOUND_SERVER=${kind}")
+    endforeach()
+endfunction()
+
+# corvinel_test(<name> SOURCES ... [LIBS ...] [FIXTURES ...] [ENVIRONMENT VAR=value ...]
+#               [SOUND])
+# One GoogleTest executable per subsystem; every case becomes a ctest test. With SOUND the
+# cases need a sound server: they get the shared private server (fixture "pulse_daemon") and
+# the variables that lead to it, and run a second time, named "pipewire.<case>", on the
+# PipeWire one where it is installed; the servers a case starts itself are of the same kind.
 function(corvinel_test name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;FIXTURES;ENVIRONMENT" ${ARGN})
+    cmake_parse_arguments(ARG "SOUND" "" "SOURCES;LIBS;FIXTURES;ENVIRONMENT" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE corvinel_test_support ${ARG_LIBS})
     set(environment "QT_QPA_PLATFORM=offscreen" ${ARG_ENVIRONMENT})
-    if("pulse_daemon" IN_LIST ARG_FIXTURES)
-        list(APPEND environment ${CORVINEL_PULSE_ENVIRONMENT})
+    if(NOT ARG_SOUND)
+        gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120)
+        _corvinel_test_properties(${name} ${name}_TESTS "${environment}" "${ARG_FIXTURES}")
+        return()
     endif()
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120)
-    # The discovery script flattens list-valued properties, so the lists (environment and
-    # fixtures) are set on the discovered tests by a file of our own that ctest reads after it.
-    set(env_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cmake)
+    foreach(kind ${CORVINEL_SOUND_SERVERS})
+        corvinel_sound_environment(${kind} sound)
+        if(kind STREQUAL "pulseaudio")
+            set(list ${name}_TESTS)
+            gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120)
+            set(fixtures ${ARG_FIXTURES} pulse_daemon)
+        else()
+            set(list ${name}_${kind}_TESTS)
+            gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${kind}."
+                                 TEST_LIST ${list} PROPERTIES TIMEOUT 120)
+            set(fixtures ${ARG_FIXTURES} ${kind}_daemon)
+        endif()
+        _corvinel_test_properties(${name}_${kind} ${list} "${environment};${sound}" "${fixtures}")
+    endforeach()
+endfunction()
+
+# The discovery script flattens list-valued properties, so the lists (environment and
+# fixtures) are set on the discovered tests by a file of our own that ctest reads after it.
+function(_corvinel_test_properties file_name list environment fixtures)
+    set(env_file ${CMAKE_CURRENT_BINARY_DIR}/${file_name}_environment.cmake)
     file(WRITE ${env_file}
-         "if(${name}_TESTS)\n"
-         "  set_tests_properties(\${${name}_TESTS} PROPERTIES\n"
+         "if(${list})\n"
+         "  set_tests_properties(\${${list}} PROPERTIES\n"
          "    ENVIRONMENT [==[${environment}]==]\n"
-         "    FIXTURES_REQUIRED [==[${ARG_FIXTURES}]==])\n"
+         "    FIXTURES_REQUIRED [==[${fixtures}]==])\n"
          "endif()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${env_file})
 endfunction()

@@ -9,9 +9,6 @@
 
 namespace {
 constexpr double kFIFOSeconds = 5.0;
-// The most meeting audio that may wait for the microphone beyond the block being mixed: a tap
-// block ahead plus the two servers' jitter.
-constexpr int64_t kMaxBacklogFrames = 2400;
 
 double steadySeconds() {
     using namespace std::chrono;
@@ -81,6 +78,7 @@ bool CapturePipeline::prepare(const Setup& setup, ArchiveWriter* archive) {
                               Resampler::capacityFor(meetingRate, apiRate, mic48)));
     m_archive = archive;
     m_throttle.reset();
+    m_meetingWaits = true;
     m_meetingPeak = 0.0f;
     return true;
 }
@@ -203,8 +201,7 @@ void CapturePipeline::micPiece(const FloatAudioBuffer& block, int64_t offset, in
             mic48 = m_mic48.data();
         }
         if (m > 0) {
-            dropBacklog(m);
-            m_fifo.pop(m_popped.data(), m);
+            takeMeeting(m);
             if (both) {
                 for (int64_t i = 0; i < m; ++i)
                     m_mix48[static_cast<size_t>(i)] =
@@ -218,15 +215,26 @@ void CapturePipeline::micPiece(const FloatAudioBuffer& block, int64_t offset, in
     postLevels(peak(mic, frames), meetingPeak());
 }
 
-// A meeting that started delivering before the microphone would otherwise stay that far
-// behind it for the whole session: in the mix and in the archive's right channel.
-void CapturePipeline::dropBacklog(int64_t frames) {
-    int64_t excess = m_fifo.count() - (frames + kMaxBacklogFrames);
-    while (excess > 0) {
-        const int64_t n = std::min<int64_t>(excess, static_cast<int64_t>(m_popped.size()));
-        m_fifo.pop(m_popped.data(), n);
-        excess -= n;
+// The meeting that goes with `frames` of microphone, into m_popped: zeros while the cushion
+// builds up (a silent or stalled meeting never ends that), then the FIFO's oldest samples.
+void CapturePipeline::takeMeeting(int64_t frames) {
+    int64_t held = m_fifo.count();
+    if (m_meetingWaits && held >= frames + meetingCushionFrames)
+        m_meetingWaits = false;
+    if (m_meetingWaits) {
+        std::fill(m_popped.begin(), m_popped.begin() + frames, 0.0f);
+        return;
     }
+    if (held < frames) {
+        m_meetingWaits = true; // ran dry: this block is padded, then the cushion is rebuilt
+    } else if (held > frames + maxMeetingBacklogFrames) {
+        for (held -= frames + meetingCushionFrames; held > 0;) {
+            const int64_t n = std::min<int64_t>(held, static_cast<int64_t>(m_popped.size()));
+            m_fifo.pop(m_popped.data(), n);
+            held -= n;
+        }
+    }
+    m_fifo.pop(m_popped.data(), frames);
 }
 
 void CapturePipeline::tapBlock(const FloatAudioBuffer& block) {

@@ -38,6 +38,13 @@ public:
     using StreamSource = AudioCaptureEngineInterface::StreamSource;
     static constexpr double apiRate = 24000;
     static constexpr double meetingRate = 48000;
+    // The meeting audio the microphone side lets build up before it takes any: the two
+    // servers hand over blocks of their own sizes and rhythms, and a FIFO that runs just short
+    // would pad the meeting with a few zeros again and again. 30 ms.
+    static constexpr int64_t meetingCushionFrames = 1440;
+    // Beyond a block and this much, the meeting is trimmed back to the cushion, so that a
+    // meeting that started first does not stay behind the microphone. 100 ms.
+    static constexpr int64_t maxMeetingBacklogFrames = 4800;
 
     struct Setup {
         bool usingTap = false;
@@ -88,7 +95,7 @@ private:
     void devicePiece(const FloatAudioBuffer& block, int64_t offset, int64_t frames);
     void micPiece(const FloatAudioBuffer& block, int64_t offset, int64_t frames);
     void tapPiece(const FloatAudioBuffer& block, int64_t offset, int64_t frames);
-    void dropBacklog(int64_t frames);
+    void takeMeeting(int64_t frames);
     void sendToModel(Resampler* converter, const float* mono, int64_t frames,
                      std::vector<int16_t>& out);
     void postLevels(float mic, float meeting);
@@ -103,6 +110,7 @@ private:
     int m_tapChannels = 0;
 
     MonoRingBuffer m_fifo;
+    bool m_meetingWaits = true; // microphone thread: the cushion is being built
     // Written by the tap thread, read by the microphone thread for the meter.
     std::atomic<float> m_meetingPeak{0.0f};
     LevelThrottle m_throttle;

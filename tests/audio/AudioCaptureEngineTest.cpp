@@ -306,7 +306,7 @@ TEST_F(CaptureEngine, WhenTheTappedStreamEndsTheCaptureFollowsTheApplication) {
 }
 
 TEST_F(CaptureEngine, TapModeWithBothAndRecordingKeepsMicLeftAndMeetingRight) {
-    const QString voice = makeTone(m_files.path(), QStringLiteral("mic.wav"), 8, 700);
+    const QString voice = makeTone(m_files.path(), QStringLiteral("mic.wav"), 8, 700, 0.5, 1);
     const QString meeting = makeTone(m_files.path(), QStringLiteral("meeting.wav"), 8, 1300);
     Engine engine;
     Output out;

@@ -198,9 +198,11 @@ TEST_F(SoundServer, ASilentClientIsSelectableAfterThePlayersAndMovesUpOncePlayin
     const QString id = uniqueID("silent");
     auto silent = silentClient(QStringLiteral("SilentApp"), id);
     auto other = player(QStringLiteral("OtherPlayer"), uniqueID("other"));
+    // A new stream may start corked (PipeWire's do): wait until the player plays.
     ASSERT_TRUE(waitUntil([&] {
         const auto apps = ProcessTapCapture::selectableApps();
-        return findApp(apps, id) && findApp(apps, uniqueID("other"));
+        const auto playing = findApp(apps, uniqueID("other"));
+        return findApp(apps, id) && playing && playing->objectID;
     }));
 
     const auto apps = ProcessTapCapture::selectableApps();

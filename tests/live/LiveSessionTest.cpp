@@ -64,7 +64,7 @@ protected:
 
 TEST_F(LiveSession, ASpokenQuestionReachesTheModelAndComesBackAsACardWithTheSessionFiles) {
     const QString speech = makeSpeech(m_files.path(), QStringLiteral("q.wav"), kQuestion, 0.0);
-    const QString voice = makeTone(m_files.path(), QStringLiteral("mic.wav"), 20, 700);
+    const QString voice = makeTone(m_files.path(), QStringLiteral("mic.wav"), 20, 700, 0.5, 1);
     ASSERT_FALSE(speech.isEmpty());
     const WavContents spoken = readWav(speech);
     const ActiveSpan spokenSpan = activeSpan(spoken.left, 48000);

@@ -94,11 +94,11 @@ QString num(double value) {
 } // namespace
 
 QString makeTone(const QString& dir, const QString& name, double seconds, double frequency,
-                 double volume) {
+                 double volume, int channels) {
     const QString path = dir + u'/' + name;
     const bool ok =
         runSox({QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("48000"),
-                QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("-b"),
+                QStringLiteral("-c"), QString::number(channels), QStringLiteral("-b"),
                 QStringLiteral("16"), path, QStringLiteral("synth"), num(seconds),
                 QStringLiteral("sine"), num(frequency), QStringLiteral("vol"), num(volume)});
     return ok ? path : QString();

@@ -50,8 +50,10 @@ std::unique_ptr<SoundPeer> playOn(const QString& device, const QString& file,
                                   const QStringList& extra = {});
 
 // Files made by real tools into `dir`; empty on failure.
+// Stereo unless `channels` says otherwise. A file for a mono device is made mono: servers
+// down-mix stereo differently (PulseAudio averages, PipeWire sums at -3 dB).
 QString makeTone(const QString& dir, const QString& name, double seconds, double frequency,
-                 double volume = 0.5);
+                 double volume = 0.5, int channels = 2);
 // Silence, then the tone, then silence.
 QString makeToneBurst(const QString& dir, const QString& name, double leadSeconds,
                       double toneSeconds, double tailSeconds, double frequency);
