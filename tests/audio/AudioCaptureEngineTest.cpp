@@ -5,6 +5,7 @@
 
 #include "audio/AudioCaptureEngine.h"
 #include "audio/ProcessTapCapture.h"
+#include "audio/pulse/PulseRecorder.h"
 #include "support/SoundPeers.h"
 
 #include <QCoreApplication>
@@ -13,6 +14,7 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 
 namespace {
@@ -460,6 +462,42 @@ TEST_F(CaptureEngine, TheTapIgnoresASecondStartAndTearsDownRepeatedly) {
     tap.cleanUp();
     tap.cleanUp();
     EXPECT_FALSE(tap.isRunning());
+}
+
+// A server that delivers from the first moment (PipeWire) once crashed a start that had not
+// read the stream's format yet; blocks come whole and in the stream's own channel count, also
+// when a recorder moves from one stream to another.
+TEST_F(CaptureEngine, RecordersStartedAgainAndAgainDeliverOnlyWholeBlocks) {
+    const QString tone = makeTone(m_files.path(), QStringLiteral("m.wav"), 20, 700, 0.5, 1);
+    auto feed = playOn(QStringLiteral("mic_feed"), tone);
+    auto music = playOn(QStringLiteral("speakers"), tone);
+    PulseRecorder::Source microphone;
+    microphone.name = QStringLiteral("fakemic");
+    PulseRecorder::Source output;
+    output.kind = PulseRecorder::Source::Kind::output;
+    std::atomic<int> blocks{0}, wrong{0}, channels{0};
+    const auto count = [&](const FloatAudioBuffer& block) {
+        ++blocks;
+        if (block.channelCount != channels || block.frameLength <= 0)
+            ++wrong;
+    };
+    for (int i = 0; i < 10; ++i) {
+        PulseRecorder recorder(QStringLiteral("test"));
+        recorder.onBlock = count;
+        // The output's monitor has two channels, the microphone one.
+        for (const PulseRecorder::Source& source : {output, microphone}) {
+            channels = source.kind == PulseRecorder::Source::Kind::output ? 2 : 1;
+            const auto started = recorder.start(source, 480);
+            ASSERT_TRUE(std::holds_alternative<PulseRecorder::Format>(started)) << i;
+            EXPECT_EQ(std::get<PulseRecorder::Format>(started).channels, channels);
+            if (i == 0) { // once on each: blocks do come
+                EXPECT_TRUE(waitUntil([&] { return blocks > 0; }));
+            }
+            recorder.stop();
+            blocks = 0;
+        }
+    }
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(CaptureEngine, AFailedRetargetKeepsListeningToWhatItHeardBefore) {

@@ -113,15 +113,25 @@ TEST_F(Headless, PrintsTheCardAndStopsWhenTheDurationIsUpLeavingTheThreeFiles) {
     EXPECT_FALSE(sessionFile(QStringLiteral(".transcript.md")).isEmpty());
 }
 
-TEST_F(Headless, StopsByItselfWhenTheDurationIsUp) {
-    Corvinel corvinel(
-        {QStringLiteral("--headless"), QStringLiteral("--duration"), QStringLiteral("1.5")});
-    ASSERT_TRUE(corvinel.exited(15000)) << corvinel.err().toStdString();
-    EXPECT_FALSE(corvinel.crashed());
-    EXPECT_EQ(corvinel.exitCode(), 0) << corvinel.err().toStdString();
-    EXPECT_TRUE(corvinel.err().contains(QStringLiteral("Session saved — transcript and recording")))
-        << corvinel.err().toStdString();
-    EXPECT_TRUE(readWav(sessionFile(QStringLiteral(".wav"))).valid);
+// Short sessions one after another, without a recording: each starts, stops by itself and
+// leaves its transcript. A server that delivers audio from the first moment (PipeWire) once
+// crashed about one start in seven of these.
+TEST_F(Headless, ShortSessionsOneAfterAnotherEachStopByThemselves) {
+    AppSettings(AppSettings::defaultPath()).setSaveAudio(false);
+    constexpr int runs = 16;
+    for (int i = 0; i < runs; ++i) {
+        Corvinel corvinel(
+            {QStringLiteral("--headless"), QStringLiteral("--duration"), QStringLiteral("0.3")});
+        ASSERT_TRUE(corvinel.exited(15000)) << i << corvinel.err().toStdString();
+        ASSERT_FALSE(corvinel.crashed()) << i << corvinel.err().toStdString();
+        ASSERT_EQ(corvinel.exitCode(), 0) << i << corvinel.err().toStdString();
+        EXPECT_TRUE(corvinel.err().contains(QStringLiteral("Transcript saved")))
+            << corvinel.err().toStdString();
+    }
+    const QDir folder(sessionFolder());
+    EXPECT_EQ(folder.entryList({QStringLiteral("meeting_*.transcript.md")}, QDir::Files).size(),
+              runs);
+    EXPECT_TRUE(folder.entryList({QStringLiteral("meeting_*.wav")}, QDir::Files).isEmpty());
     EXPECT_GE(m_server.connectionCount(), 1);
 }
 

@@ -227,6 +227,7 @@ struct PulseRecorder::Impl {
             const int code = contextError();
             return Failure{Failure::Step::stream, code, errorText(code)};
         }
+        gatherer.reset(); // the previous stream's, in its channel count
         pa_stream_set_state_callback(stream, &Impl::streamState, this);
         pa_stream_set_read_callback(stream, &Impl::readable, this);
         if (source.kind == Source::Kind::application &&
@@ -356,18 +357,23 @@ struct PulseRecorder::Impl {
 
     static void readable(pa_stream* s, size_t, void* userdata) {
         auto* d = static_cast<Impl*>(userdata);
+        // A server that starts delivering at once (PipeWire does) may run this between the
+        // stream becoming ready and start() reading its format: that audio is dropped, like
+        // everything before start() returns.
+        FrameGatherer* gatherer = d->gatherer.get();
         while (pa_stream_readable_size(s) > 0) {
             const void* data = nullptr;
             size_t size = 0;
             if (pa_stream_peek(s, &data, &size) < 0 || size == 0)
                 break;
-            if (data)
-                d->gatherer->take(data, size);
-            else
-                d->gatherer->hole();
+            if (gatherer && data)
+                gatherer->take(data, size);
+            else if (gatherer)
+                gatherer->hole();
             pa_stream_drop(s);
         }
-        d->gatherer->flush();
+        if (gatherer)
+            gatherer->flush();
     }
 
     void fail(const QString& message) {
