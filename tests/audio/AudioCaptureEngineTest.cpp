@@ -307,6 +307,53 @@ TEST_F(CaptureEngine, WhenTheTappedStreamEndsTheCaptureFollowsTheApplication) {
     engine.stop();
 }
 
+// The user sends the meeting app to the headset mid-call: its stream moves to another output
+// (the servers end the monitor stream, or keep it on silence) and the capture moves with it.
+TEST_F(CaptureEngine, AnApplicationMovedToAnotherOutputIsStillHeard) {
+    const QString tone = makeTone(m_files.path(), QStringLiteral("z.wav"), 20, 1300);
+    auto zoom = playOn(QStringLiteral("speakers"), tone,
+                       {QStringLiteral("--property=application.id=test.zoom")});
+    std::optional<uint32_t> zoomObject;
+    ASSERT_TRUE(waitUntil([&] {
+        zoomObject = ProcessTapCapture::audioObject(QStringLiteral("test.zoom"));
+        return zoomObject.has_value();
+    }));
+    Engine engine;
+    Output out;
+    out.attach(engine);
+    ASSERT_EQ(engine.start(SystemTap{TapTarget::process(*zoomObject), QStringLiteral("fakemic"), 0},
+                           StreamSource::meetingOnly, false, {}),
+              std::nullopt);
+    ASSERT_TRUE(out.hears({1300}));
+
+    ASSERT_TRUE(m_server.pactl({QStringLiteral("move-sink-input"), QString::number(*zoomObject),
+                                QStringLiteral("headset")}));
+    // Once the server has moved it, nothing of it is left on the speakers: what is heard from
+    // then on comes from the headset.
+    const auto onSink = [&](const QString& kind, uint32_t index) {
+        const QString list =
+            m_server.pactlOutput({QStringLiteral("list"), QStringLiteral("short"), kind})
+                .value_or(QString());
+        for (const QString& line : list.split(u'\n', Qt::SkipEmptyParts)) {
+            const QStringList fields = line.split(u'\t');
+            if (fields.size() > 1 && fields[0] == QString::number(index))
+                return fields[1];
+        }
+        return QString();
+    };
+    ASSERT_TRUE(waitUntil([&] {
+        const QString sink = onSink(QStringLiteral("sink-inputs"), *zoomObject);
+        return !sink.isEmpty() &&
+               onSink(QStringLiteral("sinks"), sink.toUInt()) == QStringLiteral("headset");
+    }));
+    out.collect(0.3);
+    const auto stream = out.collect(0.5);
+    EXPECT_NEAR(toneAmplitude(stream, 24000, 1300), 0.5, 0.05);
+    EXPECT_EQ(engine.tapCapture().target(), TapTarget::process(*zoomObject));
+    EXPECT_TRUE(out.errors.isEmpty()) << out.errors.join(u'\n').toStdString();
+    engine.stop();
+}
+
 TEST_F(CaptureEngine, TapModeWithBothAndRecordingKeepsMicLeftAndMeetingRight) {
     const QString voice = makeTone(m_files.path(), QStringLiteral("mic.wav"), 8, 700, 0.5, 1);
     const QString meeting = makeTone(m_files.path(), QStringLiteral("meeting.wav"), 8, 1300);

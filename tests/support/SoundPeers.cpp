@@ -46,13 +46,18 @@ void PrivateSoundServer::useForThisProcess() const {
 }
 
 bool PrivateSoundServer::pactl(const QStringList& arguments) const {
+    return pactlOutput(arguments).has_value();
+}
+
+std::optional<QString> PrivateSoundServer::pactlOutput(const QStringList& arguments) const {
     QProcess process;
     process.setProgram(QStringLiteral("pactl"));
     process.setArguments(QStringList{QStringLiteral("--server=") + server()} + arguments);
-    process.setStandardOutputFile(QProcess::nullDevice());
     process.start();
-    return process.waitForFinished(5000) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
+    if (!process.waitForFinished(5000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return std::nullopt;
+    return QString::fromUtf8(process.readAllStandardOutput());
 }
 
 SoundPeer::SoundPeer(const QString& program, const QStringList& arguments) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // A PulseAudio daemon of one test's own (fake speakers, headset, microphone and a 4-channel
@@ -27,6 +28,8 @@ public:
     void useForThisProcess() const;
     // pactl against this daemon; true on success.
     bool pactl(const QStringList& arguments) const;
+    // Its output; absent on failure.
+    std::optional<QString> pactlOutput(const QStringList& arguments) const;
 
 private:
     QTemporaryDir m_dir;
