@@ -88,6 +88,20 @@ protected:
         m_server.useForThisProcess();
     }
     QString file(const QString& name) const { return m_files.filePath(name); }
+    // Waits until an application with this bundle identifier plays; its audio object.
+    static std::optional<uint32_t> playing(const QString& bundleID) {
+        std::optional<uint32_t> object;
+        waitUntil([&] {
+            object = ProcessTapCapture::audioObject(bundleID);
+            return object.has_value();
+        });
+        return object;
+    }
+    // One application as the meeting, streamed alone.
+    static std::optional<AudioFailure> startOnApp(Engine& engine, uint32_t object) {
+        return engine.start(SystemTap{TapTarget::process(object), QStringLiteral("fakemic"), 0},
+                            StreamSource::meetingOnly, false, {});
+    }
     // The whole output as the meeting, the fake microphone beside it.
     static std::optional<AudioFailure> startOnOutput(Engine& engine, StreamSource source,
                                                      const QString& archive = {}) {
@@ -235,19 +249,14 @@ TEST_F(CaptureEngine, OneApplicationIsHeardAloneAndRetargetSwitchesToAnother) {
                        {QStringLiteral("--property=application.id=test.zoom")});
     auto meet = playOn(QStringLiteral("speakers"), b,
                        {QStringLiteral("--property=application.id=test.meet")});
-    std::optional<uint32_t> zoomObject, meetObject;
-    ASSERT_TRUE(waitUntil([&] {
-        zoomObject = ProcessTapCapture::audioObject(QStringLiteral("test.zoom"));
-        meetObject = ProcessTapCapture::audioObject(QStringLiteral("test.meet"));
-        return zoomObject && meetObject;
-    }));
+    const std::optional<uint32_t> zoomObject = playing(QStringLiteral("test.zoom"));
+    const std::optional<uint32_t> meetObject = playing(QStringLiteral("test.meet"));
+    ASSERT_TRUE(zoomObject && meetObject);
 
     Engine engine;
     Output out;
     out.attach(engine);
-    ASSERT_EQ(engine.start(SystemTap{TapTarget::process(*zoomObject), QStringLiteral("fakemic"), 0},
-                           StreamSource::meetingOnly, false, {}),
-              std::nullopt);
+    ASSERT_EQ(startOnApp(engine, *zoomObject), std::nullopt);
     ASSERT_TRUE(out.hears({1300}));
     auto stream = out.collect(0.5);
     EXPECT_NEAR(toneAmplitude(stream, 24000, 1300), 0.5, 0.05);
@@ -273,18 +282,13 @@ TEST_F(CaptureEngine, WhenTheTappedStreamEndsTheCaptureFollowsTheApplication) {
                        {QStringLiteral("--property=application.id=test.zoom")});
     auto meet = playOn(QStringLiteral("speakers"), other,
                        {QStringLiteral("--property=application.id=test.meet")});
-    std::optional<uint32_t> zoomObject;
-    ASSERT_TRUE(waitUntil([&] {
-        zoomObject = ProcessTapCapture::audioObject(QStringLiteral("test.zoom"));
-        return zoomObject && ProcessTapCapture::audioObject(QStringLiteral("test.meet"));
-    }));
+    const std::optional<uint32_t> zoomObject = playing(QStringLiteral("test.zoom"));
+    ASSERT_TRUE(zoomObject && playing(QStringLiteral("test.meet")));
 
     Engine engine;
     Output out;
     out.attach(engine);
-    ASSERT_EQ(engine.start(SystemTap{TapTarget::process(*zoomObject), QStringLiteral("fakemic"), 0},
-                           StreamSource::meetingOnly, false, {}),
-              std::nullopt);
+    ASSERT_EQ(startOnApp(engine, *zoomObject), std::nullopt);
     ASSERT_TRUE(out.hears({1300}));
 
     zoom.reset(); // the stream ends
@@ -313,17 +317,12 @@ TEST_F(CaptureEngine, AnApplicationMovedToAnotherOutputIsStillHeard) {
     const QString tone = makeTone(m_files.path(), QStringLiteral("z.wav"), 20, 1300);
     auto zoom = playOn(QStringLiteral("speakers"), tone,
                        {QStringLiteral("--property=application.id=test.zoom")});
-    std::optional<uint32_t> zoomObject;
-    ASSERT_TRUE(waitUntil([&] {
-        zoomObject = ProcessTapCapture::audioObject(QStringLiteral("test.zoom"));
-        return zoomObject.has_value();
-    }));
+    const std::optional<uint32_t> zoomObject = playing(QStringLiteral("test.zoom"));
+    ASSERT_TRUE(zoomObject);
     Engine engine;
     Output out;
     out.attach(engine);
-    ASSERT_EQ(engine.start(SystemTap{TapTarget::process(*zoomObject), QStringLiteral("fakemic"), 0},
-                           StreamSource::meetingOnly, false, {}),
-              std::nullopt);
+    ASSERT_EQ(startOnApp(engine, *zoomObject), std::nullopt);
     ASSERT_TRUE(out.hears({1300}));
 
     ASSERT_TRUE(m_server.pactl({QStringLiteral("move-sink-input"), QString::number(*zoomObject),
