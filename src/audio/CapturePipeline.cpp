@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 
 namespace {
 constexpr double kFIFOSeconds = 5.0;
@@ -13,6 +14,11 @@ constexpr double kFIFOSeconds = 5.0;
 double steadySeconds() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The most samples one block of `frames` may drop or repeat for drift.
+int64_t slipFor(int64_t frames) {
+    return std::max<int64_t>(1, frames / 500);
 }
 
 template <typename T> void ensure(std::vector<T>& buffer, int64_t size) {
@@ -72,13 +78,14 @@ bool CapturePipeline::prepare(const Setup& setup, ArchiveWriter* archive) {
     const int64_t mic48 = Resampler::capacityFor(rate, meetingRate, maxFrames);
     ensure(m_mono, maxFrames);
     ensure(m_mic48, mic48);
-    ensure(m_popped, mic48);
+    ensure(m_popped, mic48 + slipFor(mic48));
     ensure(m_mix48, mic48);
     ensure(m_micPCM, std::max(Resampler::capacityFor(rate, apiRate, maxFrames),
                               Resampler::capacityFor(meetingRate, apiRate, mic48)));
     m_archive = archive;
     m_throttle.reset();
     m_meetingWaits = true;
+    restartDriftWatch();
     m_meetingPeak = 0.0f;
     return true;
 }
@@ -216,11 +223,14 @@ void CapturePipeline::micPiece(const FloatAudioBuffer& block, int64_t offset, in
 }
 
 // The meeting that goes with `frames` of microphone, into m_popped: zeros while the cushion
-// builds up (a silent or stalled meeting never ends that), then the FIFO's oldest samples.
+// builds up (a silent or stalled meeting never ends that), then the FIFO's oldest samples,
+// with a few dropped or repeated while the two clocks are found drifting apart.
 void CapturePipeline::takeMeeting(int64_t frames) {
     int64_t held = m_fifo.count();
-    if (m_meetingWaits && held >= frames + meetingCushionFrames)
+    if (m_meetingWaits && held >= frames + meetingCushionFrames) {
         m_meetingWaits = false;
+        restartDriftWatch();
+    }
     if (m_meetingWaits) {
         std::fill(m_popped.begin(), m_popped.begin() + frames, 0.0f);
         return;
@@ -233,8 +243,41 @@ void CapturePipeline::takeMeeting(int64_t frames) {
             m_fifo.pop(m_popped.data(), n);
             held -= n;
         }
+        restartDriftWatch();
+    } else {
+        m_lowestSpare = std::min(m_lowestSpare, held - frames);
+        m_windowFrames += frames;
+        if (m_windowFrames >= driftWindowFrames) {
+            m_slip = m_lowestSpare > driftHighFrames ? 1 : m_lowestSpare < driftLowFrames ? -1 : 0;
+            m_lowestSpare = std::numeric_limits<int64_t>::max();
+            m_windowFrames = 0;
+        }
+        const int64_t slip = slipFor(frames);
+        float* out = m_popped.data();
+        if (m_slip > 0 && held >= frames + slip) {
+            // Ahead: `frames + slip` samples in `frames`, a sample left out now and then.
+            const int64_t taken = frames + slip;
+            m_fifo.pop(out, taken);
+            for (int64_t i = 0; i < frames; ++i)
+                out[i] = out[i * taken / frames];
+            return;
+        }
+        if (m_slip < 0 && frames > slip) {
+            // Behind: `frames - slip` samples in `frames`, a sample said twice now and then.
+            const int64_t taken = frames - slip;
+            m_fifo.pop(out, taken);
+            for (int64_t i = frames - 1; i >= 0; --i)
+                out[i] = out[i * taken / frames];
+            return;
+        }
     }
     m_fifo.pop(m_popped.data(), frames);
+}
+
+void CapturePipeline::restartDriftWatch() {
+    m_lowestSpare = std::numeric_limits<int64_t>::max();
+    m_windowFrames = 0;
+    m_slip = 0;
 }
 
 void CapturePipeline::tapBlock(const FloatAudioBuffer& block) {

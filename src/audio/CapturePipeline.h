@@ -45,6 +45,12 @@ public:
     // Beyond a block and this much, the meeting is trimmed back to the cushion, so that a
     // meeting that started first does not stay behind the microphone. 100 ms.
     static constexpr int64_t maxMeetingBacklogFrames = 4800;
+    // The microphone and the output may run on two clocks that drift apart. Over each stretch
+    // of this many frames the smallest cushion is taken; outside the band below, a few samples
+    // per block are dropped or repeated through the next stretch, up to one in 500.
+    static constexpr int64_t driftWindowFrames = 96000;
+    static constexpr int64_t driftLowFrames = meetingCushionFrames / 4;
+    static constexpr int64_t driftHighFrames = meetingCushionFrames * 2;
 
     struct Setup {
         bool usingTap = false;
@@ -110,7 +116,12 @@ private:
     int m_tapChannels = 0;
 
     MonoRingBuffer m_fifo;
-    bool m_meetingWaits = true; // microphone thread: the cushion is being built
+    // Microphone thread only: the cushion is being built; the drift watch.
+    bool m_meetingWaits = true;
+    int64_t m_lowestSpare = 0;
+    int64_t m_windowFrames = 0;
+    int m_slip = 0; // +1: drop samples, -1: repeat samples, 0: neither
+    void restartDriftWatch();
     // Written by the tap thread, read by the microphone thread for the meter.
     std::atomic<float> m_meetingPeak{0.0f};
     LevelThrottle m_throttle;
