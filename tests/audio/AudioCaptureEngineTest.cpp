@@ -4,6 +4,7 @@
 // application, a default-output change, a killed server and failed starts.
 
 #include "audio/AudioCaptureEngine.h"
+#include "audio/AudioDeviceManager.h"
 #include "audio/ProcessTapCapture.h"
 #include "audio/pulse/PulseRecorder.h"
 #include "support/SoundPeers.h"
@@ -16,6 +17,8 @@
 
 #include <atomic>
 #include <mutex>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -104,9 +107,10 @@ protected:
     }
     // The whole output as the meeting, the fake microphone beside it.
     static std::optional<AudioFailure> startOnOutput(Engine& engine, StreamSource source,
-                                                     const QString& archive = {}) {
-        return engine.start(SystemTap{TapTarget::systemOutput(), QStringLiteral("fakemic"), 0},
-                            source, !archive.isEmpty(), archive);
+                                                     const QString& archive = {},
+                                                     const QString& mic = u"fakemic"_s) {
+        return engine.start(SystemTap{TapTarget::systemOutput(), mic, 0}, source,
+                            !archive.isEmpty(), archive);
     }
     // Waits for the null sinks' first data, which may take up to two seconds after the start.
     static bool streaming(Output& out) {
@@ -353,17 +357,49 @@ TEST_F(CaptureEngine, AnApplicationMovedToAnotherOutputIsStillHeard) {
     engine.stop();
 }
 
-TEST_F(CaptureEngine, TapModeWithBothAndRecordingKeepsMicLeftAndMeetingRight) {
+// At 48 kHz, and at the 44.1 kHz that many PulseAudio setups run: the model still gets 24 kHz,
+// the recording 48 kHz, each with the right sound in the right place.
+class TapRates : public CaptureEngine, public testing::WithParamInterface<int> {};
+
+TEST_P(TapRates, BothAndRecordingKeepMicLeftAndMeetingRight) {
+    const int rate = GetParam();
+    QString speakers = QStringLiteral("speakers"), feed = QStringLiteral("mic_feed"),
+            microphone = QStringLiteral("fakemic");
+    if (rate != 48000) {
+        const QString n = QString::number(rate);
+        speakers += n;
+        feed += n;
+        microphone += n;
+        ASSERT_TRUE(m_server.pactl({QStringLiteral("load-module"),
+                                    QStringLiteral("module-null-sink"), u"sink_name="_s + speakers,
+                                    u"rate="_s + n, QStringLiteral("channels=2")}));
+        ASSERT_TRUE(
+            m_server.pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                            u"sink_name="_s + feed, u"rate="_s + n, QStringLiteral("channels=1"),
+                            QStringLiteral("channel_map=mono")}));
+        ASSERT_TRUE(
+            m_server.pactl({QStringLiteral("load-module"), QStringLiteral("module-remap-source"),
+                            u"source_name="_s + microphone, u"master="_s + feed + u".monitor"_s,
+                            QStringLiteral("channels=1"), QStringLiteral("channel_map=mono")}));
+        ASSERT_TRUE(m_server.pactl({QStringLiteral("set-default-sink"), speakers}));
+    }
     const QString voice = makeTone(m_files.path(), QStringLiteral("mic.wav"), 8, 700, 0.5, 1);
     const QString meeting = makeTone(m_files.path(), QStringLiteral("meeting.wav"), 8, 1300);
     Engine engine;
     Output out;
     out.attach(engine);
     const QString archive = file(QStringLiteral("tap.wav"));
-    ASSERT_EQ(startOnOutput(engine, StreamSource::both, archive), std::nullopt);
+    ASSERT_EQ(startOnOutput(engine, StreamSource::both, archive, microphone), std::nullopt);
+    // The output runs at the rate asked; the microphone at the one its server gives the remap
+    // (PipeWire keeps 48 kHz there).
+    ASSERT_TRUE(engine.tapCapture().format());
+    EXPECT_EQ(engine.tapCapture().format()->sampleRate, rate);
+    const auto device = AudioDeviceManager::device(microphone);
+    ASSERT_TRUE(device);
+    EXPECT_EQ(engine.micRate(), device->sampleRate);
     ASSERT_TRUE(streaming(out));
-    auto micPlayer = playOn(QStringLiteral("mic_feed"), voice);
-    auto meetingPlayer = playOn(QStringLiteral("speakers"), meeting);
+    auto micPlayer = playOn(feed, voice);
+    auto meetingPlayer = playOn(speakers, meeting);
     ASSERT_TRUE(out.hears({700, 1300}, 0.1));
     const auto stream = out.collect(1.0);
     engine.stop();
@@ -372,9 +408,12 @@ TEST_F(CaptureEngine, TapModeWithBothAndRecordingKeepsMicLeftAndMeetingRight) {
 
     const WavContents wav = readWav(archive);
     ASSERT_TRUE(wav.valid);
+    EXPECT_EQ(wav.sampleRate, 48000);
     ASSERT_GT(wav.left.size(), 48000u);
     EXPECT_TRUE(separateChannels(wav, 700, 1300));
 }
+
+INSTANTIATE_TEST_SUITE_P(Rates, TapRates, testing::Values(48000, 44100));
 
 TEST_F(CaptureEngine, ADefaultOutputChangeRestartsTheTapOnTheNewOutput) {
     const QString tone = makeTone(m_files.path(), QStringLiteral("h.wav"), 20, 1700);
