@@ -74,6 +74,10 @@ int64_t Resampler::flush(void* output, int64_t capacity) {
     return error ? -1 : static_cast<int64_t>(produced);
 }
 
+void Resampler::clear() {
+    soxr_clear(static_cast<soxr_t>(m_handle));
+}
+
 double Resampler::delay() const {
     return soxr_delay(static_cast<soxr_t>(m_handle));
 }

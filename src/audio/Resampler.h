@@ -34,6 +34,8 @@ public:
 
     // Ends the input: whatever the filter still holds comes out. Returns frames, or -1.
     int64_t flush(void* output, int64_t capacity);
+    // Forgets everything the filter holds, ready for an unrelated stream.
+    void clear();
 
     double inputRate() const { return m_inputRate; }
     double outputRate() const { return m_outputRate; }

@@ -2,6 +2,6 @@
 
 #include <mutex>
 
-// PocketSphinx's and libsoxr's constructors touch library globals; every creation of a decoder
-// or a converter holds this lock.
+// PocketSphinx's decoder creation touches library globals; every creation of a decoder holds
+// this lock. (The converters are the audio library's, which serialises their creation itself.)
 std::mutex& speechLibraryLock();

@@ -1,10 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
-// Converts mono float audio at any rate to 16-bit samples at another rate, keeping its filter
-// state across blocks (one object per stream).
+class Resampler;
+
+// Mono float audio at any rate to 16-bit samples at the recognizer's rate, appended to a
+// growing buffer; the filter state is kept across blocks (one object per stream). The capture
+// engine's converter does the work, so every libsoxr converter of the program is made one way.
 class SpeechResampler {
 public:
     SpeechResampler(double inputRate, double outputRate);
@@ -12,7 +16,7 @@ public:
     SpeechResampler(const SpeechResampler&) = delete;
     SpeechResampler& operator=(const SpeechResampler&) = delete;
 
-    bool isValid() const { return m_soxr != nullptr; }
+    bool isValid() const { return m_converter != nullptr; }
     double inputRate() const { return m_inputRate; }
     // Appends the converted samples of `frames` input frames to `out`.
     void process(const float* samples, int frames, std::vector<int16_t>& out);
@@ -20,9 +24,6 @@ public:
     void flush(std::vector<int16_t>& out);
 
 private:
-    void drain(const float* samples, int frames, std::vector<int16_t>& out);
-
     double m_inputRate;
-    double m_outputRate;
-    void* m_soxr = nullptr;
+    std::unique_ptr<Resampler> m_converter;
 };
