@@ -417,6 +417,27 @@ TEST(TapMode, AMeetingThatStartedFirstDoesNotStayBehindTheMicrophone) {
     EXPECT_LE(pipeline.meetingFIFO().count(), CapturePipeline::meetingCushionFrames + 960);
 }
 
+// Tap blocks of 20 ms and microphone blocks of 2048 frames, each handed over when its last
+// sample has arrived, in the order of those times, until the microphone's signal ends.
+// `tapArrival(at)` is the time the tap block starting at frame `at` is complete.
+void feedInTimeOrder(CapturePipeline& pipeline, const Signal& meeting, const Signal& mic,
+                     const std::function<double(size_t)>& tapArrival) {
+    size_t tapAt = 0, micAt = 0;
+    while (micAt + 2048 <= mic.frames()) {
+        if (tapAt + 960 <= meeting.frames() &&
+            tapArrival(tapAt) <= double(micAt + 2048) / mic.rate()) {
+            meeting.feed(
+                960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); }, tapAt, tapAt + 960);
+            tapAt += 960;
+        } else {
+            mic.feed(
+                2048, [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); }, micAt,
+                micAt + 2048);
+            micAt += 2048;
+        }
+    }
+}
+
 // The two servers' rhythms: 20 ms from the tap, 2048 frames from the microphone, in the order
 // of their times, the tap a little late now and then. Once the cushion is built the meeting
 // in the archive runs on without a single padded gap.
@@ -432,24 +453,10 @@ TEST(TapMode, TheMeetingRunsWithoutGapsWhateverTheTwoRhythms) {
         ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
         const Signal meeting(48000, {1000}, 3.0);
         const Signal mic(48000, {440}, 3.0);
-        size_t tapAt = 0, micAt = 0;
-        while (micAt + 2048 <= mic.frames()) {
-            // Every seventh tap block comes `lateness` seconds after its time.
-            const double tapTime =
-                double(tapAt) / 48000 + ((tapAt / 960) % 7 == 6 ? lateness : 0.0);
-            const double micTime = double(micAt + 2048) / 48000;
-            if (tapAt + 960 <= meeting.frames() && tapTime + 0.02 <= micTime) {
-                meeting.feed(
-                    960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); }, tapAt,
-                    tapAt + 960);
-                tapAt += 960;
-            } else {
-                mic.feed(
-                    2048, [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); }, micAt,
-                    micAt + 2048);
-                micAt += 2048;
-            }
-        }
+        // Every seventh tap block comes `lateness` seconds after its time.
+        feedInTimeOrder(pipeline, meeting, mic, [lateness](size_t tapAt) {
+            return double(tapAt + 960) / 48000 + ((tapAt / 960) % 7 == 6 ? lateness : 0.0);
+        });
         archive->close();
         const WavContents wav = readWav(path);
         ASSERT_TRUE(wav.valid);
@@ -484,21 +491,8 @@ TEST(TapMode, ClockDriftIsAbsorbedWithoutGapsOrJumps) {
         const Signal meeting(48000, {1000}, seconds * (1 + drift) + 1);
         const Signal mic(48000, {0}, seconds);
         const double tapRate = 48000 * (1 + drift); // the meeting's samples, by the mic's clock
-        size_t tapAt = 0, micAt = 0;
-        while (micAt + 2048 <= mic.frames()) {
-            if (tapAt + 960 <= meeting.frames() &&
-                double(tapAt + 960) / tapRate <= double(micAt + 2048) / 48000) {
-                meeting.feed(
-                    960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); }, tapAt,
-                    tapAt + 960);
-                tapAt += 960;
-            } else {
-                mic.feed(
-                    2048, [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); }, micAt,
-                    micAt + 2048);
-                micAt += 2048;
-            }
-        }
+        feedInTimeOrder(pipeline, meeting, mic,
+                        [tapRate](size_t tapAt) { return double(tapAt + 960) / tapRate; });
         const std::vector<float> stream = out.settled();
         ASSERT_GT(stream.size(), size_t(24000 * 80));
         // The mix is a 1 kHz sine of 0.25 at 24 kHz: it moves at most 0.066 a sample, and a
