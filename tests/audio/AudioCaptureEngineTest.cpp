@@ -91,6 +91,11 @@ protected:
         m_server.useForThisProcess();
     }
     QString file(const QString& name) const { return m_files.filePath(name); }
+    // `file` on the speakers, as the application with this bundle identifier.
+    static std::unique_ptr<SoundPeer> playAs(const QString& bundleID, const QString& file) {
+        return playOn(QStringLiteral("speakers"), file,
+                      {QStringLiteral("--property=application.id=") + bundleID});
+    }
     // Waits until an application with this bundle identifier plays; its audio object.
     static std::optional<uint32_t> playing(const QString& bundleID) {
         std::optional<uint32_t> object;
@@ -249,10 +254,8 @@ TEST_F(CaptureEngine, SystemOutputTapStreamsWhatTheSpeakersPlayFromTheTapThread)
 TEST_F(CaptureEngine, OneApplicationIsHeardAloneAndRetargetSwitchesToAnother) {
     const QString a = makeTone(m_files.path(), QStringLiteral("a.wav"), 20, 1300);
     const QString b = makeTone(m_files.path(), QStringLiteral("b.wav"), 20, 2100);
-    auto zoom = playOn(QStringLiteral("speakers"), a,
-                       {QStringLiteral("--property=application.id=test.zoom")});
-    auto meet = playOn(QStringLiteral("speakers"), b,
-                       {QStringLiteral("--property=application.id=test.meet")});
+    auto zoom = playAs(QStringLiteral("test.zoom"), a);
+    auto meet = playAs(QStringLiteral("test.meet"), b);
     const std::optional<uint32_t> zoomObject = playing(QStringLiteral("test.zoom"));
     const std::optional<uint32_t> meetObject = playing(QStringLiteral("test.meet"));
     ASSERT_TRUE(zoomObject && meetObject);
@@ -282,10 +285,8 @@ TEST_F(CaptureEngine, WhenTheTappedStreamEndsTheCaptureFollowsTheApplication) {
     const QString first = makeTone(m_files.path(), QStringLiteral("z1.wav"), 20, 1300);
     const QString second = makeTone(m_files.path(), QStringLiteral("z2.wav"), 20, 1700);
     const QString other = makeTone(m_files.path(), QStringLiteral("m.wav"), 30, 2100);
-    auto zoom = playOn(QStringLiteral("speakers"), first,
-                       {QStringLiteral("--property=application.id=test.zoom")});
-    auto meet = playOn(QStringLiteral("speakers"), other,
-                       {QStringLiteral("--property=application.id=test.meet")});
+    auto zoom = playAs(QStringLiteral("test.zoom"), first);
+    auto meet = playAs(QStringLiteral("test.meet"), other);
     const std::optional<uint32_t> zoomObject = playing(QStringLiteral("test.zoom"));
     ASSERT_TRUE(zoomObject && playing(QStringLiteral("test.meet")));
 
@@ -299,8 +300,7 @@ TEST_F(CaptureEngine, WhenTheTappedStreamEndsTheCaptureFollowsTheApplication) {
     ASSERT_TRUE(out.hears({2100})) << "nothing is heard while the application is quiet";
     EXPECT_EQ(engine.tapCapture().target(), TapTarget::systemOutput());
 
-    auto zoomAgain = playOn(QStringLiteral("speakers"), second,
-                            {QStringLiteral("--property=application.id=test.zoom")});
+    auto zoomAgain = playAs(QStringLiteral("test.zoom"), second);
     // Within one look-up, with slack for a loaded machine.
     ASSERT_TRUE(waitUntil([&] { return !engine.tapCapture().target().isSystemOutput(); },
                           int(Engine::followPollSeconds * 1000) + 3000));
@@ -319,8 +319,7 @@ TEST_F(CaptureEngine, WhenTheTappedStreamEndsTheCaptureFollowsTheApplication) {
 // (the servers end the monitor stream, or keep it on silence) and the capture moves with it.
 TEST_F(CaptureEngine, AnApplicationMovedToAnotherOutputIsStillHeard) {
     const QString tone = makeTone(m_files.path(), QStringLiteral("z.wav"), 20, 1300);
-    auto zoom = playOn(QStringLiteral("speakers"), tone,
-                       {QStringLiteral("--property=application.id=test.zoom")});
+    auto zoom = playAs(QStringLiteral("test.zoom"), tone);
     const std::optional<uint32_t> zoomObject = playing(QStringLiteral("test.zoom"));
     ASSERT_TRUE(zoomObject);
     Engine engine;
