@@ -41,6 +41,17 @@ protected:
             transcriber.append(block.data(), int(block.size()), 48000.0);
     }
 
+    // A segment with speech and an interim text, ended, whose final result the engine holds.
+    bool speakAndEndWithTheFinalHeldBack() {
+        engine->holdFinish();
+        transcriber.begin();
+        speak();
+        if (!QTest::qWaitFor([this] { return !partials.isEmpty(); }, kWait))
+            return false;
+        transcriber.end();
+        return QTest::qWaitFor([this] { return engine->finishWaiting(); }, kWait);
+    }
+
     bool waitIdle() {
         return QTest::qWaitFor([this] { return !transcriber.hasOpenTask(); }, kWait);
     }
@@ -174,12 +185,7 @@ TEST_F(MicTranscriberTest, ResultAfterSilentStopIsIgnored) {
 
 TEST_F(MicTranscriberTest, FallbackDeliversLatestTextWhenNoFinalCame) {
     script(QStringLiteral("I led the team"), SpeechOutcome::recognized(QStringLiteral("late")));
-    engine->holdFinish();
-    transcriber.begin();
-    speak();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return !partials.isEmpty(); }, kWait));
-    transcriber.end();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return engine->finishWaiting(); }, kWait));
+    ASSERT_TRUE(speakAndEndWithTheFinalHeldBack());
     EXPECT_TRUE(finals.isEmpty());
 
     EXPECT_EQ(scheduler.runAll(), 1); // three seconds pass
@@ -240,12 +246,7 @@ TEST_F(MicTranscriberTest, NonSilentStopMakesNoCallback) {
 
 TEST_F(MicTranscriberTest, PendingFallbackLeavesANewerSegmentAlone) {
     script(QStringLiteral("old words"), SpeechOutcome::noSpeech());
-    engine->holdFinish();
-    transcriber.begin();
-    speak();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return !partials.isEmpty(); }, kWait));
-    transcriber.end();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return engine->finishWaiting(); }, kWait));
+    ASSERT_TRUE(speakAndEndWithTheFinalHeldBack());
     transcriber.begin(); // the user starts the next answer before three seconds pass
     scheduler.runAll();
     EXPECT_TRUE(transcriber.hasOpenTask());
