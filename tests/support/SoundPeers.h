@@ -74,6 +74,10 @@ QString makeFliteSpeech(const QString& dir, const QString& name, const QString& 
 // The amplitude of one sine frequency in `samples` (Goertzel), about 0.5 for a sine of 0.5.
 double toneAmplitude(const float* samples, size_t count, double rate, double frequency);
 double toneAmplitude(const std::vector<float>& samples, double rate, double frequency);
+// The tone's typical amplitude: the median over 50 ms windows. A real sound server on a busy
+// machine may drop a block now and then; that shortens the tone without changing its level,
+// while one amplitude over the whole span counts the gap and the phase jump after it.
+double steadyToneAmplitude(const std::vector<float>& samples, double rate, double frequency);
 double rms(const float* samples, size_t count);
 std::vector<float> pcm16ToFloat(const QByteArray& pcm16);
 
