@@ -64,8 +64,9 @@ RecordingTranscriber::RecordingTranscriber(std::shared_ptr<SpeechEngine> engine,
 void RecordingTranscriber::transcribe(const QString& wavPath,
                                       std::function<void(double, double)> progress,
                                       std::function<void(const Result&)> completion) {
-    // Lives on the main thread and carries every report there; the run keeps it alive, and
-    // it is deleted there once the last report has been delivered.
+    // Lives on the main thread and carries every report there. The completion holds a
+    // reference of its own: were the last one dropped on the worker first, the deferred delete
+    // could be handled before the completion, and deleting the receiver discards it unsent.
     std::shared_ptr<QObject> receiver(new QObject, [](QObject* object) { object->deleteLater(); });
     auto self = std::make_shared<RecordingTranscriber>(m_engine, m_locale, m_options);
     QThreadPool::globalInstance()->start([self, receiver, wavPath, progress = std::move(progress),
@@ -89,7 +90,7 @@ void RecordingTranscriber::transcribe(const QString& wavPath,
         }
         QMetaObject::invokeMethod(
             receiver.get(),
-            [completion, result] {
+            [completion, result, receiver] {
                 if (completion)
                     completion(result);
             },

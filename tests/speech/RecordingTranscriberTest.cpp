@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QTest>
 #include <QThread>
+#include <QThreadPool>
 #include <gtest/gtest.h>
 
 #include <sndfile.h>
@@ -164,6 +165,20 @@ TEST_F(RecordingTranscriberTest, NeverOverwritesTheSessionsOwnTranscript) {
     EXPECT_EQ(readAll(sessionTranscript).toUtf8(), cards);
     EXPECT_TRUE(
         readAll(std::get<QString>(result)).startsWith(QStringLiteral("# Meeting transcript\n\n")));
+}
+
+// The run ends on the worker while the main thread is busy; the main thread then handles
+// deferred deletes before queued calls, as QTest::qWaitFor and some nested loops do.
+TEST_F(RecordingTranscriberTest, CompletionSurvivesDeferredDeletesHandledFirst) {
+    const QString wav = home.path() + QStringLiteral("/busy.wav");
+    writeWav(wav, 2.0, 2, {{{0, 1}}, {}});
+    RecordingTranscriber transcriber(engine, QStringLiteral("en_US"));
+    std::optional<RecordingTranscriberInterface::Result> result;
+    transcriber.transcribe(wav, {}, [&result](const auto& r) { result = r; });
+    ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(kWait));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, kWait));
+    EXPECT_TRUE(std::holds_alternative<QString>(*result));
 }
 
 TEST_F(RecordingTranscriberTest, UnreadableFileFailsWithoutTranscript) {
