@@ -328,26 +328,9 @@ TEST_F(CaptureEngine, AnApplicationMovedToAnotherOutputIsStillHeard) {
     ASSERT_EQ(startOnApp(engine, *zoomObject), std::nullopt);
     ASSERT_TRUE(out.hears({1300}));
 
-    ASSERT_TRUE(m_server.pactl({QStringLiteral("move-sink-input"), QString::number(*zoomObject),
-                                QStringLiteral("headset")}));
     // Once the server has moved it, nothing of it is left on the speakers: what is heard from
     // then on comes from the headset.
-    const auto onSink = [&](const QString& kind, uint32_t index) {
-        const QString list =
-            m_server.pactlOutput({QStringLiteral("list"), QStringLiteral("short"), kind})
-                .value_or(QString());
-        for (const QString& line : list.split(u'\n', Qt::SkipEmptyParts)) {
-            const QStringList fields = line.split(u'\t');
-            if (fields.size() > 1 && fields[0] == QString::number(index))
-                return fields[1];
-        }
-        return QString();
-    };
-    ASSERT_TRUE(waitUntil([&] {
-        const QString sink = onSink(QStringLiteral("sink-inputs"), *zoomObject);
-        return !sink.isEmpty() &&
-               onSink(QStringLiteral("sinks"), sink.toUInt()) == QStringLiteral("headset");
-    }));
+    ASSERT_TRUE(m_server.moveSinkInput(*zoomObject, QStringLiteral("headset")));
     out.collect(0.3);
     const auto stream = out.collect(0.5);
     EXPECT_NEAR(steadyToneAmplitude(stream, 24000, 1300), 0.5, 0.05);

@@ -30,8 +30,14 @@ public:
     bool pactl(const QStringList& arguments) const;
     // Its output; absent on failure.
     std::optional<QString> pactlOutput(const QStringList& arguments) const;
+    // Moves a playing stream to the named output, as the user does from the volume control;
+    // true once the server reports it there.
+    bool moveSinkInput(uint32_t index, const QString& sink) const;
 
 private:
+    // The second column of the `pactl list short` line of `kind` whose index is `index`.
+    QString listedField(const QString& kind, uint32_t index) const;
+
     QTemporaryDir m_dir;
 };
 
