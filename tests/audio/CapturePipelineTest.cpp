@@ -98,6 +98,22 @@ CapturePipeline::Setup tapSetup(double micRate, StreamSource source) {
     return setup;
 }
 
+// A 48 kHz archive at `path`; the test ends in an exception if it can't be made.
+std::unique_ptr<ArchiveWriter> openArchive(const QString& path) {
+    return std::get<std::unique_ptr<ArchiveWriter>>(ArchiveWriter::open(path, 48000));
+}
+
+// The longest run of samples in [first, last) that are silent but for rounding: a padded gap.
+int longestSilence(std::vector<float>::const_iterator first,
+                   std::vector<float>::const_iterator last) {
+    int run = 0, longest = 0;
+    for (auto it = first; it != last; ++it) {
+        run = std::fabs(*it) < 1e-4f ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
+
 } // namespace
 
 TEST(CapturePipelineMix, HalvesTheSumBeforeClamping) {
@@ -226,8 +242,7 @@ TEST(TapMode, MeetingOnlyStreamsFromTheTapThreadAndKeepsTheFIFOEmpty) {
 TEST(TapMode, BothMixesMicAndMeetingAndTheArchiveKeepsThemApart) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("both.wav"));
-    auto archive =
-        std::move(std::get<std::unique_ptr<ArchiveWriter>>(ArchiveWriter::open(path, 48000)));
+    auto archive = openArchive(path);
     CapturePipeline pipeline;
     Collector out;
     out.attach(pipeline);
@@ -261,8 +276,7 @@ TEST(TapMode, BothMixesMicAndMeetingAndTheArchiveKeepsThemApart) {
 TEST(TapMode, ASilentMeetingStillGivesAnArchiveWithAZeroRightChannel) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("quiet.wav"));
-    auto archive =
-        std::move(std::get<std::unique_ptr<ArchiveWriter>>(ArchiveWriter::open(path, 48000)));
+    auto archive = openArchive(path);
     CapturePipeline pipeline;
     Collector out;
     out.attach(pipeline);
@@ -349,8 +363,7 @@ TEST(ResamplerTest, ConsumesWholeBlocksAndKeepsStateAcrossThem) {
 TEST(ArchiveWriterTest, CloseWritesEverythingQueuedBeforeAndDiscardLeavesNoFile) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("nested/folder/queued.wav"));
-    auto archive =
-        std::move(std::get<std::unique_ptr<ArchiveWriter>>(ArchiveWriter::open(path, 48000)));
+    auto archive = openArchive(path);
     // Four seconds handed over at once, faster than any disk poll: all of it must land.
     std::vector<float> left(192000), right(192000);
     for (size_t i = 0; i < left.size(); ++i) {
@@ -387,8 +400,7 @@ TEST(ArchiveWriterTest, CloseWritesEverythingQueuedBeforeAndDiscardLeavesNoFile)
 TEST(TapMode, AMeetingThatStartedFirstDoesNotStayBehindTheMicrophone) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("aligned.wav"));
-    auto archive =
-        std::move(std::get<std::unique_ptr<ArchiveWriter>>(ArchiveWriter::open(path, 48000)));
+    auto archive = openArchive(path);
     CapturePipeline pipeline;
     ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::meetingOnly), archive.get()));
     ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
@@ -446,8 +458,7 @@ TEST(TapMode, TheMeetingRunsWithoutGapsWhateverTheTwoRhythms) {
         SCOPED_TRACE(lateness);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("rhythm.wav"));
-        auto archive =
-            std::move(std::get<std::unique_ptr<ArchiveWriter>>(ArchiveWriter::open(path, 48000)));
+        auto archive = openArchive(path);
         CapturePipeline pipeline;
         ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::both), archive.get()));
         ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
@@ -464,12 +475,7 @@ TEST(TapMode, TheMeetingRunsWithoutGapsWhateverTheTwoRhythms) {
         const auto first =
             std::find_if(wav.right.begin(), wav.right.end(), [](float v) { return v != 0; });
         ASSERT_NE(first, wav.right.end());
-        int run = 0, longest = 0;
-        for (auto it = first; it != wav.right.end(); ++it) {
-            run = std::fabs(*it) < 1e-4f ? run + 1 : 0;
-            longest = std::max(longest, run);
-        }
-        EXPECT_LE(longest, 2);
+        EXPECT_LE(longestSilence(first, wav.right.end()), 2);
         const std::vector<float> steady(first, wav.right.end());
         EXPECT_NEAR(toneAmplitude(steady, 48000, 1000), 0.5, 0.02);
     }
@@ -497,14 +503,10 @@ TEST(TapMode, ClockDriftIsAbsorbedWithoutGapsOrJumps) {
         ASSERT_GT(stream.size(), size_t(24000 * 80));
         // The mix is a 1 kHz sine of 0.25 at 24 kHz: it moves at most 0.066 a sample, and a
         // slipped sample adds less than half that. A gap or a skipped stretch jumps further.
-        int run = 0, longest = 0;
         float largestStep = 0;
-        for (size_t i = 1; i < stream.size(); ++i) {
-            run = std::fabs(stream[i]) < 1e-4f ? run + 1 : 0;
-            longest = std::max(longest, run);
+        for (size_t i = 1; i < stream.size(); ++i)
             largestStep = std::max(largestStep, std::fabs(stream[i] - stream[i - 1]));
-        }
-        EXPECT_LE(longest, 2);
+        EXPECT_LE(longestSilence(stream.begin() + 1, stream.end()), 2);
         EXPECT_LT(largestStep, 0.1f);
     }
 }
