@@ -7,6 +7,9 @@ function(corvinel_library name)
     target_link_libraries(corvinel_${name} PUBLIC ${ARG_LIBS})
     target_precompile_headers(corvinel_${name} PRIVATE <QtCore/QString> <QtCore/QObject>
                               <QtCore/QList> <QtCore/QVariant> <functional> <memory> <optional>)
+    # The interface registers core types for QML; qmllint and the QML compiler read their
+    # properties from these metatypes.
+    qt_extract_metatypes(corvinel_${name})
 endfunction()
 
 # The private sound servers of the audio tests: fake devices on a socket in the build tree.
@@ -58,15 +61,20 @@ function(corvinel_pulse_fixture)
 endfunction()
 
 # corvinel_test(<name> SOURCES ... [LIBS ...] [FIXTURES ...] [ENVIRONMENT VAR=value ...]
-#               [SOUND])
+#               [SOUND] [GUI])
 # One GoogleTest executable per subsystem; every case becomes a ctest test. With SOUND the
 # cases need a sound server: they get the shared private server (fixture "pulse_daemon") and
 # the variables that lead to it, and run a second time, named "pipewire.<case>", on the
 # PipeWire one where it is installed; the servers a case starts itself are of the same kind.
+# With GUI the executable runs a QGuiApplication (offscreen) instead of a core one.
 function(corvinel_test name)
-    cmake_parse_arguments(ARG "SOUND" "" "SOURCES;LIBS;FIXTURES;ENVIRONMENT" ${ARGN})
+    cmake_parse_arguments(ARG "SOUND;GUI" "" "SOURCES;LIBS;FIXTURES;ENVIRONMENT" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
-    target_link_libraries(${name} PRIVATE corvinel_test_support ${ARG_LIBS})
+    if(ARG_GUI)
+        target_link_libraries(${name} PRIVATE corvinel_gui_test_main ${ARG_LIBS})
+    else()
+        target_link_libraries(${name} PRIVATE corvinel_test_main ${ARG_LIBS})
+    endif()
     set(environment "QT_QPA_PLATFORM=offscreen" ${ARG_ENVIRONMENT})
     if(NOT ARG_SOUND)
         gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120)

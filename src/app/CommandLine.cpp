@@ -7,12 +7,18 @@
 #include "audio/AudioDeviceManager.h"
 #include "audio/ProcessTapCapture.h"
 #include "audio/pulse/PulseConnection.h"
+#include "session/SessionController.h"
 #include "settings/AppSettings.h"
 #include "settings/SecretStore.h"
 
 #include <QCommandLineParser>
 #include <QGuiApplication>
-#include <QQuickWindow>
+#include <QQmlApplicationEngine>
+#include <QQuickStyle>
+#include <QUrl>
+#include <QtQml/QQmlExtensionPlugin>
+
+Q_IMPORT_QML_PLUGIN(CorvinelPlugin)
 
 #include <cstdio>
 
@@ -27,15 +33,19 @@ void describeApplication() {
 int runDesktop(int argc, char* argv[]) {
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Corvinel"));
+    QQuickStyle::setStyle(QStringLiteral("Fusion"));
     AppSettings& settings = AppSettings::shared();
     SecretStore::migrateFromKeychain(&settings,
                                      [&settings](const QString& key) { settings.setApiKey(key); });
+    AppComposition composition(settings);
 
-    QQuickWindow window;
-    window.setTitle(QStringLiteral("Corvinel"));
-    window.setMinimumSize(QSize(420, 400));
-    window.resize(480, 760);
-    window.show();
+    QQmlApplicationEngine engine;
+    engine.setInitialProperties(
+        {{QStringLiteral("session"), QVariant::fromValue(&composition.controller())},
+         {QStringLiteral("settings"), QVariant::fromValue(&settings)}});
+    engine.load(QUrl(QStringLiteral("qrc:/Corvinel/Main.qml")));
+    if (engine.rootObjects().isEmpty())
+        return 1;
     return app.exec();
 }
 

@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusInterface>
+#include <QDBusPendingCallWatcher>
 #include <QDBusReply>
 #include <QDBusUnixFileDescriptor>
 #include <QDesktopServices>
@@ -80,22 +81,31 @@ public:
 
 class DesktopFileRevealer final : public FileRevealer {
 public:
+    // Asynchronous: a file manager that takes seconds to start must not freeze the window.
     void reveal(const QStringList& paths) override {
         if (paths.isEmpty())
             return;
+        const QUrl folder = QUrl::fromLocalFile(QFileInfo(paths.first()).absolutePath());
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (!bus.isConnected()) {
+            QDesktopServices::openUrl(folder);
+            return;
+        }
         QStringList uris;
         for (const QString& path : paths)
             uris << QUrl::fromLocalFile(path).toString();
-        if (QDBusConnection::sessionBus().isConnected()) {
-            QDBusInterface manager(QStringLiteral("org.freedesktop.FileManager1"),
-                                   QStringLiteral("/org/freedesktop/FileManager1"),
-                                   QStringLiteral("org.freedesktop.FileManager1"));
-            manager.setTimeout(2000);
-            const QDBusMessage reply = manager.call(QStringLiteral("ShowItems"), uris, QString());
-            if (reply.type() == QDBusMessage::ReplyMessage)
-                return;
-        }
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(paths.first()).absolutePath()));
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.FileManager1"),
+            QStringLiteral("/org/freedesktop/FileManager1"),
+            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+        message << uris << QString();
+        auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(message, 5000));
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                         [folder](QDBusPendingCallWatcher* call) {
+                             if (call->isError())
+                                 QDesktopServices::openUrl(folder);
+                             call->deleteLater();
+                         });
     }
 };
 

@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QThreadPool>
+#include <QUrl>
 #include <QtDebug>
 
 namespace {
@@ -43,7 +44,7 @@ using Engine = AudioCaptureEngineInterface;
 } // namespace
 
 SessionController::SessionController(SessionComponents components, QObject* parent)
-    : QObject(parent), m_c(std::move(components)) {
+    : QObject(parent), m_c(std::move(components)), m_pairModel(new PairListModel(this)) {
     if (m_c.sessionDirectory.isEmpty())
         m_c.sessionDirectory = sessionDirectory();
 
@@ -57,7 +58,10 @@ SessionController::SessionController(SessionComponents components, QObject* pare
     flowHooks.updateHistory = [this](const QList<RealtimeClientInterface::HistoryPair>& pairs) {
         m_c.client.updateHistory(pairs);
     };
-    flowHooks.pairsChanged = [this] { emit pairsChanged(); };
+    flowHooks.pairsChanged = [this] {
+        m_pairModel->sync(m_flow->pairs());
+        emit pairsChanged();
+    };
     AppSettings* settings = &m_c.settings;
     m_flow = std::make_unique<QAFlow>(
         m_c.clock, [settings] { return settings->followUpWindow(); }, std::move(flowHooks));
@@ -153,11 +157,11 @@ void SessionController::start() {
     }
     switch (m_c.permissions.microphoneStatus()) {
     case Permissions::Status::notDetermined: {
-        m_isStarting = true;
+        setStarting(true);
         QPointer<SessionController> self(this);
         m_c.permissions.requestMicrophone([self](bool granted) {
             if (self) {
-                self->m_isStarting = false;
+                self->setStarting(false);
                 self->continueStart(granted);
             }
         });
@@ -201,7 +205,7 @@ void SessionController::continueStart(bool micGranted) {
         m_permissionBanner.reset();
         setBanner(kWaitingForPermission);
     });
-    m_isStarting = true;
+    setStarting(true);
     QPointer<SessionController> self(this);
     Engine* audio = &m_c.audio;
     QThreadPool::globalInstance()->start(
@@ -220,7 +224,7 @@ void SessionController::continueStart(bool micGranted) {
 }
 
 void SessionController::engineStarted(const std::optional<AudioFailure>& failure) {
-    m_isStarting = false;
+    setStarting(false);
     m_permissionBanner.reset();
     if (failure) {
         failStart(failure->description);
@@ -404,7 +408,16 @@ void SessionController::revealLink(const BannerLink& link) {
         m_c.revealer->reveal({link.path});
 }
 
-void SessionController::transcribeRecording(const QString& wavPath) {
+void SessionController::revealLink(const QString& id) {
+    const QUuid uuid(id);
+    for (const BannerLink& link : m_bannerLinks)
+        if (link.id == uuid)
+            return revealLink(link);
+}
+
+void SessionController::transcribeRecording(const QString& pathOrUrl) {
+    const QString wavPath =
+        pathOrUrl.startsWith(QStringLiteral("file:")) ? QUrl(pathOrUrl).toLocalFile() : pathOrUrl;
     const QString name = QFileInfo(wavPath).fileName();
     QPointer<SessionController> self(this);
     m_c.micTranscriber.requestAuthorization(
@@ -476,13 +489,6 @@ std::optional<double> SessionController::lastAnswerDuration() const {
 }
 double SessionController::sessionElapsed() const {
     return m_tracker->sessionElapsed();
-}
-
-QVariantList SessionController::pairsForView() const {
-    QVariantList list;
-    for (const QAPair& pair : m_flow->pairs())
-        list.append(QVariant::fromValue(pair));
-    return list;
 }
 
 QVariantList SessionController::bannerLinksForView() const {
@@ -665,6 +671,13 @@ void SessionController::setSessionActive(bool value) {
     if (m_isSessionActive != value) {
         m_isSessionActive = value;
         emit isSessionActiveChanged();
+    }
+}
+
+void SessionController::setStarting(bool value) {
+    if (m_isStarting != value) {
+        m_isStarting = value;
+        emit isStartingChanged();
     }
 }
 

@@ -4,6 +4,7 @@
 #include "realtime/RealtimeClientInterface.h"
 #include "session/Clock.h"
 #include "session/CostModel.h"
+#include "session/PairListModel.h"
 #include "session/QAPair.h"
 
 #include <QObject>
@@ -53,20 +54,21 @@ struct SessionComponents {
 // the banner and the session's files. Main thread only.
 class SessionController : public QObject {
     Q_OBJECT
-    Q_PROPERTY(QVariantList pairs READ pairsForView NOTIFY pairsChanged)
+    Q_PROPERTY(PairListModel* pairs READ pairModel CONSTANT)
     Q_PROPERTY(StatusKind status READ statusKind NOTIFY statusChanged)
     Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusChanged)
     Q_PROPERTY(bool isSessionActive READ isSessionActive NOTIFY isSessionActiveChanged)
+    Q_PROPERTY(bool isStarting READ isStarting NOTIFY isStartingChanged)
     Q_PROPERTY(QString lastRecordingURL READ lastRecordingURL NOTIFY lastRecordingPathChanged)
     Q_PROPERTY(QString lastTranscriptURL READ lastTranscriptURL NOTIFY lastTranscriptPathChanged)
     Q_PROPERTY(QVariantList bannerLinks READ bannerLinksForView NOTIFY bannerLinksChanged)
     Q_PROPERTY(
         QVariant lastAnswerDuration READ lastAnswerDurationForView NOTIFY lastAnswerDurationChanged)
     Q_PROPERTY(QString costSummary READ costSummaryText NOTIFY costChanged)
-    Q_PROPERTY(QString transcriptForExport READ transcriptForExport NOTIFY pairsChanged)
     Q_PROPERTY(float micLevel READ micLevel NOTIFY levelsChanged)
     Q_PROPERTY(float meetingLevel READ meetingLevel NOTIFY levelsChanged)
     Q_PROPERTY(QString banner READ bannerText NOTIFY bannerChanged)
+    Q_PROPERTY(bool hasBanner READ hasBanner NOTIFY bannerChanged)
     Q_PROPERTY(bool isSpeaking READ isSpeaking NOTIFY isSpeakingChanged)
     Q_PROPERTY(bool isAnswering READ isAnswering NOTIFY isAnsweringChanged)
     Q_PROPERTY(double speakingElapsed READ speakingElapsed NOTIFY speakingElapsedChanged)
@@ -87,20 +89,27 @@ public:
     explicit SessionController(SessionComponents components, QObject* parent = nullptr);
     ~SessionController() override;
 
-    void start();
-    void stop();
-    void applyInstructionsLive();
-    void revealRecording();
+    Q_INVOKABLE void start();
+    Q_INVOKABLE void stop();
+    Q_INVOKABLE void applyInstructionsLive();
+    Q_INVOKABLE void revealRecording();
     void revealLink(const BannerLink& link);
-    // The file chooser belongs to the view; the controller takes the chosen file.
-    void transcribeRecording(const QString& wavPath);
+    // The link of the current banner with this id (the text form of its UUID).
+    Q_INVOKABLE void revealLink(const QString& id);
+    // The file chooser belongs to the view; the controller takes the chosen file, as a path
+    // or a file URL.
+    Q_INVOKABLE void transcribeRecording(const QString& wavPath);
+    // The banner's close button; what belongs to the banner goes with it.
+    Q_INVOKABLE void dismissBanner() { setBanner(std::nullopt); }
 
     std::optional<QString> costSummary() const;
-    QString transcriptForExport() const;
+    // Built when asked (copy, export), never per streamed token.
+    Q_INVOKABLE QString transcriptForExport() const;
     static QString formatClock(double seconds);
     static QString format(double duration);
 
     const QList<QAPair>& pairs() const;
+    PairListModel* pairModel() const { return m_pairModel; }
     Status status() const { return m_status; }
     bool isSessionActive() const { return m_isSessionActive; }
     // True from Start until the capture runs or the start has failed.
@@ -111,6 +120,7 @@ public:
     std::optional<QString> lastTranscriptPath() const { return m_lastTranscriptPath; }
     std::optional<QString> banner() const { return m_banner; }
     QString bannerText() const { return m_banner.value_or(QString()); }
+    bool hasBanner() const { return m_banner.has_value(); }
     QList<BannerLink> bannerLinks() const { return m_bannerLinks; }
     bool isSpeaking() const;
     bool isAnswering() const;
@@ -121,7 +131,6 @@ public:
     std::optional<QString> pendingAppTap() const { return m_pendingAppTap; }
 
     // The same state in the shapes QML binds to; empty text stands for "none".
-    QVariantList pairsForView() const;
     StatusKind statusKind() const { return StatusKind(int(m_status.kind)); }
     QString statusMessage() const { return m_status.message; }
     QString lastRecordingURL() const { return m_lastRecordingPath.value_or(QString()); }
@@ -132,6 +141,7 @@ public:
 
     // Sets the banner text; links survive only while the text that owns them stays.
     void setBanner(const std::optional<QString>& text);
+    Q_INVOKABLE void setBannerText(const QString& text) { setBanner(std::optional(text)); }
     void setBanner(const QString& text, const QList<BannerLink>& links);
 
     // Entry points of the component callbacks (public so the wiring stays readable).
@@ -147,6 +157,7 @@ signals:
     void pairsChanged();
     void statusChanged();
     void isSessionActiveChanged();
+    void isStartingChanged();
     void levelsChanged();
     void bannerChanged();
     void bannerLinksChanged();
@@ -178,6 +189,7 @@ private:
     void postStopBanner();
     void setStatus(const Status& status);
     void setSessionActive(bool value);
+    void setStarting(bool value);
     void setLevels(float mic, float meeting);
     void setLastRecordingPath(const std::optional<QString>& path);
     void setLastTranscriptPath(const std::optional<QString>& path);
@@ -186,6 +198,7 @@ private:
     std::unique_ptr<QAFlow> m_flow;
     std::unique_ptr<SpeakingTracker> m_tracker;
     std::unique_ptr<SessionLog> m_log;
+    PairListModel* m_pairModel; // a child, so QML never takes ownership
 
     Status m_status;
     bool m_isSessionActive = false;

@@ -1,6 +1,12 @@
 #include "support/TestHome.h"
 
+#ifdef CORVINEL_GUI_TEST
+#include <QGuiApplication>
+using TestApplication = QGuiApplication;
+#else
 #include <QCoreApplication>
+using TestApplication = QCoreApplication;
+#endif
 #include <QDir>
 #include <gtest/gtest.h>
 
@@ -14,7 +20,7 @@ int main(int argc, char** argv) {
         return 1;
     redirectHome(QByteArray::fromStdString(root));
 
-    QCoreApplication app(argc, argv);
+    TestApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     const int status = RUN_ALL_TESTS();
     QDir(QString::fromStdString(root)).removeRecursively();

@@ -1,0 +1,70 @@
+#include "support/QmlHarness.h"
+
+#include <QAccessible>
+#include <QQmlError>
+#include <QQuickItem>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QUrl>
+#include <QtQml/QQmlExtensionPlugin>
+
+Q_IMPORT_QML_PLUGIN(CorvinelPlugin)
+
+namespace {
+QStringList* s_collected = nullptr;
+QtMessageHandler s_previous = nullptr;
+
+void collect(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (s_collected && type >= QtWarningMsg)
+        s_collected->append(message);
+    if (s_previous)
+        s_previous(type, context, message);
+}
+
+QQuickItem* search(QQuickItem* item, const QString& name) {
+    if (!item)
+        return nullptr;
+    if (item->isVisible()) {
+        if (QAccessibleInterface* a = QAccessible::queryAccessibleInterface(item);
+            a && a->text(QAccessible::Name) == name)
+            return item;
+        for (QQuickItem* child : item->childItems())
+            if (QQuickItem* found = search(child, name))
+                return found;
+    }
+    return nullptr;
+}
+} // namespace
+
+QmlHarness::QmlHarness() : m_engine(std::make_unique<QQmlApplicationEngine>()) {
+    QQuickStyle::setStyle(QStringLiteral("Fusion"));
+    s_collected = &m_warnings;
+    s_previous = qInstallMessageHandler(collect);
+    QObject::connect(m_engine.get(), &QQmlEngine::warnings, [this](const QList<QQmlError>& errors) {
+        for (const QQmlError& error : errors)
+            m_warnings.append(error.toString());
+    });
+}
+
+QmlHarness::~QmlHarness() {
+    m_engine.reset();
+    qInstallMessageHandler(s_previous);
+    s_collected = nullptr;
+}
+
+QObject* QmlHarness::load(const QString& file, const QVariantMap& properties) {
+    m_engine->setInitialProperties(properties);
+    m_engine->load(QUrl(QStringLiteral("qrc:/Corvinel/") + file));
+    return m_engine->rootObjects().isEmpty() ? nullptr : m_engine->rootObjects().constLast();
+}
+
+QQuickWindow* QmlHarness::window() const {
+    return m_engine->rootObjects().isEmpty()
+               ? nullptr
+               : qobject_cast<QQuickWindow*>(m_engine->rootObjects().constLast());
+}
+
+QQuickItem* QmlHarness::findByAccessibleName(const QString& name) const {
+    QQuickWindow* w = window();
+    return w ? search(w->contentItem(), name) : nullptr;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QObject>
+#include <QQmlApplicationEngine>
+#include <QStringList>
+#include <QVariantMap>
+#include <memory>
+
+class QQuickWindow;
+class QQuickItem;
+
+// Loads a file of the Corvinel QML module with initial properties and collects every warning
+// the engine (or Qt's message handler) reports while it lives.
+class QmlHarness {
+public:
+    QmlHarness();
+    ~QmlHarness();
+
+    // Loads qrc:/Corvinel/<file>; returns the root object or null.
+    QObject* load(const QString& file, const QVariantMap& properties);
+    QQuickWindow* window() const;
+    // The first item below the root whose Accessible.name is `name`, or null.
+    QQuickItem* findByAccessibleName(const QString& name) const;
+
+    QStringList warnings() const { return m_warnings; }
+    QQmlApplicationEngine& engine() { return *m_engine; }
+
+private:
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    QStringList m_warnings;
+};
