@@ -27,7 +27,7 @@ Pane {
                 id: link
                 required property var modelData
                 text: link.modelData.label
-                Accessible.name: text
+                Accessible.name: link.text
                 onClicked: banner.openLink(link.modelData.id)
             }
         }
