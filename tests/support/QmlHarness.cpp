@@ -37,7 +37,12 @@ QQuickItem* search(QQuickItem* item, const QString& name) {
 } // namespace
 
 QmlHarness::QmlHarness() : m_engine(std::make_unique<QQmlApplicationEngine>()) {
-    QQuickStyle::setStyle(QStringLiteral("Fusion"));
+    // Qt takes the style once per process, before the first Controls import.
+    static const bool styled = [] {
+        QQuickStyle::setStyle(QStringLiteral("Fusion"));
+        return true;
+    }();
+    Q_UNUSED(styled);
     s_collected = &m_warnings;
     s_previous = qInstallMessageHandler(collect);
     QObject::connect(m_engine.get(), &QQmlEngine::warnings, [this](const QList<QQmlError>& errors) {

@@ -1,0 +1,219 @@
+// The window's costs on this machine: time to its first frame, its memory when idle, its CPU
+// while a session streams and nothing on screen changes but meters and clocks, and frame times
+// with 1000 cards while an answer streams at 50 deltas a second. Offscreen, software renderer,
+// the basic (GUI-thread) render loop, so every cost lands on the thread that is measured.
+#include "session/SessionController.h"
+#include "settings/AppSettings.h"
+#include "support/QmlHarness.h"
+#include "support/SessionFakes.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QQuickWindow>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <cmath>
+#include <sys/resource.h>
+
+namespace {
+
+double rssMegabytes() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return 0;
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// A controller over fakes on the real clock, so its timers tick as in the app.
+struct BenchSession {
+    BenchSession()
+        : settings(home.path() + QStringLiteral("/Corvinel.conf")), clock(makeSystemClock()) {
+        settings.setApiKey(QStringLiteral("sk-bench"));
+        settings.setHasCompletedOnboarding(true);
+        controller = std::make_unique<SessionController>(
+            SessionComponents{settings, engine, client, mic, recordings, apps, permissions,
+                              &inhibitor, &revealer, *clock, home.path() + "/sessions"});
+    }
+    bool start() {
+        controller->start();
+        return QTest::qWaitFor([this] { return controller->isSessionActive(); }, 5000);
+    }
+    void card(int n, const QString& answer) {
+        const QString response = QStringLiteral("r%1").arg(n);
+        client.onTranscript(QString(),
+                            QStringLiteral("Question number %1, tell me about it?").arg(n));
+        client.onDelta(response, QString());
+        client.onDelta(response, answer);
+        client.onResponseDone(response);
+    }
+
+    QTemporaryDir home;
+    AppSettings settings;
+    std::unique_ptr<Clock> clock;
+    FakeCaptureEngine engine;
+    FakeRealtimeClient client;
+    FakeMicTranscriber mic;
+    FakeRecordingTranscriber recordings;
+    FakeAppListing apps;
+    FakePermissions permissions;
+    FakeSleepInhibitor inhibitor;
+    FakeFileRevealer revealer;
+    std::unique_ptr<SessionController> controller;
+};
+
+QVariantMap rootProperties(BenchSession& s) {
+    return {{QStringLiteral("session"), QVariant::fromValue(s.controller.get())},
+            {QStringLiteral("settings"), QVariant::fromValue(&s.settings)}};
+}
+
+void BM_FirstFrame(benchmark::State& state) {
+    double rss = 0;
+    for (auto _ : state) {
+        BenchSession session;
+        QElapsedTimer timer;
+        timer.start();
+        QmlHarness qml;
+        qml.load(QStringLiteral("Main.qml"), rootProperties(session));
+        QQuickWindow* window = qml.window();
+        if (!window) {
+            state.SkipWithError("Main.qml did not load");
+            return;
+        }
+        bool swapped = false;
+        QObject::connect(window, &QQuickWindow::frameSwapped, [&] { swapped = true; });
+        if (!QTest::qWaitFor([&] { return swapped; }, 5000)) {
+            state.SkipWithError("no frame");
+            return;
+        }
+        state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
+        QTest::qWait(500); // idle: what the window holds once it has settled
+        rss = rssMegabytes();
+    }
+    state.counters["idle_rss_mb"] = rss;
+}
+BENCHMARK(BM_FirstFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A running session with no new cards: levels arrive at 50 Hz as from the capture engine, the
+// clocks tick. The share of one core the whole process uses over five seconds.
+void BM_IdleWindowDuringSession(benchmark::State& state) {
+    BenchSession session;
+    QmlHarness qml;
+    qml.load(QStringLiteral("Main.qml"), rootProperties(session));
+    if (!qml.window() || !session.start()) {
+        state.SkipWithError("no window or no session");
+        return;
+    }
+    session.card(1, QStringLiteral("A settled answer."));
+    QTimer levels;
+    int tick = 0;
+    QObject::connect(&levels, &QTimer::timeout, [&] {
+        ++tick;
+        // A quiet room: the meeting level wanders, the microphone stays under the voice level.
+        session.engine.onLevels(0.02f, float(0.2 + 0.1 * std::sin(tick * 0.3)));
+    });
+    levels.start(20);
+    QTest::qWait(1000);
+    double share = 0;
+    for (auto _ : state) {
+        const double cpu = cpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        QTest::qWait(5000);
+        share = (cpuSeconds() - cpu) / (double(wall.nsecsElapsed()) / 1e9);
+        state.SetIterationTime(double(wall.nsecsElapsed()) / 1e9);
+    }
+    state.counters["cpu_percent_of_core"] = share * 100.0;
+}
+BENCHMARK(BM_IdleWindowDuringSession)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+
+// 1000 cards, the view following the bottom, an answer streaming at 50 deltas a second for
+// 10 s. A frame's time runs from the delta's arrival to the frame that shows it: the model
+// update, bindings, layout, sync, render and swap.
+void BM_StreamingInto1000Cards(benchmark::State& state) {
+    BenchSession session;
+    if (!session.start()) {
+        state.SkipWithError("no session");
+        return;
+    }
+    const QString answer = QStringLiteral(
+        "I led the move of our billing service to an event log, cut the nightly batch from six "
+        "hours to forty minutes, and kept every invoice traceable along the way.");
+    for (int n = 0; n < 1000; ++n)
+        session.card(n, answer);
+    QmlHarness qml;
+    qml.load(QStringLiteral("Main.qml"), rootProperties(session));
+    QQuickWindow* window = qml.window();
+    if (!window || !QTest::qWaitForWindowExposed(window)) {
+        state.SkipWithError("no window");
+        return;
+    }
+    QTest::qWait(300);
+    QList<double> frames;
+    QElapsedTimer sinceDelta;
+    bool pending = false;
+    QObject::connect(window, &QQuickWindow::frameSwapped, [&] {
+        if (pending)
+            frames.append(double(sinceDelta.nsecsElapsed()) / 1e6);
+        pending = false;
+    });
+    for (auto _ : state) {
+        session.client.onTranscript(QString(), QStringLiteral("And how did you measure it?"));
+        session.client.onDelta(QStringLiteral("live"), QString());
+        QTimer deltas;
+        int sent = 0;
+        QObject::connect(&deltas, &QTimer::timeout, [&] {
+            if (!pending) {
+                sinceDelta.start();
+                pending = true;
+            }
+            session.client.onDelta(QStringLiteral("live"), QStringLiteral("word%1 ").arg(sent++));
+        });
+        deltas.start(20);
+        QTest::qWait(10000);
+        deltas.stop();
+        session.client.onResponseDone(QStringLiteral("live"));
+    }
+    if (frames.isEmpty()) {
+        state.SkipWithError("no frames");
+        return;
+    }
+    std::sort(frames.begin(), frames.end());
+    auto at = [&](double q) { return frames.at(qsizetype(q * double(frames.size() - 1))); };
+    state.counters["frames"] = double(frames.size());
+    state.counters["frame_p50_ms"] = at(0.5);
+    state.counters["frame_p99_ms"] = at(0.99);
+    state.counters["frame_max_ms"] = frames.last();
+    state.counters["rss_mb"] = rssMegabytes();
+}
+BENCHMARK(BM_StreamingInto1000Cards)->Iterations(1)->Unit(benchmark::kSecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QSG_RENDER_LOOP", "basic");
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
+    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
+    qputenv("XDG_DOCUMENTS_DIR", (home.path() + "/Documents").toUtf8());
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
