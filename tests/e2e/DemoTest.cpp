@@ -76,6 +76,7 @@ TEST_F(Demo, PlaysTheInterviewIntoCompleteCardsWithOneFollowUpMerged) {
         {"What was the hardest performance problem you solved there? and how did you measure", true,
          false},
         {"Tell me about a time you disagreed", false, false},
+        {"What would your first ninety days", false, false},
         {"Why do you want to join our team?", false, false},
     };
     const QList<QAPair>& pairs = demo.controller().pairs();

@@ -38,8 +38,11 @@ bool XServer::start() {
                                           QStringLiteral("-nolisten"), QStringLiteral("tcp")});
     if (!m_xvfb.waitForStarted(5000))
         return false;
-    if (!waitUntil([this] { return run(QStringLiteral("xwininfo"), {QStringLiteral("-root")}); },
-                   10000))
+    if (!waitUntil(
+            [this] {
+                return run(QStringLiteral("xwininfo"), {QStringLiteral("-root")}).has_value();
+            },
+            10000))
         return false;
     if (!QStandardPaths::findExecutable(QStringLiteral("openbox")).isEmpty()) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

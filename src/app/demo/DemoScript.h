@@ -15,11 +15,11 @@ struct Turn {
     // Seconds the candidate then talks (the answer timer and "My answer"); 0 for none.
     double replySeconds = 0;
     // Said to the transcriber while the candidate talks.
-    QString myAnswer;
+    QString myAnswer = {};
     // Named moments around this turn, for the screenshot hook.
-    QString markWhileStreaming;
-    QString markBeforeAsking;
-    QString markWhenDone;
+    QString markWhileStreaming = {};
+    QString markBeforeAsking = {};
+    QString markWhenDone = {};
 };
 
 const QList<Turn>& interview();

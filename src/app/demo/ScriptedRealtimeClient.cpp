@@ -80,17 +80,17 @@ void ScriptedRealtimeClient::planTurn(int index, const DemoScript::Turn& turn) {
                 onCandidateSpeaks(seconds / m_speed, text);
         });
         // The quiet that ends an answer is measured on the real clock.
-        m_steps.append({int((turn.replySeconds / m_speed + kQuietAfterReply) * 1000), {}});
+        m_steps.append(Step{int((turn.replySeconds / m_speed + kQuietAfterReply) * 1000), {}});
     }
     after(0.3, [this, name = turn.markWhenDone] { mark(name); });
 }
 
 void ScriptedRealtimeClient::after(double seconds, std::function<void()> action) {
-    m_steps.append({int(seconds * 1000 / m_speed), std::move(action)});
+    m_steps.append(Step{int(seconds * 1000 / m_speed), std::move(action)});
 }
 
 void ScriptedRealtimeClient::afterMs(int ms, std::function<void()> action) {
-    m_steps.append({int(ms / m_speed), std::move(action)});
+    m_steps.append(Step{int(ms / m_speed), std::move(action)});
 }
 
 void ScriptedRealtimeClient::mark(const QString& name) {
