@@ -2,7 +2,6 @@
 
 #include "support/SoundPeers.h"
 
-#include <QFile>
 #include <QStandardPaths>
 
 namespace {
@@ -27,17 +26,25 @@ bool XServer::installed() {
 }
 
 bool XServer::start() {
-    int number = 99;
-    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)) ||
-           QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
-        ++number;
-    m_display = u':' + QString::number(number);
+    // Xvfb picks a free display itself and writes its number to the descriptor given: two
+    // tests starting at once never share a server.
     m_xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_xvfb.start(QStringLiteral("Xvfb"), {m_display, QStringLiteral("-screen"), QStringLiteral("0"),
-                                          QStringLiteral("1280x900x24"),
-                                          QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    m_xvfb.start(QStringLiteral("Xvfb"),
+                 {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                  QStringLiteral("0"), QStringLiteral("1280x900x24"), QStringLiteral("-nolisten"),
+                  QStringLiteral("tcp")});
     if (!m_xvfb.waitForStarted(5000))
         return false;
+    QByteArray number;
+    if (!waitUntil(
+            [&] {
+                number += m_xvfb.readAllStandardOutput();
+                return number.contains('\n') || m_xvfb.state() == QProcess::NotRunning;
+            },
+            10000) ||
+        number.trimmed().isEmpty())
+        return false;
+    m_display = u':' + QString::fromLatin1(number.trimmed());
     if (!waitUntil(
             [this] {
                 return run(QStringLiteral("xwininfo"), {QStringLiteral("-root")}).has_value();

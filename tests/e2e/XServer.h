@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <optional>
 
-// An X server in memory (Xvfb) on the first free display from :99 up, with openbox as its
+// An X server in memory (Xvfb) on a display nobody uses, with openbox as its
 // window manager when that is installed; both stopped by their process ids when it goes.
 class XServer {
 public:
