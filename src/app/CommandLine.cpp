@@ -4,6 +4,10 @@
 
 #include "app/AppComposition.h"
 #include "app/HeadlessSession.h"
+#include "app/demo/DemoComposition.h"
+#include "app/demo/DemoScript.h"
+#include "app/demo/DemoShots.h"
+#include "app/demo/ScriptedRealtimeClient.h"
 #include "audio/AudioDeviceManager.h"
 #include "audio/ProcessTapCapture.h"
 #include "audio/pulse/PulseConnection.h"
@@ -15,6 +19,8 @@
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
+#include <QQuickWindow>
+#include <QTimer>
 #include <QUrl>
 #include <QtQml/QQmlExtensionPlugin>
 
@@ -47,6 +53,36 @@ int runDesktop(int argc, char* argv[]) {
     if (engine.rootObjects().isEmpty())
         return 1;
     return app.exec();
+}
+
+// The real window and session over the scripted interview. The session starts by itself a
+// moment after the window shows; Stop and Start work as usual (Start plays the script again).
+int runDemo(int argc, char* argv[]) {
+    QGuiApplication app(argc, argv);
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Corvinel"));
+    QQuickStyle::setStyle(QStringLiteral("Fusion"));
+    DemoComposition composition;
+
+    QQmlApplicationEngine engine;
+    engine.setInitialProperties(
+        {{QStringLiteral("session"), QVariant::fromValue(&composition.controller())},
+         {QStringLiteral("settings"), QVariant::fromValue(&composition.settings())}});
+    engine.load(QUrl(QStringLiteral("qrc:/Corvinel/Main.qml")));
+    if (engine.rootObjects().isEmpty())
+        return 1;
+    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
+
+    std::unique_ptr<DemoShots> shots;
+    if (const QString folder = DemoShots::folderFromEnvironment(); !folder.isEmpty() && window) {
+        shots = std::make_unique<DemoShots>(*window, composition.controller(), folder);
+        composition.client().onMark = [&shots](const QString& name) { shots->moment(name); };
+    }
+    SessionController* controller = &composition.controller();
+    QTimer::singleShot(int(800 / DemoScript::speedFactor()), controller,
+                       [controller] { controller->start(); });
+    const int status = app.exec();
+    composition.client().onMark = nullptr;
+    return status;
 }
 
 void printLine(const QString& line) {
@@ -127,7 +163,12 @@ int corvinelMain(int argc, char* argv[]) {
         QStringLiteral("list-apps"),
         QStringLiteral("List the applications that can be the meeting app: bundle id, name, "
                        "process id and whether it plays now."));
-    parser.addOptions({headless, duration, listDevicesOption, listAppsOption});
+    const QCommandLineOption demo(
+        QStringLiteral("demo"),
+        QStringLiteral("Show the window over a scripted interview: no key, network or sound "
+                       "server needed, and your settings stay untouched. The session starts by "
+                       "itself; CORVINEL_DEMO_SPEED=4 plays it four times as fast."));
+    parser.addOptions({headless, duration, listDevicesOption, listAppsOption, demo});
     // Parsed before any application object exists, so --help works without a display.
     if (!parser.parse(arguments)) {
         fprintf(stderr, "corvinel: %s\n", qPrintable(parser.errorText()));
@@ -150,10 +191,10 @@ int corvinelMain(int argc, char* argv[]) {
         return runTranscribeCommand(parser.value(transcribe));
     }
     const int modes = int(parser.isSet(headless)) + int(parser.isSet(listDevicesOption)) +
-                      int(parser.isSet(listAppsOption));
+                      int(parser.isSet(listAppsOption)) + int(parser.isSet(demo));
     if (modes > 1) {
-        fprintf(stderr, "corvinel: --headless, --list-devices and --list-apps exclude each "
-                        "other\n");
+        fprintf(stderr, "corvinel: --headless, --list-devices, --list-apps and --demo exclude "
+                        "each other\n");
         return 2;
     }
     std::optional<double> seconds;
@@ -175,5 +216,7 @@ int corvinelMain(int argc, char* argv[]) {
         return listApps(argc, argv);
     if (parser.isSet(headless))
         return runHeadless(argc, argv, seconds);
+    if (parser.isSet(demo))
+        return runDemo(argc, argv);
     return runDesktop(argc, argv);
 }

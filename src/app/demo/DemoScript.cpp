@@ -1,0 +1,80 @@
+#include "app/demo/DemoScript.h"
+
+#include <QRegularExpression>
+
+namespace DemoScript {
+
+const QList<Turn>& interview() {
+    static const QList<Turn> turns{
+        {.question = QStringLiteral("Thanks for joining us today. Could you start by telling me "
+                                    "a little about yourself?"),
+         .answer = QStringLiteral(
+             "I'm a backend engineer with six years in payments. At Ledgerline I led the move "
+             "from a nightly batch to streaming settlement, which cut reconciliation time from "
+             "hours to minutes. I like owning a system end to end, from the design review to the "
+             "on-call rota."),
+         .askSeconds = 2.5,
+         .replySeconds = 6.0,
+         .myAnswer = QStringLiteral("Sure. I have spent the last six years on payment systems, "
+                                    "most recently leading the streaming settlement work at "
+                                    "Ledgerline."),
+         .markWhenDone = QStringLiteral("my-answer")},
+        {.question = QStringLiteral("What was the hardest performance problem you solved there?"),
+         .answer = QStringLiteral(
+             "Settlement lagged by up to forty minutes at month end. I profiled the pipeline and "
+             "found one hot partition: every merchant without a region landed on the same key. "
+             "Spreading them by merchant id and batching the ledger writes brought the lag under "
+             "ten seconds, even at peak."),
+         .markWhileStreaming = QStringLiteral("streaming")},
+        // Lower case and soon after the last question: the session merges it into that card.
+        {.question = QStringLiteral("and how did you measure that the fix worked?"),
+         .answer = QStringLiteral(
+             "We tracked the end-to-end lag per partition as a service level indicator, replayed "
+             "the previous month end against a staging copy, and watched the p99 lag for two "
+             "real month ends after the release. It stayed under ten seconds both times."),
+         .askSeconds = 1.5,
+         .markWhenDone = QStringLiteral("extended")},
+        {.question = QStringLiteral("Tell me about a time you disagreed with your manager."),
+         .answer = QStringLiteral(
+             "My manager wanted to ship a retry storm fix behind a feature flag for all "
+             "merchants at once. I proposed a one-percent canary first. We agreed on a staged "
+             "rollout, and the canary caught a timeout setting that would have paged the whole "
+             "team at night.")},
+        {.question = QStringLiteral("What would your first ninety days with us look like?"),
+         .answer = QStringLiteral(
+             "The first month I would learn the settlement flow by fixing small bugs and joining "
+             "the on-call rota as a shadow. In the second I would pick one reliability gap with "
+             "the team and own it. By the third I would like to have shipped that fix and "
+             "written down what I learned."),
+         .markWhenDone = QStringLiteral("cards")},
+        // Asked while the reader has scrolled up: the new answer arrives below the fold.
+        {.question = QStringLiteral("Why do you want to join our team?"),
+         .answer = QStringLiteral(
+             "Your platform handles money movement at a scale where correctness and latency both "
+             "matter, which is the problem I enjoy most. I also like that your engineers own "
+             "their services in production."),
+         .markWhileStreaming = QStringLiteral("pill"),
+         .markBeforeAsking = QStringLiteral("scroll-up")},
+    };
+    return turns;
+}
+
+double speedFactor() {
+    bool ok = false;
+    const double factor = qEnvironmentVariable("CORVINEL_DEMO_SPEED").toDouble(&ok);
+    return ok && factor > 0 && factor <= 1000 ? factor : 1.0;
+}
+
+int fragmentDelayMs(int index) {
+    return 30 + (index * 37) % 31;
+}
+
+QStringList fragments(const QString& answer) {
+    QStringList out;
+    static const QRegularExpression word(QStringLiteral("\\s*\\S+"));
+    for (auto it = word.globalMatch(answer); it.hasNext();)
+        out << it.next().captured();
+    return out;
+}
+
+} // namespace DemoScript

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// The scripted interview the demo plays: fixed texts, so every run and every screenshot shows
+// the same cards.
+namespace DemoScript {
+
+struct Turn {
+    QString question;
+    QString answer;
+    // Seconds the interviewer talks before the question's transcription arrives.
+    double askSeconds = 2.0;
+    // Seconds the candidate then talks (the answer timer and "My answer"); 0 for none.
+    double replySeconds = 0;
+    // Said to the transcriber while the candidate talks.
+    QString myAnswer = {};
+    // Named moments around this turn, for the screenshot hook.
+    QString markWhileStreaming = {};
+    QString markBeforeAsking = {};
+    QString markWhenDone = {};
+};
+
+const QList<Turn>& interview();
+
+// The factor from CORVINEL_DEMO_SPEED (above 0; default 1): 4 plays the script four times as
+// fast.
+double speedFactor();
+
+// Milliseconds between two streamed fragments: 30–60 ms, varying but the same every run.
+int fragmentDelayMs(int index);
+
+// The answer cut the way a model streams it: a word with its leading space per fragment.
+QStringList fragments(const QString& answer);
+
+} // namespace DemoScript

@@ -1,0 +1,92 @@
+#include "app/demo/DemoShots.h"
+
+#include "session/SessionController.h"
+
+#include <QAccessible>
+#include <QCoreApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTimer>
+#include <QWheelEvent>
+#include <cstdio>
+
+namespace {
+// Time for the layout and the scene to settle after a change before the window is grabbed.
+constexpr int kSettleMs = 250;
+
+QAccessibleInterface* findNamed(QAccessibleInterface* node, const QString& name) {
+    if (!node)
+        return nullptr;
+    if (node->text(QAccessible::Name) == name && node->actionInterface())
+        return node;
+    for (int i = 0; i < node->childCount(); ++i)
+        if (QAccessibleInterface* found = findNamed(node->child(i), name))
+            return found;
+    return nullptr;
+}
+} // namespace
+
+DemoShots::DemoShots(QQuickWindow& window, SessionController& controller, QString folder,
+                     QObject* parent)
+    : QObject(parent), m_window(&window), m_controller(controller), m_folder(std::move(folder)) {
+    QDir().mkpath(m_folder);
+}
+
+QString DemoShots::folderFromEnvironment() {
+    return qEnvironmentVariable("CORVINEL_DEMO_SHOTS");
+}
+
+void DemoShots::moment(const QString& name) {
+    if (name == QLatin1String("scroll-up")) {
+        scrollUp();
+        return;
+    }
+    if (name == QLatin1String("my-answer") && !press(QStringLiteral("My answer")))
+        fprintf(stderr, "corvinel: demo: no \"My answer\" control to unfold\n");
+    if (name == QLatin1String("end")) {
+        m_controller.stop();
+        QTimer::singleShot(kSettleMs * 2, this, [this] {
+            grab(QStringLiteral("banner"));
+            QCoreApplication::quit();
+        });
+        return;
+    }
+    QTimer::singleShot(kSettleMs, this, [this, name] { grab(name); });
+}
+
+void DemoShots::grab(const QString& name) {
+    if (!m_window)
+        return;
+    const QString path = m_folder + u'/' + name + QStringLiteral(".png");
+    const QImage image = m_window->grabWindow();
+    if (image.isNull() || !image.save(path))
+        fprintf(stderr, "corvinel: demo: could not save %s\n", qPrintable(path));
+    else
+        fprintf(stderr, "corvinel: demo: saved %s\n", qPrintable(path));
+}
+
+void DemoShots::scrollUp() {
+    if (!m_window)
+        return;
+    // A reader turning the wheel over the cards: real input, as the list expects it.
+    const QPointF centre(m_window->width() / 2.0, m_window->height() / 2.0);
+    for (int i = 0; i < 6; ++i) {
+        QWheelEvent wheel(centre, m_window->mapToGlobal(centre), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(m_window, &wheel);
+    }
+}
+
+bool DemoShots::press(const QString& accessibleName) {
+    if (!m_window)
+        return false;
+    QAccessibleInterface* target =
+        findNamed(QAccessible::queryAccessibleInterface(m_window.data()), accessibleName);
+    if (!target)
+        return false;
+    target->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    return true;
+}

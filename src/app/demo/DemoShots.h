@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QQuickWindow;
+class SessionController;
+
+// Screenshots of the demo at the script's named moments: the window grabs itself into
+// `folder`/<moment>.png. At the end of the script it stops the session, takes the banner the
+// stop leaves, and quits. Moments that set a scene instead of showing one ("scroll-up") act on
+// the window the way a user would.
+class DemoShots : public QObject {
+    Q_OBJECT
+public:
+    DemoShots(QQuickWindow& window, SessionController& controller, QString folder,
+              QObject* parent = nullptr);
+
+    void moment(const QString& name);
+
+    // The folder from CORVINEL_DEMO_SHOTS; empty when no screenshots are wanted.
+    static QString folderFromEnvironment();
+
+private:
+    void grab(const QString& name);
+    void scrollUp();
+    bool press(const QString& accessibleName);
+
+    QPointer<QQuickWindow> m_window;
+    SessionController& m_controller;
+    QString m_folder;
+};

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "audio/AudioCaptureEngineInterface.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <atomic>
+
+// A capture engine that touches no sound server and records nothing: it runs as soon as it
+// is started and moves the meters gently, higher while someone is said to be talking.
+class QuietCaptureEngine : public QObject, public AudioCaptureEngineInterface {
+    Q_OBJECT
+public:
+    explicit QuietCaptureEngine(QObject* parent = nullptr);
+    ~QuietCaptureEngine() override;
+
+    std::optional<AudioFailure> start(const Source& source, StreamSource streamSource, bool record,
+                                      const QString& archivePath) override;
+    void stop() override;
+    std::optional<AudioFailure> retarget(const TapTarget&) override { return std::nullopt; }
+    bool isRunning() const override { return m_running; }
+    QString recordingPath() const override { return {}; }
+
+    // Main thread: the meeting or the microphone carries speech for this many seconds.
+    void meetingSpeaks(double seconds);
+    void micSpeaks(double seconds);
+
+    // The levels at `t` seconds: a quiet floor, or speech while `speaking`.
+    static float level(double t, bool speaking, double phase);
+
+private:
+    void tick();
+
+    std::atomic<bool> m_running{false};
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    double m_meetingUntil = -1;
+    double m_micUntil = -1;
+};

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "app/demo/DemoScript.h"
+#include "realtime/RealtimeClientInterface.h"
+
+#include <QObject>
+#include <QTimer>
+
+// A model client that plays the demo interview instead of talking to a server: it connects,
+// then for each turn lets the interviewer talk, sends the question's transcription, announces
+// the response with an empty delta and streams the answer a word at a time, with usage and the
+// end of the response. Everything runs on the main thread from one timer, so nothing arrives
+// once the client is gone or stopped.
+class ScriptedRealtimeClient : public QObject, public RealtimeClientInterface {
+    Q_OBJECT
+public:
+    explicit ScriptedRealtimeClient(QList<DemoScript::Turn> turns, double speed,
+                                    QObject* parent = nullptr);
+
+    void start(const Config& config) override;
+    void stop() override;
+    void append(const QByteArray&) override {}
+    void updateHistory(const QList<HistoryPair>&) override {}
+    void updateInstructions(const QString&) override {}
+    // The script already holds the answer to each follow-up; it streams once the merged
+    // question is in.
+    void regenerate(const QString&) override {}
+
+    // The interviewer talks for this many seconds (the meeting meter moves).
+    std::function<void(double seconds)> onInterviewerSpeaks;
+    // The candidate talks for this many seconds and says `text` (the microphone meter moves).
+    std::function<void(double seconds, const QString& text)> onCandidateSpeaks;
+    // A named moment of the script (see DemoScript::Turn), and "end" after the last turn.
+    std::function<void(const QString& name)> onMark;
+
+private:
+    struct Step {
+        int delayMs;
+        std::function<void()> action;
+    };
+    void planTurn(int index, const DemoScript::Turn& turn);
+    void after(double seconds, std::function<void()> action);
+    void afterMs(int ms, std::function<void()> action);
+    void mark(const QString& name);
+    void runNext();
+
+    QList<DemoScript::Turn> m_turns;
+    double m_speed;
+    QList<Step> m_steps;
+    qsizetype m_next = 0;
+    QTimer m_timer;
+};

@@ -1,0 +1,137 @@
+// The demo's scripted interview through the real session controller, played fast: the cards it
+// leaves, the candidate's answer timer, and the user's own files left alone.
+
+#include "app/demo/DemoComposition.h"
+#include "app/demo/DemoScript.h"
+#include "app/demo/QuietCaptureEngine.h"
+#include "app/demo/ScriptedRealtimeClient.h"
+#include "session/SessionController.h"
+#include "session/SpeakingTracker.h"
+#include "settings/AppSettings.h"
+#include "settings/SecretStore.h"
+#include "support/TestHome.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+class Demo : public testing::Test {
+protected:
+    void SetUp() override {
+        m_home.setEnv("CORVINEL_DEMO_SPEED", QByteArray("20"));
+        m_home.setEnv("OPENAI_API_KEY", std::nullopt);
+        AppSettings(AppSettings::defaultPath()).setFontSize(17);
+        m_userSettings = contents(AppSettings::defaultPath());
+        m_keyFile = SecretStore::keyFilePath();
+    }
+
+    // Plays the whole script; the statuses the client reported, in order.
+    QList<SessionController::StatusKind> play(DemoComposition& demo) {
+        QList<SessionController::StatusKind> statuses;
+        const QMetaObject::Connection watch =
+            QObject::connect(&demo.controller(), &SessionController::statusChanged,
+                             [&] { statuses << demo.controller().statusKind(); });
+        bool ended = false;
+        demo.client().onMark = [&](const QString& name) {
+            ended = ended || name == QLatin1String("end");
+        };
+        demo.controller().start();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ended; }, 30000));
+        QObject::disconnect(watch);
+        demo.client().onMark = nullptr;
+        return statuses;
+    }
+
+    static QByteArray contents(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    TestHome m_home;
+    QByteArray m_userSettings;
+    QString m_keyFile;
+};
+
+struct CardRow {
+    const char* questionStart;
+    bool wasExtended;
+    bool hasMyAnswer;
+};
+
+} // namespace
+
+TEST_F(Demo, PlaysTheInterviewIntoCompleteCardsWithOneFollowUpMerged) {
+    DemoComposition demo;
+    QSignalSpy durations(&demo.controller(), &SessionController::lastAnswerDurationChanged);
+    const auto statuses = play(demo);
+    ASSERT_GE(statuses.size(), 2);
+    EXPECT_EQ(statuses[0], SessionController::StatusKind::connecting);
+    EXPECT_EQ(statuses[1], SessionController::StatusKind::connected);
+
+    const CardRow rows[] = {
+        {"Thanks for joining us today.", false, true},
+        {"What was the hardest performance problem you solved there? and how did you measure", true,
+         false},
+        {"Tell me about a time you disagreed", false, false},
+        {"What would your first ninety days", false, false},
+        {"Why do you want to join our team?", false, false},
+    };
+    const QList<QAPair>& pairs = demo.controller().pairs();
+    ASSERT_EQ(pairs.size(), qsizetype(std::size(rows)));
+    for (qsizetype i = 0; i < pairs.size(); ++i) {
+        const CardRow& row = rows[i];
+        SCOPED_TRACE(row.questionStart);
+        EXPECT_TRUE(pairs[i].question.startsWith(QLatin1String(row.questionStart)))
+            << pairs[i].question.toStdString();
+        EXPECT_EQ(pairs[i].wasExtended, row.wasExtended);
+        EXPECT_EQ(!pairs[i].myAnswer.isEmpty(), row.hasMyAnswer);
+        EXPECT_TRUE(pairs[i].isComplete);
+        EXPECT_FALSE(pairs[i].answer.isEmpty());
+    }
+    // The follow-up's answer replaced the first one of its card.
+    EXPECT_TRUE(pairs[1].answer.startsWith(QLatin1String("We tracked")));
+    // The candidate answered once: the timer started, then showed its duration.
+    EXPECT_TRUE(demo.controller().lastAnswerDuration().has_value());
+    EXPECT_GE(durations.size(), 1);
+    EXPECT_FALSE(demo.controller().costSummary().value_or(QString()).isEmpty());
+}
+
+TEST_F(Demo, LeavesTheUsersSettingsAndKeyAlone) {
+    {
+        DemoComposition demo;
+        // Changes made in the demo's Settings.
+        demo.settings().setFontSize(22);
+        demo.settings().setApiKey(QStringLiteral("sk-typed-into-the-demo"));
+        play(demo);
+        demo.controller().stop();
+        EXPECT_EQ(demo.settings().apiKey(), QStringLiteral("sk-typed-into-the-demo"));
+    }
+    EXPECT_EQ(contents(AppSettings::defaultPath()), m_userSettings);
+    EXPECT_FALSE(QFile::exists(m_keyFile));
+    EXPECT_EQ(SecretStore::keyFilePath().toStdString(), m_keyFile.toStdString());
+    EXPECT_FALSE(qEnvironmentVariableIsSet("OPENAI_API_KEY"));
+}
+
+TEST(DemoScript, StreamsEachAnswerInFragmentsThirtyToSixtyMillisecondsApart) {
+    for (const DemoScript::Turn& turn : DemoScript::interview()) {
+        EXPECT_EQ(DemoScript::fragments(turn.answer).join(QString()), turn.answer);
+        EXPECT_GT(DemoScript::fragments(turn.answer).size(), 20);
+    }
+    for (int i = 0; i < 200; ++i) {
+        EXPECT_GE(DemoScript::fragmentDelayMs(i), 30);
+        EXPECT_LE(DemoScript::fragmentDelayMs(i), 60);
+    }
+}
+
+TEST(QuietCaptureEngine, SpeechIsAboveTheVoiceThresholdAndTheRoomBelowIt) {
+    for (int i = 0; i < 400; ++i) {
+        const double t = i * 0.05;
+        ASSERT_GE(QuietCaptureEngine::level(t, true, 1.3), SpeakingTracker::voiceThreshold) << t;
+        ASSERT_LT(QuietCaptureEngine::level(t, false, 1.3), SpeakingTracker::voiceThreshold) << t;
+        EXPECT_LE(QuietCaptureEngine::level(t, true, 0.0), 1.0f);
+        EXPECT_GE(QuietCaptureEngine::level(t, false, 0.0), 0.0f);
+    }
+}

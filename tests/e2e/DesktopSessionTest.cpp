@@ -1,0 +1,122 @@
+// The desktop program end to end: Ctrl+Return in its window starts a session that streams
+// what the speakers play, a question becomes a card, Ctrl+Return stops it, and the session
+// leaves its transcript, event log and recording.
+
+#include "XServer.h"
+#include "live/LiveSupport.h"
+#include "settings/AppSettings.h"
+
+#include <QFile>
+#include <QProcess>
+
+namespace {
+
+// The corvinel program on the X server, with this test's home, sound server and endpoint.
+class DesktopProgram {
+public:
+    explicit DesktopProgram(const XServer& x) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), x.display());
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        QObject::connect(&m_process, &QProcess::readyRead,
+                         [this] { m_output += m_process.readAll(); });
+        m_process.start(QStringLiteral(CORVINEL_BINARY), {});
+        m_process.waitForStarted(5000);
+    }
+    ~DesktopProgram() {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    bool running() const { return m_process.state() == QProcess::Running; }
+    std::string output() const { return m_output.toStdString(); }
+
+private:
+    QProcess m_process;
+    QByteArray m_output;
+};
+
+QString contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+class DesktopSession : public LiveTest {
+protected:
+    void SetUp() override {
+        if (!XServer::installed())
+            GTEST_SKIP() << "Xvfb is not installed (scripts/setup-deps --tests)";
+        LiveTest::SetUp();
+        ASSERT_TRUE(m_x.start());
+        // What a user would have chosen in Settings before this call.
+        AppSettings settings(AppSettings::defaultPath());
+        settings.setHasCompletedOnboarding(true);
+        settings.setMeetingSource(AppSettings::MeetingSource::systemOutput);
+        settings.setStreamSource(AppSettings::StreamSource::meetingOnly);
+        settings.setDeviceUID(QStringLiteral("fakemic"));
+        settings.setSaveAudio(true);
+    }
+
+    XServer m_x;
+};
+
+} // namespace
+
+TEST_F(DesktopSession, CtrlReturnStartsAndStopsASessionWhoseQuestionBecomesACard) {
+    const QString question = QStringLiteral("Tell me about a hard bug you fixed.");
+    const QString answer = QStringLiteral("A race in the audio path.");
+    const QString speech = makeSpeech(m_files.path(), QStringLiteral("q.wav"), question, 0.0);
+    ASSERT_FALSE(speech.isEmpty());
+
+    DesktopProgram corvinel(m_x);
+    const QString window = m_x.findWindow(QStringLiteral("Corvinel"), 20000);
+    ASSERT_FALSE(window.isEmpty()) << corvinel.output();
+    const auto geometry = m_x.run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), window});
+    ASSERT_TRUE(geometry);
+    EXPECT_TRUE(geometry->contains(QStringLiteral("Map State: IsViewable")))
+        << geometry->toStdString();
+
+    ASSERT_TRUE(m_x.sendKeys(window, QStringLiteral("ctrl+Return")));
+    ASSERT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1, 15000))
+        << "Ctrl+Return did not start a session\n"
+        << corvinel.output();
+    ASSERT_TRUE(waitUntil([&] { return streamedSamples() > 0; }, 8000));
+    const size_t before = streamedSamples();
+    auto meeting = playOn(QStringLiteral("speakers"), speech);
+    ASSERT_TRUE(meeting->finished(15000));
+    ASSERT_TRUE(streamFor(0.5));
+    EXPECT_GT(activeSpan(streamedSince(before), 24000).length(), 1.0);
+
+    m_server.sendTranscript(QStringLiteral("item_1"), question);
+    m_server.sendResponseCreated(QStringLiteral("resp_1"));
+    m_server.sendDelta(QStringLiteral("resp_1"), answer);
+    m_server.sendResponseDone(QStringLiteral("resp_1"));
+    // The finished answer is logged as it completes.
+    ASSERT_TRUE(waitUntil([&] {
+        return contents(sessionFile(QStringLiteral(".events.jsonl")))
+            .contains(QStringLiteral("\"answer_done\""));
+    })) << corvinel.output();
+
+    ASSERT_TRUE(m_x.sendKeys(window, QStringLiteral("ctrl+Return")));
+    ASSERT_TRUE(
+        waitUntil([&] { return !sessionFile(QStringLiteral(".transcript.md")).isEmpty(); }, 15000))
+        << "Ctrl+Return did not stop the session\n"
+        << corvinel.output();
+    EXPECT_TRUE(corvinel.running());
+    const QString transcript = contents(sessionFile(QStringLiteral(".transcript.md")));
+    EXPECT_TRUE(transcript.contains(question)) << transcript.toStdString();
+    EXPECT_TRUE(transcript.contains(answer)) << transcript.toStdString();
+    const QString events = contents(sessionFile(QStringLiteral(".events.jsonl")));
+    EXPECT_TRUE(events.contains(QStringLiteral("\"question\""))) << events.toStdString();
+    EXPECT_TRUE(events.contains(question)) << events.toStdString();
+    const QString wav = sessionFile(QStringLiteral(".wav"));
+    ASSERT_FALSE(wav.isEmpty());
+    const WavContents recording = readWav(wav);
+    EXPECT_TRUE(recording.valid);
+    ASSERT_GT(recording.sampleRate, 0);
+    EXPECT_GT(double(recording.left.size()) / recording.sampleRate, 2.0);
+}
