@@ -10,6 +10,7 @@
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
 #include "settings/SecretStore.h"
+#include "ui/DisplayPlatform.h"
 
 #include <QCommandLineParser>
 #include <QGuiApplication>
@@ -30,13 +31,20 @@ void describeApplication() {
     QCoreApplication::setOrganizationName(QString());
 }
 
-int runDesktop(int argc, char* argv[]) {
+int runDesktop(int argc, char* argv[], bool nativeWayland) {
+    // Must happen before the application object picks its platform plugin.
+    DisplayPlatform::choose(nativeWayland);
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Corvinel"));
+    // The id of the .desktop file: Wayland app ids, window rules and portals go by it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("corvinel"));
+    // Closing the one window ends the program.
+    QGuiApplication::setQuitOnLastWindowClosed(true);
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
     AppSettings& settings = AppSettings::shared();
-    SecretStore::migrateFromKeychain(&settings,
-                                     [&settings](const QString& key) { settings.setApiKey(key); });
+    if (settings.apiKey().isEmpty())
+        SecretStore::migrateFromKeychain(
+            &settings, [&settings](const QString& key) { settings.setApiKey(key); });
     AppComposition composition(settings);
 
     QQmlApplicationEngine engine;
@@ -127,7 +135,12 @@ int corvinelMain(int argc, char* argv[]) {
         QStringLiteral("list-apps"),
         QStringLiteral("List the applications that can be the meeting app: bundle id, name, "
                        "process id and whether it plays now."));
-    parser.addOptions({headless, duration, listDevicesOption, listAppsOption});
+    const QCommandLineOption wayland(
+        QStringLiteral("wayland"),
+        QStringLiteral("On a Wayland session, open a native Wayland window instead of going "
+                       "through XWayland (the window then cannot stay on top or keep its "
+                       "place)."));
+    parser.addOptions({headless, duration, listDevicesOption, listAppsOption, wayland});
     // Parsed before any application object exists, so --help works without a display.
     if (!parser.parse(arguments)) {
         fprintf(stderr, "corvinel: %s\n", qPrintable(parser.errorText()));
@@ -175,5 +188,5 @@ int corvinelMain(int argc, char* argv[]) {
         return listApps(argc, argv);
     if (parser.isSet(headless))
         return runHeadless(argc, argv, seconds);
-    return runDesktop(argc, argv);
+    return runDesktop(argc, argv, parser.isSet(wayland));
 }

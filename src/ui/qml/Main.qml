@@ -20,6 +20,53 @@ ApplicationWindow {
     Commands {
         id: commands
         settings: window.settings
+        session: window.session
+        onTranscribeRecordingRequested: recordingChooser.open("Transcribe Recording",
+                                                              ["WAV audio (*.wav *.WAV)"], false)
+    }
+
+    WindowConfigurator {
+        id: configurator
+        objectName: "windowConfigurator"
+        window: window
+        alwaysOnTop: window.settings.alwaysOnTop
+        appearance: window.settings.appearance
+    }
+
+    FileChooserDialog {
+        id: recordingChooser
+        onChosen: paths => commands.transcribeChosen(paths)
+    }
+
+    Instantiator {
+        model: commands.menu
+        delegate: Shortcut {
+            required property list<string> shortcuts
+            required property string command
+
+            sequences: shortcuts
+            context: Qt.ApplicationShortcut
+            onActivated: commands.trigger(command)
+        }
+    }
+
+    Shortcut {
+        sequences: commands.startStopShortcuts
+        context: Qt.ApplicationShortcut
+        onActivated: commands.startOrStop()
+    }
+
+    // Dragging the window by any bare background moves it (the system does the move).
+    DragHandler {
+        target: null
+        onActiveChanged: if (active) window.startSystemMove()
+    }
+
+    Component {
+        id: menuButton
+        CommandsMenu {
+            commands: commands
+        }
     }
 
     ContentView {
@@ -27,5 +74,6 @@ ApplicationWindow {
         session: window.session
         settings: window.settings
         commands: commands
+        menuButton: menuButton
     }
 }

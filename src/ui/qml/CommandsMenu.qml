@@ -1,0 +1,69 @@
+import QtQuick
+import Corvinel
+import QtQuick.Controls
+import QtQuick.Layouts
+
+// The control bar's menu button: every command of the window, each with its shortcut.
+ToolButton {
+    id: button
+
+    required property Commands commands
+
+    text: "☰"
+    Accessible.name: "Menu"
+    onClicked: menu.open()
+
+    Menu {
+        id: menu
+
+        y: button.height
+
+        Instantiator {
+            model: button.commands.menu
+            onObjectAdded: (index, object) => menu.insertItem(index, object)
+            onObjectRemoved: (index, object) => menu.removeItem(object)
+
+            delegate: MenuItem {
+                id: item
+
+                required property string label
+                required property string command
+                required property string shortcutText
+                required property bool available
+                required property bool canCheck
+                required property bool marked
+                required property bool separatorAbove
+
+                text: item.label
+                enabled: item.available
+                checkable: item.canCheck
+                checked: item.marked
+                Accessible.name: item.label
+                onTriggered: button.commands.trigger(item.command)
+
+                contentItem: RowLayout {
+                    spacing: 16
+                    Label {
+                        Layout.fillWidth: true
+                        leftPadding: item.indicator.width
+                        text: item.text
+                        enabled: item.enabled
+                    }
+                    Label {
+                        text: item.shortcutText
+                        enabled: item.enabled
+                        opacity: 0.7
+                    }
+                }
+
+                Rectangle {
+                    anchors.top: parent.top
+                    width: parent.width
+                    height: 1
+                    color: item.palette.mid
+                    visible: item.separatorAbove
+                }
+            }
+        }
+    }
+}
