@@ -107,7 +107,7 @@ QVariant CommandMenuModel::data(const QModelIndex& index, int role) const {
     case CommandRole:
         return row.command;
     case ShortcutsRole:
-        return row.shortcuts;
+        return QVariant(row.shortcuts).toList(); // Shortcut.sequences takes a variant list
     case ShortcutTextRole:
         return row.shortcutText;
     case EnabledRole:
@@ -118,6 +118,8 @@ QVariant CommandMenuModel::data(const QModelIndex& index, int role) const {
         return isChecked(row);
     case SeparatorAboveRole:
         return row.separatorAbove;
+    case ActionsRole:
+        return QVariant::fromValue(parent());
     default:
         return {};
     }
@@ -133,5 +135,6 @@ QHash<int, QByteArray> CommandMenuModel::roleNames() const {
             {EnabledRole, "available"},
             {CheckableRole, "canCheck"},
             {CheckedRole, "marked"},
-            {SeparatorAboveRole, "separatorAbove"}};
+            {SeparatorAboveRole, "separatorAbove"},
+            {ActionsRole, "actions"}};
 }

@@ -27,6 +27,7 @@ public:
         CheckableRole,
         CheckedRole,
         SeparatorAboveRole,
+        ActionsRole, // the object whose trigger(command) runs the row
     };
 
     struct Row {

@@ -26,7 +26,7 @@ void Commands::setSession(SessionController* session) {
     emit sessionChanged();
 }
 
-QStringList Commands::startStopShortcuts() {
+QVariantList Commands::startStopShortcuts() {
     return {QStringLiteral("Ctrl+Return"), QStringLiteral("Ctrl+Enter")};
 }
 

@@ -17,7 +17,7 @@ class Commands : public QObject {
     Q_PROPERTY(SessionController* session READ session WRITE setSession NOTIFY sessionChanged)
     Q_PROPERTY(CommandMenuModel* menu READ menu CONSTANT)
     // The key sequences that start or stop a session.
-    Q_PROPERTY(QStringList startStopShortcuts READ startStopShortcuts CONSTANT)
+    Q_PROPERTY(QVariantList startStopShortcuts READ startStopShortcuts CONSTANT)
 
 public:
     static constexpr double minFontSize = 10;
@@ -31,7 +31,7 @@ public:
     SessionController* session() const { return m_session; }
     void setSession(SessionController* session);
     CommandMenuModel* menu() const { return m_menu; }
-    static QStringList startStopShortcuts();
+    static QVariantList startStopShortcuts();
 
     // min(max(size, 10), 36)
     static double clampFontSize(double size);

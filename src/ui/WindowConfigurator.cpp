@@ -18,7 +18,8 @@ bool WindowConfigurator::platformReportsPosition(const QString& platformName) {
     return platformName == QLatin1String("xcb");
 }
 
-void WindowConfigurator::setWindow(QWindow* window) {
+void WindowConfigurator::setWindow(QObject* object) {
+    auto* window = qobject_cast<QWindow*>(object);
     if (m_window == window)
         return;
     m_window = window;

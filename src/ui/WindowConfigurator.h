@@ -16,7 +16,8 @@ class FrameTracker;
 class WindowConfigurator : public QObject {
     Q_OBJECT
     QML_ELEMENT
-    Q_PROPERTY(QWindow* window READ window WRITE setWindow NOTIFY windowChanged)
+    // A QObject for QML's sake (its type checker does not know QWindow); must be a window.
+    Q_PROPERTY(QObject* window READ window WRITE setWindow NOTIFY windowChanged)
     Q_PROPERTY(bool alwaysOnTop READ alwaysOnTop WRITE setAlwaysOnTop NOTIFY alwaysOnTopChanged)
     Q_PROPERTY(AppSettings::Appearance appearance READ appearance WRITE setAppearance NOTIFY
                    appearanceChanged)
@@ -32,8 +33,8 @@ public:
 
     static bool platformReportsPosition(const QString& platformName);
 
-    QWindow* window() const { return m_window; }
-    void setWindow(QWindow* window);
+    QObject* window() const { return m_window; }
+    void setWindow(QObject* window);
     bool alwaysOnTop() const { return m_alwaysOnTop; }
     void setAlwaysOnTop(bool on);
     AppSettings::Appearance appearance() const { return m_appearance; }

@@ -11,6 +11,8 @@
 
 #include <QDBusVariant>
 #include <QGuiApplication>
+#include <QQmlComponent>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QSettings>
 #include <QTest>
@@ -234,6 +236,54 @@ TEST(Shell, ATooSmallStoredFrameIsIgnoredAndTheAppearanceAppliesLive) {
         return QGuiApplication::palette().color(QPalette::Window) ==
                AppearanceController::lightPalette().color(QPalette::Window);
     }));
+}
+
+TEST(Shell, TheWindowBindsEveryShortcutAndTheMenuButtonShowsEveryCommand) {
+    TestHome home;
+    LoadedWindow loaded(home);
+    ASSERT_NE(loaded.root, nullptr);
+    QQuickWindow* window = loaded.qml.window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    AppSettings& settings = loaded.fake.settings;
+    settings.setFontSize(20);
+    settings.setAppearance(Appearance::system);
+    settings.setAlwaysOnTop(false);
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        double size;
+        Appearance appearance;
+        bool onTop;
+    } presses[] = {
+        {Qt::Key_Equal, Qt::ControlModifier, 21, Appearance::system, false},
+        {Qt::Key_Plus, Qt::ControlModifier, 22, Appearance::system, false},
+        {Qt::Key_Minus, Qt::ControlModifier, 21, Appearance::system, false},
+        {Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier, 21, Appearance::dark, false},
+        {Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier, 21, Appearance::dark, true},
+        {Qt::Key_0, Qt::ControlModifier, 14, Appearance::dark, true},
+    };
+    for (const auto& press : presses) {
+        QTest::keyClick(window, press.key, press.modifiers);
+        EXPECT_EQ(settings.fontSize(), press.size) << press.key;
+        EXPECT_EQ(settings.appearance(), press.appearance) << press.key;
+        EXPECT_EQ(settings.alwaysOnTop(), press.onTop) << press.key;
+    }
+
+    // The button the control bar shows: its menu holds one item per row, with the row's text.
+    Commands* commands = loaded.root->findChild<Commands*>();
+    ASSERT_NE(commands, nullptr);
+    QQmlComponent component(&loaded.qml.engine(),
+                            QUrl(QStringLiteral("qrc:/Corvinel/CommandsMenu.qml")));
+    std::unique_ptr<QObject> button(component.createWithInitialProperties(
+        {{QStringLiteral("commands"), QVariant::fromValue(commands)}}));
+    ASSERT_NE(button, nullptr) << qPrintable(component.errorString());
+    qobject_cast<QQuickItem*>(button.get())->setParentItem(window->contentItem());
+    QMetaObject::invokeMethod(button.get(), "clicked");
+    QObject* menu = button->findChild<QObject*>(QString(), Qt::FindDirectChildrenOnly);
+    QTRY_COMPARE_WITH_TIMEOUT(menu && menu->property("count").toInt() > 0, true, 5000);
+    EXPECT_EQ(menu->property("count").toInt(), commands->menu()->rowCount());
+    EXPECT_NE(loaded.qml.findByAccessibleName(QStringLiteral("Reset Text Size")), nullptr);
+    EXPECT_TRUE(loaded.qml.warnings().isEmpty()) << qPrintable(loaded.qml.warnings().join(u'\n'));
 }
 
 } // namespace

@@ -18,10 +18,8 @@ ToolButton {
 
         y: button.height
 
-        Instantiator {
+        Repeater {
             model: button.commands.menu
-            onObjectAdded: (index, object) => menu.insertItem(index, object)
-            onObjectRemoved: (index, object) => menu.removeItem(object)
 
             delegate: MenuItem {
                 id: item
@@ -33,13 +31,14 @@ ToolButton {
                 required property bool canCheck
                 required property bool marked
                 required property bool separatorAbove
+                required property Commands actions
 
                 text: item.label
                 enabled: item.available
                 checkable: item.canCheck
                 checked: item.marked
                 Accessible.name: item.label
-                onTriggered: button.commands.trigger(item.command)
+                onTriggered: item.actions.trigger(item.command)
 
                 contentItem: RowLayout {
                     spacing: 16

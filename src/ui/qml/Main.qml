@@ -38,15 +38,20 @@ ApplicationWindow {
         onChosen: paths => commands.transcribeChosen(paths)
     }
 
-    Instantiator {
+    Repeater {
         model: commands.menu
-        delegate: Shortcut {
-            required property list<string> shortcuts
-            required property string command
+        delegate: Item {
+            id: row
 
-            sequences: shortcuts
-            context: Qt.ApplicationShortcut
-            onActivated: commands.trigger(command)
+            required property var shortcuts
+            required property string command
+            required property Commands actions
+
+            Shortcut {
+                sequences: row.shortcuts
+                context: Qt.ApplicationShortcut
+                onActivated: row.actions.trigger(row.command)
+            }
         }
     }
 
