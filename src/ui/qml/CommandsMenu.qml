@@ -17,6 +17,9 @@ ToolButton {
         id: menu
 
         y: button.height
+        width: 300
+        // A popup does not follow the application palette by itself.
+        palette: button.palette
 
         Repeater {
             model: button.commands.menu
@@ -44,7 +47,7 @@ ToolButton {
                     spacing: 16
                     Label {
                         Layout.fillWidth: true
-                        leftPadding: item.indicator.width
+                        leftPadding: item.indicator.width + item.spacing
                         text: item.text
                         enabled: item.enabled
                     }
