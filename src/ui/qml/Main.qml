@@ -63,6 +63,7 @@ ApplicationWindow {
 
     // Dragging the window by any bare background moves it (the system does the move).
     DragHandler {
+        objectName: "windowMover"
         target: null
         onActiveChanged: if (active) window.startSystemMove()
     }
