@@ -6,6 +6,7 @@
 #include "ui/Commands.h"
 #include "ui/DesktopColorScheme.h"
 #include "ui/DisplayPlatform.h"
+#include "ui/FileChooser.h"
 #include "ui/WindowConfigurator.h"
 #include "ui/WindowFrame.h"
 
@@ -15,6 +16,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -166,6 +168,38 @@ TEST(Shell, TheDesktopColorSchemeMapsToLightOrDark) {
     EXPECT_FALSE(AppearanceController::isDark(Appearance::light, true));
     EXPECT_TRUE(AppearanceController::isDark(Appearance::system, true));
     EXPECT_FALSE(AppearanceController::isDark(Appearance::system, false));
+}
+
+TEST(Shell, TheFileChooserReadsFiltersAndFallsBackWithoutAPortal) {
+    const struct {
+        const char* nameFilter;
+        const char* name;
+        QStringList patterns;
+    } rows[] = {
+        {"WAV audio (*.wav *.WAV)", "WAV audio", {"*.wav", "*.WAV"}},
+        {"Documents (*.txt *.md *.pdf *.rtf)", "Documents", {"*.txt", "*.md", "*.pdf", "*.rtf"}},
+        {"(*.wav)", "*.wav", {"*.wav"}},
+        {"*.txt", "*.txt", {"*.txt"}},
+    };
+    for (const auto& row : rows) {
+        const FileChooser::Filter filter =
+            FileChooser::parseNameFilter(QString::fromUtf8(row.nameFilter));
+        EXPECT_EQ(filter.name, QString::fromUtf8(row.name)) << row.nameFilter;
+        EXPECT_EQ(filter.patterns, row.patterns) << row.nameFilter;
+    }
+
+    // Tests run without a session bus: the view's own dialog is asked for, then its answer
+    // comes back as paths.
+    FileChooser chooser;
+    QSignalSpy fallback(&chooser, &FileChooser::fallbackRequested);
+    QSignalSpy chosen(&chooser, &FileChooser::chosen);
+    chooser.open(QStringLiteral("Transcribe Recording"), {QStringLiteral("WAV audio (*.wav)")},
+                 false);
+    ASSERT_TRUE(fallback.wait());
+    EXPECT_EQ(chooser.nameFilters(), QStringList{QStringLiteral("WAV audio (*.wav)")});
+    chooser.acceptUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/a b.wav"))});
+    ASSERT_EQ(chosen.size(), 1);
+    EXPECT_EQ(chosen.at(0).at(0).toStringList(), QStringList{QStringLiteral("/tmp/a b.wav")});
 }
 
 struct LoadedWindow {
