@@ -70,9 +70,12 @@ void WindowConfigurator::apply() {
     m_appearanceController->setAppearance(m_appearance);
     if (!m_window)
         return;
-    if (m_window->flags().testFlag(Qt::WindowStaysOnTopHint) != m_alwaysOnTop)
+    if (m_appliedOnTop != m_alwaysOnTop || m_appliedTo != m_window) {
+        m_appliedOnTop = m_alwaysOnTop;
+        m_appliedTo = m_window;
         m_window->setFlag(Qt::WindowStaysOnTopHint, m_alwaysOnTop);
-    X11Workspaces::showOnAll(m_window, m_alwaysOnTop);
+        X11Workspaces::showOnAll(m_window, m_alwaysOnTop);
+    }
     if (m_tracksFrame && !m_frameTracker) {
         m_frameTracker = new FrameTracker(m_framePath, this);
         m_frameTracker->install(m_window);

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QWindow>
 #include <QtQml/qqmlregistration.h>
+#include <optional>
 
 class AppearanceController;
 class FrameTracker;
@@ -61,6 +62,9 @@ private:
     bool m_tracksFrame;
     QString m_framePath;
     bool m_applyPending = false;
+    // What the window was last given, so an appearance change sends nothing to the server.
+    std::optional<bool> m_appliedOnTop;
+    QPointer<QWindow> m_appliedTo;
     AppearanceController* m_appearanceController;
     FrameTracker* m_frameTracker = nullptr;
 };
