@@ -35,8 +35,7 @@ DesktopColorScheme::DesktopColorScheme(QObject* parent) : QObject(parent) {
 
 std::optional<bool> DesktopColorScheme::prefersDark(const QVariant& value) {
     QVariant inner = value;
-    while (inner.canConvert<QDBusVariant>() &&
-           inner.metaType() == QMetaType::fromType<QDBusVariant>())
+    while (inner.metaType() == QMetaType::fromType<QDBusVariant>())
         inner = inner.value<QDBusVariant>().variant();
     bool ok = false;
     const uint scheme = inner.toUInt(&ok);

@@ -81,10 +81,12 @@ FileChooser::Filter FileChooser::parseNameFilter(const QString& nameFilter) {
 }
 
 void FileChooser::open(const QString& title, const QStringList& nameFilters, bool multiple) {
-    m_title = title;
-    m_nameFilters = nameFilters;
-    m_multiple = multiple;
-    emit requestChanged();
+    if (title != m_title || nameFilters != m_nameFilters || multiple != m_multiple) {
+        m_title = title;
+        m_nameFilters = nameFilters;
+        m_multiple = multiple;
+        emit requestChanged();
+    }
     stopListening();
 
     QDBusConnection bus = QDBusConnection::sessionBus();
