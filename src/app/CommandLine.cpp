@@ -3,11 +3,8 @@
 #include "app/TranscribeCommand.h"
 
 #include "app/AppComposition.h"
+#include "app/DesktopApp.h"
 #include "app/HeadlessSession.h"
-#include "app/demo/DemoComposition.h"
-#include "app/demo/DemoScript.h"
-#include "app/demo/DemoShots.h"
-#include "app/demo/ScriptedRealtimeClient.h"
 #include "audio/AudioDeviceManager.h"
 #include "audio/ProcessTapCapture.h"
 #include "audio/pulse/PulseConnection.h"
@@ -16,15 +13,6 @@
 #include "settings/SecretStore.h"
 
 #include <QCommandLineParser>
-#include <QGuiApplication>
-#include <QQmlApplicationEngine>
-#include <QQuickStyle>
-#include <QQuickWindow>
-#include <QTimer>
-#include <QUrl>
-#include <QtQml/QQmlExtensionPlugin>
-
-Q_IMPORT_QML_PLUGIN(CorvinelPlugin)
 
 #include <cstdio>
 
@@ -34,55 +22,6 @@ void describeApplication() {
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVINEL_VERSION));
     // Empty so Qt's own paths are ~/.local/share/Corvinel rather than <org>/<app>.
     QCoreApplication::setOrganizationName(QString());
-}
-
-int runDesktop(int argc, char* argv[]) {
-    QGuiApplication app(argc, argv);
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("Corvinel"));
-    QQuickStyle::setStyle(QStringLiteral("Fusion"));
-    AppSettings& settings = AppSettings::shared();
-    SecretStore::migrateFromKeychain(&settings,
-                                     [&settings](const QString& key) { settings.setApiKey(key); });
-    AppComposition composition(settings);
-
-    QQmlApplicationEngine engine;
-    engine.setInitialProperties(
-        {{QStringLiteral("session"), QVariant::fromValue(&composition.controller())},
-         {QStringLiteral("settings"), QVariant::fromValue(&settings)}});
-    engine.load(QUrl(QStringLiteral("qrc:/Corvinel/Main.qml")));
-    if (engine.rootObjects().isEmpty())
-        return 1;
-    return app.exec();
-}
-
-// The real window and session over the scripted interview. The session starts by itself a
-// moment after the window shows; Stop and Start work as usual (Start plays the script again).
-int runDemo(int argc, char* argv[]) {
-    QGuiApplication app(argc, argv);
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("Corvinel"));
-    QQuickStyle::setStyle(QStringLiteral("Fusion"));
-    DemoComposition composition;
-
-    QQmlApplicationEngine engine;
-    engine.setInitialProperties(
-        {{QStringLiteral("session"), QVariant::fromValue(&composition.controller())},
-         {QStringLiteral("settings"), QVariant::fromValue(&composition.settings())}});
-    engine.load(QUrl(QStringLiteral("qrc:/Corvinel/Main.qml")));
-    if (engine.rootObjects().isEmpty())
-        return 1;
-    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
-
-    std::unique_ptr<DemoShots> shots;
-    if (const QString folder = DemoShots::folderFromEnvironment(); !folder.isEmpty() && window) {
-        shots = std::make_unique<DemoShots>(*window, composition.controller(), folder);
-        composition.client().onMark = [&shots](const QString& name) { shots->moment(name); };
-    }
-    SessionController* controller = &composition.controller();
-    QTimer::singleShot(int(800 / DemoScript::speedFactor()), controller,
-                       [controller] { controller->start(); });
-    const int status = app.exec();
-    composition.client().onMark = nullptr;
-    return status;
 }
 
 void printLine(const QString& line) {
@@ -168,7 +107,12 @@ int corvinelMain(int argc, char* argv[]) {
         QStringLiteral("Show the window over a scripted interview: no key, network or sound "
                        "server needed, and your settings stay untouched. The session starts by "
                        "itself; CORVINEL_DEMO_SPEED=4 plays it four times as fast."));
-    parser.addOptions({headless, duration, listDevicesOption, listAppsOption, demo});
+    const QCommandLineOption wayland(
+        QStringLiteral("wayland"),
+        QStringLiteral("On a Wayland session, open a native Wayland window instead of going "
+                       "through XWayland (the window then cannot stay on top or keep its "
+                       "place)."));
+    parser.addOptions({headless, duration, listDevicesOption, listAppsOption, demo, wayland});
     // Parsed before any application object exists, so --help works without a display.
     if (!parser.parse(arguments)) {
         fprintf(stderr, "corvinel: %s\n", qPrintable(parser.errorText()));
@@ -217,6 +161,6 @@ int corvinelMain(int argc, char* argv[]) {
     if (parser.isSet(headless))
         return runHeadless(argc, argv, seconds);
     if (parser.isSet(demo))
-        return runDemo(argc, argv);
-    return runDesktop(argc, argv);
+        return runDemo(argc, argv, parser.isSet(wayland));
+    return runDesktop(argc, argv, parser.isSet(wayland));
 }

@@ -1,20 +1,55 @@
 #include "ui/Commands.h"
 
+#include "session/SessionController.h"
 #include "settings/AppSettings.h"
 
 #include <algorithm>
 
-Commands::Commands(QObject* parent) : QObject(parent) {}
+namespace {
+const QString kAppearancePrefix = QStringLiteral("appearance.");
+} // namespace
+
+Commands::Commands(QObject* parent) : QObject(parent), m_menu(new CommandMenuModel(this)) {}
 
 void Commands::setSettings(AppSettings* settings) {
     if (m_settings == settings)
         return;
     m_settings = settings;
+    m_menu->setSettings(settings);
     emit settingsChanged();
+}
+
+void Commands::setSession(SessionController* session) {
+    if (m_session == session)
+        return;
+    m_session = session;
+    emit sessionChanged();
+}
+
+QVariantList Commands::startStopShortcuts() {
+    return {QStringLiteral("Ctrl+Return"), QStringLiteral("Ctrl+Enter")};
 }
 
 double Commands::clampFontSize(double size) {
     return std::min(std::max(size, minFontSize), maxFontSize);
+}
+
+void Commands::trigger(const QString& command) {
+    if (command == QLatin1String("transcribeRecording"))
+        emit transcribeRecordingRequested();
+    else if (command == QLatin1String("alwaysOnTop"))
+        toggleAlwaysOnTop();
+    else if (command == QLatin1String("toggleAppearance"))
+        toggleAppearance();
+    else if (command == QLatin1String("biggerText"))
+        biggerText();
+    else if (command == QLatin1String("smallerText"))
+        smallerText();
+    else if (command == QLatin1String("resetTextSize"))
+        resetTextSize();
+    else if (command.startsWith(kAppearancePrefix) && m_settings)
+        m_settings->setAppearance(
+            AppSettings::appearanceFromRaw(command.mid(kAppearancePrefix.size())));
 }
 
 void Commands::biggerText() {
@@ -45,4 +80,18 @@ void Commands::toggleAppearance() {
 void Commands::toggleAlwaysOnTop() {
     if (m_settings)
         m_settings->setAlwaysOnTop(!m_settings->alwaysOnTop());
+}
+
+void Commands::startOrStop() {
+    if (!m_session)
+        return;
+    if (m_session->isSessionActive())
+        m_session->stop();
+    else
+        m_session->start();
+}
+
+void Commands::transcribeChosen(const QStringList& paths) {
+    if (m_session && !paths.isEmpty())
+        m_session->transcribeRecording(paths.constFirst());
 }

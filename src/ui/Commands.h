@@ -1,6 +1,8 @@
 #pragma once
 
+#include "session/SessionController.h"
 #include "settings/AppSettings.h"
+#include "ui/CommandMenuModel.h"
 
 #include <QObject>
 #include <QPointer>
@@ -12,6 +14,10 @@ class Commands : public QObject {
     Q_OBJECT
     QML_ELEMENT
     Q_PROPERTY(AppSettings* settings READ settings WRITE setSettings NOTIFY settingsChanged)
+    Q_PROPERTY(SessionController* session READ session WRITE setSession NOTIFY sessionChanged)
+    Q_PROPERTY(CommandMenuModel* menu READ menu CONSTANT)
+    // The key sequences that start or stop a session.
+    Q_PROPERTY(QVariantList startStopShortcuts READ startStopShortcuts CONSTANT)
 
 public:
     static constexpr double minFontSize = 10;
@@ -22,9 +28,16 @@ public:
 
     AppSettings* settings() const { return m_settings; }
     void setSettings(AppSettings* settings);
+    SessionController* session() const { return m_session; }
+    void setSession(SessionController* session);
+    CommandMenuModel* menu() const { return m_menu; }
+    static QVariantList startStopShortcuts();
 
     // min(max(size, 10), 36)
     static double clampFontSize(double size);
+
+    // Runs the menu row's command (the model's `command` role).
+    Q_INVOKABLE void trigger(const QString& command);
 
     Q_INVOKABLE void biggerText();
     Q_INVOKABLE void smallerText();
@@ -33,10 +46,18 @@ public:
     // Dark becomes light; light and "match system" become dark.
     Q_INVOKABLE void toggleAppearance();
     Q_INVOKABLE void toggleAlwaysOnTop();
+    Q_INVOKABLE void startOrStop();
+    // The first of the chosen files (a path or a file URL) is transcribed.
+    Q_INVOKABLE void transcribeChosen(const QStringList& paths);
 
 signals:
     void settingsChanged();
+    void sessionChanged();
+    // The view answers with a file chooser for WAV files, then transcribeChosen().
+    void transcribeRecordingRequested();
 
 private:
     QPointer<AppSettings> m_settings;
+    QPointer<SessionController> m_session;
+    CommandMenuModel* m_menu;
 };

@@ -10,6 +10,8 @@ Pane {
     required property SessionController session
     required property AppSettings settings
     required property Commands commands
+    // The commands menu button, for the control bar.
+    property Component menuButton
 
     padding: 0
 

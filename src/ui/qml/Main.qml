@@ -20,6 +20,59 @@ ApplicationWindow {
     Commands {
         id: commands
         settings: window.settings
+        session: window.session
+        onTranscribeRecordingRequested: recordingChooser.open("Transcribe Recording",
+                                                              ["WAV audio (*.wav *.WAV)"], false)
+    }
+
+    WindowConfigurator {
+        id: configurator
+        objectName: "windowConfigurator"
+        window: window
+        alwaysOnTop: window.settings.alwaysOnTop
+        appearance: window.settings.appearance
+    }
+
+    FileChooserDialog {
+        id: recordingChooser
+        onChosen: paths => commands.transcribeChosen(paths)
+    }
+
+    Repeater {
+        model: commands.menu
+        delegate: Item {
+            id: row
+
+            required property var shortcuts
+            required property string command
+            required property Commands actions
+
+            Shortcut {
+                sequences: row.shortcuts
+                context: Qt.ApplicationShortcut
+                onActivated: row.actions.trigger(row.command)
+            }
+        }
+    }
+
+    Shortcut {
+        sequences: commands.startStopShortcuts
+        context: Qt.ApplicationShortcut
+        onActivated: commands.startOrStop()
+    }
+
+    // Dragging the window by any bare background moves it (the system does the move).
+    DragHandler {
+        objectName: "windowMover"
+        target: null
+        onActiveChanged: if (active) window.startSystemMove()
+    }
+
+    Component {
+        id: menuButton
+        CommandsMenu {
+            commands: commands
+        }
     }
 
     ContentView {
@@ -27,5 +80,6 @@ ApplicationWindow {
         session: window.session
         settings: window.settings
         commands: commands
+        menuButton: menuButton
     }
 }

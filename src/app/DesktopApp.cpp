@@ -1,0 +1,87 @@
+#include "app/DesktopApp.h"
+
+#include "app/AppComposition.h"
+#include "app/demo/DemoComposition.h"
+#include "app/demo/DemoScript.h"
+#include "app/demo/DemoShots.h"
+#include "app/demo/ScriptedRealtimeClient.h"
+#include "session/SessionController.h"
+#include "settings/AppSettings.h"
+#include "settings/SecretStore.h"
+#include "ui/DisplayPlatform.h"
+
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QTimer>
+#include <QUrl>
+#include <QtQml/QQmlExtensionPlugin>
+
+Q_IMPORT_QML_PLUGIN(CorvinelPlugin)
+
+namespace {
+
+// What both windows need before and right after the application object exists.
+std::unique_ptr<QGuiApplication> makeApplication(int& argc, char* argv[], bool nativeWayland) {
+    // Must happen before the application object picks its platform plugin.
+    DisplayPlatform::choose(nativeWayland);
+    auto app = std::make_unique<QGuiApplication>(argc, argv);
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Corvinel"));
+    // The id of the .desktop file: Wayland app ids, window rules and portals go by it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("corvinel"));
+    // Closing the one window ends the program.
+    QGuiApplication::setQuitOnLastWindowClosed(true);
+    QQuickStyle::setStyle(QStringLiteral("Fusion"));
+    return app;
+}
+
+QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine, SessionController& controller,
+                             AppSettings& settings) {
+    engine.setInitialProperties({{QStringLiteral("session"), QVariant::fromValue(&controller)},
+                                 {QStringLiteral("settings"), QVariant::fromValue(&settings)}});
+    engine.load(QUrl(QStringLiteral("qrc:/Corvinel/Main.qml")));
+    return engine.rootObjects().isEmpty()
+               ? nullptr
+               : qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
+}
+
+} // namespace
+
+int runDesktop(int argc, char* argv[], bool nativeWayland) {
+    const auto app = makeApplication(argc, argv, nativeWayland);
+    AppSettings& settings = AppSettings::shared();
+    if (settings.apiKey().isEmpty())
+        SecretStore::migrateFromKeychain(
+            &settings, [&settings](const QString& key) { settings.setApiKey(key); });
+    AppComposition composition(settings);
+
+    QQmlApplicationEngine engine;
+    if (!loadMainWindow(engine, composition.controller(), settings))
+        return 1;
+    return app->exec();
+}
+
+// The session starts by itself a moment after the window shows; Stop and Start work as usual
+// (Start plays the script again).
+int runDemo(int argc, char* argv[], bool nativeWayland) {
+    const auto app = makeApplication(argc, argv, nativeWayland);
+    DemoComposition composition;
+
+    QQmlApplicationEngine engine;
+    QQuickWindow* window = loadMainWindow(engine, composition.controller(), composition.settings());
+    if (!window)
+        return 1;
+
+    std::unique_ptr<DemoShots> shots;
+    if (const QString folder = DemoShots::folderFromEnvironment(); !folder.isEmpty()) {
+        shots = std::make_unique<DemoShots>(*window, composition.controller(), folder);
+        composition.client().onMark = [&shots](const QString& name) { shots->moment(name); };
+    }
+    SessionController* controller = &composition.controller();
+    QTimer::singleShot(int(800 / DemoScript::speedFactor()), controller,
+                       [controller] { controller->start(); });
+    const int status = app->exec();
+    composition.client().onMark = nullptr;
+    return status;
+}

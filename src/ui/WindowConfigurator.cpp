@@ -1,0 +1,83 @@
+#include "ui/WindowConfigurator.h"
+
+#include "ui/AppearanceController.h"
+#include "ui/FrameTracker.h"
+#include "ui/X11Workspaces.h"
+
+#include <QGuiApplication>
+#include <QTimer>
+
+WindowConfigurator::WindowConfigurator(QObject* parent)
+    : QObject(parent), m_tracksFrame(platformReportsPosition(QGuiApplication::platformName())),
+      m_framePath(AppSettings::defaultPath()),
+      m_appearanceController(new AppearanceController(this)) {}
+
+WindowConfigurator::~WindowConfigurator() = default;
+
+bool WindowConfigurator::platformReportsPosition(const QString& platformName) {
+    return platformName == QLatin1String("xcb");
+}
+
+void WindowConfigurator::setWindow(QObject* object) {
+    auto* window = qobject_cast<QWindow*>(object);
+    if (m_window == window)
+        return;
+    m_window = window;
+    emit windowChanged();
+    scheduleApply();
+}
+
+void WindowConfigurator::setAlwaysOnTop(bool on) {
+    if (m_alwaysOnTop == on)
+        return;
+    m_alwaysOnTop = on;
+    emit alwaysOnTopChanged();
+    scheduleApply();
+}
+
+void WindowConfigurator::setAppearance(AppSettings::Appearance appearance) {
+    if (m_appearance == appearance)
+        return;
+    m_appearance = appearance;
+    emit appearanceChanged();
+    scheduleApply();
+}
+
+void WindowConfigurator::setTracksFrame(bool tracks) {
+    if (m_tracksFrame == tracks)
+        return;
+    m_tracksFrame = tracks;
+    emit tracksFrameChanged();
+    scheduleApply();
+}
+
+void WindowConfigurator::setFramePath(const QString& path) {
+    if (m_framePath == path)
+        return;
+    m_framePath = path;
+    emit framePathChanged();
+}
+
+void WindowConfigurator::scheduleApply() {
+    if (m_applyPending)
+        return;
+    m_applyPending = true;
+    QTimer::singleShot(0, this, &WindowConfigurator::apply);
+}
+
+void WindowConfigurator::apply() {
+    m_applyPending = false;
+    m_appearanceController->setAppearance(m_appearance);
+    if (!m_window)
+        return;
+    if (m_appliedOnTop != m_alwaysOnTop || m_appliedTo != m_window) {
+        m_appliedOnTop = m_alwaysOnTop;
+        m_appliedTo = m_window;
+        m_window->setFlag(Qt::WindowStaysOnTopHint, m_alwaysOnTop);
+        X11Workspaces::showOnAll(m_window, m_alwaysOnTop);
+    }
+    if (m_tracksFrame && !m_frameTracker) {
+        m_frameTracker = new FrameTracker(m_framePath, this);
+        m_frameTracker->install(m_window);
+    }
+}
