@@ -1,6 +1,9 @@
 #include "ui/CardListModel.h"
 
-CardListModel::CardListModel(QObject* parent) : QIdentityProxyModel(parent) {
+#include <QClipboard>
+#include <QGuiApplication>
+
+CardListModel::CardListModel(QObject* parent) : QAbstractListModel(parent) {
     connect(this, &QAbstractItemModel::rowsInserted, this, &CardListModel::updateIsEmpty);
     connect(this, &QAbstractItemModel::rowsRemoved, this, &CardListModel::updateIsEmpty);
     connect(this, &QAbstractItemModel::modelReset, this, &CardListModel::updateIsEmpty);
@@ -17,23 +20,46 @@ void CardListModel::updateIsEmpty() {
 void CardListModel::setPairs(PairListModel* pairs) {
     if (m_pairs == pairs)
         return;
+    beginResetModel();
+    if (m_pairs)
+        m_pairs->disconnect(this);
     m_pairs = pairs;
-    setSourceModel(pairs);
     if (pairs) {
-        // Replace the proxy's own forwarding so each change is one signal with derived roles.
-        disconnect(pairs, &QAbstractItemModel::dataChanged, this, nullptr);
-        connect(pairs, &QAbstractItemModel::dataChanged, this, &CardListModel::forwardDataChanged);
+        connect(
+            pairs, &QAbstractItemModel::rowsAboutToBeInserted, this,
+            [this](const QModelIndex&, int first, int last) { beginInsertRows({}, first, last); });
+        connect(pairs, &QAbstractItemModel::rowsInserted, this, [this] { endInsertRows(); });
+        connect(
+            pairs, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex&, int first, int last) { beginRemoveRows({}, first, last); });
+        connect(pairs, &QAbstractItemModel::rowsRemoved, this, [this] { endRemoveRows(); });
+        connect(pairs, &QAbstractItemModel::modelAboutToBeReset, this,
+                [this] { beginResetModel(); });
+        connect(pairs, &QAbstractItemModel::modelReset, this, [this] { endResetModel(); });
+        connect(pairs, &QAbstractItemModel::dataChanged, this,
+                [this](const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                       const QList<int>& roles) {
+                    emit dataChanged(index(topLeft.row()), index(bottomRight.row()),
+                                     withDerived(roles));
+                });
     }
+    endResetModel();
     emit pairsChanged();
+}
+
+void CardListModel::setFonts(CardFonts* fonts) {
+    if (m_fonts == fonts)
+        return;
+    m_fonts = fonts;
+    emit fontsChanged();
+}
+
+int CardListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() || !m_pairs ? 0 : m_pairs->rowCount();
 }
 
 QString CardListModel::copyLabel() const {
     return tr("Copy answer");
-}
-
-void CardListModel::forwardDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
-                                       const QList<int>& roles) {
-    emit dataChanged(mapFromSource(topLeft), mapFromSource(bottomRight), withDerived(roles));
 }
 
 QList<int> CardListModel::withDerived(const QList<int>& roles) {
@@ -78,11 +104,11 @@ qlonglong CardListModel::wordCount(const QString& text) {
 }
 
 QVariant CardListModel::data(const QModelIndex& index, int role) const {
-    if (role < ShowsAnswerRole)
-        return QIdentityProxyModel::data(index, role);
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid) ||
         !m_pairs)
         return {};
+    if (role < ShowsAnswerRole)
+        return m_pairs->data(m_pairs->index(index.row()), role);
     const QAPair& pair = m_pairs->pairs().at(index.row());
     const bool shown = m_expanded.contains(pair.id);
     switch (role) {
@@ -133,14 +159,23 @@ QHash<int, QByteArray> CardListModel::roleNames() const {
 void CardListModel::toggleMyAnswer(const QString& pairId) {
     if (!m_expanded.remove(pairId))
         m_expanded.insert(pairId);
-    if (!m_pairs)
-        return;
-    const QList<QAPair>& pairs = m_pairs->pairs();
-    for (qsizetype row = 0; row < pairs.size(); ++row) {
-        if (pairs.at(row).id != pairId)
-            continue;
-        const QModelIndex at = index(int(row), 0);
+    if (const int row = rowOf(pairId); row >= 0) {
+        const QModelIndex at = index(row);
         emit dataChanged(at, at, {IsMyAnswerShownRole, ChevronRole, MyAnswerCountRole});
-        return;
     }
+}
+
+void CardListModel::copyAnswer(const QString& pairId) const {
+    if (const int row = rowOf(pairId); row >= 0)
+        QGuiApplication::clipboard()->setText(m_pairs->pairs().at(row).answer);
+}
+
+int CardListModel::rowOf(const QString& pairId) const {
+    if (!m_pairs)
+        return -1;
+    const QList<QAPair>& pairs = m_pairs->pairs();
+    for (qsizetype row = 0; row < pairs.size(); ++row)
+        if (pairs.at(row).id == pairId)
+            return int(row);
+    return -1;
 }

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "session/PairListModel.h"
+#include "ui/CardFonts.h"
 
-#include <QIdentityProxyModel>
+#include <QAbstractListModel>
 #include <QPointer>
 #include <QSet>
 #include <QtQml/qqmlregistration.h>
@@ -12,10 +13,15 @@
 // "My answer" title and folded word count) and which cards have their own answer unfolded.
 // A source change of some roles is one dataChanged naming those roles and the ones derived
 // from them, so a streamed delta touches one card and nothing resets.
-class CardListModel : public QIdentityProxyModel {
+//
+// Cards reach the fonts and the actions through their view's model, the one object a delegate
+// can name without reaching outside itself.
+class CardListModel : public QAbstractListModel {
     Q_OBJECT
     QML_ELEMENT
+    QML_UNCREATABLE("owned by a Transcript")
     Q_PROPERTY(PairListModel* pairs READ pairs WRITE setPairs NOTIFY pairsChanged)
+    Q_PROPERTY(CardFonts* fonts READ fonts WRITE setFonts NOTIFY fontsChanged)
     Q_PROPERTY(QString copyLabel READ copyLabel CONSTANT)
     Q_PROPERTY(bool isEmpty READ isEmpty NOTIFY isEmptyChanged)
 
@@ -38,15 +44,20 @@ public:
 
     PairListModel* pairs() const { return m_pairs; }
     void setPairs(PairListModel* pairs);
+    CardFonts* fonts() const { return m_fonts; }
+    void setFonts(CardFonts* fonts);
     QString copyLabel() const;
     bool isEmpty() const { return m_isEmpty; }
 
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
     // Unfolds a card's own answer or folds it again. The set outlives sessions: ids are unique.
     Q_INVOKABLE void toggleMyAnswer(const QString& pairId);
     bool isMyAnswerShown(const QString& pairId) const { return m_expanded.contains(pairId); }
+    // Puts the card's answer on the clipboard: a selection cannot span cards.
+    Q_INVOKABLE void copyAnswer(const QString& pairId) const;
 
     // Non-empty pieces of `text` split at spaces and line feeds.
     static qlonglong wordCount(const QString& text);
@@ -55,15 +66,15 @@ public:
 
 signals:
     void pairsChanged();
+    void fontsChanged();
     void isEmptyChanged();
 
 private:
-    void forwardDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
-                            const QList<int>& roles);
-
-    QPointer<PairListModel> m_pairs;
+    int rowOf(const QString& pairId) const;
     void updateIsEmpty();
 
+    QPointer<PairListModel> m_pairs;
+    QPointer<CardFonts> m_fonts;
     QSet<QString> m_expanded;
     bool m_isEmpty = true;
 };

@@ -51,7 +51,7 @@ void FollowBottom::moved(double offsetY, double distanceToEnd, bool byUser) {
 
 void FollowBottom::grew() {
     if (m_following)
-        emit pinRequested();
+        pin();
     else
         setShowsPill(true);
 }
@@ -64,7 +64,7 @@ void FollowBottom::viewMoved(double contentY, double viewHeight, double bottomMa
 void FollowBottom::relayout() {
     // Not under the reader's hand: the layout settles as a drag builds cards above.
     if (m_following && !m_userInput)
-        emit repinRequested();
+        emit pinRequested();
 }
 
 void FollowBottom::leftEnd() {
@@ -74,7 +74,12 @@ void FollowBottom::leftEnd() {
 void FollowBottom::pillPressed() {
     setFollowing(true);
     setShowsPill(false);
+    pin();
+}
+
+void FollowBottom::pin() {
     emit pinRequested();
+    QMetaObject::invokeMethod(this, &FollowBottom::relayout, Qt::QueuedConnection);
 }
 
 double FollowBottom::distanceToEnd(double contentY, double viewHeight, double bottomMargin,

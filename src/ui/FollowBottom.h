@@ -63,12 +63,12 @@ signals:
     void showsPillChanged();
     void fingerprintChanged();
     void userInputChanged();
-    // Go to the end of the list now, and once more when the layout has settled (relayout()).
+    // Go to the end of the list now.
     void pinRequested();
-    // Go to the end again, nothing more: the newest line was laid out after the last pin.
-    void repinRequested();
 
 private:
+    // Pins now and once more after the next layout pass, which lays out the newest line.
+    void pin();
     void setFollowing(bool following);
     void setShowsPill(bool showsPill);
 

@@ -101,7 +101,8 @@ TEST_F(TranscriptView, CopyAnswerPutsTheAnswerOnTheClipboard) {
         [&] { return (copy = qml.findByAccessibleName(QStringLiteral("Copy answer"))); }));
     ASSERT_NE(copy, nullptr);
     QGuiApplication::clipboard()->clear();
-    QMetaObject::invokeMethod(copy, "clicked");
+    const QPointF centre = copy->mapToScene(QPointF(copy->width() / 2, copy->height() / 2));
+    QTest::mouseClick(qml.window(), Qt::LeftButton, {}, centre.toPoint());
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
               QStringLiteral("A fair amount of answer text. ").repeated(6));
 }

@@ -22,11 +22,8 @@ Control {
     required property string myAnswerBody
     required property bool isMyAnswerShown
     required property string chevron
-    required property CardFonts fonts
-    required property string copyLabel
-
-    signal toggleMyAnswer
-    signal copyAnswer
+    // The view's model: the fonts and the card actions.
+    required property CardListModel cards
 
     // Card text the reader can select and copy but not edit; a drag selects, the list stays.
     component SelectableText: TextEdit {
@@ -45,10 +42,14 @@ Control {
     }
 
     padding: 0
+    implicitHeight: parts.implicitHeight
     Accessible.role: Accessible.Grouping
     Accessible.name: card.question
 
-    contentItem: ColumnLayout {
+    ColumnLayout {
+        id: parts
+        anchors.left: parent.left
+        anchors.right: parent.right
         spacing: 10
 
         // The question, set off by a bar in the accent colour.
@@ -79,13 +80,13 @@ Control {
 
                     Label {
                         text: "\u275D"
-                        font: card.fonts.metaSemiboldFont
+                        font: card.cards.fonts.metaSemiboldFont
                         color: card.palette.highlight
                         Accessible.ignored: true
                     }
                     Label {
                         text: qsTr("Interviewer")
-                        font: card.fonts.metaSemiboldFont
+                        font: card.cards.fonts.metaSemiboldFont
                         color: card.palette.highlight
                         Accessible.name: text
                     }
@@ -103,7 +104,7 @@ Control {
                         }
                         contentItem: Label {
                             text: qsTr("updated")
-                            font: card.fonts.metaFont
+                            font: card.cards.fonts.metaFont
                             color: card.palette.highlight
                         }
                     }
@@ -112,7 +113,7 @@ Control {
                     }
                     Label {
                         text: card.timestamp
-                        font: card.fonts.metaMonoFont
+                        font: card.cards.fonts.metaMonoFont
                         color: card.palette.placeholderText
                         Accessible.name: text
                     }
@@ -121,7 +122,7 @@ Control {
                 SelectableText {
                     Layout.fillWidth: true
                     text: card.question
-                    font: card.fonts.questionFont
+                    font: card.cards.fonts.questionFont
                     color: card.palette.text
                     selectionColor: card.palette.highlight
                     selectedTextColor: card.palette.highlightedText
@@ -152,12 +153,12 @@ Control {
 
                     Label {
                         text: "\u2726"
-                        font: card.fonts.metaSemiboldFont
+                        font: card.cards.fonts.metaSemiboldFont
                         Accessible.ignored: true
                     }
                     Label {
                         text: qsTr("Velmora")
-                        font: card.fonts.metaSemiboldFont
+                        font: card.cards.fonts.metaSemiboldFont
                         Accessible.name: text
                     }
                     Item {
@@ -170,12 +171,12 @@ Control {
                     ToolButton {
                         visible: card.showsAnswer
                         text: "\u2398"
-                        font: card.fonts.metaFont
+                        font: card.cards.fonts.metaFont
                         padding: 2
-                        ToolTip.text: card.copyLabel
+                        ToolTip.text: card.cards.copyLabel
                         ToolTip.visible: hovered
-                        Accessible.name: card.copyLabel
-                        onClicked: card.copyAnswer()
+                        Accessible.name: card.cards.copyLabel
+                        onClicked: card.cards.copyAnswer(card.pairId)
                     }
                 }
 
@@ -183,7 +184,7 @@ Control {
                     Layout.fillWidth: true
                     visible: card.showsAnswer
                     text: card.answer
-                    font: card.fonts.answerFont
+                    font: card.cards.fonts.answerFont
                     color: card.palette.text
                     selectionColor: card.palette.highlight
                     selectedTextColor: card.palette.highlightedText
@@ -199,7 +200,7 @@ Control {
                     }
                     Label {
                         text: card.placeholder
-                        font: card.fonts.answerFont
+                        font: card.cards.fonts.answerFont
                         color: card.palette.placeholderText
                         Accessible.name: text
                     }
@@ -217,7 +218,7 @@ Control {
                 id: toggle
                 Accessible.role: Accessible.Button
                 Accessible.name: card.myAnswerTitle
-                onClicked: card.toggleMyAnswer()
+                onClicked: card.cards.toggleMyAnswer(card.pairId)
 
                 contentItem: Row {
                     spacing: 5
@@ -231,17 +232,17 @@ Control {
                     Label {
                         anchors.verticalCenter: parent.verticalCenter
                         text: "\u25CF"
-                        font: card.fonts.metaFont
+                        font: card.cards.fonts.metaFont
                     }
                     Label {
                         anchors.verticalCenter: parent.verticalCenter
                         text: card.myAnswerTitle
-                        font: card.fonts.answerMediumFont
+                        font: card.cards.fonts.answerMediumFont
                     }
                     Label {
                         anchors.verticalCenter: parent.verticalCenter
                         text: card.myAnswerCount
-                        font: card.fonts.answerFont
+                        font: card.cards.fonts.answerFont
                         color: card.palette.placeholderText
                     }
                 }
@@ -252,7 +253,7 @@ Control {
                 Layout.fillWidth: true
                 leftPadding: 14
                 text: card.myAnswerBody
-                font: card.fonts.answerFont
+                font: card.cards.fonts.answerFont
                 color: card.palette.placeholderText
                 selectionColor: card.palette.highlight
                 selectedTextColor: card.palette.highlightedText

@@ -5,27 +5,22 @@ import QtQuick.Controls
 // The cards, newest at the bottom. While the reader is at the end the list follows new
 // questions and streaming answers; once they scroll up it stays put and offers a pill instead.
 // FollowBottom decides; this file reports the reader's moves to it and pins when told.
-Control {
+Item {
     id: view
 
     required property SessionController session
     required property AppSettings settings
 
-    padding: 0
     clip: true
 
-    function pinToEnd() {
-        list.positionViewAtEnd();
-        // The newest line is laid out in the next pass; pin again once it is.
-        Qt.callLater(follow.relayout);
-    }
     function reportMove() {
         follow.viewMoved(list.contentY, list.height, list.bottomMargin, list.itemAtIndex(list.count - 1));
     }
 
-    CardListModel {
-        id: cards
+    Transcript {
+        id: transcript
         pairs: view.session.pairs
+        settings: view.settings
     }
 
     FeedFingerprint {
@@ -33,27 +28,18 @@ Control {
         pairs: view.session.pairs
     }
 
-    CardFonts {
-        id: cardFonts
-        settings: view.settings
-    }
-
-    Clipboard {
-        id: clipboard
-    }
-
     FollowBottom {
         id: follow
         fingerprint: feed.value
         userInput: list.moving || bar.pressed
-        onPinRequested: view.pinToEnd()
-        onRepinRequested: list.positionViewAtEnd()
+        onPinRequested: list.positionViewAtEnd()
     }
 
-    contentItem: ListView {
+    ListView {
         id: list
 
-        model: cards
+        anchors.fill: parent
+        model: transcript.cards
         spacing: 14
         leftMargin: 14
         rightMargin: 14
@@ -97,10 +83,7 @@ Control {
         delegate: QACard {
             id: card
             width: ListView.view.width - ListView.view.leftMargin - ListView.view.rightMargin
-            fonts: cardFonts
-            copyLabel: cards.copyLabel
-            onToggleMyAnswer: cards.toggleMyAnswer(card.pairId)
-            onCopyAnswer: clipboard.copy(card.answer)
+            cards: card.ListView.view.model
         }
     }
 
@@ -108,8 +91,8 @@ Control {
         anchors.left: parent.left
         anchors.right: parent.right
         anchors.top: parent.top
-        visible: cards.isEmpty
-        fonts: cardFonts
+        visible: transcript.cards.isEmpty
+        fonts: transcript.fonts
     }
 
     Button {
@@ -124,7 +107,7 @@ Control {
         rightPadding: 12
         topPadding: 7
         bottomPadding: 7
-        font: cardFonts.captionSemiboldFont
+        font: transcript.fonts.captionSemiboldFont
         text: follow.pillText
         Accessible.name: follow.pillText
         onClicked: follow.pillPressed()
