@@ -170,7 +170,7 @@ Control {
                     }
                     ToolButton {
                         visible: card.showsAnswer
-                        text: "\u2398"
+                        text: "\u2750"
                         font: card.cards.fonts.metaFont
                         padding: 2
                         ToolTip.text: card.cards.copyLabel
