@@ -94,6 +94,22 @@ TEST_F(TranscriptView, FollowsTheEndUntilTheReaderScrollsUpThenOffersThePill) {
     EXPECT_TRUE(qml.warnings().isEmpty()) << qPrintable(qml.warnings().join(u'\n'));
 }
 
+// Keys move the list as the reader's own input: Up leaves the end, End returns to it.
+TEST_F(TranscriptView, KeysScrollAsTheReader) {
+    for (int n = 1; n <= 12; ++n)
+        answer(n);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return atEnd(); }));
+    list->forceActiveFocus();
+    const double before = list->property("contentY").toDouble();
+    QTest::keyClick(qml.window(), Qt::Key_PageUp);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !list->property("moving").toBool(); }));
+    EXPECT_LT(list->property("contentY").toDouble(), before);
+    answer(13);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pill->isEnabled(); }));
+    QTest::keyClick(qml.window(), Qt::Key_End);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return atEnd() && !pill->isEnabled(); }));
+}
+
 TEST_F(TranscriptView, CopyAnswerPutsTheAnswerOnTheClipboard) {
     answer(1);
     QQuickItem* copy = nullptr;
