@@ -4,6 +4,7 @@
 #include "settings/SecretStore.h"
 #include "settings/StoredValue.h"
 
+#include <QFontDatabase>
 #include <QMetaEnum>
 #include <QStandardPaths>
 #include <QtDebug>
@@ -214,4 +215,17 @@ void AppSettings::setInterviewers(const Panel& value) {
         emit instructionsChanged();
     }
     write(QStringLiteral("interviewers"), encodePanel(value));
+}
+
+QFont AppSettings::font(double size, int weight) const {
+    QFont font;
+    if (m_fontFamily == QLatin1String("__mono"))
+        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    else if (!m_fontFamily.isEmpty() && QFontDatabase::families().contains(m_fontFamily))
+        font = QFont(m_fontFamily);
+    else
+        font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPointSizeF(size);
+    font.setWeight(QFont::Weight(weight));
+    return font;
 }

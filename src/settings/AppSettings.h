@@ -2,6 +2,7 @@
 
 #include "settings/Interviewer.h"
 
+#include <QFont>
 #include <QObject>
 #include <QSettings>
 #include <QStringList>
@@ -118,6 +119,10 @@ public:
 
     // Assembled afresh on every read.
     QString instructions() const;
+    // The chosen family at `size` points and `weight` (a QFont::Weight): the system font for an
+    // empty family, its fixed-pitch counterpart for "__mono", and the system font too when the
+    // named family is not installed.
+    QFont font(double size, int weight) const;
 
     void setApiKey(const QString& value);
     void setHasCompletedOnboarding(bool value);

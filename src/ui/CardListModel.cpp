@@ -1,0 +1,181 @@
+#include "ui/CardListModel.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+
+CardListModel::CardListModel(QObject* parent) : QAbstractListModel(parent) {
+    connect(this, &QAbstractItemModel::rowsInserted, this, &CardListModel::updateIsEmpty);
+    connect(this, &QAbstractItemModel::rowsRemoved, this, &CardListModel::updateIsEmpty);
+    connect(this, &QAbstractItemModel::modelReset, this, &CardListModel::updateIsEmpty);
+}
+
+void CardListModel::updateIsEmpty() {
+    const bool isEmpty = rowCount() == 0;
+    if (isEmpty == m_isEmpty)
+        return;
+    m_isEmpty = isEmpty;
+    emit isEmptyChanged();
+}
+
+void CardListModel::setPairs(PairListModel* pairs) {
+    if (m_pairs == pairs)
+        return;
+    beginResetModel();
+    if (m_pairs)
+        m_pairs->disconnect(this);
+    m_pairs = pairs;
+    if (pairs) {
+        connect(
+            pairs, &QAbstractItemModel::rowsAboutToBeInserted, this,
+            [this](const QModelIndex&, int first, int last) { beginInsertRows({}, first, last); });
+        connect(pairs, &QAbstractItemModel::rowsInserted, this, [this] { endInsertRows(); });
+        connect(
+            pairs, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex&, int first, int last) { beginRemoveRows({}, first, last); });
+        connect(pairs, &QAbstractItemModel::rowsRemoved, this, [this] { endRemoveRows(); });
+        connect(pairs, &QAbstractItemModel::modelAboutToBeReset, this,
+                [this] { beginResetModel(); });
+        connect(pairs, &QAbstractItemModel::modelReset, this, [this] { endResetModel(); });
+        connect(pairs, &QAbstractItemModel::dataChanged, this,
+                [this](const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                       const QList<int>& roles) {
+                    emit dataChanged(index(topLeft.row()), index(bottomRight.row()),
+                                     withDerived(roles));
+                });
+    }
+    endResetModel();
+    emit pairsChanged();
+}
+
+void CardListModel::setFonts(CardFonts* fonts) {
+    if (m_fonts == fonts)
+        return;
+    m_fonts = fonts;
+    emit fontsChanged();
+}
+
+int CardListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() || !m_pairs ? 0 : m_pairs->rowCount();
+}
+
+QString CardListModel::copyLabel() const {
+    return tr("Copy answer");
+}
+
+QList<int> CardListModel::withDerived(const QList<int>& roles) {
+    QList<int> all = roles;
+    auto add = [&all](std::initializer_list<int> derived) {
+        for (int role : derived)
+            if (!all.contains(role))
+                all << role;
+    };
+    for (int role : roles) {
+        switch (role) {
+        case PairListModel::AnswerRole:
+        case PairListModel::IsCompleteRole:
+            add({ShowsAnswerRole, IsStreamingRole});
+            break;
+        case PairListModel::WasExtendedRole:
+            add({PlaceholderRole, ShowsUpdatedRole});
+            break;
+        case PairListModel::MyAnswerRole:
+            add({HasMyAnswerRole, MyAnswerCountRole, MyAnswerBodyRole});
+            break;
+        case PairListModel::MyAnswerInProgressRole:
+            add({HasMyAnswerRole, MyAnswerTitleRole});
+            break;
+        default:
+            break;
+        }
+    }
+    return all;
+}
+
+qlonglong CardListModel::wordCount(const QString& text) {
+    qlonglong count = 0;
+    bool inWord = false;
+    for (QChar c : text) {
+        const bool separator = c == u' ' || c == u'\n';
+        if (!separator && !inWord)
+            ++count;
+        inWord = !separator;
+    }
+    return count;
+}
+
+QVariant CardListModel::data(const QModelIndex& index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid) ||
+        !m_pairs)
+        return {};
+    if (role < ShowsAnswerRole)
+        return m_pairs->data(m_pairs->index(index.row()), role);
+    const QAPair& pair = m_pairs->pairs().at(index.row());
+    const bool shown = m_expanded.contains(pair.id);
+    switch (role) {
+    case ShowsAnswerRole:
+        return !pair.answer.isEmpty() || pair.isComplete;
+    case PlaceholderRole:
+        return pair.wasExtended ? tr("re-answering the full question…") : tr("thinking…");
+    case IsStreamingRole:
+        return !pair.isComplete && !pair.answer.isEmpty();
+    case ShowsUpdatedRole:
+        return pair.wasExtended;
+    case HasMyAnswerRole:
+        return !pair.myAnswer.isEmpty() || pair.myAnswerInProgress;
+    case MyAnswerTitleRole:
+        return pair.myAnswerInProgress ? tr("My answer (recording…)") : tr("My answer");
+    case MyAnswerCountRole:
+        if (shown || pair.myAnswer.isEmpty())
+            return QString();
+        return QStringLiteral("· ") + QString::asprintf("%lld", wordCount(pair.myAnswer)) +
+               tr(" words");
+    case MyAnswerBodyRole:
+        return pair.myAnswer.isEmpty() ? QStringLiteral("…") : pair.myAnswer;
+    case IsMyAnswerShownRole:
+        return shown;
+    case ChevronRole:
+        // Down when unfolded, right when folded.
+        return shown ? QStringLiteral("\u25BE") : QStringLiteral("\u25B8");
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> CardListModel::roleNames() const {
+    QHash<int, QByteArray> names = PairListModel().roleNames();
+    names.insert(QHash<int, QByteArray>{{ShowsAnswerRole, "showsAnswer"},
+                                        {PlaceholderRole, "placeholder"},
+                                        {IsStreamingRole, "isStreaming"},
+                                        {ShowsUpdatedRole, "showsUpdated"},
+                                        {HasMyAnswerRole, "hasMyAnswer"},
+                                        {MyAnswerTitleRole, "myAnswerTitle"},
+                                        {MyAnswerCountRole, "myAnswerCount"},
+                                        {MyAnswerBodyRole, "myAnswerBody"},
+                                        {IsMyAnswerShownRole, "isMyAnswerShown"},
+                                        {ChevronRole, "chevron"}});
+    return names;
+}
+
+void CardListModel::toggleMyAnswer(const QString& pairId) {
+    if (!m_expanded.remove(pairId))
+        m_expanded.insert(pairId);
+    if (const int row = rowOf(pairId); row >= 0) {
+        const QModelIndex at = index(row);
+        emit dataChanged(at, at, {IsMyAnswerShownRole, ChevronRole, MyAnswerCountRole});
+    }
+}
+
+void CardListModel::copyAnswer(const QString& pairId) const {
+    if (const int row = rowOf(pairId); row >= 0)
+        QGuiApplication::clipboard()->setText(m_pairs->pairs().at(row).answer);
+}
+
+int CardListModel::rowOf(const QString& pairId) const {
+    if (!m_pairs)
+        return -1;
+    const QList<QAPair>& pairs = m_pairs->pairs();
+    for (qsizetype row = 0; row < pairs.size(); ++row)
+        if (pairs.at(row).id == pairId)
+            return int(row);
+    return -1;
+}

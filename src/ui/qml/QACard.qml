@@ -1,0 +1,303 @@
+import QtQuick
+import Corvinel
+import QtQuick.Controls
+import QtQuick.Layouts
+
+// One question and its answer, with the user's own answer folded below. Every text and
+// condition comes from the card's roles (CardListModel); this file only lays them out.
+Control {
+    id: card
+
+    required property string pairId
+    required property string timestamp
+    required property string question
+    required property string answer
+    required property bool showsAnswer
+    required property string placeholder
+    required property bool isStreaming
+    required property bool showsUpdated
+    required property bool hasMyAnswer
+    required property string myAnswerTitle
+    required property string myAnswerCount
+    required property string myAnswerBody
+    required property bool isMyAnswerShown
+    required property string chevron
+    // The view's model: the fonts and the card actions.
+    required property CardListModel cards
+
+    // Card text the reader can select and copy but not edit; a drag selects, the list stays.
+    component SelectableText: TextEdit {
+        readOnly: true
+        selectByMouse: true
+        wrapMode: TextEdit.Wrap
+        textFormat: TextEdit.PlainText
+    }
+
+    // A busy indicator at the size of a line of small print.
+    component SmallSpinner: BusyIndicator {
+        running: visible
+        padding: 0
+        implicitWidth: 16
+        implicitHeight: 16
+    }
+
+    padding: 0
+    implicitHeight: parts.implicitHeight
+    Accessible.role: Accessible.Grouping
+    Accessible.name: card.question
+
+    ColumnLayout {
+        id: parts
+        anchors.left: parent.left
+        anchors.right: parent.right
+        spacing: 10
+
+        // The question, set off by a bar in the accent colour.
+        Item {
+            Layout.fillWidth: true
+            implicitHeight: questionColumn.implicitHeight + 4
+
+            Rectangle {
+                width: 3
+                anchors.top: parent.top
+                anchors.bottom: parent.bottom
+                color: card.palette.highlight
+                opacity: 0.55
+            }
+
+            ColumnLayout {
+                id: questionColumn
+                anchors.left: parent.left
+                anchors.right: parent.right
+                anchors.top: parent.top
+                anchors.leftMargin: 13
+                anchors.topMargin: 2
+                spacing: 6
+
+                RowLayout {
+                    Layout.fillWidth: true
+                    spacing: 6
+
+                    Label {
+                        text: "\u275D"
+                        font: card.cards.fonts.metaSemiboldFont
+                        color: card.palette.highlight
+                        Accessible.ignored: true
+                    }
+                    Label {
+                        text: qsTr("Interviewer")
+                        font: card.cards.fonts.metaSemiboldFont
+                        color: card.palette.highlight
+                        Accessible.name: text
+                    }
+                    Control {
+                        visible: card.showsUpdated
+                        leftPadding: 5
+                        rightPadding: 5
+                        topPadding: 1
+                        bottomPadding: 1
+                        Accessible.name: qsTr("updated")
+                        background: Rectangle {
+                            radius: 4
+                            color: card.palette.highlight
+                            opacity: 0.18
+                        }
+                        contentItem: Label {
+                            text: qsTr("updated")
+                            font: card.cards.fonts.metaFont
+                            color: card.palette.highlight
+                        }
+                    }
+                    Item {
+                        Layout.fillWidth: true
+                    }
+                    Label {
+                        text: card.timestamp
+                        font: card.cards.fonts.metaMonoFont
+                        color: card.palette.placeholderText
+                        Accessible.name: text
+                    }
+                }
+
+                SelectableText {
+                    Layout.fillWidth: true
+                    text: card.question
+                    font: card.cards.fonts.questionFont
+                    color: card.palette.text
+                    selectionColor: card.palette.highlight
+                    selectedTextColor: card.palette.highlightedText
+                    Accessible.name: qsTr("Question")
+                }
+            }
+        }
+
+        // The answer box.
+        Pane {
+            Layout.fillWidth: true
+            padding: 10
+            Accessible.name: qsTr("Answer")
+            background: Rectangle {
+                radius: 8
+                color: card.palette.mid
+                opacity: 0.22
+            }
+
+            ColumnLayout {
+                anchors.left: parent.left
+                anchors.right: parent.right
+                spacing: 6
+
+                RowLayout {
+                    Layout.fillWidth: true
+                    spacing: 6
+
+                    Label {
+                        text: "\u2726"
+                        font: card.cards.fonts.metaSemiboldFont
+                        Accessible.ignored: true
+                    }
+                    Label {
+                        text: qsTr("Velmora")
+                        font: card.cards.fonts.metaSemiboldFont
+                        Accessible.name: text
+                    }
+                    Item {
+                        Layout.fillWidth: true
+                    }
+                    SmallSpinner {
+                        visible: card.isStreaming
+                        Accessible.name: qsTr("Answering")
+                    }
+                    ToolButton {
+                        visible: card.showsAnswer
+                        text: "\u2750"
+                        font: card.cards.fonts.metaFont
+                        padding: 2
+                        ToolTip.text: card.cards.copyLabel
+                        ToolTip.visible: hovered
+                        Accessible.name: card.cards.copyLabel
+                        onClicked: card.cards.copyAnswer(card.pairId)
+                    }
+                }
+
+                SelectableText {
+                    Layout.fillWidth: true
+                    visible: card.showsAnswer
+                    text: card.answer
+                    font: card.cards.fonts.answerFont
+                    color: card.palette.text
+                    selectionColor: card.palette.highlight
+                    selectedTextColor: card.palette.highlightedText
+                    Accessible.name: qsTr("Answer text")
+                }
+
+                RowLayout {
+                    visible: !card.showsAnswer
+                    spacing: 6
+
+                    SmallSpinner {
+                        Accessible.name: card.placeholder
+                    }
+                    Label {
+                        text: card.placeholder
+                        font: card.cards.fonts.answerFont
+                        color: card.palette.placeholderText
+                        Accessible.name: text
+                    }
+                }
+            }
+        }
+
+        // The user's own answer, folded unless the reader opened it.
+        ColumnLayout {
+            Layout.fillWidth: true
+            visible: card.hasMyAnswer
+            spacing: 6
+
+            AbstractButton {
+                id: toggle
+                Accessible.role: Accessible.Button
+                Accessible.name: card.myAnswerTitle
+                onClicked: card.cards.toggleMyAnswer(card.pairId)
+
+                contentItem: Row {
+                    spacing: 5
+
+                    Label {
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: card.chevron
+                        font.pointSize: 8
+                        font.bold: true
+                    }
+                    Label {
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: "\u25CF"
+                        font: card.cards.fonts.metaFont
+                    }
+                    Label {
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: card.myAnswerTitle
+                        font: card.cards.fonts.answerMediumFont
+                    }
+                    Label {
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: card.myAnswerCount
+                        font: card.cards.fonts.answerFont
+                        color: card.palette.placeholderText
+                    }
+                }
+            }
+
+            SelectableText {
+                id: mine
+                Layout.fillWidth: true
+                leftPadding: 14
+                text: card.myAnswerBody
+                font: card.cards.fonts.answerFont
+                color: card.palette.placeholderText
+                selectionColor: card.palette.highlight
+                selectedTextColor: card.palette.highlightedText
+                Accessible.name: card.myAnswerTitle
+                visible: false
+                opacity: 0
+
+                states: State {
+                    name: "shown"
+                    when: card.isMyAnswerShown
+                    PropertyChanges {
+                        mine.visible: true
+                        mine.opacity: 1
+                    }
+                }
+                transitions: [
+                    Transition {
+                        to: "shown"
+                        SequentialAnimation {
+                            PropertyAction {
+                                property: "visible"
+                            }
+                            NumberAnimation {
+                                property: "opacity"
+                                duration: 120
+                                easing.type: Easing.InOutQuad
+                            }
+                        }
+                    },
+                    Transition {
+                        from: "shown"
+                        SequentialAnimation {
+                            NumberAnimation {
+                                property: "opacity"
+                                duration: 120
+                                easing.type: Easing.InOutQuad
+                            }
+                            PropertyAction {
+                                property: "visible"
+                            }
+                        }
+                    }
+                ]
+            }
+        }
+    }
+}
