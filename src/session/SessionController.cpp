@@ -17,6 +17,7 @@
 #include <QThreadPool>
 #include <QUrl>
 #include <QtDebug>
+#include <algorithm>
 
 namespace {
 const QString kNoKey = QStringLiteral("Add your OpenAI API key in Settings first.");
@@ -435,6 +436,8 @@ void SessionController::transcribeRecording(const QString& pathOrUrl) {
                 [self, name](double done, double total) {
                     if (!self)
                         return;
+                    self->setTranscriptionProgress(
+                        std::clamp(done / std::max(total, 1.0), 0.0, 1.0));
                     const auto percent =
                         static_cast<long long>(done / std::max(total, 1.0) * 100.0);
                     self->setBanner(QStringLiteral("Transcribing %1 — %2% (%3s of %4s)")
@@ -446,6 +449,7 @@ void SessionController::transcribeRecording(const QString& pathOrUrl) {
                 [self](const RecordingTranscriberInterface::Result& result) {
                     if (!self)
                         return;
+                    self->setTranscriptionProgress(-1);
                     if (const QString* path = std::get_if<QString>(&result)) {
                         self->setBanner(QStringLiteral("Transcript written: ") +
                                         QFileInfo(*path).fileName());
@@ -693,6 +697,13 @@ void SessionController::setLastRecordingPath(const std::optional<QString>& path)
     if (m_lastRecordingPath != path) {
         m_lastRecordingPath = path;
         emit lastRecordingPathChanged();
+    }
+}
+
+void SessionController::setTranscriptionProgress(double progress) {
+    if (m_transcriptionProgress != progress) {
+        m_transcriptionProgress = progress;
+        emit transcriptionProgressChanged();
     }
 }
 
