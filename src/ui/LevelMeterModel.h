@@ -34,6 +34,8 @@ public:
     bool meeting() const { return m_meeting; }
     void setMeeting(bool meeting);
     double fill() const { return m_fill; }
+    // True while the sampler ticks (the levels moved since its last tick).
+    bool isSampling() const { return m_sampler.isActive(); }
     QColor color() const { return m_color; }
     QString colorName() const { return m_color.name(); }
 
