@@ -1,6 +1,7 @@
 #include "context/ContextLoader.h"
 #include "settings/Graphemes.h"
 #include "support/FakeSession.h"
+#include "support/QmlHarness.h"
 #include "support/TestHome.h"
 #include "ui/BannerModel.h"
 #include "ui/ControlBarLabels.h"
@@ -14,6 +15,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QQuickItem>
+#include <QQuickWindow>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
@@ -307,6 +310,41 @@ TEST_F(BarFixture, TranscriptionProgressRunsFromZeroToOneThenEnds) {
     EXPECT_EQ(changed.count(), 3); // the repeated 1 is no change
     fake.recordings.completion(QString(home.path() + QStringLiteral("/take.txt")));
     EXPECT_EQ(fake.controller->transcriptionProgress(), -1);
+}
+
+void click(QQuickItem* item) {
+    ASSERT_NE(item, nullptr);
+    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+    QTest::mouseClick(item->window(), Qt::LeftButton, {}, centre.toPoint());
+}
+
+TEST_F(BarFixture, WindowBarSwitchesToStopLocksSavingAndOffersApplyLive) {
+    QmlHarness qml;
+    ASSERT_NE(qml.load(QStringLiteral("Main.qml"),
+                       {{QStringLiteral("session"), QVariant::fromValue(fake.controller.get())},
+                        {QStringLiteral("settings"), QVariant::fromValue(&fake.settings)}}),
+              nullptr)
+        << qPrintable(qml.warnings().join(u'\n'));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(qml.window()));
+    QQuickItem* saveAudio = qml.findByAccessibleName(QStringLiteral("Save .wav"));
+    ASSERT_NE(saveAudio, nullptr);
+    EXPECT_TRUE(saveAudio->isEnabled());
+
+    fake.settings.setApiKey(QStringLiteral("sk-test"));
+    click(qml.findByAccessibleName(QStringLiteral("Start")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake.controller->isSessionActive(); }));
+    EXPECT_NE(qml.findByAccessibleName(QStringLiteral("Stop")), nullptr);
+    EXPECT_FALSE(saveAudio->isEnabled());
+
+    click(qml.findByAccessibleName(QStringLiteral("Job")));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return qml.findByAccessibleName(QStringLiteral("Apply live")) != nullptr; }));
+    click(qml.findByAccessibleName(QStringLiteral("Apply live")));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return qml.findByAccessibleName(QStringLiteral("Apply live")) == nullptr; }));
+    EXPECT_TRUE(fake.controller->bannerText().startsWith(QStringLiteral("Job context pushed")))
+        << qPrintable(fake.controller->bannerText());
+    EXPECT_TRUE(qml.warnings().isEmpty()) << qPrintable(qml.warnings().join(u'\n'));
 }
 
 QString contextFile(const QString& name) {

@@ -74,6 +74,9 @@ Pane {
                         id: link
                         required property var modelData
                         flat: true
+                        padding: 2
+                        implicitWidth: implicitContentWidth + leftPadding + rightPadding
+                        implicitHeight: implicitContentHeight + topPadding + bottomPadding
                         font.pointSize: 9
                         text: bannerModel.linkCaption(link.modelData.label)
                         Accessible.name: link.modelData.label
@@ -86,6 +89,9 @@ Pane {
         Button {
             Layout.alignment: Qt.AlignTop
             flat: true
+            padding: 2
+            implicitWidth: implicitContentWidth + leftPadding + rightPadding
+            implicitHeight: implicitContentHeight + topPadding + bottomPadding
             text: bannerModel.dismissSymbol
             opacity: 0.7
             Accessible.name: "Dismiss"

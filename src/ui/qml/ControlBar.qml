@@ -39,7 +39,7 @@ Pane {
 
         RowLayout {
             Layout.fillWidth: true
-            spacing: 8
+            spacing: 4
 
             Button {
                 id: startButton
@@ -66,6 +66,9 @@ Pane {
 
             Button {
                 flat: true
+                padding: 2
+                implicitWidth: implicitContentWidth + leftPadding + rightPadding
+                implicitHeight: implicitContentHeight + topPadding + bottomPadding
                 visible: barModel.showFilesVisible
                 text: barModel.showFilesCaption
                 font.pointSize: 9
@@ -202,6 +205,9 @@ Pane {
 
             Button {
                 flat: true
+                padding: 2
+                implicitWidth: implicitContentWidth + leftPadding + rightPadding
+                implicitHeight: implicitContentHeight + topPadding + bottomPadding
                 text: barModel.themeSymbol
                 Accessible.name: "Toggle light / dark"
                 ToolTip.visible: hovered
@@ -214,6 +220,9 @@ Pane {
                 spacing: 2
                 Button {
                     flat: true
+                    padding: 2
+                    implicitWidth: implicitContentWidth + leftPadding + rightPadding
+                    implicitHeight: implicitContentHeight + topPadding + bottomPadding
                     text: barModel.smallerSymbol
                     Accessible.name: "Smaller answer text"
                     ToolTip.visible: hovered
@@ -223,6 +232,9 @@ Pane {
                 }
                 Button {
                     flat: true
+                    padding: 2
+                    implicitWidth: implicitContentWidth + leftPadding + rightPadding
+                    implicitHeight: implicitContentHeight + topPadding + bottomPadding
                     text: barModel.biggerSymbol
                     Accessible.name: "Bigger answer text"
                     ToolTip.visible: hovered
@@ -234,6 +246,9 @@ Pane {
 
             Button {
                 flat: true
+                padding: 2
+                implicitWidth: implicitContentWidth + leftPadding + rightPadding
+                implicitHeight: implicitContentHeight + topPadding + bottomPadding
                 text: barModel.settingsSymbol
                 Accessible.name: "Settings"
                 ToolTip.visible: hovered
@@ -249,12 +264,22 @@ Pane {
 
         RowLayout {
             Layout.fillWidth: true
-            spacing: 8
+            spacing: 4
 
             Button {
+                // The one item of the row that gives way when the window is narrow.
+                Layout.fillWidth: true
+                Layout.minimumWidth: 40
                 flat: true
+                padding: 2
+                implicitHeight: implicitContentHeight + topPadding + bottomPadding
                 text: barModel.hearingCaption
                 font.pointSize: 9
+                contentItem: Label {
+                    text: barModel.hearingCaption
+                    font.pointSize: 9
+                    elide: Text.ElideRight
+                }
                 Accessible.name: "Hearing"
                 Accessible.description: barModel.hearingHelp
                 ToolTip.visible: hovered
@@ -263,11 +288,8 @@ Pane {
                 onClicked: bar.openSettings()
             }
 
-            Item {
-                Layout.fillWidth: true
-            }
-
             CheckBox {
+                padding: 2
                 text: "Save .wav"
                 checked: bar.settings.saveAudio
                 enabled: barModel.saveAudioEnabled
@@ -279,6 +301,7 @@ Pane {
             }
 
             CheckBox {
+                padding: 2
                 text: "On top"
                 checked: bar.settings.alwaysOnTop
                 Accessible.name: text
@@ -287,6 +310,8 @@ Pane {
 
             Button {
                 id: jobButton
+                padding: 6
+                implicitWidth: implicitContentWidth + leftPadding + rightPadding
                 text: barModel.jobCaption
                 Accessible.name: "Job"
                 ToolTip.visible: hovered && !jobPopup.visible
@@ -297,23 +322,23 @@ Pane {
                 Popup {
                     id: jobPopup
                     y: jobButton.height
+                    // Kept inside the window, which may be narrower than the editor's place.
+                    margins: 8
                     padding: 0
                     focus: true
                     closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
 
-                    // Built while open only: the editor needs the bar's job model.
-                    contentItem: Loader {
-                        active: jobPopup.visible
-                        sourceComponent: JobContextView {
-                            model: barModel.job
-                            compact: true
-                            onSaved: jobPopup.close()
-                        }
+                    JobContextView {
+                        model: barModel.job
+                        compact: true
+                        onSaved: jobPopup.close()
                     }
                 }
             }
 
             Button {
+                padding: 6
+                implicitWidth: implicitContentWidth + leftPadding + rightPadding
                 text: barModel.contextCaption
                 Accessible.name: "Context"
                 ToolTip.visible: hovered

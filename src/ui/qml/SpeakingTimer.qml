@@ -41,7 +41,7 @@ Rectangle {
             text: timerModel.text
             color: timerModel.color
             font.family: "monospace"
-            font.pointSize: 12
+            font.pointSize: 10
             font.weight: Font.DemiBold
         }
     }
