@@ -436,15 +436,16 @@ void SessionController::transcribeRecording(const QString& pathOrUrl) {
                 [self, name](double done, double total) {
                     if (!self)
                         return;
-                    self->setTranscriptionProgress(
-                        std::clamp(done / std::max(total, 1.0), 0.0, 1.0));
                     const auto percent =
                         static_cast<long long>(done / std::max(total, 1.0) * 100.0);
-                    self->setBanner(QStringLiteral("Transcribing %1 — %2% (%3s of %4s)")
-                                        .arg(name)
-                                        .arg(percent)
-                                        .arg(static_cast<long long>(done))
-                                        .arg(static_cast<long long>(total)));
+                    self->m_progressBanner = QStringLiteral("Transcribing %1 — %2% (%3s of %4s)")
+                                                 .arg(name)
+                                                 .arg(percent)
+                                                 .arg(static_cast<long long>(done))
+                                                 .arg(static_cast<long long>(total));
+                    self->setBanner(self->m_progressBanner);
+                    self->setTranscriptionProgress(
+                        std::clamp(done / std::max(total, 1.0), 0.0, 1.0));
                 },
                 [self](const RecordingTranscriberInterface::Result& result) {
                     if (!self)
@@ -512,6 +513,9 @@ QVariant SessionController::lastAnswerDurationForView() const {
 // ---- Banner ----
 
 void SessionController::setBanner(const std::optional<QString>& text) {
+    // Another message (or none) replaces the progress report, and its bar with it.
+    if (text != m_progressBanner)
+        setTranscriptionProgress(-1);
     if (text != m_bannerOwningLinks && !m_bannerLinks.isEmpty()) {
         m_bannerLinks.clear();
         emit bannerLinksChanged();

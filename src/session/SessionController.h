@@ -129,7 +129,7 @@ public:
     double speakingElapsed() const;
     std::optional<double> lastAnswerDuration() const;
     double sessionElapsed() const;
-    // A recording's transcription: 0…1 while it runs, −1 when none runs.
+    // A recording's transcription: 0…1 while the banner reports its progress, −1 otherwise.
     double transcriptionProgress() const { return m_transcriptionProgress; }
     CostModel::Usage sessionUsage() const { return m_sessionUsage; }
     std::optional<QString> pendingAppTap() const { return m_pendingAppTap; }
@@ -223,6 +223,7 @@ private:
     QString m_logStamp;
     CostModel::Usage m_sessionUsage;
     double m_transcriptionProgress = -1;
+    std::optional<QString> m_progressBanner; // the last progress report of a transcription
     // Lets a start that finishes after the controller is gone do nothing.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

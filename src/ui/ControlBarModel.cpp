@@ -108,7 +108,9 @@ void ControlBarModel::wireSettings() {
 }
 
 void ControlBarModel::rebuildJob() {
-    delete m_job;
+    // Views bound to the old editor move to the new one before it goes.
+    if (m_job)
+        m_job->deleteLater();
     m_job = nullptr;
     if (m_settings && m_session) {
         QPointer<SessionController> session = m_session;

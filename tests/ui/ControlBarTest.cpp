@@ -308,6 +308,10 @@ TEST_F(BarFixture, TranscriptionProgressRunsFromZeroToOneThenEnds) {
         EXPECT_DOUBLE_EQ(fake.controller->transcriptionProgress(), row.progress) << row.done;
     }
     EXPECT_EQ(changed.count(), 3); // the repeated 1 is no change
+    fake.controller->setBannerText(QStringLiteral("Context loaded: a.md (3 chars)"));
+    EXPECT_EQ(fake.controller->transcriptionProgress(), -1); // no bar under another message
+    fake.recordings.progress(30, 60);
+    EXPECT_DOUBLE_EQ(fake.controller->transcriptionProgress(), 0.5);
     fake.recordings.completion(QString(home.path() + QStringLiteral("/take.txt")));
     EXPECT_EQ(fake.controller->transcriptionProgress(), -1);
 }

@@ -171,18 +171,32 @@ Pane {
                         opacity: 0
                     }
                 }
-                transitions: Transition {
-                    from: "hidden"
-                    SequentialAnimation {
-                        PropertyAction {
-                            property: "visible"
+                transitions: [
+                    Transition {
+                        from: "hidden"
+                        SequentialAnimation {
+                            PropertyAction {
+                                property: "visible"
+                            }
+                            NumberAnimation {
+                                property: "opacity"
+                                duration: 200
+                            }
                         }
-                        NumberAnimation {
-                            property: "opacity"
-                            duration: 200
+                    },
+                    Transition {
+                        to: "hidden"
+                        SequentialAnimation {
+                            NumberAnimation {
+                                property: "opacity"
+                                duration: 200
+                            }
+                            PropertyAction {
+                                property: "visible"
+                            }
                         }
                     }
-                }
+                ]
             }
 
             LevelMeter {
