@@ -17,6 +17,7 @@
 #include <QThreadPool>
 #include <QUrl>
 #include <QtDebug>
+#include <algorithm>
 
 namespace {
 const QString kNoKey = QStringLiteral("Add your OpenAI API key in Settings first.");
@@ -437,15 +438,19 @@ void SessionController::transcribeRecording(const QString& pathOrUrl) {
                         return;
                     const auto percent =
                         static_cast<long long>(done / std::max(total, 1.0) * 100.0);
-                    self->setBanner(QStringLiteral("Transcribing %1 — %2% (%3s of %4s)")
-                                        .arg(name)
-                                        .arg(percent)
-                                        .arg(static_cast<long long>(done))
-                                        .arg(static_cast<long long>(total)));
+                    self->m_progressBanner = QStringLiteral("Transcribing %1 — %2% (%3s of %4s)")
+                                                 .arg(name)
+                                                 .arg(percent)
+                                                 .arg(static_cast<long long>(done))
+                                                 .arg(static_cast<long long>(total));
+                    self->setBanner(self->m_progressBanner);
+                    self->setTranscriptionProgress(
+                        std::clamp(done / std::max(total, 1.0), 0.0, 1.0));
                 },
                 [self](const RecordingTranscriberInterface::Result& result) {
                     if (!self)
                         return;
+                    self->setTranscriptionProgress(-1);
                     if (const QString* path = std::get_if<QString>(&result)) {
                         self->setBanner(QStringLiteral("Transcript written: ") +
                                         QFileInfo(*path).fileName());
@@ -508,6 +513,9 @@ QVariant SessionController::lastAnswerDurationForView() const {
 // ---- Banner ----
 
 void SessionController::setBanner(const std::optional<QString>& text) {
+    // Another message (or none) replaces the progress report, and its bar with it.
+    if (text != m_progressBanner)
+        setTranscriptionProgress(-1);
     if (text != m_bannerOwningLinks && !m_bannerLinks.isEmpty()) {
         m_bannerLinks.clear();
         emit bannerLinksChanged();
@@ -693,6 +701,13 @@ void SessionController::setLastRecordingPath(const std::optional<QString>& path)
     if (m_lastRecordingPath != path) {
         m_lastRecordingPath = path;
         emit lastRecordingPathChanged();
+    }
+}
+
+void SessionController::setTranscriptionProgress(double progress) {
+    if (m_transcriptionProgress != progress) {
+        m_transcriptionProgress = progress;
+        emit transcriptionProgressChanged();
     }
 }
 

@@ -73,6 +73,8 @@ class SessionController : public QObject {
     Q_PROPERTY(bool isAnswering READ isAnswering NOTIFY isAnsweringChanged)
     Q_PROPERTY(double speakingElapsed READ speakingElapsed NOTIFY speakingElapsedChanged)
     Q_PROPERTY(double sessionElapsed READ sessionElapsed NOTIFY sessionElapsedChanged)
+    Q_PROPERTY(
+        double transcriptionProgress READ transcriptionProgress NOTIFY transcriptionProgressChanged)
 
 public:
     using Status = RealtimeClientInterface::Status;
@@ -127,6 +129,8 @@ public:
     double speakingElapsed() const;
     std::optional<double> lastAnswerDuration() const;
     double sessionElapsed() const;
+    // A recording's transcription: 0…1 while the banner reports its progress, −1 otherwise.
+    double transcriptionProgress() const { return m_transcriptionProgress; }
     CostModel::Usage sessionUsage() const { return m_sessionUsage; }
     std::optional<QString> pendingAppTap() const { return m_pendingAppTap; }
 
@@ -169,6 +173,7 @@ signals:
     void lastAnswerDurationChanged();
     void sessionElapsedChanged();
     void costChanged();
+    void transcriptionProgressChanged();
     // Posted each time a session stops.
     void sessionEnded();
 
@@ -193,6 +198,7 @@ private:
     void setLevels(float mic, float meeting);
     void setLastRecordingPath(const std::optional<QString>& path);
     void setLastTranscriptPath(const std::optional<QString>& path);
+    void setTranscriptionProgress(double progress);
 
     SessionComponents m_c;
     std::unique_ptr<QAFlow> m_flow;
@@ -216,6 +222,8 @@ private:
     std::unique_ptr<Clock::Timer> m_permissionBanner;
     QString m_logStamp;
     CostModel::Usage m_sessionUsage;
+    double m_transcriptionProgress = -1;
+    std::optional<QString> m_progressBanner; // the last progress report of a transcription
     // Lets a start that finishes after the controller is gone do nothing.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

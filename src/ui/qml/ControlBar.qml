@@ -1,22 +1,365 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import Corvinel
 import QtQuick.Controls
 import QtQuick.Layouts
 
-// Interim control bar: Start / Stop only, until the full bar lands.
+// The top strip. Row 1: Start / Stop, connection, clock, answer timer, levels, theme, text
+// size, settings and the commands menu. Row 2: what is heard, saving, on top, job, context.
+// The file chooser and the settings sheet belong to the window: the bar asks for them.
 Pane {
     id: bar
 
     required property SessionController session
     required property AppSettings settings
     required property Commands commands
+    // The window's commands menu button, placed at the right end of row 1.
+    property Component menuButton
+    readonly property alias model: barModel
 
-    RowLayout {
+    signal openSettings
+    signal chooseContextFiles
+
+    leftPadding: 12
+    rightPadding: 12
+    topPadding: 10
+    bottomPadding: 10
+
+    ControlBarModel {
+        id: barModel
+        session: bar.session
+        settings: bar.settings
+    }
+
+    Component.onCompleted: barModel.refreshDevices()
+
+    ColumnLayout {
         anchors.fill: parent
-        Button {
-            text: bar.session.isSessionActive ? "Stop" : "Start"
-            Accessible.name: text
-            onClicked: bar.session.isSessionActive ? bar.session.stop() : bar.session.start()
+        spacing: 6
+
+        RowLayout {
+            Layout.fillWidth: true
+            spacing: 4
+
+            Button {
+                id: startButton
+                Accessible.name: barModel.startLabel
+                onClicked: barModel.toggleSession()
+                // The label keeps one width for "Start" and "Stop": the bar does not jump.
+                Layout.preferredWidth: 74 + leftPadding + rightPadding
+                contentItem: Label {
+                    horizontalAlignment: Text.AlignHCenter
+                    verticalAlignment: Text.AlignVCenter
+                    text: barModel.startCaption
+                    color: "white"
+                }
+                background: Rectangle {
+                    implicitHeight: 28
+                    radius: 6
+                    color: barModel.startColor
+                }
+            }
+
+            StatusPill {
+                status: bar.session.status
+            }
+
+            Button {
+                flat: true
+                padding: 2
+                implicitWidth: implicitContentWidth + leftPadding + rightPadding
+                implicitHeight: implicitContentHeight + topPadding + bottomPadding
+                visible: barModel.showFilesVisible
+                text: barModel.showFilesCaption
+                font.pointSize: 9
+                Accessible.name: "Show files"
+                ToolTip.visible: hovered
+                ToolTip.delay: 600
+                ToolTip.text: barModel.showFilesHelp
+                onClicked: bar.session.revealRecording()
+            }
+
+            Row {
+                id: clock
+                visible: barModel.clockVisible
+                spacing: 4
+                Accessible.role: Accessible.StaticText
+                Accessible.name: barModel.clockText
+
+                HoverHandler {
+                    id: clockHover
+                }
+                ToolTip.visible: clockHover.hovered
+                ToolTip.delay: 600
+                ToolTip.text: barModel.clockHelp
+
+                Label {
+                    anchors.verticalCenter: parent.verticalCenter
+                    text: barModel.clockSymbol
+                    font.pointSize: 7
+                }
+                Label {
+                    anchors.verticalCenter: parent.verticalCenter
+                    text: barModel.clockText
+                    font.pointSize: 9
+                    font.family: "monospace"
+                }
+                Label {
+                    anchors.verticalCenter: parent.verticalCenter
+                    visible: barModel.costVisible
+                    text: barModel.costText
+                    font.pointSize: 8
+                    opacity: 0.55
+                    Accessible.name: barModel.costText
+                }
+            }
+
+            Item {
+                Layout.fillWidth: true
+            }
+
+            SpeakingTimer {
+                id: answerTimer
+                elapsed: bar.session.speakingElapsed
+                live: bar.session.isSpeaking
+                Accessible.name: "Answer timer"
+
+                HoverHandler {
+                    id: timerHover
+                }
+                ToolTip.visible: timerHover.hovered
+                ToolTip.delay: 600
+                ToolTip.text: barModel.answerTimerHelp
+
+                states: State {
+                    name: "hidden"
+                    when: !barModel.answerTimerVisible
+                    PropertyChanges {
+                        target: answerTimer
+                        visible: false
+                        scale: 0
+                    }
+                }
+                transitions: Transition {
+                    from: "hidden"
+                    SequentialAnimation {
+                        PropertyAction {
+                            property: "visible"
+                        }
+                        NumberAnimation {
+                            property: "scale"
+                            duration: 180
+                            easing.type: Easing.OutBack
+                        }
+                    }
+                }
+            }
+
+            Label {
+                id: lastAnswer
+                text: barModel.lastAnswerText
+                font.pointSize: 9
+                opacity: 0.45
+                Accessible.name: barModel.lastAnswerText
+
+                states: State {
+                    name: "hidden"
+                    when: !barModel.lastAnswerVisible
+                    PropertyChanges {
+                        target: lastAnswer
+                        visible: false
+                        opacity: 0
+                    }
+                }
+                transitions: [
+                    Transition {
+                        from: "hidden"
+                        SequentialAnimation {
+                            PropertyAction {
+                                property: "visible"
+                            }
+                            NumberAnimation {
+                                property: "opacity"
+                                duration: 200
+                            }
+                        }
+                    },
+                    Transition {
+                        to: "hidden"
+                        SequentialAnimation {
+                            NumberAnimation {
+                                property: "opacity"
+                                duration: 200
+                            }
+                            PropertyAction {
+                                property: "visible"
+                            }
+                        }
+                    }
+                ]
+            }
+
+            LevelMeter {
+                session: bar.session
+                label: barModel.micMeterLabel
+
+                HoverHandler {
+                    id: micHover
+                }
+                ToolTip.visible: micHover.hovered
+                ToolTip.delay: 600
+                ToolTip.text: barModel.micMeterHelp
+            }
+
+            LevelMeter {
+                session: bar.session
+                meeting: true
+                label: barModel.meetingMeterLabel
+            }
+
+            Button {
+                flat: true
+                padding: 2
+                implicitWidth: implicitContentWidth + leftPadding + rightPadding
+                implicitHeight: implicitContentHeight + topPadding + bottomPadding
+                text: barModel.themeSymbol
+                Accessible.name: "Toggle light / dark"
+                ToolTip.visible: hovered
+                ToolTip.delay: 600
+                ToolTip.text: barModel.themeHelp
+                onClicked: bar.commands.toggleAppearance()
+            }
+
+            Row {
+                spacing: 2
+                Button {
+                    flat: true
+                    padding: 2
+                    implicitWidth: implicitContentWidth + leftPadding + rightPadding
+                    implicitHeight: implicitContentHeight + topPadding + bottomPadding
+                    text: barModel.smallerSymbol
+                    Accessible.name: "Smaller answer text"
+                    ToolTip.visible: hovered
+                    ToolTip.delay: 600
+                    ToolTip.text: barModel.smallerHelp
+                    onClicked: bar.commands.smallerText()
+                }
+                Button {
+                    flat: true
+                    padding: 2
+                    implicitWidth: implicitContentWidth + leftPadding + rightPadding
+                    implicitHeight: implicitContentHeight + topPadding + bottomPadding
+                    text: barModel.biggerSymbol
+                    Accessible.name: "Bigger answer text"
+                    ToolTip.visible: hovered
+                    ToolTip.delay: 600
+                    ToolTip.text: barModel.biggerHelp
+                    onClicked: bar.commands.biggerText()
+                }
+            }
+
+            Button {
+                flat: true
+                padding: 2
+                implicitWidth: implicitContentWidth + leftPadding + rightPadding
+                implicitHeight: implicitContentHeight + topPadding + bottomPadding
+                text: barModel.settingsSymbol
+                Accessible.name: "Settings"
+                ToolTip.visible: hovered
+                ToolTip.delay: 600
+                ToolTip.text: barModel.settingsHelp
+                onClicked: bar.openSettings()
+            }
+
+            Loader {
+                sourceComponent: bar.menuButton
+            }
+        }
+
+        RowLayout {
+            Layout.fillWidth: true
+            spacing: 4
+
+            Button {
+                // The one item of the row that gives way when the window is narrow.
+                Layout.fillWidth: true
+                Layout.minimumWidth: 40
+                flat: true
+                padding: 2
+                implicitHeight: implicitContentHeight + topPadding + bottomPadding
+                text: barModel.hearingCaption
+                font.pointSize: 9
+                contentItem: Label {
+                    text: barModel.hearingCaption
+                    font.pointSize: 9
+                    elide: Text.ElideRight
+                }
+                Accessible.name: "Hearing"
+                Accessible.description: barModel.hearingHelp
+                ToolTip.visible: hovered
+                ToolTip.delay: 600
+                ToolTip.text: barModel.hearingHelp
+                onClicked: bar.openSettings()
+            }
+
+            CheckBox {
+                padding: 2
+                text: "Save .wav"
+                checked: bar.settings.saveAudio
+                enabled: barModel.saveAudioEnabled
+                Accessible.name: text
+                ToolTip.visible: hovered
+                ToolTip.delay: 600
+                ToolTip.text: barModel.saveAudioHelp
+                onToggled: bar.settings.saveAudio = checked
+            }
+
+            CheckBox {
+                padding: 2
+                text: "On top"
+                checked: bar.settings.alwaysOnTop
+                Accessible.name: text
+                onToggled: bar.settings.alwaysOnTop = checked
+            }
+
+            Button {
+                id: jobButton
+                padding: 6
+                implicitWidth: implicitContentWidth + leftPadding + rightPadding
+                text: barModel.jobCaption
+                Accessible.name: "Job"
+                ToolTip.visible: hovered && !jobPopup.visible
+                ToolTip.delay: 600
+                ToolTip.text: barModel.jobHelp
+                onClicked: jobPopup.open()
+
+                Popup {
+                    id: jobPopup
+                    y: jobButton.height
+                    // Kept inside the window, which may be narrower than the editor's place.
+                    margins: 8
+                    padding: 0
+                    focus: true
+                    closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
+
+                    JobContextView {
+                        model: barModel.job
+                        compact: true
+                        onSaved: jobPopup.close()
+                    }
+                }
+            }
+
+            Button {
+                padding: 6
+                implicitWidth: implicitContentWidth + leftPadding + rightPadding
+                text: barModel.contextCaption
+                Accessible.name: "Context"
+                ToolTip.visible: hovered
+                ToolTip.delay: 600
+                ToolTip.text: barModel.contextHelp
+                onClicked: bar.chooseContextFiles()
+            }
         }
     }
 }

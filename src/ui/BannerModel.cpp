@@ -1,0 +1,30 @@
+#include "ui/BannerModel.h"
+
+#include "ui/Symbols.h"
+
+QString BannerModel::linkSymbol(const QString& label) {
+    if (label == QLatin1String("Folder"))
+        return Symbols::folder();
+    if (label == QLatin1String("Transcript"))
+        return Symbols::document();
+    return Symbols::waveform();
+}
+
+void BannerModel::setProgress(double progress) {
+    if (m_progress == progress)
+        return;
+    m_progress = progress;
+    emit progressChanged();
+}
+
+QString BannerModel::infoSymbol() const {
+    return Symbols::info();
+}
+
+QString BannerModel::dismissSymbol() const {
+    return Symbols::close();
+}
+
+QString BannerModel::linkCaption(const QString& label) const {
+    return linkSymbol(label) + u' ' + label;
+}

@@ -1,0 +1,62 @@
+#include "ui/ContextImporter.h"
+
+#include "session/SessionController.h"
+#include "settings/AppSettings.h"
+#include "settings/Graphemes.h"
+
+#include <QCoreApplication>
+#include <QThreadPool>
+
+QString ContextImporter::nothingReadBanner() {
+    return QStringLiteral("Could not read any text from those files.");
+}
+
+QString ContextImporter::loadedBanner(const ContextLoader::Result& result) {
+    return QStringLiteral("Context loaded: ") + result.names.join(QStringLiteral(", ")) +
+           QStringLiteral(" (") + QString::number(Graphemes::count(result.text)) +
+           QStringLiteral(" chars)");
+}
+
+QList<QUrl> ContextImporter::urlsFromPaths(const QStringList& paths) {
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls.append(path.startsWith(QStringLiteral("file:")) ? QUrl(path)
+                                                             : QUrl::fromLocalFile(path));
+    return urls;
+}
+
+void ContextImporter::setTargets(SessionController* session, AppSettings* settings) {
+    m_session = session;
+    m_settings = settings;
+}
+
+void ContextImporter::import(const QStringList& paths) {
+    if (paths.isEmpty())
+        return;
+    QPointer<ContextImporter> self(this);
+    QThreadPool::globalInstance()->start([self, urls = urlsFromPaths(paths)] {
+        ContextLoader::Result result = ContextLoader::load(urls);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, result = std::move(result)] {
+                if (self)
+                    self->apply(result);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void ContextImporter::apply(const ContextLoader::Result& result) {
+    if (result.text.isEmpty()) {
+        if (m_session)
+            m_session->setBannerText(nothingReadBanner());
+    } else {
+        if (m_settings) {
+            m_settings->setContextText(result.text);
+            m_settings->setContextFileNames(result.names);
+        }
+        if (m_session)
+            m_session->setBannerText(loadedBanner(result));
+    }
+    emit finished();
+}
