@@ -18,6 +18,8 @@ class Commands : public QObject {
     Q_PROPERTY(CommandMenuModel* menu READ menu CONSTANT)
     // The key sequences that start or stop a session.
     Q_PROPERTY(QVariantList startStopShortcuts READ startStopShortcuts CONSTANT)
+    Q_PROPERTY(QString recordingChooserTitle READ recordingChooserTitle CONSTANT)
+    Q_PROPERTY(QStringList recordingFileFilters READ recordingFileFilters CONSTANT)
 
 public:
     static constexpr double minFontSize = 10;
@@ -35,6 +37,10 @@ public:
 
     // min(max(size, 10), 36)
     static double clampFontSize(double size);
+    static QString recordingChooserTitle() { return QStringLiteral("Transcribe Recording"); }
+    static QStringList recordingFileFilters() {
+        return {QStringLiteral("WAV audio (*.wav *.WAV)")};
+    }
 
     // Runs the menu row's command (the model's `command` role).
     Q_INVOKABLE void trigger(const QString& command);

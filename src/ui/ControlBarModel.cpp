@@ -220,3 +220,12 @@ QString ControlBarModel::jobHelp() {
 QString ControlBarModel::contextHelp() {
     return QStringLiteral("Load resume / background notes (.txt, .md, .pdf, .rtf)");
 }
+
+QString ControlBarModel::contextChooserTitle() {
+    return QStringLiteral("Load resume / background notes");
+}
+
+QStringList ControlBarModel::contextFileFilters() {
+    return {QStringLiteral("Documents (*.txt *.md *.markdown *.pdf *.rtf *.text)"),
+            QStringLiteral("Any text file (*)")};
+}

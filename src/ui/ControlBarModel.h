@@ -60,6 +60,8 @@ class ControlBarModel : public QObject {
     Q_PROPERTY(QString saveAudioHelp READ saveAudioHelp CONSTANT)
     Q_PROPERTY(QString jobHelp READ jobHelp CONSTANT)
     Q_PROPERTY(QString contextHelp READ contextHelp CONSTANT)
+    Q_PROPERTY(QString contextChooserTitle READ contextChooserTitle CONSTANT)
+    Q_PROPERTY(QStringList contextFileFilters READ contextFileFilters CONSTANT)
 
 public:
     explicit ControlBarModel(QObject* parent = nullptr);
@@ -109,6 +111,9 @@ public:
     QString contextCaption() const { return m_state.contextCaption; }
     bool saveAudioEnabled() const { return m_state.saveAudioEnabled; }
 
+    static QString contextChooserTitle();
+    // Several files at once; plain text, PDF, RTF and Markdown first, any other text file too.
+    static QStringList contextFileFilters();
     static QString showFilesCaption();
     static QString showFilesHelp();
     static QString clockSymbol();

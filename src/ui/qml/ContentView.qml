@@ -10,8 +10,8 @@ Pane {
     required property SessionController session
     required property AppSettings settings
     required property Commands commands
-    // The commands menu button, for the control bar.
-    property Component menuButton
+    // Set by the control bar's gear and hearing buttons; the settings sheet opens on it.
+    property bool showSettings: false
 
     padding: 0
 
@@ -20,10 +20,14 @@ Pane {
         spacing: 0
 
         ControlBar {
+            id: bar
             Layout.fillWidth: true
             session: content.session
             settings: content.settings
             commands: content.commands
+            onChooseContextFiles: contextChooser.open(bar.model.contextChooserTitle,
+                                                      bar.model.contextFileFilters, true)
+            onOpenSettings: content.showSettings = true
         }
 
         MenuSeparator {
@@ -36,8 +40,14 @@ Pane {
             visible: content.session.hasBanner
             text: content.session.banner
             links: content.session.bannerLinks
+            progress: content.session.transcriptionProgress
             onOpenLink: id => content.session.revealLink(id)
             onDismiss: content.session.dismissBanner()
+        }
+
+        FileChooserDialog {
+            id: contextChooser
+            onChosen: paths => bar.model.importContext(paths)
         }
 
         TranscriptView {

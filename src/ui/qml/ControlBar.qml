@@ -13,8 +13,6 @@ Pane {
     required property SessionController session
     required property AppSettings settings
     required property Commands commands
-    // The window's commands menu button, placed at the right end of row 1.
-    property Component menuButton
     readonly property alias model: barModel
 
     signal openSettings
@@ -271,8 +269,8 @@ Pane {
                 onClicked: bar.openSettings()
             }
 
-            Loader {
-                sourceComponent: bar.menuButton
+            CommandsMenu {
+                commands: bar.commands
             }
         }
 

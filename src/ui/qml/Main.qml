@@ -18,11 +18,11 @@ ApplicationWindow {
     visible: true
 
     Commands {
-        id: commands
+        id: windowCommands
         settings: window.settings
         session: window.session
-        onTranscribeRecordingRequested: recordingChooser.open("Transcribe Recording",
-                                                              ["WAV audio (*.wav *.WAV)"], false)
+        onTranscribeRecordingRequested: recordingChooser.open(windowCommands.recordingChooserTitle,
+                                                              windowCommands.recordingFileFilters, false)
     }
 
     WindowConfigurator {
@@ -35,11 +35,11 @@ ApplicationWindow {
 
     FileChooserDialog {
         id: recordingChooser
-        onChosen: paths => commands.transcribeChosen(paths)
+        onChosen: paths => windowCommands.transcribeChosen(paths)
     }
 
     Repeater {
-        model: commands.menu
+        model: windowCommands.menu
         delegate: Item {
             id: row
 
@@ -56,9 +56,9 @@ ApplicationWindow {
     }
 
     Shortcut {
-        sequences: commands.startStopShortcuts
+        sequences: windowCommands.startStopShortcuts
         context: Qt.ApplicationShortcut
-        onActivated: commands.startOrStop()
+        onActivated: windowCommands.startOrStop()
     }
 
     // Dragging the window by any bare background moves it (the system does the move).
@@ -68,18 +68,10 @@ ApplicationWindow {
         onActiveChanged: if (active) window.startSystemMove()
     }
 
-    Component {
-        id: menuButton
-        CommandsMenu {
-            commands: commands
-        }
-    }
-
     ContentView {
         anchors.fill: parent
         session: window.session
         settings: window.settings
-        commands: commands
-        menuButton: menuButton
+        commands: windowCommands
     }
 }
