@@ -3,6 +3,7 @@
 #include "ui/Tones.h"
 
 #include <algorithm>
+#include <cmath>
 
 double LevelMeterModel::fillFraction(double level) {
     return std::clamp(level, 0.0, 1.0);
@@ -10,6 +11,12 @@ double LevelMeterModel::fillFraction(double level) {
 
 QColor LevelMeterModel::colorFor(double level) {
     return level > 0.9 ? Tones::red() : Tones::green();
+}
+
+bool LevelMeterModel::worthRepainting(double shown, double fill) {
+    if (fill == shown)
+        return false;
+    return std::abs(fill - shown) >= kFillStep || fill == 0.0 || fill == 1.0;
 }
 
 LevelMeterModel::LevelMeterModel(QObject* parent) : QObject(parent) {
@@ -52,8 +59,9 @@ void LevelMeterModel::sample() {
     const double level = currentLevel();
     const double fill = fillFraction(level);
     const QColor color = colorFor(level);
-    const bool moved = fill != m_fill || color != m_color;
-    if (fill != m_fill) {
+    const bool fillMoves = worthRepainting(m_fill, fill);
+    const bool moved = fillMoves || color != m_color;
+    if (fillMoves) {
         m_fill = fill;
         emit fillChanged();
     }

@@ -189,6 +189,16 @@ TEST(ControlBarWidgets, TimerMeterPillAndBannerRules) {
         EXPECT_DOUBLE_EQ(LevelMeterModel::fillFraction(row.level), row.fill) << row.level;
         EXPECT_EQ(LevelMeterModel::colorFor(row.level), row.color) << row.level;
     }
+    // Less than a point of the bar is not worth a frame, except coming to rest at an end.
+    struct RepaintRow {
+        double shown, fill;
+        bool repaint;
+    };
+    for (const RepaintRow& row :
+         {RepaintRow{0.5, 0.51, false}, RepaintRow{0.5, 0.53, true}, RepaintRow{0.5, 0.47, true},
+          RepaintRow{0.02, 0.0, true}, RepaintRow{0.99, 1.0, true}, RepaintRow{0.4, 0.4, false}})
+        EXPECT_EQ(LevelMeterModel::worthRepainting(row.shown, row.fill), row.repaint)
+            << row.shown << " → " << row.fill;
 
     using Kind = SessionController::StatusKind;
     struct PillRow {
@@ -274,7 +284,7 @@ TEST_F(BarFixture, ADeviceListArrivingAfterTheBarIsGoneDoesNothing) {
     EXPECT_EQ(fake.settings.deviceUID(), QString());
 }
 
-TEST_F(BarFixture, MeterSamplesAtMostThirtyTimesASecond) {
+TEST_F(BarFixture, MeterSamplesAtMostTwentyTimesASecond) {
     LevelMeterModel meter;
     meter.setSession(fake.controller.get());
     QSignalSpy fills(&meter, &LevelMeterModel::fillChanged);

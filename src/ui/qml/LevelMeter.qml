@@ -2,7 +2,7 @@ import QtQuick
 import Corvinel
 import QtQuick.Controls
 
-// A small labelled bar for one audio level, sampled by its model at most 30 times a second.
+// A small labelled bar for one audio level, sampled by its model at most 20 times a second.
 Row {
     id: meter
 
