@@ -1,7 +1,6 @@
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
-#include "support/FakeClock.h"
-#include "support/SessionFakes.h"
+#include "support/FakeSession.h"
 #include "support/TestHome.h"
 
 #include <QDir>
@@ -18,14 +17,7 @@ using Status = RealtimeClientInterface::Status;
 
 class SessionControllerTest : public ::testing::Test {
 protected:
-    SessionControllerTest()
-        : settings(home.configHome() + QStringLiteral("/Corvinel/Corvinel.conf")),
-          folder(home.path() + QStringLiteral("/Documents/Corvinel")) {
-        settings.setApiKey(QStringLiteral("  sk-test "));
-        controller = std::make_unique<SessionController>(
-            SessionComponents{settings, engine, client, mic, recordings, apps, permissions,
-                              &inhibitor, &revealer, clock, folder});
-    }
+    SessionControllerTest() { settings.setApiKey(QStringLiteral("  sk-test ")); }
 
     QStringList eventsOnDisk() const {
         QStringList names;
@@ -40,18 +32,19 @@ protected:
     }
 
     TestHome home;
-    AppSettings settings;
-    QString folder;
-    FakeClock clock;
-    FakeCaptureEngine engine;
-    FakeRealtimeClient client;
-    FakeMicTranscriber mic;
-    FakeRecordingTranscriber recordings;
-    FakeAppListing apps;
-    FakePermissions permissions;
-    FakeSleepInhibitor inhibitor;
-    FakeFileRevealer revealer;
-    std::unique_ptr<SessionController> controller;
+    QString folder = home.path() + QStringLiteral("/Documents/Corvinel");
+    FakeSession fake{home.configHome(), folder};
+    AppSettings& settings = fake.settings;
+    FakeClock& clock = fake.clock;
+    FakeCaptureEngine& engine = fake.engine;
+    FakeRealtimeClient& client = fake.client;
+    FakeMicTranscriber& mic = fake.mic;
+    FakeRecordingTranscriber& recordings = fake.recordings;
+    FakeAppListing& apps = fake.apps;
+    FakePermissions& permissions = fake.permissions;
+    FakeSleepInhibitor& inhibitor = fake.inhibitor;
+    FakeFileRevealer& revealer = fake.revealer;
+    std::unique_ptr<SessionController>& controller = fake.controller;
 };
 
 // Waits on the real signal rather than polling state.

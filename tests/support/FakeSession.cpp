@@ -1,8 +1,11 @@
 #include "support/FakeSession.h"
 
-FakeSession::FakeSession(const QString& configDir, const QString& sessionDir)
-    : settings(configDir + QStringLiteral("/Corvinel/Corvinel.conf")) {
+FakeSession::FakeSession(const QString& configDir, const QString& sessionDir,
+                         std::unique_ptr<Clock> realClock)
+    : settings(configDir + QStringLiteral("/Corvinel/Corvinel.conf")),
+      realClock(std::move(realClock)) {
+    Clock& timers = this->realClock ? *this->realClock : static_cast<Clock&>(clock);
     controller = std::make_unique<SessionController>(
         SessionComponents{settings, engine, client, mic, recordings, apps, permissions, &inhibitor,
-                          &revealer, clock, sessionDir});
+                          &revealer, timers, sessionDir});
 }

@@ -8,12 +8,15 @@
 #include <memory>
 
 // A session controller over fakes of every component, with settings in `configDir`: what the
-// interface tests drive. The test plays the model through `client`'s callbacks.
+// session and interface tests drive. The test plays the model through `client`'s callbacks.
+// Timers run on `clock` (advanced by hand), or on `realClock` when one is given.
 struct FakeSession {
-    explicit FakeSession(const QString& configDir, const QString& sessionDir);
+    FakeSession(const QString& configDir, const QString& sessionDir,
+                std::unique_ptr<Clock> realClock = nullptr);
 
     AppSettings settings;
     FakeClock clock;
+    std::unique_ptr<Clock> realClock;
     FakeCaptureEngine engine;
     FakeRealtimeClient client;
     FakeMicTranscriber mic;
