@@ -43,3 +43,22 @@ void FeedFingerprint::refresh() {
     m_value = std::move(value);
     emit valueChanged();
 }
+
+bool FeedFingerprint::grew(const QString& before, const QString& after) {
+    struct Parts {
+        qsizetype count = 0, question = 0, answer = 0;
+    };
+    auto parse = [](const QString& text) {
+        const QStringList fields = text.split(u'-');
+        Parts parts;
+        parts.count = fields.value(0).toLongLong();
+        parts.question = fields.value(1).toLongLong();
+        parts.answer = fields.value(2).toLongLong();
+        return parts;
+    };
+    const Parts a = parse(before);
+    const Parts b = parse(after);
+    if (b.count != a.count)
+        return b.count > a.count;
+    return b.question > a.question || b.answer > a.answer;
+}

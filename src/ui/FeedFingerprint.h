@@ -21,6 +21,10 @@ public:
     // "0" for no cards, else "count-questionLength-answerLength-isComplete" (lengths in
     // user-perceived characters).
     static QString of(const QList<QAPair>& pairs);
+    // Whether the feed got longer at its end between two fingerprints: more cards, or the last
+    // card's question or answer grew. A dropped empty card or an answer cleared for a rewrite
+    // changes the fingerprint but brings nothing new to read.
+    static bool grew(const QString& before, const QString& after);
 
     PairListModel* pairs() const { return m_pairs; }
     void setPairs(PairListModel* pairs);

@@ -1,5 +1,7 @@
 #include "ui/FollowBottom.h"
 
+#include "ui/FeedFingerprint.h"
+
 #include <QQuickItem>
 #include <limits>
 
@@ -12,9 +14,14 @@ QString FollowBottom::pillText() const {
 void FollowBottom::setFingerprint(const QString& fingerprint) {
     if (m_fingerprint == fingerprint)
         return;
-    m_fingerprint = fingerprint;
+    const QString before = std::exchange(m_fingerprint, fingerprint);
     emit fingerprintChanged();
-    grew();
+    // A following view keeps the end in view whatever changed there; a reader further up is
+    // told only of something new.
+    if (m_following)
+        pin();
+    else if (FeedFingerprint::grew(before, fingerprint))
+        setShowsPill(true);
 }
 
 void FollowBottom::setUserInput(bool userInput) {

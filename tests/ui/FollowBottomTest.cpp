@@ -147,4 +147,28 @@ TEST(Follow, GrowthComesFromTheFingerprint) {
     EXPECT_EQ(pins.count(), 1);
 }
 
+// A reader further up hears only of something new: a dropped empty card at the end or an answer
+// cleared for its rewrite changes the fingerprint but brings no pill.
+TEST(FollowFingerprint, OnlyGrowthAtTheEndOffersThePill) {
+    struct Row {
+        const char* before;
+        const char* after;
+        bool pill;
+    };
+    for (const Row& row :
+         {Row{"0", "1-12-0-false", true}, Row{"3-12-40-false", "3-12-41-false", true},
+          Row{"3-12-40-false", "3-30-0-false", true}, Row{"3-12-40-false", "3-12-40-true", false},
+          Row{"4-0-0-true", "3-12-40-true", false}, Row{"3-12-40-true", "3-12-0-false", false}}) {
+        FollowBottom follow;
+        follow.setFingerprint(QString::fromLatin1(row.before));
+        follow.moved(1000, 0, false);
+        follow.moved(200, 500, true); // the reader scrolled up, away from the end
+        ASSERT_FALSE(follow.following());
+        QSignalSpy pins(&follow, &FollowBottom::pinRequested);
+        follow.setFingerprint(QString::fromLatin1(row.after));
+        EXPECT_EQ(follow.showsPill(), row.pill) << row.before << " → " << row.after;
+        EXPECT_EQ(pins.count(), 0);
+    }
+}
+
 } // namespace
