@@ -378,6 +378,7 @@ TEST_F(BarFixture, RunningBarKeepsItsLastItemsInsideTheNarrowWindow) {
     fake.client.onUsage(QJsonObject{{QStringLiteral("input_tokens"), 1500},
                                     {QStringLiteral("output_tokens"), 243}});
     fake.clock.advance(12);
+    fake.engine.onLevels(0.5f, 0); // the answer timer joins the row
     ASSERT_FALSE(fake.controller->costSummaryText().isEmpty());
 
     for (const int width : {420, 480}) {
