@@ -1,5 +1,6 @@
 #include "ui/ControlBarLabels.h"
 
+#include "session/CostModel.h"
 #include "session/SessionController.h"
 #include "settings/Graphemes.h"
 #include "ui/Symbols.h"
@@ -72,7 +73,9 @@ State compute(const Inputs& in) {
     s.clockVisible = in.sessionElapsed > 0;
     s.clockText = s.clockVisible ? SessionController::formatClock(in.sessionElapsed) : QString();
     s.costVisible = in.sessionActive && !in.costSummary.isEmpty();
-    s.costText = s.costVisible ? in.costSummary : QString();
+    // The bar has room for the dollars only; the rest of the line waits in the tooltip.
+    s.costText = s.costVisible ? CostModel::amount(in.sessionCost) : QString();
+    s.costHelp = s.costVisible ? in.costSummary : QString();
 
     s.answerTimerVisible = in.answering;
     s.lastAnswerVisible = !in.answering && in.lastAnswerDuration &&

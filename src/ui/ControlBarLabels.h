@@ -19,7 +19,9 @@ struct Inputs {
     double sessionElapsed = 0;
     bool answering = false;
     std::optional<double> lastAnswerDuration;
+    // The session's full cost line, and its dollars alone for the bar.
     QString costSummary;
+    double sessionCost = 0;
     AppSettings::StreamSource streamSource = AppSettings::StreamSource::meetingOnly;
     AppSettings::Appearance appearance = AppSettings::Appearance::system;
     AppSettings::MeetingSource meetingSource = AppSettings::MeetingSource::systemOutput;
@@ -41,6 +43,7 @@ struct State {
     QString clockText;
     bool costVisible = false;
     QString costText;
+    QString costHelp;
     bool answerTimerVisible = false;
     bool lastAnswerVisible = false;
     QString lastAnswerText;

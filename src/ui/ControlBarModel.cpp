@@ -147,6 +147,7 @@ ControlBarLabels::Inputs ControlBarModel::gatherInputs() const {
         in.answering = m_session->isAnswering();
         in.lastAnswerDuration = m_session->lastAnswerDuration();
         in.costSummary = m_session->costSummaryText();
+        in.sessionCost = CostModel::cost(m_session->sessionUsage());
     }
     if (m_settings) {
         in.streamSource = m_settings->streamSource();

@@ -28,6 +28,7 @@ class ControlBarModel : public QObject {
     Q_PROPERTY(QString clockText READ clockText NOTIFY stateChanged)
     Q_PROPERTY(bool costVisible READ costVisible NOTIFY stateChanged)
     Q_PROPERTY(QString costText READ costText NOTIFY stateChanged)
+    Q_PROPERTY(QString costHelp READ costHelp NOTIFY stateChanged)
     Q_PROPERTY(bool answerTimerVisible READ answerTimerVisible NOTIFY stateChanged)
     Q_PROPERTY(bool lastAnswerVisible READ lastAnswerVisible NOTIFY stateChanged)
     Q_PROPERTY(QString lastAnswerText READ lastAnswerText NOTIFY stateChanged)
@@ -95,6 +96,7 @@ public:
     QString clockText() const { return m_state.clockText; }
     bool costVisible() const { return m_state.costVisible; }
     QString costText() const { return m_state.costText; }
+    QString costHelp() const { return m_state.costHelp; }
     bool answerTimerVisible() const { return m_state.answerTimerVisible; }
     bool lastAnswerVisible() const { return m_state.lastAnswerVisible; }
     QString lastAnswerText() const { return m_state.lastAnswerText; }

@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSemaphore>
@@ -22,6 +23,7 @@
 #include <QTest>
 #include <QThread>
 #include <QThreadPool>
+#include <QtQuickTest/quicktest.h>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -79,6 +81,12 @@ TEST(ControlBarLabels, FollowTheSessionAndTheSettings) {
             in.meetingChannel = channel;
         };
     };
+    const QString kSummary = QStringLiteral("$0.12 this session · $0.06/min · 1234 tokens");
+    const auto running = [kSummary](Inputs& in) {
+        in.sessionActive = true;
+        in.costSummary = kSummary;
+        in.sessionCost = 0.1234;
+    };
     const std::vector<LabelRow> rows = {
         {"idle start", [](Inputs&) {}, text(&State::startLabel), "Start"},
         {"running stop", active, text(&State::startLabel), "Stop"},
@@ -99,12 +107,15 @@ TEST(ControlBarLabels, FollowTheSessionAndTheSettings) {
          "59:59"},
         {"clock 3600", [](Inputs& in) { in.sessionElapsed = 3600; }, text(&State::clockText),
          "1:00:00"},
-        {"cost while running",
+        {"cost while running", running, text(&State::costText), "$0.12"},
+        {"short cost below a cent",
          [](Inputs& in) {
              in.sessionActive = true;
-             in.costSummary = QStringLiteral("$0.12");
+             in.costSummary = QStringLiteral("$0.0080 this session · $0.04/min · 1743 tokens");
+             in.sessionCost = 0.008;
          },
-         text(&State::costText), "$0.12"},
+         text(&State::costText), "$0.0080"},
+        {"full cost as help", running, text(&State::costHelp), kSummary},
         {"no cost when idle", [](Inputs& in) { in.costSummary = QStringLiteral("$0.12"); },
          flag(&State::costVisible), false},
         {"answer 2.5 s leaves nothing", [](Inputs& in) { in.lastAnswerDuration = 2.5; },
@@ -359,6 +370,39 @@ TEST_F(BarFixture, WindowBarSwitchesToStopLocksSavingAndOffersApplyLive) {
     EXPECT_TRUE(fake.controller->bannerText().startsWith(QStringLiteral("Job context pushed")))
         << qPrintable(fake.controller->bannerText());
     EXPECT_TRUE(qml.warnings().isEmpty()) << qPrintable(qml.warnings().join(u'\n'));
+}
+
+TEST_F(BarFixture, RunningBarKeepsItsLastItemsInsideTheNarrowWindow) {
+    QmlHarness qml;
+    ASSERT_NE(qml.load(QStringLiteral("Main.qml"),
+                       {{QStringLiteral("session"), QVariant::fromValue(fake.controller.get())},
+                        {QStringLiteral("settings"), QVariant::fromValue(&fake.settings)}}),
+              nullptr)
+        << qPrintable(qml.warnings().join(u'\n'));
+    QQuickWindow* window = qml.window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    fake.settings.setApiKey(QStringLiteral("sk-test"));
+    fake.controller->start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake.controller->isSessionActive(); }));
+    fake.client.onStatus(RealtimeClientInterface::Status::connected());
+    fake.client.onUsage(QJsonObject{{QStringLiteral("input_tokens"), 1500},
+                                    {QStringLiteral("output_tokens"), 243}});
+    fake.clock.advance(12);
+    fake.engine.onLevels(0.5f, 0); // the answer timer joins the row
+    ASSERT_FALSE(fake.controller->costSummaryText().isEmpty());
+
+    for (const int width : {420, 480}) {
+        window->setWidth(width);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->contentItem()->width() == width; }));
+        // The layouts settle in the polish before the next frame.
+        ASSERT_TRUE(QQuickTest::qWaitForPolish(window));
+        for (const char* name : {"Menu", "Context"}) {
+            QQuickItem* item = qml.findByAccessibleName(QString::fromUtf8(name));
+            ASSERT_NE(item, nullptr) << name;
+            EXPECT_LE(item->mapToScene(QPointF(item->width(), 0)).x(), width)
+                << name << " at " << width;
+        }
+    }
 }
 
 QString contextFile(const QString& name) {

@@ -18,6 +18,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace {
@@ -270,6 +271,16 @@ TEST(Shell, ATooSmallStoredFrameIsIgnoredAndTheAppearanceAppliesLive) {
         return QGuiApplication::palette().color(QPalette::Window) ==
                AppearanceController::lightPalette().color(QPalette::Window);
     }));
+}
+
+TEST(Shell, TheAnswerBoxFillStandsApartFromTheWindowInBothPalettes) {
+    for (const QPalette& palette :
+         {AppearanceController::lightPalette(), AppearanceController::darkPalette()}) {
+        const int window = palette.color(QPalette::Window).lightness();
+        const int box = palette.color(QPalette::Midlight).lightness();
+        EXPECT_GE(std::abs(box - window), 12) << window;
+        EXPECT_LE(std::abs(box - window), 40) << window; // subtle, not a block
+    }
 }
 
 TEST(Shell, TheWindowBindsEveryShortcutAndTheMenuButtonShowsEveryCommand) {

@@ -3,6 +3,7 @@
 #include "support/TestHome.h"
 #include "ui/FollowBottom.h"
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QQuickItem>
@@ -10,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -121,6 +123,32 @@ TEST_F(TranscriptView, CopyAnswerPutsTheAnswerOnTheClipboard) {
     QTest::mouseClick(qml.window(), Qt::LeftButton, {}, centre.toPoint());
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
               QStringLiteral("A fair amount of answer text. ").repeated(6));
+}
+
+TEST_F(TranscriptView, MyAnswerUnfoldsByItsOneNameWhileItRecords) {
+    fake.settings.setTranscribeMyAnswers(true);
+    answer(1);
+    fake.engine.onLevels(0.5f, 0); // the user starts answering
+    fake.mic.onPartial(QStringLiteral("Sure, gladly"));
+    QQuickItem* toggle = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (toggle = qml.findByAccessibleName(QStringLiteral("My answer"))); }));
+    // The folded body: the item showing the words heard so far.
+    const std::function<QQuickItem*(QQuickItem*)> bodyBelow = [&](QQuickItem* item) {
+        if (item->property("text").toString() == QStringLiteral("Sure, gladly"))
+            return item;
+        for (QQuickItem* child : item->childItems())
+            if (QQuickItem* found = bodyBelow(child))
+                return found;
+        return static_cast<QQuickItem*>(nullptr);
+    };
+    QQuickItem* body = bodyBelow(qml.window()->contentItem());
+    ASSERT_NE(body, nullptr);
+    EXPECT_FALSE(body->isVisible());
+    QAccessibleInterface* button = QAccessible::queryAccessibleInterface(toggle);
+    ASSERT_TRUE(button && button->actionInterface());
+    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return body->isVisible(); }));
 }
 
 } // namespace

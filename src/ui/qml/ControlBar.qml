@@ -18,10 +18,11 @@ Pane {
     signal openSettings
     signal chooseContextFiles
 
-    leftPadding: 12
-    rightPadding: 12
-    topPadding: 10
-    bottomPadding: 10
+    // Tight: every item of both rows fits the narrowest window (420 px).
+    leftPadding: 6
+    rightPadding: 6
+    topPadding: 6
+    bottomPadding: 6
 
     ControlBarModel {
         id: barModel
@@ -33,22 +34,25 @@ Pane {
 
     ColumnLayout {
         anchors.fill: parent
-        spacing: 6
+        spacing: 4
 
         RowLayout {
             Layout.fillWidth: true
-            spacing: 4
+            spacing: 2
 
             Button {
                 id: startButton
                 Accessible.name: barModel.startLabel
                 onClicked: barModel.toggleSession()
                 // The label keeps one width for "Start" and "Stop": the bar does not jump.
-                Layout.preferredWidth: 74 + leftPadding + rightPadding
+                leftPadding: 4
+                rightPadding: 4
+                Layout.preferredWidth: 48 + leftPadding + rightPadding
                 contentItem: Label {
                     horizontalAlignment: Text.AlignHCenter
                     verticalAlignment: Text.AlignVCenter
                     text: barModel.startCaption
+                    font.pointSize: 9
                     color: "white"
                 }
                 background: Rectangle {
@@ -64,12 +68,12 @@ Pane {
 
             Button {
                 flat: true
-                padding: 2
+                padding: 1
                 implicitWidth: implicitContentWidth + leftPadding + rightPadding
                 implicitHeight: implicitContentHeight + topPadding + bottomPadding
                 visible: barModel.showFilesVisible
                 text: barModel.showFilesCaption
-                font.pointSize: 9
+                font.pointSize: 8
                 Accessible.name: "Show files"
                 ToolTip.visible: hovered
                 ToolTip.delay: 600
@@ -80,7 +84,7 @@ Pane {
             Row {
                 id: clock
                 visible: barModel.clockVisible
-                spacing: 4
+                spacing: 2
                 Accessible.role: Accessible.StaticText
                 Accessible.name: barModel.clockText
 
@@ -99,17 +103,30 @@ Pane {
                 Label {
                     anchors.verticalCenter: parent.verticalCenter
                     text: barModel.clockText
-                    font.pointSize: 9
+                    font.pointSize: 8
                     font.family: "monospace"
                 }
-                Label {
-                    anchors.verticalCenter: parent.verticalCenter
-                    visible: barModel.costVisible
-                    text: barModel.costText
-                    font.pointSize: 8
-                    opacity: 0.55
-                    Accessible.name: barModel.costText
+            }
+
+            // The session's dollars, quiet; the whole cost line is its tooltip. It gives way
+            // first when the row is short.
+            Label {
+                Layout.fillWidth: true
+                Layout.minimumWidth: 0
+                visible: barModel.costVisible
+                text: barModel.costText
+                elide: Text.ElideRight
+                font.pointSize: 8
+                opacity: 0.55
+                Accessible.name: barModel.costText
+                Accessible.description: barModel.costHelp
+
+                HoverHandler {
+                    id: costHover
                 }
+                ToolTip.visible: costHover.hovered
+                ToolTip.delay: 600
+                ToolTip.text: barModel.costHelp
             }
 
             Item {
@@ -156,7 +173,7 @@ Pane {
             Label {
                 id: lastAnswer
                 text: barModel.lastAnswerText
-                font.pointSize: 9
+                font.pointSize: 8
                 opacity: 0.45
                 Accessible.name: barModel.lastAnswerText
 
@@ -200,6 +217,8 @@ Pane {
             LevelMeter {
                 session: bar.session
                 label: barModel.micMeterLabel
+                spacing: 2
+                trackWidth: 20
 
                 HoverHandler {
                     id: micHover
@@ -213,11 +232,13 @@ Pane {
                 session: bar.session
                 meeting: true
                 label: barModel.meetingMeterLabel
+                spacing: 2
+                trackWidth: 20
             }
 
             Button {
                 flat: true
-                padding: 2
+                padding: 1
                 implicitWidth: implicitContentWidth + leftPadding + rightPadding
                 implicitHeight: implicitContentHeight + topPadding + bottomPadding
                 text: barModel.themeSymbol
@@ -229,10 +250,10 @@ Pane {
             }
 
             Row {
-                spacing: 2
+                spacing: 0
                 Button {
                     flat: true
-                    padding: 2
+                    padding: 1
                     implicitWidth: implicitContentWidth + leftPadding + rightPadding
                     implicitHeight: implicitContentHeight + topPadding + bottomPadding
                     text: barModel.smallerSymbol
@@ -244,7 +265,7 @@ Pane {
                 }
                 Button {
                     flat: true
-                    padding: 2
+                    padding: 1
                     implicitWidth: implicitContentWidth + leftPadding + rightPadding
                     implicitHeight: implicitContentHeight + topPadding + bottomPadding
                     text: barModel.biggerSymbol
@@ -258,7 +279,7 @@ Pane {
 
             Button {
                 flat: true
-                padding: 2
+                padding: 1
                 implicitWidth: implicitContentWidth + leftPadding + rightPadding
                 implicitHeight: implicitContentHeight + topPadding + bottomPadding
                 text: barModel.settingsSymbol
@@ -271,12 +292,14 @@ Pane {
 
             CommandsMenu {
                 commands: bar.commands
+                padding: 1
+                implicitWidth: implicitContentWidth + leftPadding + rightPadding
             }
         }
 
         RowLayout {
             Layout.fillWidth: true
-            spacing: 4
+            spacing: 2
 
             Button {
                 // The one item of the row that gives way when the window is narrow.
@@ -301,7 +324,9 @@ Pane {
             }
 
             CheckBox {
-                padding: 2
+                padding: 1
+                spacing: 3
+                font.pointSize: 9
                 text: "Save .wav"
                 checked: bar.settings.saveAudio
                 enabled: barModel.saveAudioEnabled
@@ -313,7 +338,9 @@ Pane {
             }
 
             CheckBox {
-                padding: 2
+                padding: 1
+                spacing: 3
+                font.pointSize: 9
                 text: "On top"
                 checked: bar.settings.alwaysOnTop
                 Accessible.name: text
@@ -322,8 +349,9 @@ Pane {
 
             Button {
                 id: jobButton
-                padding: 6
+                padding: 4
                 implicitWidth: implicitContentWidth + leftPadding + rightPadding
+                font.pointSize: 9
                 text: barModel.jobCaption
                 Accessible.name: "Job"
                 ToolTip.visible: hovered && !jobPopup.visible
@@ -349,8 +377,9 @@ Pane {
             }
 
             Button {
-                padding: 6
+                padding: 4
                 implicitWidth: implicitContentWidth + leftPadding + rightPadding
+                font.pointSize: 9
                 text: barModel.contextCaption
                 Accessible.name: "Context"
                 ToolTip.visible: hovered

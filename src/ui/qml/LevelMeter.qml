@@ -10,6 +10,8 @@ Row {
     // The meeting level rather than the mic level.
     property bool meeting: false
     property string label
+    // A short bar still reads as a level; narrow windows need the room.
+    property int trackWidth: 34
 
     spacing: 4
     Accessible.role: Accessible.ProgressBar
@@ -35,7 +37,7 @@ Row {
     Rectangle {
         id: track
         anchors.verticalCenter: parent.verticalCenter
-        width: 34
+        width: meter.trackWidth
         height: 5
         radius: 2.5
         color: systemPalette.mid
