@@ -56,15 +56,6 @@ void ControlBarModel::setDeviceLister(DeviceRefresher::Lister lister) {
     m_refresher.setLister(std::move(lister));
 }
 
-void ControlBarModel::toggleSession() {
-    if (!m_session)
-        return;
-    if (m_session->isSessionActive())
-        m_session->stop();
-    else
-        m_session->start();
-}
-
 void ControlBarModel::refreshDevices() {
     m_refresher.refresh();
 }

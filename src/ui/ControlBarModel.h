@@ -78,8 +78,6 @@ public:
     void setDeviceLister(DeviceRefresher::Lister lister);
     QList<AudioInputDevice> devices() const { return m_devices; }
 
-    // The Start / Stop button: stops a running session, else starts one.
-    Q_INVOKABLE void toggleSession();
     // Reads the input devices off the GUI thread; once the list arrives the stored device is
     // kept when present, else replaced by the default (or first) one.
     Q_INVOKABLE void refreshDevices();

@@ -43,7 +43,7 @@ Pane {
             Button {
                 id: startButton
                 Accessible.name: barModel.startLabel
-                onClicked: barModel.toggleSession()
+                onClicked: bar.commands.startOrStop()
                 // The label keeps one width for "Start" and "Stop": the bar does not jump.
                 leftPadding: 4
                 rightPadding: 4
