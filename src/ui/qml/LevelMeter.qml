@@ -40,7 +40,7 @@ Row {
         width: meter.trackWidth
         height: 5
         radius: 2.5
-        color: systemPalette.mid
+        color: systemPalette.midlight
 
         Rectangle {
             width: track.width * meterModel.fill
