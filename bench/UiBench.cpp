@@ -2,6 +2,7 @@
 // while a session streams and nothing on screen changes but meters and clocks, and frame times
 // with 1000 cards while an answer streams at 50 deltas a second. Offscreen, software renderer,
 // the basic (GUI-thread) render loop, so every cost lands on the thread that is measured.
+#include "audio/CapturePipeline.h"
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
 #include "support/FakeSession.h"
@@ -138,8 +139,9 @@ double percentile(QList<double> values, double q) {
     return values.isEmpty() ? 0 : values.at(qsizetype(q * double(values.size() - 1)));
 }
 
-// A running session with no new cards: levels arrive at 50 Hz as from the capture engine, the
-// clocks tick. The share of one core the whole process uses over ten seconds.
+// A running session with no new cards: levels arrive as often as the capture engine posts
+// them (every 50 ms), the clocks tick. The share of one core the whole process uses over ten
+// seconds.
 void BM_IdleWindowDuringSession(benchmark::State& state) {
     BenchSession session;
     QmlHarness qml;
@@ -153,10 +155,11 @@ void BM_IdleWindowDuringSession(benchmark::State& state) {
     int tick = 0;
     QObject::connect(&levels, &QTimer::timeout, [&] {
         ++tick;
-        // A quiet room: the meeting level wanders, the microphone stays under the voice level.
-        session.engine.onLevels(0.02f, float(0.2 + 0.1 * std::sin(tick * 0.3)));
+        // A lively meeting: its level moves visibly at every post (the meter's worst case), while
+        // the microphone stays under the voice level.
+        session.engine.onLevels(0.02f, float(0.4 + 0.25 * std::sin(tick * 0.9)));
     });
-    levels.start(20);
+    levels.start(int(LevelThrottle::interval * 1000));
     QTest::qWait(1000);
     FrameTimer timer(qml.window());
     double share = 0;

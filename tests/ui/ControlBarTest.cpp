@@ -406,8 +406,7 @@ TEST_F(BarFixture, RunningBarKeepsItsLastItemsInsideTheNarrowWindow) {
 }
 
 QString contextFile(const QString& name) {
-    return QFileInfo(QStringLiteral(__FILE__)).absolutePath() +
-           QStringLiteral("/../data/context/") + name;
+    return QStringLiteral(CONTEXT_DATA "/") + name;
 }
 
 TEST_F(BarFixture, ImportedContextIsStoredAndAnnounced) {
