@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
 
 namespace {
 
@@ -119,4 +120,68 @@ TEST_F(DesktopSession, CtrlReturnStartsAndStopsASessionWhoseQuestionBecomesACard
     EXPECT_TRUE(recording.valid);
     ASSERT_GT(recording.sampleRate, 0);
     EXPECT_GT(double(recording.left.size()) / recording.sampleRate, 2.0);
+}
+
+namespace {
+
+QString iniValue(const QString& key) {
+    return QSettings(AppSettings::defaultPath(), QSettings::IniFormat).value(key).toString();
+}
+
+} // namespace
+
+// The window as the desktop sees it: it opens where it was left, stays above other windows on
+// every workspace while "On top" is set, lets go of both at Shift+Ctrl+T, and remembers a move.
+TEST(DesktopWindow, OpensWhereItWasKeepsAboveOnEveryWorkspaceAndRemembersAMove) {
+    if (!XServer::installed())
+        GTEST_SKIP() << "Xvfb is not installed (scripts/setup-deps --tests)";
+    TestHome home;
+    XServer x;
+    ASSERT_TRUE(x.start());
+    {
+        AppSettings settings(AppSettings::defaultPath());
+        settings.setHasCompletedOnboarding(true);
+        settings.setAlwaysOnTop(true);
+        QSettings(AppSettings::defaultPath(), QSettings::IniFormat)
+            .setValue(QStringLiteral("mainWindowFrame"),
+                      QStringLiteral("{{200, 100}, {500, 640}}"));
+    }
+
+    DesktopProgram corvinel(x);
+    const QString window = x.findWindow(QStringLiteral("Corvinel"), 20000);
+    ASSERT_FALSE(window.isEmpty()) << corvinel.output();
+    auto info = [&] { return x.run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), window}); };
+    auto hints = [&] {
+        return x.run(QStringLiteral("xprop"),
+                     {QStringLiteral("-id"), window, QStringLiteral("_NET_WM_STATE"),
+                      QStringLiteral("_NET_WM_DESKTOP")});
+    };
+    // Restored on the next turn and again 0.3 s later.
+    EXPECT_TRUE(waitUntil([&] {
+        const auto geometry = info();
+        return geometry && geometry->contains(QStringLiteral("Width: 500")) &&
+               geometry->contains(QStringLiteral("Height: 640")) &&
+               geometry->contains(QStringLiteral("Absolute upper-left X:  200"));
+    })) << info().value_or(QString()).toStdString();
+    EXPECT_TRUE(waitUntil([&] {
+        const auto state = hints();
+        return state && state->contains(QStringLiteral("_NET_WM_STATE_ABOVE")) &&
+               state->contains(QStringLiteral("4294967295"));
+    })) << hints().value_or(QString()).toStdString();
+
+    ASSERT_TRUE(x.sendKeys(window, QStringLiteral("shift+ctrl+t")));
+    EXPECT_TRUE(waitUntil([&] {
+        const auto state = hints();
+        return state && !state->contains(QStringLiteral("_NET_WM_STATE_ABOVE")) &&
+               !state->contains(QStringLiteral("4294967295"));
+    })) << hints().value_or(QString()).toStdString();
+    EXPECT_TRUE(waitUntil([] { return iniValue(QStringLiteral("alwaysOnTop")) == "false"; }));
+
+    ASSERT_TRUE(x.run(QStringLiteral("xdotool"), {QStringLiteral("windowmove"), window,
+                                                  QStringLiteral("300"), QStringLiteral("220")}));
+    EXPECT_TRUE(waitUntil([] {
+        const QString frame = iniValue(QStringLiteral("mainWindowFrame"));
+        return frame.startsWith(QStringLiteral("{{300, ")) &&
+               frame.endsWith(QStringLiteral("{500, 640}}"));
+    })) << iniValue(QStringLiteral("mainWindowFrame")).toStdString();
 }
