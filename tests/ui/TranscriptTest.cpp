@@ -182,7 +182,10 @@ TEST_P(Fonts, FollowTheTextSize) {
 
 INSTANTIATE_TEST_SUITE_P(Table, Fonts,
                          ::testing::Values(FontRow{10, 11, 10, 9}, FontRow{13, 14, 13, 9},
-                                           FontRow{14, 15, 14, 10}, FontRow{36, 37, 36, 32}));
+                                           FontRow{14, 15, 14, 10}, FontRow{36, 37, 36, 32}),
+                         [](const auto& info) {
+                             return "size" + std::to_string(int(info.param.size));
+                         });
 
 // Which family a setting gives: the system's, its fixed-pitch one, or the named one.
 enum class Expect { system, fixed, named };
