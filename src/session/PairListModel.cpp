@@ -43,6 +43,10 @@ QVariant PairListModel::data(const QModelIndex& index, int role) const {
 }
 
 QHash<int, QByteArray> PairListModel::roleNames() const {
+    return pairRoleNames();
+}
+
+QHash<int, QByteArray> PairListModel::pairRoleNames() {
     // "pairId" because QML reserves "id".
     return {{PairIdRole, "pairId"},         {TimestampRole, "timestamp"},
             {QuestionRole, "question"},     {AnswerRole, "answer"},
@@ -71,32 +75,13 @@ QList<int> PairListModel::changedRoles(const QAPair& before, const QAPair& after
 
 void PairListModel::sync(const QList<QAPair>& pairs) {
     const int before = count();
-
-    QSet<QString> kept;
-    kept.reserve(pairs.size());
-    for (const QAPair& pair : pairs)
-        kept.insert(pair.id);
-    // Dropped cards, last first so the rows above keep their numbers.
-    for (int row = int(m_pairs.size()) - 1; row >= 0;) {
-        if (kept.contains(m_pairs.at(row).id)) {
-            --row;
-            continue;
-        }
-        int first = row;
-        while (first > 0 && !kept.contains(m_pairs.at(first - 1).id))
-            --first;
-        beginRemoveRows({}, first, row);
-        m_pairs.remove(first, row - first + 1);
-        endRemoveRows();
-        row = first - 1;
-    }
+    // A streamed delta leaves every old card in place; only a dropped card needs the search.
+    if (commonPrefix(pairs) < m_pairs.size())
+        removeDropped(pairs);
 
     // What is left is a prefix of the new list unless cards were reordered, which the flow
     // never does; should it ever, a reset keeps the view true rather than wrong.
-    qsizetype common = 0;
-    while (common < m_pairs.size() && common < pairs.size() &&
-           m_pairs.at(common).id == pairs.at(common).id)
-        ++common;
+    const qsizetype common = commonPrefix(pairs);
     if (common < m_pairs.size()) {
         beginResetModel();
         m_pairs = pairs;
@@ -121,4 +106,33 @@ void PairListModel::sync(const QList<QAPair>& pairs) {
     }
     if (count() != before)
         emit countChanged();
+}
+
+qsizetype PairListModel::commonPrefix(const QList<QAPair>& pairs) const {
+    qsizetype common = 0;
+    while (common < m_pairs.size() && common < pairs.size() &&
+           m_pairs.at(common).id == pairs.at(common).id)
+        ++common;
+    return common;
+}
+
+void PairListModel::removeDropped(const QList<QAPair>& pairs) {
+    QSet<QString> kept;
+    kept.reserve(pairs.size());
+    for (const QAPair& pair : pairs)
+        kept.insert(pair.id);
+    // Last first, so the rows above keep their numbers.
+    for (int row = int(m_pairs.size()) - 1; row >= 0;) {
+        if (kept.contains(m_pairs.at(row).id)) {
+            --row;
+            continue;
+        }
+        int first = row;
+        while (first > 0 && !kept.contains(m_pairs.at(first - 1).id))
+            --first;
+        beginRemoveRows({}, first, row);
+        m_pairs.remove(first, row - first + 1);
+        endRemoveRows();
+        row = first - 1;
+    }
 }

@@ -30,6 +30,8 @@ public:
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
+    // The role names without a model, for models that show the cards with more roles.
+    static QHash<int, QByteArray> pairRoleNames();
 
     int count() const { return int(m_pairs.size()); }
     const QList<QAPair>& pairs() const { return m_pairs; }
@@ -44,5 +46,10 @@ signals:
     void countChanged();
 
 private:
+    // How many leading cards have the same ids in both lists.
+    qsizetype commonPrefix(const QList<QAPair>& pairs) const;
+    // Removes the cards that `pairs` no longer holds, as contiguous row ranges.
+    void removeDropped(const QList<QAPair>& pairs);
+
     QList<QAPair> m_pairs;
 };

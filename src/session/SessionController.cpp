@@ -436,16 +436,15 @@ void SessionController::transcribeRecording(const QString& pathOrUrl) {
                 [self, name](double done, double total) {
                     if (!self)
                         return;
-                    const auto percent =
-                        static_cast<long long>(done / std::max(total, 1.0) * 100.0);
+                    const double fraction = done / std::max(total, 1.0);
+                    const auto percent = static_cast<long long>(fraction * 100.0);
                     self->m_progressBanner = QStringLiteral("Transcribing %1 — %2% (%3s of %4s)")
                                                  .arg(name)
                                                  .arg(percent)
                                                  .arg(static_cast<long long>(done))
                                                  .arg(static_cast<long long>(total));
                     self->setBanner(self->m_progressBanner);
-                    self->setTranscriptionProgress(
-                        std::clamp(done / std::max(total, 1.0), 0.0, 1.0));
+                    self->setTranscriptionProgress(std::clamp(fraction, 0.0, 1.0));
                 },
                 [self](const RecordingTranscriberInterface::Result& result) {
                     if (!self)

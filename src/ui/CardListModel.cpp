@@ -142,7 +142,7 @@ QVariant CardListModel::data(const QModelIndex& index, int role) const {
 }
 
 QHash<int, QByteArray> CardListModel::roleNames() const {
-    QHash<int, QByteArray> names = PairListModel().roleNames();
+    QHash<int, QByteArray> names = PairListModel::pairRoleNames();
     names.insert(QHash<int, QByteArray>{{ShowsAnswerRole, "showsAnswer"},
                                         {PlaceholderRole, "placeholder"},
                                         {IsStreamingRole, "isStreaming"},
