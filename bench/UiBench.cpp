@@ -75,11 +75,6 @@ struct BenchSession {
     FakeCaptureEngine& engine = fake.engine;
 };
 
-QVariantMap rootProperties(BenchSession& s) {
-    return {{QStringLiteral("session"), QVariant::fromValue(s.controller)},
-            {QStringLiteral("settings"), QVariant::fromValue(&s.fake.settings)}};
-}
-
 void BM_FirstFrame(benchmark::State& state) {
     double rss = 0;
     for (auto _ : state) {
@@ -87,7 +82,7 @@ void BM_FirstFrame(benchmark::State& state) {
         QElapsedTimer timer;
         timer.start();
         QmlHarness qml;
-        qml.load(QStringLiteral("Main.qml"), rootProperties(session));
+        qml.loadMain(*session.controller, session.fake.settings);
         QQuickWindow* window = qml.window();
         if (!window) {
             state.SkipWithError("Main.qml did not load");
@@ -145,7 +140,7 @@ double percentile(QList<double> values, double q) {
 void BM_IdleWindowDuringSession(benchmark::State& state) {
     BenchSession session;
     QmlHarness qml;
-    qml.load(QStringLiteral("Main.qml"), rootProperties(session));
+    qml.loadMain(*session.controller, session.fake.settings);
     if (!qml.window() || !session.start()) {
         state.SkipWithError("no window or no session");
         return;
@@ -191,7 +186,7 @@ void BM_StreamingInto1000Cards(benchmark::State& state) {
     for (int n = 0; n < 1000; ++n)
         session.card(n, answer);
     QmlHarness qml;
-    qml.load(QStringLiteral("Main.qml"), rootProperties(session));
+    qml.loadMain(*session.controller, session.fake.settings);
     QQuickWindow* window = qml.window();
     if (!window || !QTest::qWaitForWindowExposed(window)) {
         state.SkipWithError("no window");

@@ -1,10 +1,14 @@
 #include "support/QmlHarness.h"
 
+#include "session/SessionController.h"
+#include "settings/AppSettings.h"
+
 #include <QAccessible>
 #include <QQmlError>
 #include <QQuickItem>
 #include <QQuickStyle>
 #include <QQuickWindow>
+#include <QTest>
 #include <QUrl>
 #include <QtQml/QQmlExtensionPlugin>
 
@@ -63,6 +67,12 @@ QObject* QmlHarness::load(const QString& file, const QVariantMap& properties) {
     return m_engine->rootObjects().isEmpty() ? nullptr : m_engine->rootObjects().constLast();
 }
 
+QObject* QmlHarness::loadMain(SessionController& session, AppSettings& settings) {
+    return load(QStringLiteral("Main.qml"),
+                {{QStringLiteral("session"), QVariant::fromValue(&session)},
+                 {QStringLiteral("settings"), QVariant::fromValue(&settings)}});
+}
+
 QQuickWindow* QmlHarness::window() const {
     return m_engine->rootObjects().isEmpty()
                ? nullptr
@@ -72,4 +82,15 @@ QQuickWindow* QmlHarness::window() const {
 QQuickItem* QmlHarness::findByAccessibleName(const QString& name) const {
     QQuickWindow* w = window();
     return w ? search(w->contentItem(), name) : nullptr;
+}
+
+QQuickItem* QmlHarness::waitForAccessibleName(const QString& name) const {
+    QQuickItem* item = nullptr;
+    (void)QTest::qWaitFor([&] { return (item = findByAccessibleName(name)) != nullptr; });
+    return item;
+}
+
+void QmlHarness::click(QQuickItem* item) {
+    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+    QTest::mouseClick(item->window(), Qt::LeftButton, {}, centre.toPoint());
 }

@@ -6,8 +6,10 @@
 #include <QVariantMap>
 #include <memory>
 
+class AppSettings;
 class QQuickWindow;
 class QQuickItem;
+class SessionController;
 
 // Loads a file of the Corvinel QML module with initial properties and collects every warning
 // the engine (or Qt's message handler) reports while it lives.
@@ -18,9 +20,15 @@ public:
 
     // Loads qrc:/Corvinel/<file>; returns the root object or null.
     QObject* load(const QString& file, const QVariantMap& properties);
+    // The application's window, Main.qml, over this controller and these settings.
+    QObject* loadMain(SessionController& session, AppSettings& settings);
     QQuickWindow* window() const;
     // The first item below the root whose Accessible.name is `name`, or null.
     QQuickItem* findByAccessibleName(const QString& name) const;
+    // The same, waiting up to five seconds for the item to appear; null when it never does.
+    QQuickItem* waitForAccessibleName(const QString& name) const;
+    // A left click in the middle of the item, through its window.
+    static void click(QQuickItem* item);
 
     QStringList warnings() const { return m_warnings; }
     QQmlApplicationEngine& engine() { return *m_engine; }

@@ -339,16 +339,12 @@ TEST_F(BarFixture, TranscriptionProgressRunsFromZeroToOneThenEnds) {
 
 void click(QQuickItem* item) {
     ASSERT_NE(item, nullptr);
-    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
-    QTest::mouseClick(item->window(), Qt::LeftButton, {}, centre.toPoint());
+    QmlHarness::click(item);
 }
 
 TEST_F(BarFixture, WindowBarSwitchesToStopLocksSavingAndOffersApplyLive) {
     QmlHarness qml;
-    ASSERT_NE(qml.load(QStringLiteral("Main.qml"),
-                       {{QStringLiteral("session"), QVariant::fromValue(fake.controller.get())},
-                        {QStringLiteral("settings"), QVariant::fromValue(&fake.settings)}}),
-              nullptr)
+    ASSERT_NE(qml.loadMain(*fake.controller, fake.settings), nullptr)
         << qPrintable(qml.warnings().join(u'\n'));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(qml.window()));
     QQuickItem* saveAudio = qml.findByAccessibleName(QStringLiteral("Save .wav"));
@@ -362,9 +358,7 @@ TEST_F(BarFixture, WindowBarSwitchesToStopLocksSavingAndOffersApplyLive) {
     EXPECT_FALSE(saveAudio->isEnabled());
 
     click(qml.findByAccessibleName(QStringLiteral("Job")));
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return qml.findByAccessibleName(QStringLiteral("Apply live")) != nullptr; }));
-    click(qml.findByAccessibleName(QStringLiteral("Apply live")));
+    click(qml.waitForAccessibleName(QStringLiteral("Apply live")));
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return qml.findByAccessibleName(QStringLiteral("Apply live")) == nullptr; }));
     EXPECT_TRUE(fake.controller->bannerText().startsWith(QStringLiteral("Job context pushed")))
@@ -374,10 +368,7 @@ TEST_F(BarFixture, WindowBarSwitchesToStopLocksSavingAndOffersApplyLive) {
 
 TEST_F(BarFixture, RunningBarKeepsItsLastItemsInsideTheNarrowWindow) {
     QmlHarness qml;
-    ASSERT_NE(qml.load(QStringLiteral("Main.qml"),
-                       {{QStringLiteral("session"), QVariant::fromValue(fake.controller.get())},
-                        {QStringLiteral("settings"), QVariant::fromValue(&fake.settings)}}),
-              nullptr)
+    ASSERT_NE(qml.loadMain(*fake.controller, fake.settings), nullptr)
         << qPrintable(qml.warnings().join(u'\n'));
     QQuickWindow* window = qml.window();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));

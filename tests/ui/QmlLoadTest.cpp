@@ -12,10 +12,7 @@ TEST(QmlLoad, MainLoadsWithoutAWarningAndShowsTheWindowAtItsDefaultSize) {
     TestHome home;
     FakeSession fake(home.configHome(), home.path() + QStringLiteral("/Documents/Corvinel"));
     QmlHarness qml;
-    QObject* root =
-        qml.load(QStringLiteral("Main.qml"),
-                 {{QStringLiteral("session"), QVariant::fromValue(fake.controller.get())},
-                  {QStringLiteral("settings"), QVariant::fromValue(&fake.settings)}});
+    QObject* root = qml.loadMain(*fake.controller, fake.settings);
     ASSERT_NE(root, nullptr) << qPrintable(qml.warnings().join(u'\n'));
     QQuickWindow* window = qml.window();
     ASSERT_NE(window, nullptr);

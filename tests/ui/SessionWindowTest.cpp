@@ -10,17 +10,6 @@
 
 namespace {
 
-void click(QmlHarness& qml, QQuickItem* item) {
-    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
-    QTest::mouseClick(qml.window(), Qt::LeftButton, {}, centre.toPoint());
-}
-
-QQuickItem* waitForItem(QmlHarness& qml, const QString& accessibleName) {
-    QQuickItem* item = nullptr;
-    (void)QTest::qWaitFor([&] { return (item = qml.findByAccessibleName(accessibleName)); });
-    return item;
-}
-
 // A whole session through the window as a user drives it: Start, a question whose answer
 // streams onto its card, Stop, and the banner with the saved files.
 TEST(SessionWindow, StartStreamStopFromTheWindow) {
@@ -29,27 +18,24 @@ TEST(SessionWindow, StartStreamStopFromTheWindow) {
     FakeSession fake(home.configHome(), folder);
     fake.settings.setApiKey(QStringLiteral("sk-test"));
     QmlHarness qml;
-    ASSERT_NE(qml.load(QStringLiteral("Main.qml"),
-                       {{QStringLiteral("session"), QVariant::fromValue(fake.controller.get())},
-                        {QStringLiteral("settings"), QVariant::fromValue(&fake.settings)}}),
-              nullptr);
+    ASSERT_NE(qml.loadMain(*fake.controller, fake.settings), nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(qml.window()));
 
-    QQuickItem* start = waitForItem(qml, QStringLiteral("Start"));
+    QQuickItem* start = qml.waitForAccessibleName(QStringLiteral("Start"));
     ASSERT_NE(start, nullptr);
-    click(qml, start);
+    QmlHarness::click(start);
     ASSERT_TRUE(QTest::qWaitFor([&] { return fake.controller->isSessionActive(); }));
     ASSERT_EQ(fake.client.starts.size(), 1);
 
     const QString question = QStringLiteral("How do you keep a release calm?");
     fake.client.onTranscript(QStringLiteral("item1"), question);
     fake.client.onDelta(QStringLiteral("r1"), QString());
-    QQuickItem* card = waitForItem(qml, question);
+    QQuickItem* card = qml.waitForAccessibleName(question);
     ASSERT_NE(card, nullptr) << "the question is on a card";
-    EXPECT_NE(waitForItem(qml, QStringLiteral("thinking…")), nullptr);
+    EXPECT_NE(qml.waitForAccessibleName(QStringLiteral("thinking…")), nullptr);
 
     fake.client.onDelta(QStringLiteral("r1"), QStringLiteral("Small batches, "));
-    QQuickItem* answer = waitForItem(qml, QStringLiteral("Answer text"));
+    QQuickItem* answer = qml.waitForAccessibleName(QStringLiteral("Answer text"));
     ASSERT_NE(answer, nullptr);
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return answer->property("text").toString() == QStringLiteral("Small batches, "); }));
@@ -60,15 +46,16 @@ TEST(SessionWindow, StartStreamStopFromTheWindow) {
                QStringLiteral("Small batches, and a rollback that is tested.");
     }));
 
-    QQuickItem* stop = waitForItem(qml, QStringLiteral("Stop"));
+    QQuickItem* stop = qml.waitForAccessibleName(QStringLiteral("Stop"));
     ASSERT_NE(stop, nullptr);
-    click(qml, stop);
+    QmlHarness::click(stop);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !fake.controller->isSessionActive(); }));
-    QQuickItem* transcript = waitForItem(qml, QStringLiteral("Transcript"));
+    QQuickItem* transcript = qml.waitForAccessibleName(QStringLiteral("Transcript"));
     ASSERT_NE(transcript, nullptr) << "the banner offers the transcript";
-    EXPECT_NE(waitForItem(qml, QStringLiteral("Folder")), nullptr);
-    EXPECT_NE(waitForItem(qml, fake.controller->bannerText()), nullptr) << "the banner shows";
-    click(qml, transcript);
+    EXPECT_NE(qml.waitForAccessibleName(QStringLiteral("Folder")), nullptr);
+    EXPECT_NE(qml.waitForAccessibleName(fake.controller->bannerText()), nullptr)
+        << "the banner shows";
+    QmlHarness::click(transcript);
     ASSERT_EQ(fake.revealer.revealed.size(), 1);
     EXPECT_TRUE(fake.revealer.revealed.first().first().startsWith(folder));
     EXPECT_TRUE(fake.revealer.revealed.first().first().endsWith(QStringLiteral(".transcript.md")));

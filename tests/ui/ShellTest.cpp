@@ -206,9 +206,7 @@ TEST(Shell, TheFileChooserReadsFiltersAndFallsBackWithoutAPortal) {
 struct LoadedWindow {
     explicit LoadedWindow(TestHome& home)
         : fake(home.configHome(), home.path() + QStringLiteral("/Documents/Corvinel")) {
-        root = qml.load(QStringLiteral("Main.qml"),
-                        {{QStringLiteral("session"), QVariant::fromValue(fake.controller.get())},
-                         {QStringLiteral("settings"), QVariant::fromValue(&fake.settings)}});
+        root = qml.loadMain(*fake.controller, fake.settings);
         if (!root)
             return;
         // Offscreen is not xcb; its windows do report their place, so track it as xcb would.

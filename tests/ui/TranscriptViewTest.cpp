@@ -20,9 +20,7 @@ namespace {
 class TranscriptView : public ::testing::Test {
 protected:
     void SetUp() override {
-        root = qml.load(QStringLiteral("Main.qml"),
-                        {{QStringLiteral("session"), QVariant::fromValue(fake.controller.get())},
-                         {QStringLiteral("settings"), QVariant::fromValue(&fake.settings)}});
+        root = qml.loadMain(*fake.controller, fake.settings);
         ASSERT_NE(root, nullptr) << qPrintable(qml.warnings().join(u'\n'));
         ASSERT_TRUE(QTest::qWaitForWindowExposed(qml.window()));
         list = qml.findByAccessibleName(QStringLiteral("Transcript"));
@@ -90,8 +88,7 @@ TEST_F(TranscriptView, FollowsTheEndUntilTheReaderScrollsUpThenOffersThePill) {
     EXPECT_TRUE(pill->isEnabled());
     EXPECT_FALSE(atEnd());
 
-    const QPointF centre = pill->mapToScene(QPointF(pill->width() / 2, pill->height() / 2));
-    QTest::mouseClick(qml.window(), Qt::LeftButton, {}, centre.toPoint());
+    QmlHarness::click(pill);
     EXPECT_TRUE(QTest::qWaitFor([&] { return atEnd() && !pill->isEnabled(); }));
     EXPECT_TRUE(qml.warnings().isEmpty()) << qPrintable(qml.warnings().join(u'\n'));
 }
@@ -114,13 +111,10 @@ TEST_F(TranscriptView, KeysScrollAsTheReader) {
 
 TEST_F(TranscriptView, CopyAnswerPutsTheAnswerOnTheClipboard) {
     answer(1);
-    QQuickItem* copy = nullptr;
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return (copy = qml.findByAccessibleName(QStringLiteral("Copy answer"))); }));
+    QQuickItem* copy = qml.waitForAccessibleName(QStringLiteral("Copy answer"));
     ASSERT_NE(copy, nullptr);
     QGuiApplication::clipboard()->clear();
-    const QPointF centre = copy->mapToScene(QPointF(copy->width() / 2, copy->height() / 2));
-    QTest::mouseClick(qml.window(), Qt::LeftButton, {}, centre.toPoint());
+    QmlHarness::click(copy);
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
               QStringLiteral("A fair amount of answer text. ").repeated(6));
 }
@@ -130,9 +124,8 @@ TEST_F(TranscriptView, MyAnswerUnfoldsByItsOneNameWhileItRecords) {
     answer(1);
     fake.engine.onLevels(0.5f, 0); // the user starts answering
     fake.mic.onPartial(QStringLiteral("Sure, gladly"));
-    QQuickItem* toggle = nullptr;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return (toggle = qml.findByAccessibleName(QStringLiteral("My answer"))); }));
+    QQuickItem* toggle = qml.waitForAccessibleName(QStringLiteral("My answer"));
+    ASSERT_NE(toggle, nullptr);
     // The folded body: the item showing the words heard so far.
     const std::function<QQuickItem*(QQuickItem*)> bodyBelow = [&](QQuickItem* item) {
         if (item->property("text").toString() == QStringLiteral("Sure, gladly"))
