@@ -17,6 +17,7 @@ namespace {
 
 class DesktopPermissions final : public Permissions {
 public:
+    explicit DesktopPermissions(PermissionProbes probes) : m_probes(std::move(probes)) {}
     Status microphoneStatus() override { return Status::authorized; }
     void requestMicrophone(std::function<void(bool)> completion) override {
         if (completion)
@@ -24,6 +25,13 @@ public:
     }
     bool screenCapturePreflight() override { return true; }
     bool requestScreenCapture() override { return true; }
+    Report check() override {
+        const auto ask = [](const std::function<bool()>& probe) { return probe && probe(); };
+        return {ask(m_probes.microphone), ask(m_probes.systemAudio), ask(m_probes.speech)};
+    }
+
+private:
+    const PermissionProbes m_probes;
 };
 
 // logind's inhibitor lock is held as long as the returned descriptor stays open.
@@ -111,8 +119,8 @@ public:
 
 } // namespace
 
-std::unique_ptr<Permissions> makeDesktopPermissions() {
-    return std::make_unique<DesktopPermissions>();
+std::unique_ptr<Permissions> makeDesktopPermissions(PermissionProbes probes) {
+    return std::make_unique<DesktopPermissions>(std::move(probes));
 }
 std::unique_ptr<SleepInhibitor> makeDesktopSleepInhibitor() {
     return std::make_unique<DesktopSleepInhibitor>();

@@ -111,6 +111,9 @@ public:
     static QString format(double duration);
 
     const QList<QAPair>& pairs() const;
+    // The desktop services the controller was built with, for the views that ask them too.
+    Permissions& permissions() const { return m_c.permissions; }
+    AppListingInterface& apps() const { return m_c.apps; }
     PairListModel* pairModel() const { return m_pairModel; }
     Status status() const { return m_status; }
     bool isSessionActive() const { return m_isSessionActive; }

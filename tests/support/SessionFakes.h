@@ -137,6 +137,13 @@ public:
         ++screenRequests;
         return screenGrantedOnRequest;
     }
+    // Called off the GUI thread by the walkthrough.
+    Report check() override {
+        ++checks;
+        return report.load();
+    }
+    std::atomic<Report> report{Report{}};
+    std::atomic<int> checks{0};
     Status mic = Status::authorized;
     bool screenAllowed = true;
     bool screenGrantedOnRequest = false;

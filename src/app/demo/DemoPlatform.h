@@ -15,6 +15,7 @@ public:
     void requestMicrophone(std::function<void(bool)> completion) override { completion(true); }
     bool screenCapturePreflight() override { return true; }
     bool requestScreenCapture() override { return true; }
+    Report check() override { return {true, true, true}; }
 };
 
 class NoAppListing : public AppListingInterface {
