@@ -96,6 +96,11 @@ QAPair& QAFlow::appendPlaceholder() {
     return m_pairs.last();
 }
 
+void QAFlow::clear() {
+    m_pairs.clear();
+    notifyChanged();
+}
+
 void QAFlow::forgetTimings() {
     m_questionAt.clear();
     m_firstTokenSeen.clear();

@@ -43,6 +43,8 @@ public:
     void notifyChanged();
     // Question times and first-token marks belong to one session's log.
     void forgetTimings();
+    // Every card goes; answers still streaming for them find nothing to fill.
+    void clear();
 
     static const QStringList& continuationPhrases();
 

@@ -552,6 +552,11 @@ void SessionController::trackSpeaking(float micLevel) {
     m_tracker->trackSpeaking(micLevel);
 }
 
+void SessionController::clearFeed() {
+    m_tracker->forgetCommittedAnswers();
+    m_flow->clear();
+}
+
 void SessionController::updateMyAnswer(const QString& text, bool final) {
     m_tracker->updateMyAnswer(text, final);
 }

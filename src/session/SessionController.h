@@ -101,6 +101,8 @@ public:
     // The file chooser belongs to the view; the controller takes the chosen file, as a path
     // or a file URL.
     Q_INVOKABLE void transcribeRecording(const QString& wavPath);
+    // Empties the cards and what was kept of the user's spoken answers.
+    Q_INVOKABLE void clearFeed();
     // The banner's close button; what belongs to the banner goes with it.
     Q_INVOKABLE void dismissBanner() { setBanner(std::nullopt); }
 

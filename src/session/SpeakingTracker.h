@@ -40,6 +40,8 @@ public:
     void stopSessionClock();
     // Stop forgets which card the transcriber was filling.
     void clearSpeakingPair() { m_speakingPairID.reset(); }
+    // The feed was cleared: no card's spoken answer is kept.
+    void forgetCommittedAnswers() { m_committedAnswers.clear(); }
 
     bool isSpeaking() const { return m_isSpeaking; }
     bool isAnswering() const { return m_isAnswering; }

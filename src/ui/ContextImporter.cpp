@@ -7,7 +7,9 @@
 #include <QCoreApplication>
 #include <QThreadPool>
 
-QString ContextImporter::nothingReadBanner() {
+QString ContextImporter::nothingReadBanner(Style style) {
+    if (style == Style::walkthrough)
+        return QStringLiteral("Couldn't read any text from that file.");
     return QStringLiteral("Could not read any text from those files.");
 }
 
@@ -49,13 +51,13 @@ void ContextImporter::import(const QStringList& paths) {
 void ContextImporter::apply(const ContextLoader::Result& result) {
     if (result.text.isEmpty()) {
         if (m_session)
-            m_session->setBannerText(nothingReadBanner());
+            m_session->setBannerText(nothingReadBanner(m_style));
     } else {
         if (m_settings) {
             m_settings->setContextText(result.text);
             m_settings->setContextFileNames(result.names);
         }
-        if (m_session)
+        if (m_session && m_style == Style::controlBar)
             m_session->setBannerText(loadedBanner(result));
     }
     emit finished();

@@ -15,13 +15,19 @@ class ContextImporter : public QObject {
     Q_OBJECT
 
 public:
-    static QString nothingReadBanner();
+    // The control bar reports both outcomes; the walkthrough, where the CV row shows what was
+    // loaded, only a file that gave nothing.
+    enum class Style { controlBar, walkthrough };
+
+    static QString nothingReadBanner(Style style = Style::controlBar);
     // "Context loaded: a.pdf, b.md (1234 chars)"
     static QString loadedBanner(const ContextLoader::Result& result);
     // Paths or file URLs, as file choosers hand them out.
     static QList<QUrl> urlsFromPaths(const QStringList& paths);
 
     explicit ContextImporter(QObject* parent = nullptr) : QObject(parent) {}
+    explicit ContextImporter(Style style, QObject* parent = nullptr)
+        : QObject(parent), m_style(style) {}
 
     void setTargets(SessionController* session, AppSettings* settings);
     void import(const QStringList& paths);
@@ -35,4 +41,5 @@ private:
 
     QPointer<SessionController> m_session;
     QPointer<AppSettings> m_settings;
+    Style m_style = Style::controlBar;
 };

@@ -3,24 +3,8 @@
 #include "context/JobContextModel.h"
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
+#include "ui/JobModels.h"
 #include "ui/Symbols.h"
-
-#include <QClipboard>
-#include <QGuiApplication>
-
-namespace {
-
-std::optional<QString> clipboardText() {
-    const QClipboard* clipboard = QGuiApplication::clipboard();
-    if (!clipboard)
-        return std::nullopt;
-    const QString text = clipboard->text();
-    if (text.isEmpty())
-        return std::nullopt;
-    return text;
-}
-
-} // namespace
 
 ControlBarModel::ControlBarModel(QObject* parent) : QObject(parent) {
     connect(&m_refresher, &DeviceRefresher::listed, this, &ControlBarModel::applyDevices);
@@ -76,11 +60,6 @@ void ControlBarModel::wireSession() {
           &SessionController::isAnsweringChanged, &SessionController::lastAnswerDurationChanged,
           &SessionController::costChanged})
         m_sessionConnections.append(connect(m_session, changed, this, &ControlBarModel::recompute));
-    m_sessionConnections.append(
-        connect(m_session, &SessionController::isSessionActiveChanged, this, [this] {
-            if (m_job && m_session)
-                m_job->setSessionActive(m_session->isSessionActive());
-        }));
 }
 
 void ControlBarModel::wireSettings() {
@@ -103,17 +82,8 @@ void ControlBarModel::rebuildJob() {
     if (m_job)
         m_job->deleteLater();
     m_job = nullptr;
-    if (m_settings && m_session) {
-        QPointer<SessionController> session = m_session;
-        m_job = new JobContextModel(
-            *m_settings,
-            [session] {
-                if (session)
-                    session->applyInstructionsLive();
-            },
-            &clipboardText, this);
-        m_job->setSessionActive(m_session->isSessionActive());
-    }
+    if (m_settings && m_session)
+        m_job = makeJobContextModel(*m_settings, *m_session, this);
     emit jobChanged();
 }
 

@@ -58,4 +58,32 @@ inline QString biggerText() {
     return QStringLiteral("A+");
 }
 
+inline QString sparkles() {
+    return QStringLiteral("✨");
+}
+inline QString micSlash() {
+    return QStringLiteral("🔇");
+}
+inline QString shield() {
+    return QStringLiteral("🛡");
+}
+inline QString granted() {
+    return QStringLiteral("✔");
+}
+inline QString pending() {
+    return QStringLiteral("◌");
+}
+inline QString addDocument() {
+    return QStringLiteral("📄");
+}
+inline QString windows() {
+    return QStringLiteral("⧉");
+}
+inline QString textSize() {
+    return QStringLiteral("🔠");
+}
+inline QString timer() {
+    return QStringLiteral("⏱");
+}
+
 } // namespace Symbols

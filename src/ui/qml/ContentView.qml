@@ -10,7 +10,7 @@ Pane {
     required property SessionController session
     required property AppSettings settings
     required property Commands commands
-    // Set by the control bar's gear and hearing buttons; the settings sheet opens on it.
+    // Set by the control bar's gear and hearing buttons; the settings sheet shows while it is.
     property bool showSettings: false
 
     padding: 0
@@ -43,6 +43,13 @@ Pane {
             progress: content.session.transcriptionProgress
             onOpenLink: id => content.session.revealLink(id)
             onDismiss: content.session.dismissBanner()
+        }
+
+        SettingsSheet {
+            session: content.session
+            settings: content.settings
+            visible: content.showSettings
+            onDismissed: content.showSettings = false
         }
 
         FileChooserDialog {

@@ -68,6 +68,11 @@ ApplicationWindow {
         onActiveChanged: if (active) window.startSystemMove()
     }
 
+    OnboardingView {
+        session: window.session
+        settings: window.settings
+    }
+
     ContentView {
         anchors.fill: parent
         session: window.session
