@@ -1,6 +1,7 @@
 #include "app/AppComposition.h"
 
 #include "audio/AudioCaptureEngine.h"
+#include "audio/CaptureChecks.h"
 #include "audio/PulseAppListing.h"
 #include "platform/Platform.h"
 #include "realtime/RealtimeClient.h"
@@ -10,7 +11,11 @@
 #include "speech/OnDeviceSpeech.h"
 
 AppComposition::AppComposition(AppSettings& settings)
-    : m_settings(settings), m_permissions(makeDesktopPermissions()),
+    : m_settings(settings),
+      // Each probe asks afresh and keeps no state: check() may run on any thread.
+      m_permissions(makeDesktopPermissions({[] { return hasMicrophone(); },
+                                            [] { return canRecordSystemOutput(); },
+                                            [] { return speechModelInstalled(); }})),
       m_sleepInhibitor(makeDesktopSleepInhibitor()), m_revealer(makeDesktopFileRevealer()),
       m_clock(makeSystemClock()) {
     Permissions* permissions = m_permissions.get();

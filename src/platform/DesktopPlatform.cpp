@@ -8,6 +8,8 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QUrl>
 #include <QtDebug>
 
@@ -122,6 +124,40 @@ public:
 std::unique_ptr<Permissions> makeDesktopPermissions(PermissionProbes probes) {
     return std::make_unique<DesktopPermissions>(std::move(probes));
 }
+QStringList soundSettingsCommand(const QString& currentDesktop,
+                                 const std::function<bool(const QString& program)>& installed) {
+    const auto has = [&](const QString& program) { return installed && installed(program); };
+    // XDG_CURRENT_DESKTOP lists the desktop and what it derives from, most specific first
+    // ("ubuntu:GNOME", "Budgie:GNOME"); the first one whose settings program is here wins.
+    for (const QString& name : currentDesktop.split(u':', Qt::SkipEmptyParts)) {
+        const QString desktop = name.trimmed().toLower();
+        if (desktop == u"gnome" || desktop == u"unity" || desktop == u"ubuntu" ||
+            desktop.startsWith(u"gnome-")) {
+            if (has(QStringLiteral("gnome-control-center")))
+                return {QStringLiteral("gnome-control-center"), QStringLiteral("sound")};
+        } else if (desktop == u"kde") {
+            // Plasma 5.26 and later name the program without the 5; the audio page is the same.
+            for (const QString& program :
+                 {QStringLiteral("systemsettings"), QStringLiteral("systemsettings5")}) {
+                if (has(program))
+                    return {program, QStringLiteral("kcm_pulseaudio")};
+            }
+        }
+    }
+    if (has(QStringLiteral("pavucontrol")))
+        return {QStringLiteral("pavucontrol")};
+    return {};
+}
+
+bool openSoundSettings() {
+    const QStringList command = soundSettingsCommand(
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
+        [](const QString& program) { return !QStandardPaths::findExecutable(program).isEmpty(); });
+    if (command.isEmpty())
+        return false;
+    return QProcess::startDetached(command.first(), command.mid(1));
+}
+
 std::unique_ptr<SleepInhibitor> makeDesktopSleepInhibitor() {
     return std::make_unique<DesktopSleepInhibitor>();
 }

@@ -9,3 +9,7 @@ OnDeviceSpeech::OnDeviceSpeech()
 OnDeviceSpeech::OnDeviceSpeech(std::shared_ptr<SpeechEngine> engine, const QString& locale)
     : m_engine(std::move(engine)), m_mic(m_engine, m_scheduler, locale),
       m_recording(m_engine, locale) {}
+
+bool speechModelInstalled() {
+    return SphinxEngine().modelFor(currentSpeechLocale()) == SpeechEngine::ModelState::installed;
+}

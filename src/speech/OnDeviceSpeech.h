@@ -8,6 +8,10 @@
 
 // The speech components a session controller is handed, built on the PocketSphinx engine for
 // the process's locale. Create on the main thread; lives as long as the controller.
+// Whether the on-device recognizer has a model for the process's locale; looks at the disk
+// only (no model is loaded). Thread-safe.
+bool speechModelInstalled();
+
 class OnDeviceSpeech {
 public:
     OnDeviceSpeech();

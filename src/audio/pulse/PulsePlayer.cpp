@@ -1,0 +1,198 @@
+#include "audio/pulse/PulsePlayer.h"
+#include "audio/pulse/PulseWait.h"
+
+#include "audio/pulse/PulseConnection.h"
+
+#include <pulse/context.h>
+#include <pulse/error.h>
+#include <pulse/proplist.h>
+#include <pulse/stream.h>
+#include <pulse/thread-mainloop.h>
+
+#include <algorithm>
+#include <chrono>
+
+namespace {
+
+QString errorText(int code) {
+    const char* text = pa_strerror(code);
+    return text ? QString::fromUtf8(text) : QStringLiteral("error %1").arg(code);
+}
+
+// One playback on the event thread; every member runs with the loop's lock held.
+struct Playback {
+    pa_threaded_mainloop* loop = nullptr;
+    pa_context* context = nullptr;
+    pa_stream* stream = nullptr;
+    std::chrono::steady_clock::time_point deadline;
+
+    int remainingMs() const {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        return int(std::max<int64_t>(0, left.count()));
+    }
+    bool waitFor(const std::function<bool()>& done) {
+        return waitOnMainloop(loop, done, remainingMs());
+    }
+    QString contextError() const {
+        return errorText(context ? pa_context_errno(context) : PA_ERR_INTERNAL);
+    }
+    bool streamGood() const { return PA_STREAM_IS_GOOD(pa_stream_get_state(stream)); }
+
+    static void signal(void* userdata) {
+        pa_threaded_mainloop_signal(static_cast<Playback*>(userdata)->loop, 0);
+    }
+
+    std::optional<QString> connect(const QByteArray& server) {
+        pa_proplist* list = pa_proplist_new();
+        pa_proplist_sets(list, PA_PROP_APPLICATION_NAME, "Corvinel");
+        pa_proplist_sets(list, PA_PROP_APPLICATION_ID,
+                         PulseConnection::ownApplicationID.toUtf8().constData());
+        context =
+            pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop), "Corvinel", list);
+        pa_proplist_free(list);
+        if (!context)
+            return errorText(PA_ERR_INTERNAL);
+        pa_context_set_state_callback(
+            context, [](pa_context*, void* userdata) { signal(userdata); }, this);
+        const char* address = server.isEmpty() ? nullptr : server.constData();
+        if (pa_context_connect(context, address, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+            return contextError();
+        const bool settled = waitFor([this] {
+            const pa_context_state_t state = pa_context_get_state(context);
+            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+        });
+        if (!settled)
+            return errorText(PA_ERR_TIMEOUT);
+        if (pa_context_get_state(context) != PA_CONTEXT_READY)
+            return contextError();
+        return std::nullopt;
+    }
+
+    std::optional<QString> open(const QByteArray& name, int sampleRate, int channels) {
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, uint32_t(sampleRate), uint8_t(channels)};
+        if (!pa_sample_spec_valid(&spec))
+            return errorText(PA_ERR_INVALID);
+        stream = pa_stream_new(context, name.constData(), &spec, nullptr);
+        if (!stream)
+            return contextError();
+        pa_stream_set_state_callback(
+            stream, [](pa_stream*, void* userdata) { signal(userdata); }, this);
+        pa_stream_set_write_callback(
+            stream, [](pa_stream*, size_t, void* userdata) { signal(userdata); }, this);
+        // The default output, with the server's own buffering: a short sound needs no tuning.
+        if (pa_stream_connect_playback(stream, nullptr, nullptr, PA_STREAM_NOFLAGS, nullptr,
+                                       nullptr) < 0)
+            return contextError();
+        const bool settled = waitFor([this] {
+            const pa_stream_state_t state = pa_stream_get_state(stream);
+            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+        });
+        if (!settled)
+            return errorText(PA_ERR_TIMEOUT);
+        if (pa_stream_get_state(stream) != PA_STREAM_READY)
+            return contextError();
+        return std::nullopt;
+    }
+
+    std::optional<QString> write(const std::vector<float>& samples) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(samples.data());
+        const size_t total = samples.size() * sizeof(float);
+        size_t offset = 0;
+        while (offset < total) {
+            if (!waitFor([this] { return !streamGood() || pa_stream_writable_size(stream) > 0; }))
+                return errorText(PA_ERR_TIMEOUT);
+            if (!streamGood())
+                return contextError();
+            const size_t writable = pa_stream_writable_size(stream);
+            if (writable == size_t(-1))
+                return contextError();
+            const size_t n = std::min(writable, total - offset);
+            if (pa_stream_write(stream, bytes + offset, n, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+                return contextError();
+            offset += n;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<QString> drain() {
+        struct Drain {
+            Playback* playback;
+            bool done = false;
+            bool ok = false;
+        } drain{this};
+        pa_operation* operation = pa_stream_drain(
+            stream,
+            [](pa_stream*, int success, void* userdata) {
+                auto* d = static_cast<Drain*>(userdata);
+                d->done = true;
+                d->ok = success != 0;
+                signal(d->playback);
+            },
+            &drain);
+        if (!operation)
+            return contextError();
+        waitFor([&] { return drain.done || !streamGood(); });
+        if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
+            pa_operation_cancel(operation);
+        pa_operation_unref(operation);
+        if (!drain.done)
+            return streamGood() ? errorText(PA_ERR_TIMEOUT) : contextError();
+        if (!drain.ok)
+            return contextError();
+        return std::nullopt;
+    }
+
+    void release() {
+        if (stream) {
+            pa_stream_set_state_callback(stream, nullptr, nullptr);
+            pa_stream_set_write_callback(stream, nullptr, nullptr);
+            pa_stream_disconnect(stream);
+            pa_stream_unref(stream);
+            stream = nullptr;
+        }
+        if (context) {
+            pa_context_set_state_callback(context, nullptr, nullptr);
+            pa_context_disconnect(context);
+            pa_context_unref(context);
+            context = nullptr;
+        }
+    }
+};
+
+} // namespace
+
+PulsePlayer::PulsePlayer(QString streamName, QString server)
+    : m_streamName(streamName.toUtf8()), m_server(server.toUtf8()) {}
+
+std::optional<QString> PulsePlayer::play(const std::vector<float>& samples, int sampleRate,
+                                         int channels, int timeoutMs) {
+    if (sampleRate <= 0 || channels <= 0)
+        return errorText(PA_ERR_INVALID);
+    Playback playback;
+    playback.loop = pa_threaded_mainloop_new();
+    if (!playback.loop)
+        return errorText(PA_ERR_INTERNAL);
+    if (pa_threaded_mainloop_start(playback.loop) < 0) {
+        pa_threaded_mainloop_free(playback.loop);
+        return errorText(PA_ERR_INTERNAL);
+    }
+    const auto length = std::chrono::milliseconds(
+        int64_t(samples.size()) * 1000 / (int64_t(sampleRate) * channels));
+    playback.deadline =
+        std::chrono::steady_clock::now() + length + std::chrono::milliseconds(timeoutMs);
+
+    pa_threaded_mainloop_lock(playback.loop);
+    std::optional<QString> failure = playback.connect(m_server);
+    if (!failure)
+        failure = playback.open(m_streamName, sampleRate, channels);
+    if (!failure)
+        failure = playback.write(samples);
+    if (!failure)
+        failure = playback.drain();
+    playback.release();
+    pa_threaded_mainloop_unlock(playback.loop);
+    pa_threaded_mainloop_stop(playback.loop);
+    pa_threaded_mainloop_free(playback.loop);
+    return failure;
+}
