@@ -75,7 +75,8 @@ int runDemo(int argc, char* argv[], bool nativeWayland) {
 
     std::unique_ptr<DemoShots> shots;
     if (const QString folder = DemoShots::folderFromEnvironment(); !folder.isEmpty()) {
-        shots = std::make_unique<DemoShots>(*window, composition.controller(), folder);
+        shots = std::make_unique<DemoShots>(*window, composition.controller(),
+                                            composition.settings(), folder);
         composition.client().onMark = [&shots](const QString& name) { shots->moment(name); };
     }
     SessionController* controller = &composition.controller();

@@ -4,6 +4,7 @@
 #include "settings/AppSettings.h"
 
 #include <QAccessible>
+#include <QGuiApplication>
 #include <QQmlError>
 #include <QQuickItem>
 #include <QQuickStyle>
@@ -80,8 +81,19 @@ QQuickWindow* QmlHarness::window() const {
 }
 
 QQuickItem* QmlHarness::findByAccessibleName(const QString& name) const {
-    QQuickWindow* w = window();
-    return w ? search(w->contentItem(), name) : nullptr;
+    QQuickWindow* main = window();
+    if (!main)
+        return nullptr;
+    if (QQuickItem* found = search(main->contentItem(), name))
+        return found;
+    // Then the dialog windows the main one opens.
+    for (QWindow* other : QGuiApplication::topLevelWindows()) {
+        auto* dialog = qobject_cast<QQuickWindow*>(other);
+        if (dialog && dialog != main && dialog->isVisible())
+            if (QQuickItem* found = search(dialog->contentItem(), name))
+                return found;
+    }
+    return nullptr;
 }
 
 QQuickItem* QmlHarness::waitForAccessibleName(const QString& name) const {

@@ -23,7 +23,8 @@ public:
     // The application's window, Main.qml, over this controller and these settings.
     QObject* loadMain(SessionController& session, AppSettings& settings);
     QQuickWindow* window() const;
-    // The first item below the root whose Accessible.name is `name`, or null.
+    // The first visible item whose Accessible.name is `name`, in the main window and then in
+    // the dialog windows it shows; null when there is none.
     QQuickItem* findByAccessibleName(const QString& name) const;
     // The same, waiting up to five seconds for the item to appear; null when it never does.
     QQuickItem* waitForAccessibleName(const QString& name) const;

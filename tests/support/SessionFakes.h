@@ -140,9 +140,15 @@ public:
     // Called off the GUI thread by the walkthrough.
     Report check() override {
         ++checks;
-        return report.load();
+        std::lock_guard lock(reportMutex);
+        return report;
     }
-    std::atomic<Report> report{Report{}};
+    void setReport(const Report& value) {
+        std::lock_guard lock(reportMutex);
+        report = value;
+    }
+    std::mutex reportMutex;
+    Report report;
     std::atomic<int> checks{0};
     Status mic = Status::authorized;
     bool screenAllowed = true;

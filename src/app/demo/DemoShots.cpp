@@ -1,6 +1,7 @@
 #include "app/demo/DemoShots.h"
 
 #include "session/SessionController.h"
+#include "settings/AppSettings.h"
 
 #include <QAccessible>
 #include <QCoreApplication>
@@ -29,9 +30,10 @@ QAccessibleInterface* findNamed(QAccessibleInterface* node, const QString& name)
 }
 } // namespace
 
-DemoShots::DemoShots(QQuickWindow& window, SessionController& controller, QString folder,
-                     QObject* parent)
-    : QObject(parent), m_window(&window), m_controller(controller), m_folder(std::move(folder)) {
+DemoShots::DemoShots(QQuickWindow& window, SessionController& controller, AppSettings& settings,
+                     QString folder, QObject* parent)
+    : QObject(parent), m_window(&window), m_controller(controller), m_settings(settings),
+      m_folder(std::move(folder)) {
     QDir().mkpath(m_folder);
 }
 
@@ -50,18 +52,56 @@ void DemoShots::moment(const QString& name) {
         m_controller.stop();
         QTimer::singleShot(kSettleMs * 2, this, [this] {
             grab(QStringLiteral("banner"));
-            QCoreApplication::quit();
+            showDialogs();
         });
         return;
     }
     QTimer::singleShot(kSettleMs, this, [this, name] { grab(name); });
 }
 
-void DemoShots::grab(const QString& name) {
-    if (!m_window)
+void DemoShots::showDialogs() {
+    if (!press(QStringLiteral("Settings")))
+        fprintf(stderr, "corvinel: demo: no \"Settings\" button\n");
+    QTimer::singleShot(kSettleMs * 2, this, [this] {
+        grab(dialog(), QStringLiteral("settings"));
+        press(dialog(), QStringLiteral("Done"));
+        m_settings.setHasCompletedOnboarding(false);
+        QTimer::singleShot(kSettleMs * 2, this, [this] { showWalkthroughStep(0); });
+    });
+}
+
+void DemoShots::showWalkthroughStep(int step) {
+    static const char* const names[] = {"welcome", "permissions", "context", "ready"};
+    grab(dialog(), QStringLiteral("walkthrough-") + QLatin1String(names[step]));
+    if (step == 3) {
+        press(dialog(), QStringLiteral("Start using it"));
+        QCoreApplication::quit();
         return;
+    }
+    press(dialog(), QStringLiteral("Continue"));
+    QTimer::singleShot(kSettleMs * 2, this, [this, step] { showWalkthroughStep(step + 1); });
+}
+
+QQuickWindow* DemoShots::dialog() const {
+    for (QWindow* window : QGuiApplication::topLevelWindows()) {
+        auto* quick = qobject_cast<QQuickWindow*>(window);
+        if (quick && quick != m_window && quick->isVisible())
+            return quick;
+    }
+    return nullptr;
+}
+
+void DemoShots::grab(const QString& name) {
+    grab(m_window, name);
+}
+
+void DemoShots::grab(QQuickWindow* window, const QString& name) {
+    if (!window) {
+        fprintf(stderr, "corvinel: demo: no window for %s\n", qPrintable(name));
+        return;
+    }
     const QString path = m_folder + u'/' + name + QStringLiteral(".png");
-    const QImage image = m_window->grabWindow();
+    const QImage image = window->grabWindow();
     if (image.isNull() || !image.save(path))
         fprintf(stderr, "corvinel: demo: could not save %s\n", qPrintable(path));
     else
@@ -81,10 +121,14 @@ void DemoShots::scrollUp() {
 }
 
 bool DemoShots::press(const QString& accessibleName) {
-    if (!m_window)
+    return press(m_window, accessibleName);
+}
+
+bool DemoShots::press(QQuickWindow* window, const QString& accessibleName) {
+    if (!window)
         return false;
     QAccessibleInterface* target =
-        findNamed(QAccessible::queryAccessibleInterface(m_window.data()), accessibleName);
+        findNamed(QAccessible::queryAccessibleInterface(window), accessibleName);
     if (!target)
         return false;
     target->actionInterface()->doAction(QAccessibleActionInterface::pressAction());

@@ -4,18 +4,20 @@
 #include <QPointer>
 #include <QString>
 
+class AppSettings;
 class QQuickWindow;
 class SessionController;
 
 // Screenshots of the demo at the script's named moments: the window grabs itself into
 // `folder`/<moment>.png. At the end of the script it stops the session, takes the banner the
-// stop leaves, and quits. Moments that set a scene instead of showing one ("scroll-up") act on
+// stop leaves, then the settings sheet and each step of the first-launch walkthrough, and quits.
+// Moments that set a scene instead of showing one ("scroll-up") act on
 // the window the way a user would.
 class DemoShots : public QObject {
     Q_OBJECT
 public:
-    DemoShots(QQuickWindow& window, SessionController& controller, QString folder,
-              QObject* parent = nullptr);
+    DemoShots(QQuickWindow& window, SessionController& controller, AppSettings& settings,
+              QString folder, QObject* parent = nullptr);
 
     void moment(const QString& name);
 
@@ -24,10 +26,17 @@ public:
 
 private:
     void grab(const QString& name);
+    void grab(QQuickWindow* window, const QString& name);
     void scrollUp();
     bool press(const QString& accessibleName);
+    bool press(QQuickWindow* window, const QString& accessibleName);
+    // The dialog window the main one shows, if any.
+    QQuickWindow* dialog() const;
+    void showDialogs();
+    void showWalkthroughStep(int step);
 
     QPointer<QQuickWindow> m_window;
     SessionController& m_controller;
+    AppSettings& m_settings;
     QString m_folder;
 };
