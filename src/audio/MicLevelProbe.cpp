@@ -85,8 +85,8 @@ void MicLevelProbe::start(const QString& uid) {
         // 20 ms blocks at 48 kHz: smooth enough for a meter.
         const PulseRecorder::Result result = run->recorder.start(source, 960);
         if (const auto* failure = std::get_if<PulseRecorder::Failure>(&result))
-            return postFailure(run,
-                               QStringLiteral("Could not open the microphone: %1.").arg(failure->message));
+            return postFailure(
+                run, QStringLiteral("Could not open the microphone: %1.").arg(failure->message));
         if (run->cancelled.load())
             run->recorder.stop();
     });
