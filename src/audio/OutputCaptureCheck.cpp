@@ -151,15 +151,17 @@ void OutputCaptureCheck::start() {
         return;
     m_running = true;
     m_cancelled = std::make_shared<std::atomic<bool>>(false);
-    // The application's pool is waited for before the application object goes, so the queued
-    // answer always has a receiver to be posted to.
+    // The application's pool is waited for when the application object goes, so no check
+    // outlives it.
     QThreadPool::globalInstance()->start(
         [server = m_server, cancelled = m_cancelled, self = QPointer<OutputCaptureCheck>(this)] {
             const Outcome outcome = runCheck(server, *cancelled);
-            if (cancelled->load())
+            // Gone with its check, or with the application: nobody is left to tell.
+            QCoreApplication* app = QCoreApplication::instance();
+            if (cancelled->load() || !app)
                 return;
             QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
+                app,
                 [self, outcome] {
                     if (self)
                         self->deliver(outcome.heard, outcome.message);

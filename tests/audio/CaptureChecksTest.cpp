@@ -9,6 +9,7 @@
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -100,6 +101,13 @@ TEST_F(CaptureChecks, TheOutputCheckHearsItsToneOnce) {
     EXPECT_EQ(finished[0][1].toString(), QString());
     EXPECT_FALSE(check.isRunning());
     EXPECT_FALSE(finished.wait(500)) << "the ignored start ran a second check";
+
+    // A check whose object goes meanwhile ends without delivering anything.
+    auto* gone = new OutputCaptureCheck;
+    gone->start();
+    delete gone;
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
 }
 
 TEST_F(CaptureChecks, TheMicrophoneLevelFollowsWhatItHears) {
@@ -121,6 +129,28 @@ TEST_F(CaptureChecks, TheMicrophoneLevelFollowsWhatItHears) {
         probe.stop();
         EXPECT_FALSE(probe.isRunning());
     }
+}
+
+TEST_F(CaptureChecks, AMicrophoneProbeFailsWhenTheServerGoesAndStopsWhenItGoes) {
+    {
+        MicLevelProbe probe;
+        QSignalSpy levels(&probe, &MicLevelProbe::levelChanged);
+        QSignalSpy failed(&probe, &MicLevelProbe::failed);
+        probe.start();
+        ASSERT_TRUE(levels.wait(5000));
+        ASSERT_TRUE(m_server.stop());
+        ASSERT_TRUE(failed.wait(5000));
+        EXPECT_TRUE(failed[0][0].toString().startsWith(
+            QStringLiteral("The connection to the sound server was lost")))
+            << failed[0][0].toString().toStdString();
+        EXPECT_FALSE(probe.isRunning());
+    }
+    ASSERT_TRUE(m_server.start());
+    auto* gone = new MicLevelProbe;
+    gone->start();
+    delete gone;
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
 }
 
 namespace {
