@@ -56,10 +56,11 @@ void MicLevelProbe::start(const QString& uid) {
     // Runs on the recorder's thread: one queued call per run. Only copies of the weak
     // reference travel, so the run is never released on that thread.
     run->recorder.onFailure = [raw, weak = std::weak_ptr<Run>(run)](const QString& message) {
-        if (raw->failurePosted.exchange(true))
+        QCoreApplication* app = QCoreApplication::instance();
+        if (raw->cancelled.load() || !app || raw->failurePosted.exchange(true))
             return;
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
+            app,
             [weak, owner = raw->owner, message] {
                 const std::shared_ptr<Run> current = weak.lock();
                 if (owner && current)
@@ -85,8 +86,8 @@ void MicLevelProbe::start(const QString& uid) {
         // 20 ms blocks at 48 kHz: smooth enough for a meter.
         const PulseRecorder::Result result = run->recorder.start(source, 960);
         if (const auto* failure = std::get_if<PulseRecorder::Failure>(&result))
-            return postFailure(run,
-                               QStringLiteral("Could not open the microphone: %1.").arg(failure->message));
+            return postFailure(
+                run, QStringLiteral("Could not open the microphone: %1.").arg(failure->message));
         if (run->cancelled.load())
             run->recorder.stop();
     });
@@ -122,10 +123,11 @@ void MicLevelProbe::fail(const std::shared_ptr<Run>& run, const QString& message
 
 void MicLevelProbe::postFailure(const std::weak_ptr<Run>& weak, const QString& message) {
     const std::shared_ptr<Run> run = weak.lock();
-    if (!run || run->failurePosted.exchange(true))
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!run || run->cancelled.load() || !app || run->failurePosted.exchange(true))
         return;
     QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
+        app,
         [weak, owner = run->owner, message] {
             const std::shared_ptr<Run> current = weak.lock();
             if (owner && current)

@@ -29,9 +29,9 @@ std::vector<float> makeTone() {
         const int edge = std::min(i, count - 1 - i);
         if (edge < fade)
             gain = 0.5 - 0.5 * std::cos(std::numbers::pi * edge / fade);
-        tone[size_t(i)] = float(OutputCaptureCheck::toneAmplitude * gain *
-                                std::sin(2 * std::numbers::pi * OutputCaptureCheck::toneFrequency *
-                                         i / kToneRate));
+        tone[size_t(i)] = float(
+            OutputCaptureCheck::toneAmplitude * gain *
+            std::sin(2 * std::numbers::pi * OutputCaptureCheck::toneFrequency * i / kToneRate));
     }
     return tone;
 }
@@ -47,8 +47,8 @@ double amplitudeAt(const float* samples, size_t count, double rate, double frequ
         beforePrevious = previous;
         previous = current;
     }
-    const double power =
-        previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
+    const double power = previous * previous + beforePrevious * beforePrevious -
+                         coefficient * previous * beforePrevious;
     return 2 * std::sqrt(std::max(0.0, power)) / double(count);
 }
 
@@ -114,8 +114,7 @@ Outcome runCheck(const QString& server, const std::atomic<bool>& cancelled) {
         return stopped();
     }
     const size_t first = frames();
-    if (!waitUntil([&] { return frames() >= first + size_t(rate / 5); }, recorder, cancelled,
-                   2000))
+    if (!waitUntil([&] { return frames() >= first + size_t(rate / 5); }, recorder, cancelled, 2000))
         return stopped();
 
     const size_t toneStart = frames();
@@ -124,8 +123,8 @@ Outcome runCheck(const QString& server, const std::atomic<bool>& cancelled) {
         return {false, QStringLiteral("Could not play the test tone: %1.").arg(*failure)};
     // The monitor hands over what was played a little later.
     const size_t played = frames();
-    if (!waitUntil([&] { return frames() >= played + size_t(rate * 3 / 10); }, recorder,
-                   cancelled, 2000))
+    if (!waitUntil([&] { return frames() >= played + size_t(rate * 3 / 10); }, recorder, cancelled,
+                   2000))
         return stopped();
     recorder.stop();
     // No callback runs any more: the samples are this thread's to read.
@@ -152,15 +151,17 @@ void OutputCaptureCheck::start() {
         return;
     m_running = true;
     m_cancelled = std::make_shared<std::atomic<bool>>(false);
-    // The application's pool is waited for before the application object goes, so the queued
-    // answer always has a receiver to be posted to.
+    // The application's pool is waited for when the application object goes, so no check
+    // outlives it.
     QThreadPool::globalInstance()->start(
         [server = m_server, cancelled = m_cancelled, self = QPointer<OutputCaptureCheck>(this)] {
             const Outcome outcome = runCheck(server, *cancelled);
-            if (cancelled->load())
+            // Gone with its check, or with the application: nobody is left to tell.
+            QCoreApplication* app = QCoreApplication::instance();
+            if (cancelled->load() || !app)
                 return;
             QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
+                app,
                 [self, outcome] {
                     if (self)
                         self->deliver(outcome.heard, outcome.message);

@@ -28,8 +28,7 @@ public:
     // Whether a mono recording at `sampleRate` holds the tone from sample `toneStart` on:
     // 50 ms windows measured at the tone's frequency, of which at least a quarter of the tone's
     // length stands clearly above the level before it.
-    static bool toneHeard(const std::vector<float>& recording, size_t toneStart,
-                          double sampleRate);
+    static bool toneHeard(const std::vector<float>& recording, size_t toneStart, double sampleRate);
 
 signals:
     // `message` says what went wrong, for the user, when the tone was not heard; else empty.

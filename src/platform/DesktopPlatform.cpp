@@ -131,8 +131,7 @@ QStringList soundSettingsCommand(const QString& currentDesktop,
     // ("ubuntu:GNOME", "Budgie:GNOME"); the first one whose settings program is here wins.
     for (const QString& name : currentDesktop.split(u':', Qt::SkipEmptyParts)) {
         const QString desktop = name.trimmed().toLower();
-        if (desktop == u"gnome" || desktop == u"unity" || desktop == u"ubuntu" ||
-            desktop.startsWith(u"gnome-")) {
+        if (desktop == u"gnome" || desktop == u"unity" || desktop == u"ubuntu") {
             if (has(QStringLiteral("gnome-control-center")))
                 return {QStringLiteral("gnome-control-center"), QStringLiteral("sound")};
         } else if (desktop == u"kde") {

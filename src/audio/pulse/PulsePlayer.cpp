@@ -177,8 +177,8 @@ std::optional<QString> PulsePlayer::play(const std::vector<float>& samples, int 
         pa_threaded_mainloop_free(playback.loop);
         return errorText(PA_ERR_INTERNAL);
     }
-    const auto length = std::chrono::milliseconds(
-        int64_t(samples.size()) * 1000 / (int64_t(sampleRate) * channels));
+    const auto length = std::chrono::milliseconds(int64_t(samples.size()) * 1000 /
+                                                  (int64_t(sampleRate) * channels));
     playback.deadline =
         std::chrono::steady_clock::now() + length + std::chrono::milliseconds(timeoutMs);
 
