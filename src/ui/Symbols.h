@@ -77,7 +77,7 @@ inline QString addDocument() {
     return QStringLiteral("📄");
 }
 inline QString windows() {
-    return QStringLiteral("⧉");
+    return QStringLiteral("🪟");
 }
 inline QString textSize() {
     return QStringLiteral("🔠");

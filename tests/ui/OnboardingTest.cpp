@@ -47,8 +47,7 @@ TEST_F(Walkthrough, MovesClampedAndShowsTheRightFooter) {
             model.move(action.toInt());
         EXPECT_EQ(model.step(), row.step) << row.action;
         EXPECT_EQ(model.title(), QString::fromUtf8(row.title)) << row.action;
-        EXPECT_EQ(model.position(),
-                  QStringLiteral("Step %1 of 4").arg(row.step + 1)) << row.action;
+        EXPECT_EQ(model.position(), QStringLiteral("Step %1 of 4").arg(row.step + 1)) << row.action;
         EXPECT_EQ(model.backVisible(), row.back) << row.action;
         EXPECT_EQ(model.skipVisible(), row.skip) << row.action;
         EXPECT_EQ(model.primaryLabel(), QString::fromUtf8(row.primary)) << row.action;

@@ -29,7 +29,6 @@ private:
     void grab(QQuickWindow* window, const QString& name);
     void scrollUp();
     bool press(const QString& accessibleName);
-    bool press(QQuickWindow* window, const QString& accessibleName);
     // The dialog window the main one shows, if any.
     QQuickWindow* dialog() const;
     void showDialogs();

@@ -74,6 +74,7 @@ ApplicationWindow {
     }
 
     ContentView {
+        objectName: "content"
         anchors.fill: parent
         session: window.session
         settings: window.settings

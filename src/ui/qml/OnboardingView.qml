@@ -25,6 +25,7 @@ Window {
 
     OnboardingModel {
         id: walkthrough
+        objectName: "walkthrough"
         settings: view.settings
         session: view.session
     }
