@@ -47,8 +47,9 @@ void OnboardingModel::setSettings(AppSettings* settings) {
     m_settingsConnections.clear();
     m_settings = settings;
     if (m_settings) {
-        m_settingsConnections.append(connect(m_settings, &AppSettings::hasCompletedOnboardingChanged,
-                                             this, &OnboardingModel::showChanged));
+        m_settingsConnections.append(connect(m_settings,
+                                             &AppSettings::hasCompletedOnboardingChanged, this,
+                                             &OnboardingModel::showChanged));
         m_settingsConnections.append(connect(m_settings, &AppSettings::contextFileNamesChanged,
                                              this, &OnboardingModel::contextChanged));
     }

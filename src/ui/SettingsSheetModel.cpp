@@ -67,8 +67,7 @@ SettingsSheetModel::SettingsSheetModel(QObject* parent) : QObject(parent) {
     m_transcribeModel = new ChoiceList(
         [] { return textRows(AppSettings::knownTranscribeModels()); },
         setting([](const AppSettings& s) { return QVariant(s.transcribeModel()); }),
-        store([](AppSettings& s, const QVariant& v) { s.setTranscribeModel(v.toString()); }),
-        this);
+        store([](AppSettings& s, const QVariant& v) { s.setTranscribeModel(v.toString()); }), this);
     m_meetingSource = new ChoiceList(
         [] {
             return Rows{{QStringLiteral("This Mac's audio (automatic)"), int(Source::systemOutput)},
@@ -170,12 +169,11 @@ void SettingsSheetModel::wireSettings() {
           &AppSettings::contextTextChanged, &AppSettings::contextFileNamesChanged})
         m_settingsConnections.append(
             connect(m_settings, changed, this, &SettingsSheetModel::labelsChanged));
-    for (auto changed :
-         {&AppSettings::modelChanged, &AppSettings::transcribeModelChanged,
-          &AppSettings::meetingSourceChanged, &AppSettings::tappedBundleIDChanged,
-          &AppSettings::meetingChannelChanged, &AppSettings::deviceUIDChanged,
-          &AppSettings::micChannelChanged, &AppSettings::streamSourceChanged,
-          &AppSettings::appearanceChanged, &AppSettings::fontFamilyChanged})
+    for (auto changed : {&AppSettings::modelChanged, &AppSettings::transcribeModelChanged,
+                         &AppSettings::meetingSourceChanged, &AppSettings::tappedBundleIDChanged,
+                         &AppSettings::meetingChannelChanged, &AppSettings::deviceUIDChanged,
+                         &AppSettings::micChannelChanged, &AppSettings::streamSourceChanged,
+                         &AppSettings::appearanceChanged, &AppSettings::fontFamilyChanged})
         m_settingsConnections.append(
             connect(m_settings, changed, this, &SettingsSheetModel::refreshChoices));
 }
@@ -313,8 +311,8 @@ QString SettingsSheetModel::keyCaption(int keyLength) {
     const QString folder = shownPath(SecretStore::directory());
     if (keyLength > 0)
         return QStringLiteral("Key held on this Mac (") + QString::number(keyLength) +
-               QStringLiteral(" chars), 0600 file in ") + folder + QStringLiteral(". Sent only to ") +
-               apiHost() + QStringLiteral(" over TLS.");
+               QStringLiteral(" chars), 0600 file in ") + folder +
+               QStringLiteral(". Sent only to ") + apiHost() + QStringLiteral(" over TLS.");
     return QStringLiteral("Stored on this Mac only, in a 0600 file under ") + folder +
            QStringLiteral(". Falls back to the OPENAI_API_KEY environment variable.");
 }
@@ -398,8 +396,9 @@ bool SettingsSheetModel::canClearContext() const {
 }
 
 QString SettingsSheetModel::archiveCaption() {
-    return QStringLiteral("Stream to OpenAI: 24 kHz mono PCM16. Archive: 48 kHz stereo WAV, L = mic, "
-                          "R = meeting, in ") +
+    return QStringLiteral(
+               "Stream to OpenAI: 24 kHz mono PCM16. Archive: 48 kHz stereo WAV, L = mic, "
+               "R = meeting, in ") +
            shownPath(sessionDirectory()) + QStringLiteral(".");
 }
 
@@ -428,8 +427,8 @@ Rows SettingsSheetModel::appRows(const QList<AudioProcessInfo>& apps) {
         return {{QStringLiteral("No apps found"), QVariant()}};
     Rows rows;
     for (const AudioProcessInfo& app : apps)
-        rows.append({app.objectID ? app.name + QStringLiteral(" — playing now") : app.name,
-                     app.bundleID});
+        rows.append(
+            {app.objectID ? app.name + QStringLiteral(" — playing now") : app.name, app.bundleID});
     return rows;
 }
 
@@ -443,8 +442,8 @@ Rows SettingsSheetModel::modelRows(const QString& stored) {
 
 Rows SettingsSheetModel::fontRows(QStringList families, const QString& stored) {
     std::sort(families.begin(), families.end());
-    Rows rows{{QStringLiteral("System"), QString()}, {QStringLiteral("System Mono"),
-                                                      QStringLiteral("__mono")}};
+    Rows rows{{QStringLiteral("System"), QString()},
+              {QStringLiteral("System Mono"), QStringLiteral("__mono")}};
     rows.append(textRows(families));
     if (!stored.isEmpty() && stored != QStringLiteral("__mono") && !families.contains(stored))
         rows.append({stored, stored});
