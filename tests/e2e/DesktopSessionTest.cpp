@@ -53,9 +53,9 @@ protected:
             GTEST_SKIP() << "Xvfb is not installed (scripts/setup-deps --tests)";
         LiveTest::SetUp();
         ASSERT_TRUE(m_x.start());
-        // What a user would have chosen in Settings before this call.
+        // What a user would have chosen in Settings before this call; the walkthrough of a
+        // first start is still to come.
         AppSettings settings(AppSettings::defaultPath());
-        settings.setHasCompletedOnboarding(true);
         settings.setMeetingSource(AppSettings::MeetingSource::systemOutput);
         settings.setStreamSource(AppSettings::StreamSource::meetingOnly);
         settings.setDeviceUID(QStringLiteral("fakemic"));
@@ -74,6 +74,16 @@ TEST_F(DesktopSession, CtrlReturnStartsAndStopsASessionWhoseQuestionBecomesACard
     ASSERT_FALSE(speech.isEmpty());
 
     DesktopProgram corvinel(m_x);
+    const QString walkthrough = m_x.findWindow(QStringLiteral("Welcome to Corvinel"), 20000);
+    ASSERT_FALSE(walkthrough.isEmpty()) << "a first start shows the walkthrough\n"
+                                        << corvinel.output();
+    ASSERT_TRUE(m_x.sendKeys(walkthrough, QStringLiteral("Escape")));
+    ASSERT_TRUE(waitUntil([] {
+        return QSettings(AppSettings::defaultPath(), QSettings::IniFormat)
+                   .value(QStringLiteral("hasCompletedOnboarding"))
+                   .toString() == QStringLiteral("true");
+    })) << "Escape ends the walkthrough for good\n"
+        << corvinel.output();
     const QString window = m_x.findWindow(QStringLiteral("Corvinel"), 20000);
     ASSERT_FALSE(window.isEmpty()) << corvinel.output();
     const auto geometry = m_x.run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), window});
