@@ -2,6 +2,7 @@
 #include "support/QmlHarness.h"
 #include "support/TestHome.h"
 #include "ui/OnboardingModel.h"
+#include "ui/SettingsSheetModel.h"
 
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -154,6 +155,65 @@ TEST(WalkthroughWindow, ReturnContinuesAndEveryWayOutCompletesIt) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return !sheet->isVisible(); })) << way;
         EXPECT_TRUE(qml.warnings().isEmpty()) << qPrintable(qml.warnings().join(u'\n'));
     }
+}
+
+// From a first start to a running session with nothing edited by hand: through the
+// walkthrough with Return, a CV loaded, the key typed into the settings, then Start.
+TEST(WalkthroughWindow, FirstStartToASessionWithoutEditingAFile) {
+    TestHome home;
+    FakeSession fake(home.configHome(), home.path() + QStringLiteral("/Documents/Corvinel"));
+    fake.settings.setHasCompletedOnboarding(false);
+    QmlHarness qml;
+    ASSERT_NE(qml.loadMain(*fake.controller, fake.settings), nullptr);
+    QQuickItem* title = qml.waitForAccessibleName(QStringLiteral("Welcome to Corvinel"));
+    ASSERT_NE(title, nullptr);
+    QQuickWindow* walkthrough = title->window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(walkthrough));
+    QTest::keyClick(walkthrough, Qt::Key_Return);
+    QTest::keyClick(walkthrough, Qt::Key_Return);
+    ASSERT_NE(qml.waitForAccessibleName(QStringLiteral("Make the answers yours")), nullptr);
+    auto* model = walkthrough->findChild<OnboardingModel*>();
+    ASSERT_NE(model, nullptr);
+    QSignalSpy loaded(model, &OnboardingModel::documentsLoaded);
+    model->loadDocuments({QStringLiteral(CONTEXT_DATA "/resume.txt")}); // the chooser's answer
+    ASSERT_TRUE(loaded.wait());
+    EXPECT_NE(qml.waitForAccessibleName(QStringLiteral("resume.txt")), nullptr) << "the CV row";
+    QTest::keyClick(walkthrough, Qt::Key_Return);
+    QTest::keyClick(walkthrough, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !walkthrough->isVisible(); }));
+
+    QmlHarness::click(qml.waitForAccessibleName(QStringLiteral("Settings")));
+    QQuickItem* done = qml.waitForAccessibleName(QStringLiteral("Done"));
+    ASSERT_NE(done, nullptr);
+    QQuickItem* key = nullptr;
+    const std::function<void(QQuickItem*)> walk = [&](QQuickItem* item) {
+        if (item->objectName() == QStringLiteral("apiKey"))
+            key = item;
+        for (QQuickItem* child : item->childItems())
+            walk(child);
+    };
+    walk(done->window()->contentItem());
+    ASSERT_NE(key, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(key->window()));
+    key->forceActiveFocus();
+    const QString secret = QStringLiteral("sk-proj-typed-by-hand");
+    for (const QChar c : secret)
+        QTest::keyClick(key->window(), c.toLatin1());
+    EXPECT_EQ(fake.settings.apiKey(), secret);
+    EXPECT_NE(qml.waitForAccessibleName(SettingsSheetModel::keyCaption(int(secret.size()))),
+              nullptr);
+    QTest::keyClick(key->window(), Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !key->window()->isVisible(); }));
+
+    QmlHarness::click(qml.waitForAccessibleName(QStringLiteral("Start")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake.controller->isSessionActive(); }));
+    const AppSettings stored(home.configHome() + QStringLiteral("/Corvinel/Corvinel.conf"));
+    EXPECT_EQ(stored.apiKey(), secret);
+    EXPECT_TRUE(stored.hasCompletedOnboarding());
+    EXPECT_TRUE(stored.contextText().contains(QStringLiteral("resume.txt")));
+    for (const QString& warning : qml.warnings())
+        EXPECT_FALSE(warning.contains(secret)) << "the key is never logged";
+    EXPECT_TRUE(qml.warnings().isEmpty()) << qPrintable(qml.warnings().join(u'\n'));
 }
 
 } // namespace

@@ -103,6 +103,7 @@ Window {
                                     text: "API key"
                                 }
                                 TextField {
+                                    objectName: "apiKey"
                                     Layout.fillWidth: true
                                     echoMode: TextInput.Password
                                     placeholderText: "sk-…"
