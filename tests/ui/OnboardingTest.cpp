@@ -202,8 +202,9 @@ TEST(WalkthroughWindow, FirstStartToASessionWithoutEditingAFile) {
     EXPECT_EQ(fake.settings.apiKey(), secret);
     EXPECT_NE(qml.waitForAccessibleName(SettingsSheetModel::keyCaption(int(secret.size()))),
               nullptr);
-    QTest::keyClick(key->window(), Qt::Key_Return);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !key->window()->isVisible(); }));
+    QQuickWindow* sheet = key->window();
+    QTest::keyClick(sheet, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !sheet->isVisible(); }));
 
     QmlHarness::click(qml.waitForAccessibleName(QStringLiteral("Start")));
     ASSERT_TRUE(QTest::qWaitFor([&] { return fake.controller->isSessionActive(); }));
