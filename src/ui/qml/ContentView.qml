@@ -46,6 +46,8 @@ Pane {
         }
 
         SettingsSheet {
+            // A plain window does not follow the application palette by itself.
+            palette: content.palette
             session: content.session
             settings: content.settings
             visible: content.showSettings

@@ -69,6 +69,8 @@ ApplicationWindow {
     }
 
     OnboardingView {
+        // A plain window does not follow the application palette by itself.
+        palette: window.palette
         session: window.session
         settings: window.settings
     }
