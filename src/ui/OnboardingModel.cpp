@@ -101,6 +101,9 @@ void OnboardingModel::setStep(int step) {
     if (m_step == step)
         return;
     m_step = step;
+    // The microphone's meter belongs to its row.
+    if (m_step != int(Step::permissions))
+        m_proof->stopAll();
     emit stepChanged();
 }
 
@@ -280,8 +283,9 @@ void OnboardingModel::applyReport(const Permissions::Report& report) {
     emit checked();
 }
 
-void OnboardingModel::openSettings() {
-    openSoundSettings();
+void OnboardingModel::openSettings(int row) {
+    if (row == 0 || row == 1)
+        openSoundSettings();
     recheck();
 }
 

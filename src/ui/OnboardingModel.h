@@ -103,8 +103,9 @@ public:
     Q_INVOKABLE void finish();
     // Checks the three rows again (the rows' "Grant").
     Q_INVOKABLE void recheck();
-    // The rows' "Settings": the desktop's sound settings.
-    Q_INVOKABLE void openSettings();
+    // A row's "Settings": the desktop's sound settings for the two capture rows (the speech
+    // model has no settings panel; its row only checks again).
+    Q_INVOKABLE void openSettings(int row);
     // The rows' "Test": the microphone's live meter (row 0), a tone heard back (row 1).
     Q_INVOKABLE void test(int row);
     // The file chooser's answer.

@@ -19,7 +19,7 @@ ColumnLayout {
             row: modelData
             micLevel: list.model.micLevel
             onGrant: list.model.recheck()
-            onOpenSettings: list.model.openSettings()
+            onOpenSettings: index => list.model.openSettings(index)
             onTest: index => list.model.test(index)
         }
     }

@@ -13,7 +13,7 @@ ColumnLayout {
     required property real micLevel
 
     signal grant
-    signal openSettings
+    signal openSettings(int index)
     signal test(int index)
 
     spacing: 4
@@ -39,7 +39,7 @@ ColumnLayout {
             text: "Settings"
             font.pointSize: 8
             Accessible.name: permission.row.settingsName
-            onClicked: permission.openSettings()
+            onClicked: permission.openSettings(permission.row.index)
         }
         Button {
             visible: permission.row.testable
