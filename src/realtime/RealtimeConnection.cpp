@@ -234,8 +234,7 @@ void RealtimeConnection::startSessionTimers() {
         return;
     m_pongTimer.stop();
     m_pingTimer.start();
-    m_cycleTimer.start(m_timing.cycleMinute *
-                       RealtimeTiming::cycleMinutes(m_config->reconnectMinutes));
+    m_cycleTimer.start(m_timing.cycleInterval(m_config->reconnectMinutes));
 }
 
 void RealtimeConnection::onOpened() {
@@ -369,10 +368,18 @@ void RealtimeConnection::onCycleDue() {
     openSocket();
 }
 
+// Server error texts, close reasons and socket errors may echo the key: nothing leaves here
+// unmasked.
+QString RealtimeConnection::masked(const QString& text) const {
+    return RealtimeEndpoint::maskSecrets(text, m_config ? m_config->apiKey : QString());
+}
+
 void RealtimeConnection::report(const Status& status) {
-    m_post([status](RealtimeClientInterface& client) { call(client.onStatus, status); });
+    Status shown = status;
+    shown.message = masked(status.message);
+    m_post([shown](RealtimeClientInterface& client) { call(client.onStatus, shown); });
 }
 
 void RealtimeConnection::log(const QString& line) {
-    m_post([line](RealtimeClientInterface& client) { call(client.onLog, line); });
+    m_post([line = masked(line)](RealtimeClientInterface& client) { call(client.onLog, line); });
 }

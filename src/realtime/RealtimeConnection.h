@@ -56,6 +56,7 @@ private:
 
     void report(const Status& status);
     void log(const QString& line);
+    QString masked(const QString& text) const;
 
     const RealtimeTiming m_timing;
     const std::optional<QSslConfiguration> m_ssl;

@@ -1,9 +1,43 @@
 #include "realtime/RealtimeEndpoint.h"
 
+#include <QHostAddress>
 #include <QRegularExpression>
 #include <QUrlQuery>
 
 namespace RealtimeEndpoint {
+namespace {
+
+bool isLoopbackHost(const QString& host) {
+    if (host.compare(u"localhost", Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress address(host);
+    return !address.isNull() && address.isLoopback();
+}
+
+bool isControl(QChar c) {
+    return c.category() == QChar::Other_Control;
+}
+
+QString modelProblem(const QString& model) {
+    if (model.size() > maxModelLength)
+        return QStringLiteral("The model id is longer than %1 characters — choose a model in "
+                              "Settings.")
+            .arg(maxModelLength);
+    for (const QChar c : model) {
+        if (c.isSpace() || isControl(c))
+            return QStringLiteral("The model id contains blanks or control characters — choose a "
+                                  "model in Settings.");
+    }
+    return {};
+}
+
+QString maskedToken(const QString& token) {
+    // A short token keeps no tail: four characters of it would be most of it.
+    const QString tail = token.size() >= 12 ? token.right(4) : QString();
+    return (token.startsWith(u"sk-") ? QStringLiteral("sk-") : QString()) + QChar(u'…') + tail;
+}
+
+} // namespace
 
 Resolved url(const std::optional<QString>& override, const QString& model) {
     const QString base = override.value_or(defaultBaseUrl);
@@ -11,6 +45,13 @@ Resolved url(const std::optional<QString>& override, const QString& model) {
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty() || (scheme != u"ws" && scheme != u"wss"))
         return {{}, QStringLiteral("Invalid OV_REALTIME_URL: ") + base};
+    if (scheme == u"ws" && !isLoopbackHost(url.host()))
+        return {{},
+                QStringLiteral("OV_REALTIME_URL must use wss:// for a server on another machine "
+                               "(ws:// would send the API key unencrypted): ") +
+                    base};
+    if (const QString problem = modelProblem(model); !problem.isEmpty())
+        return {{}, problem};
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("model"), model);
     url.setQuery(query);
@@ -27,8 +68,13 @@ Authorization authorization(const QString& apiKey) {
     const QString key = apiKey.trimmed();
     if (key.isEmpty())
         return {{}, noKeyMessage};
+    if (key.size() > maxKeyLength)
+        return {{},
+                QStringLiteral("The API key is longer than any OpenAI key (over %1 characters) — "
+                               "paste it again in Settings.")
+                    .arg(maxKeyLength)};
     for (const QChar c : key) {
-        if (c.category() == QChar::Other_Control)
+        if (isControl(c) || c.isSpace() || c.unicode() > 0x7e)
             return {{},
                     QStringLiteral(
                         "The API key contains invalid characters — paste it again in Settings.")};
@@ -51,6 +97,28 @@ std::optional<int> rejectedKeyStatus(const QString& socketErrorText) {
 QString rejectedKeyMessage(int httpStatus) {
     return QStringLiteral("The OpenAI API rejected the key (HTTP ") + QString::number(httpStatus) +
            QStringLiteral(") — check it in Settings.");
+}
+
+QString maskSecrets(const QString& text, const QString& apiKey) {
+    QString result = text;
+    const QString key = apiKey.trimmed();
+    // Shorter than any real key, a literal replacement would also hit ordinary words.
+    if (key.size() >= 8)
+        result.replace(key, maskedToken(key));
+    static const QRegularExpression token(QStringLiteral("\\bsk-[A-Za-z0-9_-]{8,}"));
+    QRegularExpressionMatchIterator matches = token.globalMatch(result);
+    QString masked;
+    qsizetype from = 0;
+    while (matches.hasNext()) {
+        const QRegularExpressionMatch match = matches.next();
+        masked += QStringView(result).mid(from, match.capturedStart() - from);
+        masked += maskedToken(match.captured());
+        from = match.capturedEnd();
+    }
+    if (from == 0)
+        return result;
+    masked += QStringView(result).mid(from);
+    return masked;
 }
 
 QString closeReasonText(int closeCode, const QString& reason) {

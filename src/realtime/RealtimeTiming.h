@@ -21,4 +21,7 @@ struct RealtimeTiming {
     static int backoffSteps(int attempt);
     // `reconnectMinutes` raised to the minimum.
     static int cycleMinutes(int reconnectMinutes);
+    // The session cycling period for `reconnectMinutes`, at most what a timer's int of
+    // milliseconds holds: a longer one would wrap round and cycle within seconds.
+    std::chrono::milliseconds cycleInterval(int reconnectMinutes) const;
 };

@@ -750,6 +750,61 @@ TEST_F(RealtimeClientTest, InvalidOverrideUrlFailsWithoutCrashing) {
     EXPECT_EQ(server.upgradeRequestCount(), 0);
 }
 
+TEST_F(RealtimeClientTest, ErrorEchoingTheKeyIsMaskedInLogAndStatus) {
+    makeClient();
+    RealtimeClient::Config cfg = config();
+    cfg.apiKey = QStringLiteral("sk-proj-AbCdEfGhIjKlMnOp1234");
+    client->start(cfg);
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 1));
+    server.sendError(QStringLiteral("Incorrect API key provided: sk-proj-AbCdEfGhIjKlMnOp1234."));
+    const QString shown = QStringLiteral("Incorrect API key provided: sk-…1234.");
+    ASSERT_TRUE(waitForStatus(Status::failed(shown)));
+    EXPECT_TRUE(logs.contains(QStringLiteral("API error: ") + shown));
+    EXPECT_FALSE(events.join(u'\n').contains(QStringLiteral("AbCdEfGh")));
+}
+
+struct RefusedConfigCase {
+    const char* name;
+    std::function<void(RealtimeClient::Config&)> change;
+    const char* message;
+};
+
+class RefusedConfigTest : public RealtimeClientTest,
+                          public ::testing::WithParamInterface<RefusedConfigCase> {};
+
+// Such a start used to end in a reconnect loop that never said why.
+TEST_P(RefusedConfigTest, FailsOnceWithoutARequest) {
+    makeClient();
+    RealtimeClient::Config cfg = config();
+    GetParam().change(cfg);
+    client->start(cfg);
+    const Status expected = Status::failed(QString::fromUtf8(GetParam().message));
+    ASSERT_TRUE(waitForStatus(expected));
+    client->start(config()); // a marker: the refused start made no request
+    ASSERT_TRUE(server.waitForUpgradeRequests(1));
+    EXPECT_EQ(server.upgradeRequestCount(), 1);
+    EXPECT_EQ(statuses.mid(0, 2), (QList<Status>{Status::connecting(), expected}));
+    EXPECT_EQ(logCount(QStringLiteral("Reconnecting")), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Configs, RefusedConfigTest,
+    ::testing::Values(
+        RefusedConfigCase{"LongModel", [](auto& c) { c.model = QString(201, u'm'); },
+                          "The model id is longer than 200 characters — choose a model in "
+                          "Settings."},
+        RefusedConfigCase{"ModelWithBlank", [](auto& c) { c.model = QStringLiteral("gpt x"); },
+                          "The model id contains blanks or control characters — choose a model "
+                          "in Settings."},
+        RefusedConfigCase{"LongKey",
+                          [](auto& c) { c.apiKey = QStringLiteral("sk-") + QString(398, u'k'); },
+                          "The API key is longer than any OpenAI key (over 400 characters) — "
+                          "paste it again in Settings."},
+        RefusedConfigCase{"NonAsciiKey", [](auto& c) { c.apiKey = QStringLiteral("sk-tëst"); },
+                          "The API key contains invalid characters — paste it again in "
+                          "Settings."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 class RejectedKeyTest : public RealtimeClientTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(RejectedKeyTest, UnauthorisedUpgradeFailsWithoutRetrying) {
