@@ -9,6 +9,10 @@
 #include <QStandardPaths>
 #include <QtDebug>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 namespace {
 const QString kKeyFile = QStringLiteral("openai.key");
 
@@ -27,6 +31,46 @@ template <typename E> E enumFromRaw(const QString& raw) {
 
 Panel twoBlankInterviewers() {
     return {Interviewer::blank(), Interviewer::blank()};
+}
+
+// The ranges the settings window offers. A value from outside them (a hand-edited file, an old
+// version) is brought into range on reading and on assignment: "nan" would go out as JSON null,
+// and a huge reconnect period overflows the cycle timer.
+double inRange(double value, double low, double high, double fallback) {
+    if (!std::isfinite(value))
+        return fallback;
+    return std::clamp(value, low, high);
+}
+
+int inRange(int value, int low, int high) {
+    return std::clamp(value, low, high);
+}
+
+constexpr int intMax = std::numeric_limits<int>::max();
+
+int micChannelIn(int value) {
+    return inRange(value, 0, intMax);
+}
+int meetingChannelIn(int value) {
+    return inRange(value, -1, intMax);
+}
+double vadThresholdIn(double value) {
+    return inRange(value, 0.1, 0.9, 0.5);
+}
+int prefixPaddingMsIn(int value) {
+    return inRange(value, 0, 1000);
+}
+int silenceDurationMsIn(int value) {
+    return inRange(value, 200, 3000);
+}
+double followUpWindowIn(double value) {
+    return inRange(value, 0.0, 20.0, 8.0);
+}
+double fontSizeIn(double value) {
+    return inRange(value, 10.0, 36.0, 14.0);
+}
+int reconnectMinutesIn(int value) {
+    return inRange(value, 5, 55);
 }
 } // namespace
 
@@ -103,13 +147,13 @@ void AppSettings::load() {
     m_transcribeModel =
         toString(value("transcribeModel")).value_or(QStringLiteral("gpt-live-transcribe"));
     m_deviceUID = toString(value("deviceUID")).value_or(QString());
-    m_micChannel = toInt(value("micChannel")).value_or(0);
-    m_meetingChannel = toInt(value("meetingChannel")).value_or(1);
+    m_micChannel = micChannelIn(toInt(value("micChannel")).value_or(0));
+    m_meetingChannel = meetingChannelIn(toInt(value("meetingChannel")).value_or(1));
     m_saveAudio = toBool(value("saveAudio")).value_or(false);
     m_alwaysOnTop = toBool(value("alwaysOnTop")).value_or(true);
-    m_vadThreshold = toDouble(value("vadThreshold")).value_or(0.5);
-    m_prefixPaddingMs = toInt(value("prefixPaddingMs")).value_or(300);
-    m_silenceDurationMs = toInt(value("silenceDurationMs")).value_or(800);
+    m_vadThreshold = vadThresholdIn(toDouble(value("vadThreshold")).value_or(0.5));
+    m_prefixPaddingMs = prefixPaddingMsIn(toInt(value("prefixPaddingMs")).value_or(300));
+    m_silenceDurationMs = silenceDurationMsIn(toInt(value("silenceDurationMs")).value_or(800));
     m_systemPrompt = toString(value("systemPrompt")).value_or(defaultSystemPrompt());
     m_contextText = toString(value("contextText")).value_or(QString());
     m_contextFileNames = toStringList(value("contextFileNames")).value_or(QStringList());
@@ -120,13 +164,13 @@ void AppSettings::load() {
         streamSourceFromRaw(toString(value("streamSource")).value_or(QStringLiteral("")));
     m_appearance = appearanceFromRaw(toString(value("appearance")).value_or(QStringLiteral("")));
     m_transcribeMyAnswers = toBool(value("transcribeMyAnswers")).value_or(false);
-    m_followUpWindow = toDouble(value("followUpWindow")).value_or(8.0);
-    m_fontSize = toDouble(value("fontSize")).value_or(14.0);
+    m_followUpWindow = followUpWindowIn(toDouble(value("followUpWindow")).value_or(8.0));
+    m_fontSize = fontSizeIn(toDouble(value("fontSize")).value_or(14.0));
     m_fontFamily = toString(value("fontFamily")).value_or(QString());
     m_companyName = toString(value("companyName")).value_or(QString());
     m_roleTitle = toString(value("roleTitle")).value_or(QString());
     m_jobDescription = toString(value("jobDescription")).value_or(QString());
-    m_reconnectMinutes = toInt(value("reconnectMinutes")).value_or(25);
+    m_reconnectMinutes = reconnectMinutesIn(toInt(value("reconnectMinutes")).value_or(25));
 
     // The panel always has two members; anything else is replaced in memory only, so the
     // stored value stays until the user edits the panel.
@@ -174,19 +218,26 @@ void AppSettings::setApiKey(const QString& value) {
     void AppSettings::set##Name(Type value) {                                                      \
         assign(field, value, &AppSettings::key##Changed, QStringLiteral(#key), stored, feeds);     \
     }
+// A setting with a range: the value is brought into it before it is kept and written.
+#define CORVINEL_RANGED_SETTER(Name, field, Type, key, range)                                      \
+    void AppSettings::set##Name(Type given) {                                                      \
+        const Type value = range(given);                                                           \
+        assign(field, value, &AppSettings::key##Changed, QStringLiteral(#key), value, false);      \
+    }
 
 CORVINEL_SETTER(HasCompletedOnboarding, m_hasCompletedOnboarding, bool, hasCompletedOnboarding,
                 value, false)
 CORVINEL_SETTER(Model, m_model, const QString&, model, value, false)
 CORVINEL_SETTER(TranscribeModel, m_transcribeModel, const QString&, transcribeModel, value, false)
 CORVINEL_SETTER(DeviceUID, m_deviceUID, const QString&, deviceUID, value, false)
-CORVINEL_SETTER(MicChannel, m_micChannel, int, micChannel, value, false)
-CORVINEL_SETTER(MeetingChannel, m_meetingChannel, int, meetingChannel, value, false)
+CORVINEL_RANGED_SETTER(MicChannel, m_micChannel, int, micChannel, micChannelIn)
+CORVINEL_RANGED_SETTER(MeetingChannel, m_meetingChannel, int, meetingChannel, meetingChannelIn)
 CORVINEL_SETTER(SaveAudio, m_saveAudio, bool, saveAudio, value, false)
 CORVINEL_SETTER(AlwaysOnTop, m_alwaysOnTop, bool, alwaysOnTop, value, false)
-CORVINEL_SETTER(VadThreshold, m_vadThreshold, double, vadThreshold, value, false)
-CORVINEL_SETTER(PrefixPaddingMs, m_prefixPaddingMs, int, prefixPaddingMs, value, false)
-CORVINEL_SETTER(SilenceDurationMs, m_silenceDurationMs, int, silenceDurationMs, value, false)
+CORVINEL_RANGED_SETTER(VadThreshold, m_vadThreshold, double, vadThreshold, vadThresholdIn)
+CORVINEL_RANGED_SETTER(PrefixPaddingMs, m_prefixPaddingMs, int, prefixPaddingMs, prefixPaddingMsIn)
+CORVINEL_RANGED_SETTER(SilenceDurationMs, m_silenceDurationMs, int, silenceDurationMs,
+                       silenceDurationMsIn)
 CORVINEL_SETTER(SystemPrompt, m_systemPrompt, const QString&, systemPrompt, value, true)
 CORVINEL_SETTER(ContextText, m_contextText, const QString&, contextText, value, true)
 CORVINEL_SETTER(ContextFileNames, m_contextFileNames, const QStringList&, contextFileNames, value,
@@ -197,15 +248,17 @@ CORVINEL_SETTER(TappedBundleID, m_tappedBundleID, const QString&, tappedBundleID
 CORVINEL_SETTER(StreamSource, m_streamSource, StreamSource, streamSource, rawValue(value), false)
 CORVINEL_SETTER(Appearance, m_appearance, Appearance, appearance, rawValue(value), false)
 CORVINEL_SETTER(TranscribeMyAnswers, m_transcribeMyAnswers, bool, transcribeMyAnswers, value, false)
-CORVINEL_SETTER(FollowUpWindow, m_followUpWindow, double, followUpWindow, value, false)
-CORVINEL_SETTER(FontSize, m_fontSize, double, fontSize, value, false)
+CORVINEL_RANGED_SETTER(FollowUpWindow, m_followUpWindow, double, followUpWindow, followUpWindowIn)
+CORVINEL_RANGED_SETTER(FontSize, m_fontSize, double, fontSize, fontSizeIn)
 CORVINEL_SETTER(FontFamily, m_fontFamily, const QString&, fontFamily, value, false)
 CORVINEL_SETTER(CompanyName, m_companyName, const QString&, companyName, value, true)
 CORVINEL_SETTER(RoleTitle, m_roleTitle, const QString&, roleTitle, value, true)
 CORVINEL_SETTER(JobDescription, m_jobDescription, const QString&, jobDescription, value, true)
-CORVINEL_SETTER(ReconnectMinutes, m_reconnectMinutes, int, reconnectMinutes, value, false)
+CORVINEL_RANGED_SETTER(ReconnectMinutes, m_reconnectMinutes, int, reconnectMinutes,
+                       reconnectMinutesIn)
 
 #undef CORVINEL_SETTER
+#undef CORVINEL_RANGED_SETTER
 
 void AppSettings::setInterviewers(const Panel& value) {
     const bool isChange = m_interviewers != value;

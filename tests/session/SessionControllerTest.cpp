@@ -61,14 +61,14 @@ bool waitForBanner(SessionController& controller) {
 
 TEST_F(SessionControllerTest, StartHandsTheClientTheSettingsAndStopLeavesFiles) {
     settings.setModel(QStringLiteral("gpt-realtime-2"));
-    settings.setReconnectMinutes(1);
+    settings.setReconnectMinutes(7);
     ASSERT_TRUE(startAndWaitActive(*controller));
     EXPECT_TRUE(SessionSnapshot::isSessionActive());
     ASSERT_EQ(client.starts.size(), 1);
     const auto& config = client.starts.first();
     EXPECT_EQ(config.apiKey, QStringLiteral("  sk-test ")) << "the key goes out as stored";
     EXPECT_EQ(config.model, QStringLiteral("gpt-realtime-2"));
-    EXPECT_EQ(config.reconnectMinutes, 1);
+    EXPECT_EQ(config.reconnectMinutes, 7);
     EXPECT_EQ(config.instructions, settings.instructions());
     EXPECT_EQ(client.histories.size(), 1) << "the cards are handed over at every start";
     EXPECT_EQ(std::get<Engine::SystemTap>(*engine.lastSource).target, TapTarget::systemOutput());

@@ -119,7 +119,7 @@ TEST(AppSettingsTest, EverySettingSurvivesARestart) {
         {"companyName", QStringLiteral(" ")},
         {"roleTitle", QStringLiteral("Staff Engineer")},
         {"jobDescription", QStringLiteral("We build things.\n\n- Rust, C++")},
-        {"reconnectMinutes", 1},
+        {"reconnectMinutes", 7},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.key);
@@ -242,9 +242,61 @@ TEST(AppSettingsTest, AssignmentNotifiesOnlyOnChangeButAlwaysWrites) {
     panel[1].title = QStringLiteral("CTO");
     settings.setInterviewers(panel);
     EXPECT_EQ(instructions.count(), 2);
-    settings.setReconnectMinutes(1); // stored as given; the floor belongs to the client
-    EXPECT_EQ(settings.reconnectMinutes(), 1);
+    settings.setReconnectMinutes(7);
+    EXPECT_EQ(settings.reconnectMinutes(), 7);
 }
+
+struct RangeCase {
+    const char* key;
+    const char* stored;
+    QVariant read;
+};
+
+// The settings window's ranges; NaN and infinities read as the default.
+const RangeCase rangeCases[] = {
+    {"vadThreshold", "nan", 0.5},     {"vadThreshold", "inf", 0.5},
+    {"vadThreshold", "-inf", 0.5},    {"vadThreshold", "0.05", 0.1},
+    {"vadThreshold", "0.95", 0.9},    {"vadThreshold", "0.42", 0.42},
+    {"prefixPaddingMs", "-20", 0},    {"prefixPaddingMs", "5000", 1000},
+    {"silenceDurationMs", "50", 200}, {"silenceDurationMs", "99999", 3000},
+    {"followUpWindow", "-1", 0.0},    {"followUpWindow", "30", 20.0},
+    {"followUpWindow", "nan", 8.0},   {"fontSize", "4", 10.0},
+    {"fontSize", "100", 36.0},        {"reconnectMinutes", "35792", 55},
+    {"reconnectMinutes", "1", 5},     {"reconnectMinutes", "-3", 5},
+    {"micChannel", "-2", 0},          {"micChannel", "3", 3},
+    {"meetingChannel", "-5", -1},     {"meetingChannel", "-1", -1},
+};
+
+void PrintTo(const RangeCase& c, std::ostream* out) {
+    *out << c.key << '=' << c.stored;
+}
+
+class SettingRangeTest : public ::testing::TestWithParam<RangeCase> {};
+
+TEST_P(SettingRangeTest, OutOfRangeReadsAsTheNearestBound) {
+    const RangeCase c = GetParam();
+    TestHome home;
+    writeConfig(configPath(home), QByteArray("[General]\n") + c.key + '=' + c.stored + '\n');
+    AppSettings settings(configPath(home));
+    EXPECT_EQ(settings.property(c.key), c.read);
+}
+
+TEST_P(SettingRangeTest, AssignmentKeepsAndWritesTheValueInRange) {
+    const RangeCase c = GetParam();
+    TestHome home;
+    AppSettings settings(configPath(home));
+    QVariant given = QString::fromLatin1(c.stored);
+    ASSERT_TRUE(given.convert(c.read.metaType()));
+    settings.setProperty(c.key, given);
+    EXPECT_EQ(settings.property(c.key), c.read);
+    EXPECT_EQ(QSettings(configPath(home), QSettings::IniFormat).value(c.key).toString(),
+              c.read.toString());
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, SettingRangeTest, ::testing::ValuesIn(rangeCases),
+                         [](const auto& info) {
+                             return std::string(info.param.key) + "_" + std::to_string(info.index);
+                         });
 
 TEST(AppSettingsTest, ApiKeyComesFromFileThenUntrimmedEnvironmentThenNothing) {
     struct Row {

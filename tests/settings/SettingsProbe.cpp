@@ -54,7 +54,7 @@ void writeAll(AppSettings& s) {
     s.setCompanyName(QStringLiteral(" "));
     s.setRoleTitle(QStringLiteral("Staff Engineer"));
     s.setJobDescription(QStringLiteral("We build things.\n\n- Rust, C++"));
-    s.setReconnectMinutes(1);
+    s.setReconnectMinutes(7);
 }
 } // namespace
 
