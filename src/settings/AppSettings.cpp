@@ -4,6 +4,7 @@
 #include "settings/SecretStore.h"
 #include "settings/StoredValue.h"
 
+#include <QFile>
 #include <QFontDatabase>
 #include <QMetaEnum>
 #include <QStandardPaths>
@@ -146,7 +147,7 @@ void AppSettings::load() {
     m_model = toString(value("model")).value_or(QStringLiteral("gpt-realtime-2.1"));
     m_transcribeModel =
         toString(value("transcribeModel")).value_or(QStringLiteral("gpt-live-transcribe"));
-    m_deviceUID = toString(value("deviceUID")).value_or(QString());
+    m_deviceUID = toText(value("deviceUID")).value_or(QString());
     m_micChannel = micChannelIn(toInt(value("micChannel")).value_or(0));
     m_meetingChannel = meetingChannelIn(toInt(value("meetingChannel")).value_or(1));
     m_saveAudio = toBool(value("saveAudio")).value_or(false);
@@ -154,8 +155,8 @@ void AppSettings::load() {
     m_vadThreshold = vadThresholdIn(toDouble(value("vadThreshold")).value_or(0.5));
     m_prefixPaddingMs = prefixPaddingMsIn(toInt(value("prefixPaddingMs")).value_or(300));
     m_silenceDurationMs = silenceDurationMsIn(toInt(value("silenceDurationMs")).value_or(800));
-    m_systemPrompt = toString(value("systemPrompt")).value_or(defaultSystemPrompt());
-    m_contextText = toString(value("contextText")).value_or(QString());
+    m_systemPrompt = toText(value("systemPrompt")).value_or(defaultSystemPrompt());
+    m_contextText = toText(value("contextText")).value_or(QString());
     m_contextFileNames = toStringList(value("contextFileNames")).value_or(QStringList());
     m_meetingSource =
         meetingSourceFromRaw(toString(value("meetingSource")).value_or(QStringLiteral("")));
@@ -166,17 +167,35 @@ void AppSettings::load() {
     m_transcribeMyAnswers = toBool(value("transcribeMyAnswers")).value_or(false);
     m_followUpWindow = followUpWindowIn(toDouble(value("followUpWindow")).value_or(8.0));
     m_fontSize = fontSizeIn(toDouble(value("fontSize")).value_or(14.0));
-    m_fontFamily = toString(value("fontFamily")).value_or(QString());
-    m_companyName = toString(value("companyName")).value_or(QString());
-    m_roleTitle = toString(value("roleTitle")).value_or(QString());
-    m_jobDescription = toString(value("jobDescription")).value_or(QString());
+    m_fontFamily = toText(value("fontFamily")).value_or(QString());
+    m_companyName = toText(value("companyName")).value_or(QString());
+    m_roleTitle = toText(value("roleTitle")).value_or(QString());
+    m_jobDescription = toText(value("jobDescription")).value_or(QString());
     m_reconnectMinutes = reconnectMinutesIn(toInt(value("reconnectMinutes")).value_or(25));
 
     // The panel always has two members; anything else is replaced in memory only, so the
     // stored value stays until the user edits the panel.
     const std::optional<QByteArray> data = toData(value("interviewers"));
-    const std::optional<Panel> panel = data ? decodePanel(*data) : std::nullopt;
+    std::optional<Panel> panel = data ? decodePanel(*data) : std::nullopt;
+    if (!panel)
+        panel = handWrittenPanel();
     m_interviewers = panel && panel->size() == 2 ? *panel : twoBlankInterviewers();
+}
+
+// The panel typed into the file as plain JSON: the INI reader strips its quotes and splits it at
+// its commas, so it is read again from the line as written.
+std::optional<Panel> AppSettings::handWrittenPanel() const {
+    QFile file(m_store.fileName());
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const std::optional<QString> raw =
+        StoredValue::rawIniValue(file.readAll(), QStringLiteral("interviewers"));
+    if (!raw)
+        return std::nullopt;
+    QString json = *raw;
+    if (json.startsWith(u"@ByteArray(") && json.endsWith(u')'))
+        json = json.mid(11, json.size() - 12);
+    return decodePanel(json.toUtf8());
 }
 
 QString AppSettings::instructions() const {

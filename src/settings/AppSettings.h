@@ -186,6 +186,7 @@ signals:
 
 private:
     void load();
+    std::optional<Panel> handWrittenPanel() const;
     void write(const QString& key, const QVariant& value);
     template <typename T>
     void assign(T& field, const T& value, void (AppSettings::*changed)(), const QString& key,

@@ -66,6 +66,12 @@ std::optional<QString> toString(const QVariant& value) {
     return isText(value) ? std::optional<QString>(value.toString()) : std::nullopt;
 }
 
+std::optional<QString> toText(const QVariant& value) {
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QStringLiteral(", "));
+    return toString(value);
+}
+
 std::optional<QStringList> toStringList(const QVariant& value) {
     if (value.typeId() == QMetaType::QStringList)
         return value.toStringList();
@@ -89,6 +95,23 @@ std::optional<QByteArray> toData(const QVariant& value) {
     // A hand-edited configuration file holds the panel as plain JSON text.
     if (isText(value))
         return value.toString().toUtf8();
+    return std::nullopt;
+}
+std::optional<QString> rawIniValue(const QByteArray& ini, const QString& key) {
+    // QSettings keeps settings outside any group under [General], and so does the file it
+    // writes; lines before the first section belong there too.
+    bool inGeneral = true;
+    for (const QByteArray& rawLine : ini.split('\n')) {
+        const QString line = QString::fromUtf8(rawLine).trimmed();
+        if (line.startsWith(u'[')) {
+            inGeneral = line.compare(u"[General]", Qt::CaseInsensitive) == 0;
+            continue;
+        }
+        const qsizetype equals = line.indexOf(u'=');
+        if (!inGeneral || equals < 0 || line.left(equals).trimmed() != key)
+            continue;
+        return line.mid(equals + 1).trimmed();
+    }
     return std::nullopt;
 }
 } // namespace StoredValue

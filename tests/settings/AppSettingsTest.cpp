@@ -167,6 +167,48 @@ TEST(AppSettingsTest, WrongTypesAndUnknownRawValuesReadAsDefaults) {
     EXPECT_EQ(settings.interviewers().size(), 2);
 }
 
+// What a person types into the file: commas and quotes unescaped.
+TEST(AppSettingsTest, HandWrittenTextKeepsItsCommas) {
+    TestHome home;
+    writeConfig(configPath(home), "[General]\n"
+                                  "systemPrompt=Be brief, be kind\n"
+                                  "companyName=Acme, Inc.\n"
+                                  "jobDescription=Rust,C++ ,  Qt\n"
+                                  "roleTitle=\"Lead, Platform\"\n"
+                                  "deviceUID=alsa_input.usb-Focusrite, 4ch\n"
+                                  "contextText=plain\n");
+    AppSettings settings(configPath(home));
+    EXPECT_EQ(settings.systemPrompt(), QStringLiteral("Be brief, be kind"));
+    EXPECT_EQ(settings.companyName(), QStringLiteral("Acme, Inc."));
+    EXPECT_EQ(settings.jobDescription(), QStringLiteral("Rust, C++, Qt"));
+    EXPECT_EQ(settings.roleTitle(), QStringLiteral("Lead, Platform"));
+    EXPECT_EQ(settings.deviceUID(), QStringLiteral("alsa_input.usb-Focusrite, 4ch"));
+    EXPECT_EQ(settings.contextText(), QStringLiteral("plain"));
+}
+
+class HandWrittenPanelTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(HandWrittenPanelTest, PlainJsonIsAccepted) {
+    TestHome home;
+    writeConfig(configPath(home), QByteArray("[General]\nmodel=m\ninterviewers=") + GetParam() +
+                                      "\nroleTitle=Staff\n[Other]\ninterviewers=[]\n");
+    AppSettings settings(configPath(home));
+    const Panel panel = settings.interviewers();
+    ASSERT_EQ(panel.size(), 2);
+    EXPECT_EQ(panel[0].idText(), QStringLiteral("11111111-1111-1111-1111-111111111111"));
+    EXPECT_EQ(panel[0].name, QStringLiteral("Lind, Åsa \"Ace\""));
+    EXPECT_EQ(panel[1].title, QStringLiteral("CTO"));
+    EXPECT_EQ(settings.roleTitle(), QStringLiteral("Staff"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, HandWrittenPanelTest,
+    ::testing::Values(
+        R"([{"id":"11111111-1111-1111-1111-111111111111","name":"Lind, Åsa \"Ace\"","title":"CEO"},)"
+        R"( {"id":"22222222-2222-2222-2222-222222222222","name":"B","title":"CTO"}])",
+        R"(@ByteArray([{"id":"11111111-1111-1111-1111-111111111111","name":"Lind, Åsa \"Ace\"",)"
+        R"("title":"CEO"},{"id":"22222222-2222-2222-2222-222222222222","name":"B","title":"CTO"}]))"));
+
 TEST(AppSettingsTest, RawValuesAreTheCaseNamesInOrder) {
     using S = AppSettings;
     const std::pair<QString, QString> table[] = {

@@ -47,4 +47,19 @@ TEST(StoredValueTest, StringsAndListsAreStrict) {
     EXPECT_FALSE(toData(4).has_value());
 }
 
+TEST(StoredValueTest, TextJoinsTheCommaSplitParts) {
+    EXPECT_EQ(toText(QStringLiteral("a, b")), QStringLiteral("a, b"));
+    EXPECT_EQ(toText(QStringList{QStringLiteral("a"), QStringLiteral("b")}),
+              QStringLiteral("a, b"));
+    EXPECT_FALSE(toText(5).has_value());
+}
+
+TEST(StoredValueTest, RawIniValueIsTheGeneralSectionsLineAsWritten) {
+    const QByteArray ini = "k=top\r\n[General]\nother=1\n k = \"a, b\" \n[Else]\nk=no\n";
+    EXPECT_EQ(rawIniValue(ini, QStringLiteral("k")), QStringLiteral("top"));
+    EXPECT_EQ(rawIniValue(ini.mid(7), QStringLiteral("k")), QStringLiteral("\"a, b\""));
+    EXPECT_EQ(rawIniValue("[Else]\nk=no\n", QStringLiteral("k")), std::nullopt);
+    EXPECT_EQ(rawIniValue(ini, QStringLiteral("missing")), std::nullopt);
+}
+
 } // namespace
