@@ -333,13 +333,14 @@ void SessionController::stop() {
     m_c.audio.stop();
     m_c.client.stop();
     m_c.micTranscriber.stopTask(true);
+    // The answer ends as when the user stops speaking, while its card is still known.
+    m_tracker->endSpeaking();
     m_tracker->clearSpeakingPair();
 
     setSessionActive(false);
     SessionSnapshot::setSessionActive(false);
     emit sessionEnded();
 
-    m_tracker->endSpeaking();
     m_tracker->stopSessionClock();
     finishLog();
     // A target left from this session must not narrow a later one.

@@ -19,16 +19,31 @@ class SessionControllerTest : public ::testing::Test {
 protected:
     SessionControllerTest() { settings.setApiKey(QStringLiteral("  sk-test ")); }
 
-    QStringList eventsOnDisk() const {
-        QStringList names;
+    QList<QJsonObject> recordsOnDisk() const {
+        QList<QJsonObject> records;
         for (const QString& file : QDir(folder).entryList({QStringLiteral("*.events.jsonl")})) {
             QFile log(folder + u'/' + file);
             log.open(QIODevice::ReadOnly);
             for (const QByteArray& line : log.readAll().split('\n'))
                 if (!line.isEmpty())
-                    names << QJsonDocument::fromJson(line).object().value("event").toString();
+                    records << QJsonDocument::fromJson(line).object();
         }
+        return records;
+    }
+
+    QStringList eventsOnDisk() const {
+        QStringList names;
+        for (const QJsonObject& record : recordsOnDisk())
+            names << record.value("event").toString();
         return names;
+    }
+
+    QJsonObject lastRecord(const QString& event) const {
+        QJsonObject found;
+        for (const QJsonObject& record : recordsOnDisk())
+            if (record.value("event").toString() == event)
+                found = record;
+        return found;
     }
 
     TestHome home;
@@ -252,6 +267,28 @@ TEST_F(SessionControllerTest, StopResetsLevelsAnswerAndUsageButKeepsTheCards) {
     EXPECT_FALSE(controller->lastAnswerDuration().has_value());
     EXPECT_EQ(controller->sessionUsage(), CostModel::Usage{});
     EXPECT_TRUE(controller->banner()->startsWith(QStringLiteral("Transcript saved · $")));
+}
+
+TEST_F(SessionControllerTest, StopEndsTheAnswerBeforeForgettingItsCard) {
+    settings.setTranscribeMyAnswers(true);
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    client.onTranscript(QStringLiteral("i1"), QStringLiteral("What did you lead?"));
+    engine.onLevels(0.3f, 0);
+    mic.onFinal(QStringLiteral("the payments team"));
+    mic.onPartial(QStringLiteral("for two"));
+    clock.advance(3);
+    controller->stop();
+    const QAPair& card = controller->pairs().first();
+    EXPECT_FALSE(card.myAnswerInProgress) << "the card no longer says recording";
+    const QJsonObject stopped = lastRecord(QStringLiteral("you_stopped"));
+    EXPECT_EQ(stopped.value("pair").toString(), card.id);
+    EXPECT_EQ(stopped.value("text").toString(), QStringLiteral("the payments team"));
+    EXPECT_EQ(stopped.value("words").toInt(), 3);
+    EXPECT_DOUBLE_EQ(stopped.value("seconds").toDouble(), 3.0);
+    const QStringList events = eventsOnDisk();
+    EXPECT_EQ(events.count(QStringLiteral("you_stopped")), 1);
+    EXPECT_LT(events.indexOf(QStringLiteral("you_stopped")),
+              events.indexOf(QStringLiteral("session_ended")));
 }
 
 TEST_F(SessionControllerTest, BannerLinksBelongToTheirText) {
