@@ -5,14 +5,20 @@
 
 namespace CostModel {
 namespace {
-qint64 count(const QJsonObject& map, const char* key) {
+// A count the service could not mean (negative, not a number, beyond any session) would make
+// the cost negative or overflow the totals: it is taken as zero.
+double quantity(const QJsonObject& map, const char* key) {
     const QJsonValue value = map.value(QLatin1String(key));
     if (!value.isDouble())
         return 0;
-    const double number = std::trunc(value.toDouble());
-    if (!std::isfinite(number) || std::abs(number) > 9.0e18)
+    const double number = value.toDouble();
+    if (!std::isfinite(number) || number < 0 || number > maxCount)
         return 0;
-    return qint64(number);
+    return number;
+}
+
+qint64 count(const QJsonObject& map, const char* key) {
+    return qint64(std::trunc(quantity(map, key)));
 }
 } // namespace
 

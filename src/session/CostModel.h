@@ -21,7 +21,9 @@ struct Usage {
 };
 
 // A response's `usage` object. Cached tokens count as audio first, up to the audio input.
+// A count that is not a number, negative or beyond `maxCount` is taken as zero.
 Usage parse(const QJsonObject& usage);
+inline constexpr double maxCount = 1.0e9;
 double cost(const Usage& usage);
 // "$0.12" from a cent up, "$0.0040" below.
 QString amount(double dollars);

@@ -49,6 +49,40 @@ TEST(CostModelTest, ParseTable) {
     }
 }
 
+// Counts no service would send never make a cost negative or overflow the session's totals.
+TEST(CostModelTest, ImplausibleCountsAreZero) {
+    struct Row {
+        const char* name;
+        const char* usage;
+        CostModel::Usage expected;
+    };
+    const Row table[] = {
+        {"negative totals", R"({"input_tokens":-500,"output_tokens":100})", {0, 0, 0, 0, 100, 0}},
+        {"negative details",
+         R"({"input_token_details":{"audio_tokens":-1000,"text_tokens":200,"cached_tokens":-50},
+             "output_token_details":{"text_tokens":-7}})",
+         {0, 0, 200, 0, 0, 0}},
+        {"beyond a billion",
+         R"({"input_token_details":{"audio_tokens":9e18,"text_tokens":1000000001},
+             "output_token_details":{"text_tokens":1e300,"audio_tokens":9e18}})",
+         {}},
+        {"a billion is still counted",
+         R"({"output_tokens":1000000000})",
+         {0, 0, 0, 0, 1000000000, 0}},
+        {"not numbers", R"({"input_tokens":"9","output_tokens":true,"total_tokens":null})", {}},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.name);
+        const CostModel::Usage u = CostModel::parse(json(row.usage));
+        EXPECT_EQ(u, row.expected);
+        CostModel::Usage session{1000, 0, 0, 0, 0, 0};
+        for (int i = 0; i < 1000; ++i)
+            session.add(u);
+        EXPECT_GE(CostModel::cost(session), 0.032);
+        EXPECT_TRUE(CostModel::summary(session, 60).has_value()) << "the banner keeps the cost";
+    }
+}
+
 TEST(CostModelTest, PricesPerMillionTokens) {
     EXPECT_DOUBLE_EQ(CostModel::cost({1000000, 0, 0, 0, 0, 0}), 32.0);
     EXPECT_DOUBLE_EQ(CostModel::cost({0, 1000000, 0, 1000000, 0, 0}), 0.8);
