@@ -60,5 +60,7 @@ public:
     std::function<void(const QString& responseID, const QString& delta)> onDelta;
     std::function<void(const QString& responseID)> onResponseDone;
     std::function<void(const QJsonObject& usage)> onUsage;
+    // The `usage` of a transcription of the input audio, billed apart from the responses.
+    std::function<void(const QJsonObject& usage)> onTranscriptionUsage;
     std::function<void(const QString& line)> onLog;
 };

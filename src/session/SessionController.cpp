@@ -86,7 +86,7 @@ SessionController::SessionController(SessionComponents components, QObject* pare
             &SessionController::lastAnswerDurationChanged);
     connect(m_tracker.get(), &SpeakingTracker::sessionElapsedChanged, this, [this] {
         emit sessionElapsedChanged();
-        if (m_sessionUsage.total() > 0)
+        if (!m_sessionUsage.isEmpty())
             emit costChanged(); // the per-minute figure moves with the clock
     });
     wireComponents();
@@ -103,6 +103,7 @@ SessionController::~SessionController() {
     m_c.client.onResponseDone = nullptr;
     m_c.client.onLog = nullptr;
     m_c.client.onUsage = nullptr;
+    m_c.client.onTranscriptionUsage = nullptr;
     m_c.audio.onPCM16 = nullptr;
     m_c.audio.onLevels = nullptr;
     m_c.audio.onError = nullptr;
@@ -127,6 +128,9 @@ void SessionController::wireComponents() {
     client.onResponseDone = [this](const QString& id) { completeResponse(id); };
     client.onLog = [this](const QString& line) { log(line); };
     client.onUsage = [this](const QJsonObject& usage) { recordUsage(usage); };
+    client.onTranscriptionUsage = [this](const QJsonObject& usage) {
+        recordTranscriptionUsage(usage);
+    };
 
     // These two run on capture threads and touch only thread-safe component calls.
     m_c.audio.onPCM16 = [&client](const QByteArray& pcm16) { client.append(pcm16); };
@@ -311,6 +315,7 @@ void SessionController::finishStart() {
     config.apiKey = settings.apiKey();
     config.model = settings.model();
     config.transcribeModel = settings.transcribeModel();
+    m_transcribeModel = config.transcribeModel;
     config.instructions = settings.instructions();
     config.vadThreshold = settings.vadThreshold();
     config.prefixPaddingMs = settings.prefixPaddingMs();
@@ -605,11 +610,25 @@ void SessionController::recordUsage(const QJsonObject& usage) {
             {QStringLiteral("session_cost_per_min_usd"), roundTo(sessionCost / minutes, 4)}});
 }
 
+void SessionController::recordTranscriptionUsage(const QJsonObject& usage) {
+    const CostModel::Usage u = CostModel::parseTranscription(usage, m_transcribeModel);
+    m_sessionUsage.add(u);
+    emit costChanged();
+    record(QStringLiteral("transcription_usage"),
+           {{QStringLiteral("model"), m_transcribeModel},
+            {QStringLiteral("audio_in"), u.transcriptionAudioInput},
+            {QStringLiteral("text_in"), u.transcriptionTextInput},
+            {QStringLiteral("text_out"), u.transcriptionTextOutput},
+            {QStringLiteral("seconds"), roundTo(u.transcriptionSeconds, 2)},
+            {QStringLiteral("cost_usd"), roundTo(u.transcriptionCost, 5)},
+            {QStringLiteral("session_cost_usd"), roundTo(CostModel::cost(m_sessionUsage), 5)}});
+}
+
 void SessionController::finishLog() {
     if (!m_log)
         return;
     const CostModel::Usage& u = m_sessionUsage;
-    if (u.total() > 0) {
+    if (!u.isEmpty()) {
         const double minutes = CostModel::billedMinutes(sessionElapsed());
         const double dollars = CostModel::cost(u);
         record(QStringLiteral("session_cost"),

@@ -104,6 +104,10 @@ protected:
             record(QStringLiteral("usage:") +
                    QString::fromUtf8(QJsonDocument(usage).toJson(QJsonDocument::Compact)));
         };
+        client->onTranscriptionUsage = [record](const QJsonObject& usage) {
+            record(QStringLiteral("transcription_usage:") +
+                   QString::fromUtf8(QJsonDocument(usage).toJson(QJsonDocument::Compact)));
+        };
         client->onResponseDone = [record](const QString& id) {
             record(QStringLiteral("done:") + id);
         };
@@ -355,11 +359,18 @@ TEST_F(RealtimeClientTest, EventsBecomeCallbacksInOrderOnTheMainThread) {
     server.sendResponseCreated(QStringLiteral("r3"));
     server.sendDelta(QStringLiteral("r3"), QStringLiteral("Yes."));
     server.sendResponseDone(QStringLiteral("r3"), {{QStringLiteral("total_tokens"), 4}});
+    server.sendText(QStringLiteral(
+        R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i4","transcript":"Go on?","usage":{"type":"duration","seconds":2}})"));
+    server.sendText(QStringLiteral(
+        R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i5","transcript":"","usage":{"total_tokens":1}})"));
     sync();
-    EXPECT_EQ(events, (QStringList{"transcript:i1:Why this role?", "delta:r1:", "delta:r1:Because",
-                                   "delta:current: I", "usage:{\"total_tokens\":9}", "done:r1",
-                                   "done:current", "delta:r2:bin", "delta:r3:", "delta:r3:Yes.",
-                                   "usage:{\"total_tokens\":4}", "done:r3"}));
+    EXPECT_EQ(
+        events,
+        (QStringList{"transcript:i1:Why this role?", "delta:r1:", "delta:r1:Because",
+                     "delta:current: I", "usage:{\"total_tokens\":9}", "done:r1", "done:current",
+                     "delta:r2:bin", "delta:r3:", "delta:r3:Yes.", "usage:{\"total_tokens\":4}",
+                     "done:r3", "transcription_usage:{\"seconds\":2,\"type\":\"duration\"}",
+                     "transcript:i4:Go on?", "transcription_usage:{\"total_tokens\":1}"}));
 }
 
 TEST_F(RealtimeClientTest, RegenerateCancelsOnlyAnActiveResponse) {

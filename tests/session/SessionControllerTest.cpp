@@ -291,6 +291,29 @@ TEST_F(SessionControllerTest, StopEndsTheAnswerBeforeForgettingItsCard) {
               events.indexOf(QStringLiteral("session_ended")));
 }
 
+TEST_F(SessionControllerTest, TranscriptionUsageIsRecordedAndAddsToTheCost) {
+    settings.setTranscribeModel(QStringLiteral("gpt-4o-transcribe"));
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    client.onUsage(QJsonDocument::fromJson(R"({"input_tokens":1000,"output_tokens":0})").object());
+    client.onTranscriptionUsage(
+        QJsonDocument::fromJson(R"({"type":"tokens","input_tokens":1000,"input_token_details":
+            {"text_tokens":0,"audio_tokens":1000},"output_tokens":100,"total_tokens":1100})")
+            .object());
+    EXPECT_DOUBLE_EQ(CostModel::cost(controller->sessionUsage()), 0.004 + 0.006 + 0.001);
+    clock.advance(60);
+    controller->stop();
+    const QJsonObject record = lastRecord(QStringLiteral("transcription_usage"));
+    EXPECT_EQ(record.value("model").toString(), QStringLiteral("gpt-4o-transcribe"));
+    EXPECT_EQ(record.value("audio_in").toInt(), 1000);
+    EXPECT_EQ(record.value("text_in").toInt(), 0);
+    EXPECT_EQ(record.value("text_out").toInt(), 100);
+    EXPECT_DOUBLE_EQ(record.value("cost_usd").toDouble(), 0.007);
+    EXPECT_DOUBLE_EQ(record.value("session_cost_usd").toDouble(), 0.011);
+    const QJsonObject total = lastRecord(QStringLiteral("session_cost"));
+    EXPECT_DOUBLE_EQ(total.value("cost_usd").toDouble(), 0.011);
+    EXPECT_EQ(total.value("tokens").toInt(), 2100);
+}
+
 TEST_F(SessionControllerTest, BannerLinksBelongToTheirText) {
     const QList<SessionController::BannerLink> links{
         {QUuid::createUuid(), QStringLiteral("Transcript"), QStringLiteral("/tmp/a.md")}};
