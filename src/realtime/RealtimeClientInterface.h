@@ -8,6 +8,8 @@
 
 // The session controller's view of the model client. Every operation returns at once; the
 // callbacks are delivered on the main thread, in order, and never once the client is gone.
+// Each start() and stop() begins a new run: nothing the client heard in an earlier run is
+// delivered after it (a stop still reports its idle status).
 class RealtimeClientInterface {
 public:
     struct Config {

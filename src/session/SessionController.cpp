@@ -115,22 +115,31 @@ SessionController::~SessionController() {
 
 void SessionController::wireComponents() {
     RealtimeClientInterface& client = m_c.client;
-    client.onStatus = [this](const Status& status) {
+    // What the client heard before it saw a Stop can still be on its way: once the session has
+    // stopped, nothing of it may change the cards, the log or the next session's cost.
+    const auto live = [this](auto handler) {
+        return [this, handler](const auto&... args) {
+            if (m_isSessionActive)
+                handler(args...);
+        };
+    };
+    client.onStatus = live([this](const Status& status) {
         setStatus(status);
         if (status.isFailed()) {
             m_failureMessage = status.message;
             setBanner(status.message);
             stop();
         }
-    };
-    client.onTranscript = [this](const QString&, const QString& text) { ingestTranscript(text); };
-    client.onDelta = [this](const QString& id, const QString& delta) { ingestDelta(id, delta); };
-    client.onResponseDone = [this](const QString& id) { completeResponse(id); };
+    });
+    client.onTranscript =
+        live([this](const QString&, const QString& text) { ingestTranscript(text); });
+    client.onDelta =
+        live([this](const QString& id, const QString& delta) { ingestDelta(id, delta); });
+    client.onResponseDone = live([this](const QString& id) { completeResponse(id); });
     client.onLog = [this](const QString& line) { log(line); };
-    client.onUsage = [this](const QJsonObject& usage) { recordUsage(usage); };
-    client.onTranscriptionUsage = [this](const QJsonObject& usage) {
-        recordTranscriptionUsage(usage);
-    };
+    client.onUsage = live([this](const QJsonObject& usage) { recordUsage(usage); });
+    client.onTranscriptionUsage =
+        live([this](const QJsonObject& usage) { recordTranscriptionUsage(usage); });
 
     // These two run on capture threads and touch only thread-safe component calls.
     m_c.audio.onPCM16 = [&client](const QByteArray& pcm16) { client.append(pcm16); };
@@ -138,10 +147,11 @@ void SessionController::wireComponents() {
     m_c.audio.onMicBuffer = [&transcriber](const float* samples, int frames, double rate) {
         transcriber.append(samples, frames, rate);
     };
-    m_c.audio.onLevels = [this](float mic, float meeting) {
+    // Levels a stopping engine had already posted must not move the meters after Stop.
+    m_c.audio.onLevels = live([this](float mic, float meeting) {
         setLevels(mic, meeting);
         trackSpeaking(mic);
-    };
+    });
     m_c.audio.onError = [this](const AudioFailure& error) { setBanner(error.description); };
 
     transcriber.onPartial = [this](const QString& text) { updateMyAnswer(text, false); };
@@ -341,6 +351,8 @@ void SessionController::stop() {
     // The answer ends as when the user stops speaking, while its card is still known.
     m_tracker->endSpeaking();
     m_tracker->clearSpeakingPair();
+    // The client's own idle report belongs to a run the session no longer listens to.
+    setStatus(Status::idle());
 
     setSessionActive(false);
     SessionSnapshot::setSessionActive(false);

@@ -623,6 +623,38 @@ TEST_F(RealtimeClientTest, StopClosesWithGoingAwayAndDropsLaterAudio) {
     EXPECT_EQ(server.frames(QStringLiteral("input_audio_buffer.append")).size(), 0);
 }
 
+// The first event of a burst stops and restarts the client: the rest of the burst, already
+// queued for the main thread, belongs to the stopped run.
+TEST_F(RealtimeClientTest, NothingHeardBeforeAStopIsDeliveredAfterIt) {
+    makeClient();
+    server.setAutoConfigure(true);
+    connectConfigured();
+    QStringList heard;
+    client->onTranscript = [&](const QString& id, const QString& text) {
+        heard.append(id);
+        if (id == u"i1") {
+            client->stop();
+            client->start(config());
+        }
+        if (id.startsWith(u"sync"))
+            events.append(QStringLiteral("transcript:%1:%2").arg(id, text));
+    };
+    client->onDelta = [&](const QString& id, const QString&) { heard.append(id); };
+    client->onUsage = [&](const QJsonObject&) { heard.append(QStringLiteral("usage")); };
+    client->onResponseDone = [&](const QString& id) { heard.append(QStringLiteral("done:") + id); };
+    server.sendTranscript(QStringLiteral("i1"), QStringLiteral("Why this role?"));
+    server.sendResponseCreated(QStringLiteral("r1"));
+    for (int i = 0; i < 6; ++i)
+        server.sendDelta(QStringLiteral("r1"), QStringLiteral("word "));
+    server.sendResponseDone(QStringLiteral("r1"), {{QStringLiteral("total_tokens"), 9}});
+    server.sendTranscript(QStringLiteral("i2"), QStringLiteral("And then?"));
+    ASSERT_TRUE(server.waitForConnections(2));
+    ASSERT_TRUE(waitForStatus(Status::connected(), 2));
+    sync(); // the new run's events do arrive, after everything of the old one
+    heard.removeAll(QStringLiteral("sync-1"));
+    EXPECT_EQ(heard, QStringList{QStringLiteral("i1")});
+}
+
 TEST_F(RealtimeClientTest, StartWhileRunningReplacesTheSocket) {
     makeClient();
     connectConfigured();

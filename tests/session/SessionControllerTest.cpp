@@ -291,6 +291,57 @@ TEST_F(SessionControllerTest, StopEndsTheAnswerBeforeForgettingItsCard) {
               events.indexOf(QStringLiteral("session_ended")));
 }
 
+// The client and the engine deliver what they had before they saw the Stop.
+TEST_F(SessionControllerTest, WhatArrivesAfterStopChangesNothing) {
+    struct Row {
+        const char* name;
+        std::function<void()> deliver;
+    };
+    const QJsonObject usage{{QStringLiteral("input_tokens"), 100},
+                            {QStringLiteral("output_tokens"), 10}};
+    const Row table[] = {
+        {"transcript",
+         [&] { client.onTranscript(QStringLiteral("late"), QStringLiteral("A late question?")); }},
+        {"delta", [&] { client.onDelta(QStringLiteral("r1"), QStringLiteral(" And more.")); }},
+        {"response done", [&] { client.onResponseDone(QStringLiteral("r1")); }},
+        {"usage", [&] { client.onUsage(usage); }},
+        {"transcription usage", [&] { client.onTranscriptionUsage(usage); }},
+        {"status", [&] { client.onStatus(Status::connected()); }},
+        {"levels", [&] { engine.onLevels(0.5f, 0.4f); }},
+    };
+    const auto cards = [this] {
+        QStringList texts;
+        for (const QAPair& pair : controller->pairs())
+            texts << pair.question + u'|' + pair.answer + u'|' + QString::number(pair.isComplete);
+        return texts;
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(startAndWaitActive(*controller));
+        client.onStatus(Status::connected());
+        client.onTranscript(QStringLiteral("i1"), QStringLiteral("Why us?"));
+        client.onDelta(QStringLiteral("r1"), QString());
+        client.onDelta(QStringLiteral("r1"), QStringLiteral("Because."));
+        controller->stop();
+        const QStringList before = cards();
+        const QList<QJsonObject> records = recordsOnDisk();
+
+        row.deliver();
+        EXPECT_EQ(cards(), before);
+        EXPECT_EQ(recordsOnDisk(), records);
+        EXPECT_EQ(controller->micLevel(), 0.0f);
+        EXPECT_EQ(controller->meetingLevel(), 0.0f);
+        EXPECT_FALSE(controller->isAnswering());
+        EXPECT_EQ(controller->status(), Status::idle());
+        EXPECT_EQ(controller->sessionUsage(), CostModel::Usage{});
+
+        ASSERT_TRUE(startAndWaitActive(*controller));
+        EXPECT_FALSE(controller->costSummary().has_value()) << "nothing billed to the next one";
+        controller->stop();
+        controller->clearFeed();
+    }
+}
+
 TEST_F(SessionControllerTest, TranscriptionUsageIsRecordedAndAddsToTheCost) {
     settings.setTranscribeModel(QStringLiteral("gpt-4o-transcribe"));
     ASSERT_TRUE(startAndWaitActive(*controller));
