@@ -4,13 +4,19 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <atomic>
 
 // Lives on the creating thread; notifications queued to it run there, one by one, in order.
 // The client clears `client` when it goes, so a notification still queued does nothing.
+// Every start() and stop() numbers a new run; a notification carries the run the connection
+// was in when it posted, and one of an earlier run is dropped: the main thread may be busy
+// long enough for a whole answer to queue up behind a Stop.
 class RealtimeCallbackRelay : public QObject {
 public:
     explicit RealtimeCallbackRelay(RealtimeClientInterface* owner) : client(owner) {}
     RealtimeClientInterface* client;
+    std::atomic<quint64> currentRun{0}; // the caller's newest start() or stop()
+    std::atomic<quint64> postingRun{0}; // the one the connection has taken up
 };
 
 RealtimeClient::RealtimeClient() : RealtimeClient(Options{}) {}
@@ -21,8 +27,8 @@ RealtimeClient::RealtimeClient(Options options) : m_relay(new RealtimeCallbackRe
     auto post = [relay](RealtimeConnection::Notification notification) {
         QMetaObject::invokeMethod(
             relay,
-            [relay, notification = std::move(notification)] {
-                if (relay->client)
+            [relay, run = relay->postingRun.load(), notification = std::move(notification)] {
+                if (relay->client && run == relay->currentRun.load())
                     notification(*relay->client);
             },
             Qt::QueuedConnection);
@@ -55,11 +61,19 @@ void RealtimeClient::enqueue(std::function<void()> work) {
 }
 
 void RealtimeClient::start(const Config& config) {
-    enqueue([c = m_connection, config] { c->start(config); });
+    const quint64 run = ++m_relay->currentRun;
+    enqueue([c = m_connection, relay = m_relay, run, config] {
+        relay->postingRun = run;
+        c->start(config);
+    });
 }
 
 void RealtimeClient::stop() {
-    enqueue([c = m_connection] { c->stop(); });
+    const quint64 run = ++m_relay->currentRun;
+    enqueue([c = m_connection, relay = m_relay, run] {
+        relay->postingRun = run;
+        c->stop();
+    });
 }
 
 void RealtimeClient::append(const QByteArray& pcm16) {

@@ -8,6 +8,8 @@
 
 // The session controller's view of the model client. Every operation returns at once; the
 // callbacks are delivered on the main thread, in order, and never once the client is gone.
+// Each start() and stop() begins a new run: nothing the client heard in an earlier run is
+// delivered after it (a stop still reports its idle status).
 class RealtimeClientInterface {
 public:
     struct Config {
@@ -60,5 +62,7 @@ public:
     std::function<void(const QString& responseID, const QString& delta)> onDelta;
     std::function<void(const QString& responseID)> onResponseDone;
     std::function<void(const QJsonObject& usage)> onUsage;
+    // The `usage` of a transcription of the input audio, billed apart from the responses.
+    std::function<void(const QJsonObject& usage)> onTranscriptionUsage;
     std::function<void(const QString& line)> onLog;
 };

@@ -261,9 +261,16 @@ void RealtimeConnection::onFrame(const QByteArray& utf8) {
         report(Status::connected());
         break;
     case ServerEvent::Kind::transcript:
-        m_post([id = event.id, text = event.text](RealtimeClientInterface& client) {
-            call(client.onTranscript, id, text);
-        });
+        if (event.usage) {
+            m_post([usage = *event.usage](RealtimeClientInterface& client) {
+                call(client.onTranscriptionUsage, usage);
+            });
+        }
+        if (!event.text.isEmpty()) {
+            m_post([id = event.id, text = event.text](RealtimeClientInterface& client) {
+                call(client.onTranscript, id, text);
+            });
+        }
         break;
     case ServerEvent::Kind::responseCreated:
         m_activeResponseID = event.id;

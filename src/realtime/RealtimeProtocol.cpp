@@ -64,8 +64,11 @@ std::optional<QJsonObject> objectMember(const QJsonObject& object, const QString
 
 ServerEvent decodeTranscript(const QJsonObject& event) {
     const QString text = stringMember(event, QStringLiteral("transcript")).value_or(QString());
-    ServerEvent result{ServerEvent::Kind::transcript, {}, text.trimmed(), {}};
-    if (result.text.isEmpty())
+    ServerEvent result{ServerEvent::Kind::transcript,
+                       {},
+                       text.trimmed(),
+                       objectMember(event, QStringLiteral("usage"))};
+    if (result.text.isEmpty() && !result.usage)
         return {};
     result.id = stringMember(event, QStringLiteral("item_id"))
                     .value_or(QUuid::createUuid().toString(QUuid::WithoutBraces));

@@ -41,6 +41,8 @@ struct ServerEvent {
     Kind kind = Kind::ignored;
     QString id;   // item id (transcript) or response id
     QString text; // transcript, delta fragment or error message
+    // A response's usage, or a transcript's (billed apart; a transcript that came out empty
+    // still carries its usage, with empty text).
     std::optional<QJsonObject> usage;
 };
 

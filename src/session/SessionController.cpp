@@ -86,7 +86,7 @@ SessionController::SessionController(SessionComponents components, QObject* pare
             &SessionController::lastAnswerDurationChanged);
     connect(m_tracker.get(), &SpeakingTracker::sessionElapsedChanged, this, [this] {
         emit sessionElapsedChanged();
-        if (m_sessionUsage.total() > 0)
+        if (!m_sessionUsage.isEmpty())
             emit costChanged(); // the per-minute figure moves with the clock
     });
     wireComponents();
@@ -103,6 +103,7 @@ SessionController::~SessionController() {
     m_c.client.onResponseDone = nullptr;
     m_c.client.onLog = nullptr;
     m_c.client.onUsage = nullptr;
+    m_c.client.onTranscriptionUsage = nullptr;
     m_c.audio.onPCM16 = nullptr;
     m_c.audio.onLevels = nullptr;
     m_c.audio.onError = nullptr;
@@ -114,19 +115,31 @@ SessionController::~SessionController() {
 
 void SessionController::wireComponents() {
     RealtimeClientInterface& client = m_c.client;
-    client.onStatus = [this](const Status& status) {
+    // What the client heard before it saw a Stop can still be on its way: once the session has
+    // stopped, nothing of it may change the cards, the log or the next session's cost.
+    const auto live = [this](auto handler) {
+        return [this, handler](const auto&... args) {
+            if (m_isSessionActive)
+                handler(args...);
+        };
+    };
+    client.onStatus = live([this](const Status& status) {
         setStatus(status);
         if (status.isFailed()) {
             m_failureMessage = status.message;
             setBanner(status.message);
             stop();
         }
-    };
-    client.onTranscript = [this](const QString&, const QString& text) { ingestTranscript(text); };
-    client.onDelta = [this](const QString& id, const QString& delta) { ingestDelta(id, delta); };
-    client.onResponseDone = [this](const QString& id) { completeResponse(id); };
+    });
+    client.onTranscript =
+        live([this](const QString&, const QString& text) { ingestTranscript(text); });
+    client.onDelta =
+        live([this](const QString& id, const QString& delta) { ingestDelta(id, delta); });
+    client.onResponseDone = live([this](const QString& id) { completeResponse(id); });
     client.onLog = [this](const QString& line) { log(line); };
-    client.onUsage = [this](const QJsonObject& usage) { recordUsage(usage); };
+    client.onUsage = live([this](const QJsonObject& usage) { recordUsage(usage); });
+    client.onTranscriptionUsage =
+        live([this](const QJsonObject& usage) { recordTranscriptionUsage(usage); });
 
     // These two run on capture threads and touch only thread-safe component calls.
     m_c.audio.onPCM16 = [&client](const QByteArray& pcm16) { client.append(pcm16); };
@@ -134,10 +147,11 @@ void SessionController::wireComponents() {
     m_c.audio.onMicBuffer = [&transcriber](const float* samples, int frames, double rate) {
         transcriber.append(samples, frames, rate);
     };
-    m_c.audio.onLevels = [this](float mic, float meeting) {
+    // Levels a stopping engine had already posted must not move the meters after Stop.
+    m_c.audio.onLevels = live([this](float mic, float meeting) {
         setLevels(mic, meeting);
         trackSpeaking(mic);
-    };
+    });
     m_c.audio.onError = [this](const AudioFailure& error) { setBanner(error.description); };
 
     transcriber.onPartial = [this](const QString& text) { updateMyAnswer(text, false); };
@@ -311,6 +325,7 @@ void SessionController::finishStart() {
     config.apiKey = settings.apiKey();
     config.model = settings.model();
     config.transcribeModel = settings.transcribeModel();
+    m_transcribeModel = config.transcribeModel;
     config.instructions = settings.instructions();
     config.vadThreshold = settings.vadThreshold();
     config.prefixPaddingMs = settings.prefixPaddingMs();
@@ -333,13 +348,16 @@ void SessionController::stop() {
     m_c.audio.stop();
     m_c.client.stop();
     m_c.micTranscriber.stopTask(true);
+    // The answer ends as when the user stops speaking, while its card is still known.
+    m_tracker->endSpeaking();
     m_tracker->clearSpeakingPair();
+    // The client's own idle report belongs to a run the session no longer listens to.
+    setStatus(Status::idle());
 
     setSessionActive(false);
     SessionSnapshot::setSessionActive(false);
     emit sessionEnded();
 
-    m_tracker->endSpeaking();
     m_tracker->stopSessionClock();
     finishLog();
     // A target left from this session must not narrow a later one.
@@ -604,11 +622,25 @@ void SessionController::recordUsage(const QJsonObject& usage) {
             {QStringLiteral("session_cost_per_min_usd"), roundTo(sessionCost / minutes, 4)}});
 }
 
+void SessionController::recordTranscriptionUsage(const QJsonObject& usage) {
+    const CostModel::Usage u = CostModel::parseTranscription(usage, m_transcribeModel);
+    m_sessionUsage.add(u);
+    emit costChanged();
+    record(QStringLiteral("transcription_usage"),
+           {{QStringLiteral("model"), m_transcribeModel},
+            {QStringLiteral("audio_in"), u.transcriptionAudioInput},
+            {QStringLiteral("text_in"), u.transcriptionTextInput},
+            {QStringLiteral("text_out"), u.transcriptionTextOutput},
+            {QStringLiteral("seconds"), roundTo(u.transcriptionSeconds, 2)},
+            {QStringLiteral("cost_usd"), roundTo(u.transcriptionCost, 5)},
+            {QStringLiteral("session_cost_usd"), roundTo(CostModel::cost(m_sessionUsage), 5)}});
+}
+
 void SessionController::finishLog() {
     if (!m_log)
         return;
     const CostModel::Usage& u = m_sessionUsage;
-    if (u.total() > 0) {
+    if (!u.isEmpty()) {
         const double minutes = CostModel::billedMinutes(sessionElapsed());
         const double dollars = CostModel::cost(u);
         record(QStringLiteral("session_cost"),

@@ -160,6 +160,7 @@ public:
     void trackSpeaking(float micLevel);
     void updateMyAnswer(const QString& text, bool final);
     void recordUsage(const QJsonObject& usage);
+    void recordTranscriptionUsage(const QJsonObject& usage);
     void log(const QString& text);
 
 signals:
@@ -227,6 +228,7 @@ private:
     std::unique_ptr<Clock::Timer> m_permissionBanner;
     QString m_logStamp;
     CostModel::Usage m_sessionUsage;
+    QString m_transcribeModel; // the one the client runs with, which prices its transcriptions
     double m_transcriptionProgress = -1;
     std::optional<QString> m_progressBanner; // the last progress report of a transcription
     // Lets a start that finishes after the controller is gone do nothing.

@@ -104,6 +104,10 @@ protected:
             record(QStringLiteral("usage:") +
                    QString::fromUtf8(QJsonDocument(usage).toJson(QJsonDocument::Compact)));
         };
+        client->onTranscriptionUsage = [record](const QJsonObject& usage) {
+            record(QStringLiteral("transcription_usage:") +
+                   QString::fromUtf8(QJsonDocument(usage).toJson(QJsonDocument::Compact)));
+        };
         client->onResponseDone = [record](const QString& id) {
             record(QStringLiteral("done:") + id);
         };
@@ -355,11 +359,18 @@ TEST_F(RealtimeClientTest, EventsBecomeCallbacksInOrderOnTheMainThread) {
     server.sendResponseCreated(QStringLiteral("r3"));
     server.sendDelta(QStringLiteral("r3"), QStringLiteral("Yes."));
     server.sendResponseDone(QStringLiteral("r3"), {{QStringLiteral("total_tokens"), 4}});
+    server.sendText(QStringLiteral(
+        R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i4","transcript":"Go on?","usage":{"type":"duration","seconds":2}})"));
+    server.sendText(QStringLiteral(
+        R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i5","transcript":"","usage":{"total_tokens":1}})"));
     sync();
-    EXPECT_EQ(events, (QStringList{"transcript:i1:Why this role?", "delta:r1:", "delta:r1:Because",
-                                   "delta:current: I", "usage:{\"total_tokens\":9}", "done:r1",
-                                   "done:current", "delta:r2:bin", "delta:r3:", "delta:r3:Yes.",
-                                   "usage:{\"total_tokens\":4}", "done:r3"}));
+    EXPECT_EQ(
+        events,
+        (QStringList{"transcript:i1:Why this role?", "delta:r1:", "delta:r1:Because",
+                     "delta:current: I", "usage:{\"total_tokens\":9}", "done:r1", "done:current",
+                     "delta:r2:bin", "delta:r3:", "delta:r3:Yes.", "usage:{\"total_tokens\":4}",
+                     "done:r3", "transcription_usage:{\"seconds\":2,\"type\":\"duration\"}",
+                     "transcript:i4:Go on?", "transcription_usage:{\"total_tokens\":1}"}));
 }
 
 TEST_F(RealtimeClientTest, RegenerateCancelsOnlyAnActiveResponse) {
@@ -610,6 +621,38 @@ TEST_F(RealtimeClientTest, StopClosesWithGoingAwayAndDropsLaterAudio) {
     client->start(config()); // a marker that the append before it was handled
     ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 2));
     EXPECT_EQ(server.frames(QStringLiteral("input_audio_buffer.append")).size(), 0);
+}
+
+// The first event of a burst stops and restarts the client: the rest of the burst, already
+// queued for the main thread, belongs to the stopped run.
+TEST_F(RealtimeClientTest, NothingHeardBeforeAStopIsDeliveredAfterIt) {
+    makeClient();
+    server.setAutoConfigure(true);
+    connectConfigured();
+    QStringList heard;
+    client->onTranscript = [&](const QString& id, const QString& text) {
+        heard.append(id);
+        if (id == u"i1") {
+            client->stop();
+            client->start(config());
+        }
+        if (id.startsWith(u"sync"))
+            events.append(QStringLiteral("transcript:%1:%2").arg(id, text));
+    };
+    client->onDelta = [&](const QString& id, const QString&) { heard.append(id); };
+    client->onUsage = [&](const QJsonObject&) { heard.append(QStringLiteral("usage")); };
+    client->onResponseDone = [&](const QString& id) { heard.append(QStringLiteral("done:") + id); };
+    server.sendTranscript(QStringLiteral("i1"), QStringLiteral("Why this role?"));
+    server.sendResponseCreated(QStringLiteral("r1"));
+    for (int i = 0; i < 6; ++i)
+        server.sendDelta(QStringLiteral("r1"), QStringLiteral("word "));
+    server.sendResponseDone(QStringLiteral("r1"), {{QStringLiteral("total_tokens"), 9}});
+    server.sendTranscript(QStringLiteral("i2"), QStringLiteral("And then?"));
+    ASSERT_TRUE(server.waitForConnections(2));
+    ASSERT_TRUE(waitForStatus(Status::connected(), 2));
+    sync(); // the new run's events do arrive, after everything of the old one
+    heard.removeAll(QStringLiteral("sync-1"));
+    EXPECT_EQ(heard, QStringList{QStringLiteral("i1")});
 }
 
 TEST_F(RealtimeClientTest, StartWhileRunningReplacesTheSocket) {

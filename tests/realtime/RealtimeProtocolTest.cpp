@@ -215,6 +215,38 @@ TEST(RealtimeProtocolTest, ResponseDoneCarriesUsageOnlyWhenPresent) {
     EXPECT_FALSE(decode(R"({"type":"response.done"})").usage);
 }
 
+TEST(RealtimeProtocolTest, TranscriptCarriesItsUsageEvenWhenEmpty) {
+    const char* usage =
+        R"({"type":"tokens","input_tokens":14,"input_token_details":{"text_tokens":0,"audio_tokens":14},"output_tokens":3,"total_tokens":17})";
+    struct Row {
+        const char* frame;
+        Kind kind;
+        const char* text;
+        bool hasUsage;
+    };
+    const Row table[] = {
+        {R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i1","transcript":"Hi.","usage":%1})",
+         Kind::transcript, "Hi.", true},
+        {R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i1","transcript":" ","usage":%1})",
+         Kind::transcript, "", true},
+        {R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i1","transcript":"Hi.","usage":5})",
+         Kind::transcript, "Hi.", false},
+        {R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i1","transcript":"","usage":"x"})",
+         Kind::ignored, "", false},
+    };
+    for (const Row& row : table) {
+        const QString frame = QString::fromUtf8(row.frame).arg(QString::fromUtf8(usage));
+        SCOPED_TRACE(frame.toStdString());
+        const ServerEvent event = RealtimeProtocol::decode(frame.toUtf8());
+        EXPECT_EQ(event.kind, row.kind);
+        EXPECT_EQ(event.text, QString::fromUtf8(row.text));
+        EXPECT_EQ(event.usage.has_value(), row.hasUsage);
+        if (event.usage) {
+            EXPECT_EQ(*event.usage, json(usage));
+        }
+    }
+}
+
 TEST(RealtimeProtocolTest, InvalidUtf8IsReadWithReplacementCharacters) {
     const QByteArray frame =
         QString::fromUtf8(

@@ -49,6 +49,78 @@ TEST(CostModelTest, ParseTable) {
     }
 }
 
+// Counts no service would send never make a cost negative or overflow the session's totals.
+TEST(CostModelTest, ImplausibleCountsAreZero) {
+    struct Row {
+        const char* name;
+        const char* usage;
+        CostModel::Usage expected;
+    };
+    const Row table[] = {
+        {"negative totals", R"({"input_tokens":-500,"output_tokens":100})", {0, 0, 0, 0, 100, 0}},
+        {"negative details",
+         R"({"input_token_details":{"audio_tokens":-1000,"text_tokens":200,"cached_tokens":-50},
+             "output_token_details":{"text_tokens":-7}})",
+         {0, 0, 200, 0, 0, 0}},
+        {"beyond a billion",
+         R"({"input_token_details":{"audio_tokens":9e18,"text_tokens":1000000001},
+             "output_token_details":{"text_tokens":1e300,"audio_tokens":9e18}})",
+         {}},
+        {"a billion is still counted",
+         R"({"output_tokens":1000000000})",
+         {0, 0, 0, 0, 1000000000, 0}},
+        {"not numbers", R"({"input_tokens":"9","output_tokens":true,"total_tokens":null})", {}},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.name);
+        const CostModel::Usage u = CostModel::parse(json(row.usage));
+        EXPECT_EQ(u, row.expected);
+        CostModel::Usage session{1000, 0, 0, 0, 0, 0};
+        for (int i = 0; i < 1000; ++i)
+            session.add(u);
+        EXPECT_GE(CostModel::cost(session), 0.032);
+        EXPECT_TRUE(CostModel::summary(session, 60).has_value()) << "the banner keeps the cost";
+    }
+}
+
+TEST(CostModelTest, TranscriptionUsageIsPricedForItsModel) {
+    struct Row {
+        const char* model;
+        const char* usage;
+        qint64 audioIn, textIn, textOut;
+        double seconds, dollars;
+    };
+    const char* tokens = R"({"type":"tokens","input_tokens":1200,"input_token_details":
+        {"text_tokens":200,"audio_tokens":1000},"output_tokens":100,"total_tokens":1300})";
+    const Row table[] = {
+        {"gpt-4o-transcribe", tokens, 1000, 200, 100, 0, (6000 + 500 + 1000) / 1e6},
+        {"gpt-4o-mini-transcribe-2025-12-15", tokens, 1000, 200, 100, 0, (3000 + 250 + 500) / 1e6},
+        {"gpt-4o-transcribe", R"({"type":"tokens","input_tokens":300,"output_tokens":20})", 300, 0,
+         20, 0, (1800 + 200) / 1e6},
+        {"whisper-1", R"({"type":"duration","seconds":30})", 0, 0, 0, 30, 0.003},
+        {"some-new-transcriber", tokens, 1000, 200, 100, 0, 0},
+        {"gpt-4o-transcribe", R"({"type":"tokens","input_tokens":-5,"output_tokens":1e12})", 0, 0,
+         0, 0, 0},
+        {"whisper-1", R"({"type":"duration","seconds":-30})", 0, 0, 0, 0, 0},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(std::string(row.model) + " " + row.usage);
+        const CostModel::Usage u =
+            CostModel::parseTranscription(json(row.usage), QString::fromLatin1(row.model));
+        EXPECT_EQ(u.transcriptionAudioInput, row.audioIn);
+        EXPECT_EQ(u.transcriptionTextInput, row.textIn);
+        EXPECT_EQ(u.transcriptionTextOutput, row.textOut);
+        EXPECT_DOUBLE_EQ(u.transcriptionSeconds, row.seconds);
+        EXPECT_DOUBLE_EQ(CostModel::cost(u), row.dollars);
+        EXPECT_EQ(u.total(), row.audioIn + row.textIn + row.textOut);
+    }
+    const CostModel::Usage minute = CostModel::parseTranscription(
+        json(R"({"type":"duration","seconds":60})"), QStringLiteral("whisper-1"));
+    EXPECT_EQ(CostModel::summary(minute, 60),
+              QStringLiteral("$0.0060 this session · $0.0060/min · 0 tokens"))
+        << "a duration-billed session still shows its cost";
+}
+
 TEST(CostModelTest, PricesPerMillionTokens) {
     EXPECT_DOUBLE_EQ(CostModel::cost({1000000, 0, 0, 0, 0, 0}), 32.0);
     EXPECT_DOUBLE_EQ(CostModel::cost({0, 1000000, 0, 1000000, 0, 0}), 0.8);

@@ -19,16 +19,31 @@ class SessionControllerTest : public ::testing::Test {
 protected:
     SessionControllerTest() { settings.setApiKey(QStringLiteral("  sk-test ")); }
 
-    QStringList eventsOnDisk() const {
-        QStringList names;
+    QList<QJsonObject> recordsOnDisk() const {
+        QList<QJsonObject> records;
         for (const QString& file : QDir(folder).entryList({QStringLiteral("*.events.jsonl")})) {
             QFile log(folder + u'/' + file);
             log.open(QIODevice::ReadOnly);
             for (const QByteArray& line : log.readAll().split('\n'))
                 if (!line.isEmpty())
-                    names << QJsonDocument::fromJson(line).object().value("event").toString();
+                    records << QJsonDocument::fromJson(line).object();
         }
+        return records;
+    }
+
+    QStringList eventsOnDisk() const {
+        QStringList names;
+        for (const QJsonObject& record : recordsOnDisk())
+            names << record.value("event").toString();
         return names;
+    }
+
+    QJsonObject lastRecord(const QString& event) const {
+        QJsonObject found;
+        for (const QJsonObject& record : recordsOnDisk())
+            if (record.value("event").toString() == event)
+                found = record;
+        return found;
     }
 
     TestHome home;
@@ -252,6 +267,102 @@ TEST_F(SessionControllerTest, StopResetsLevelsAnswerAndUsageButKeepsTheCards) {
     EXPECT_FALSE(controller->lastAnswerDuration().has_value());
     EXPECT_EQ(controller->sessionUsage(), CostModel::Usage{});
     EXPECT_TRUE(controller->banner()->startsWith(QStringLiteral("Transcript saved · $")));
+}
+
+TEST_F(SessionControllerTest, StopEndsTheAnswerBeforeForgettingItsCard) {
+    settings.setTranscribeMyAnswers(true);
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    client.onTranscript(QStringLiteral("i1"), QStringLiteral("What did you lead?"));
+    engine.onLevels(0.3f, 0);
+    mic.onFinal(QStringLiteral("the payments team"));
+    mic.onPartial(QStringLiteral("for two"));
+    clock.advance(3);
+    controller->stop();
+    const QAPair& card = controller->pairs().first();
+    EXPECT_FALSE(card.myAnswerInProgress) << "the card no longer says recording";
+    const QJsonObject stopped = lastRecord(QStringLiteral("you_stopped"));
+    EXPECT_EQ(stopped.value("pair").toString(), card.id);
+    EXPECT_EQ(stopped.value("text").toString(), QStringLiteral("the payments team"));
+    EXPECT_EQ(stopped.value("words").toInt(), 3);
+    EXPECT_DOUBLE_EQ(stopped.value("seconds").toDouble(), 3.0);
+    const QStringList events = eventsOnDisk();
+    EXPECT_EQ(events.count(QStringLiteral("you_stopped")), 1);
+    EXPECT_LT(events.indexOf(QStringLiteral("you_stopped")),
+              events.indexOf(QStringLiteral("session_ended")));
+}
+
+// The client and the engine deliver what they had before they saw the Stop.
+TEST_F(SessionControllerTest, WhatArrivesAfterStopChangesNothing) {
+    struct Row {
+        const char* name;
+        std::function<void()> deliver;
+    };
+    const QJsonObject usage{{QStringLiteral("input_tokens"), 100},
+                            {QStringLiteral("output_tokens"), 10}};
+    const Row table[] = {
+        {"transcript",
+         [&] { client.onTranscript(QStringLiteral("late"), QStringLiteral("A late question?")); }},
+        {"delta", [&] { client.onDelta(QStringLiteral("r1"), QStringLiteral(" And more.")); }},
+        {"response done", [&] { client.onResponseDone(QStringLiteral("r1")); }},
+        {"usage", [&] { client.onUsage(usage); }},
+        {"transcription usage", [&] { client.onTranscriptionUsage(usage); }},
+        {"status", [&] { client.onStatus(Status::connected()); }},
+        {"levels", [&] { engine.onLevels(0.5f, 0.4f); }},
+    };
+    const auto cards = [this] {
+        QStringList texts;
+        for (const QAPair& pair : controller->pairs())
+            texts << pair.question + u'|' + pair.answer + u'|' + QString::number(pair.isComplete);
+        return texts;
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(startAndWaitActive(*controller));
+        client.onStatus(Status::connected());
+        client.onTranscript(QStringLiteral("i1"), QStringLiteral("Why us?"));
+        client.onDelta(QStringLiteral("r1"), QString());
+        client.onDelta(QStringLiteral("r1"), QStringLiteral("Because."));
+        controller->stop();
+        const QStringList before = cards();
+        const QList<QJsonObject> records = recordsOnDisk();
+
+        row.deliver();
+        EXPECT_EQ(cards(), before);
+        EXPECT_EQ(recordsOnDisk(), records);
+        EXPECT_EQ(controller->micLevel(), 0.0f);
+        EXPECT_EQ(controller->meetingLevel(), 0.0f);
+        EXPECT_FALSE(controller->isAnswering());
+        EXPECT_EQ(controller->status(), Status::idle());
+        EXPECT_EQ(controller->sessionUsage(), CostModel::Usage{});
+
+        ASSERT_TRUE(startAndWaitActive(*controller));
+        EXPECT_FALSE(controller->costSummary().has_value()) << "nothing billed to the next one";
+        controller->stop();
+        controller->clearFeed();
+    }
+}
+
+TEST_F(SessionControllerTest, TranscriptionUsageIsRecordedAndAddsToTheCost) {
+    settings.setTranscribeModel(QStringLiteral("gpt-4o-transcribe"));
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    client.onUsage(QJsonDocument::fromJson(R"({"input_tokens":1000,"output_tokens":0})").object());
+    client.onTranscriptionUsage(
+        QJsonDocument::fromJson(R"({"type":"tokens","input_tokens":1000,"input_token_details":
+            {"text_tokens":0,"audio_tokens":1000},"output_tokens":100,"total_tokens":1100})")
+            .object());
+    EXPECT_DOUBLE_EQ(CostModel::cost(controller->sessionUsage()), 0.004 + 0.006 + 0.001);
+    clock.advance(60);
+    controller->stop();
+    const QJsonObject record = lastRecord(QStringLiteral("transcription_usage"));
+    EXPECT_EQ(record.value("model").toString(), QStringLiteral("gpt-4o-transcribe"));
+    EXPECT_EQ(record.value("audio_in").toInt(), 1000);
+    EXPECT_EQ(record.value("text_in").toInt(), 0);
+    EXPECT_EQ(record.value("text_out").toInt(), 100);
+    EXPECT_DOUBLE_EQ(record.value("cost_usd").toDouble(), 0.007);
+    EXPECT_DOUBLE_EQ(record.value("session_cost_usd").toDouble(), 0.011);
+    const QJsonObject total = lastRecord(QStringLiteral("session_cost"));
+    EXPECT_DOUBLE_EQ(total.value("cost_usd").toDouble(), 0.011);
+    EXPECT_EQ(total.value("tokens").toInt(), 2100);
 }
 
 TEST_F(SessionControllerTest, BannerLinksBelongToTheirText) {

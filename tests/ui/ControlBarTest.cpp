@@ -298,6 +298,9 @@ TEST_F(BarFixture, ADeviceListArrivingAfterTheBarIsGoneDoesNothing) {
 TEST_F(BarFixture, MeterSamplesAtMostTwentyTimesASecond) {
     LevelMeterModel meter;
     meter.setSession(fake.controller.get());
+    fake.settings.setApiKey(QStringLiteral("sk-test")); // levels count only while a session runs
+    fake.controller->start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake.controller->isSessionActive(); }));
     QSignalSpy fills(&meter, &LevelMeterModel::fillChanged);
     QElapsedTimer clock;
     clock.start();
