@@ -227,7 +227,8 @@ TEST(RealtimeTimingTest, ProductionValues) {
     EXPECT_EQ(timing.backoffUnit, std::chrono::seconds(1));
     EXPECT_EQ(timing.pingInterval, std::chrono::seconds(20));
     EXPECT_EQ(timing.cycleMinute, std::chrono::minutes(1));
-    EXPECT_EQ(timing.handshakeTimeout, std::chrono::seconds(60));
+    EXPECT_EQ(timing.handshakeTimeout, std::chrono::seconds(15));
+    EXPECT_EQ(timing.cycleGrace, std::chrono::seconds(20));
     EXPECT_GT(timing.pongTimeout, std::chrono::seconds(0));
     EXPECT_LE(timing.pongTimeout, timing.pingInterval);
 }
