@@ -184,6 +184,11 @@ TEST(RealtimeEndpointTest, RecognisesOnlyKeyRefusals) {
     EXPECT_EQ(RealtimeEndpoint::rejectedKeyStatus(text(429)), std::nullopt);
     EXPECT_EQ(RealtimeEndpoint::rejectedKeyStatus(QStringLiteral("Connection refused")),
               std::nullopt);
+    EXPECT_EQ(RealtimeEndpoint::refusedUpgradeStatus(text(404)), 404);
+    EXPECT_EQ(RealtimeEndpoint::refusedUpgradeStatus(QStringLiteral("Connection refused")),
+              std::nullopt);
+    EXPECT_EQ(RealtimeEndpoint::httpStatusText(404), QStringLiteral("404 Not Found"));
+    EXPECT_EQ(RealtimeEndpoint::httpStatusText(418), QStringLiteral("418"));
     EXPECT_EQ(RealtimeEndpoint::rejectedKeyMessage(401),
               QStringLiteral("The OpenAI API rejected the key (HTTP 401) — check it in Settings."));
 }
