@@ -45,10 +45,7 @@ RealtimeConnection::RealtimeConnection(const RealtimeTiming& timing,
                           .arg(m_timing.pongTimeout.count()));
     });
     connect(&m_cycleTimer, &QTimer::timeout, this, &RealtimeConnection::onCycleDue);
-    connect(&m_handshakeTimer, &QTimer::timeout, this, [this] {
-        if (m_shouldRun)
-            reconnect(QStringLiteral("the handshake timed out"));
-    });
+    connect(&m_handshakeTimer, &QTimer::timeout, this, &RealtimeConnection::onHandshakeTimeout);
     connect(&m_reconnectTimer, &QTimer::timeout, this, [this] {
         if (m_shouldRun)
             openSocket();
@@ -63,8 +60,10 @@ RealtimeConnection::~RealtimeConnection() {
 void RealtimeConnection::start(const Config& config) {
     m_config = config;
     m_shouldRun = true;
+    m_hadSession = false;
     m_reconnectAttempt = 0;
     m_usedLegacyShape = false;
+    m_pending.clear();
     openSocket();
 }
 
@@ -73,12 +72,17 @@ void RealtimeConnection::stop() {
     m_reconnectPending = false;
     m_reconnectTimer.stop();
     tearDown();
+    m_pending.clear();
     report(Status::idle());
 }
 
 void RealtimeConnection::append(const QByteArray& pcm16) {
-    if (!m_shouldRun || !m_isConfigured)
+    if (!m_shouldRun)
         return;
+    if (!m_isConfigured) {
+        holdAudio(pcm16);
+        return;
+    }
     m_pending.append(pcm16);
     if (m_pending.size() < chunkBytes)
         return;
@@ -139,7 +143,6 @@ void RealtimeConnection::openSocket() {
     m_isConfigured = false;
     m_seededThisSocket = false;
     m_reconnectPending = false;
-    m_pending.clear();
 
     QNetworkRequest request(endpoint.url);
     request.setRawHeader(QByteArrayLiteral("Authorization"), authorization.header);
@@ -165,7 +168,9 @@ void RealtimeConnection::tearDown() {
     m_cycleTimer.stop();
     m_handshakeTimer.stop();
     m_isConfigured = false;
-    m_pending.clear();
+    m_cycleDeferred = false;
+    // An answer of a socket we have left cannot be cancelled in the next session.
+    m_activeResponseID.reset();
     if (!m_socket)
         return;
     QWebSocket* socket = std::exchange(m_socket, nullptr);
@@ -185,7 +190,7 @@ void RealtimeConnection::tearDown() {
     }
 }
 
-void RealtimeConnection::reconnect(const QString& reason) {
+void RealtimeConnection::reconnect(const QString& reason, const QString& statusText) {
     if (!m_shouldRun || m_reconnectPending)
         return;
     m_reconnectPending = true;
@@ -193,8 +198,35 @@ void RealtimeConnection::reconnect(const QString& reason) {
     const int steps = RealtimeTiming::backoffSteps(m_reconnectAttempt);
     ++m_reconnectAttempt;
     log(QStringLiteral("Reconnecting in %1s — ").arg(steps) + reason);
-    report(Status::reconnecting());
+    report({Status::Kind::reconnecting,
+            statusText.contains(u"%1") ? statusText.arg(steps) : statusText});
     m_reconnectTimer.start(m_timing.backoffUnit * steps);
+}
+
+void RealtimeConnection::fail(const QString& message) {
+    m_reconnectTimer.stop();
+    tearDown();
+    report(Status::failed(message));
+}
+
+// Between sockets of a running session the meeting goes on: what is said then is kept for the
+// next session, the newest 5 s of it.
+void RealtimeConnection::holdAudio(const QByteArray& pcm16) {
+    if (!m_hadSession)
+        return;
+    m_pending.append(pcm16);
+    if (m_pending.size() > handshakeAudioBytes)
+        m_pending.remove(0, m_pending.size() - handshakeAudioBytes);
+}
+
+void RealtimeConnection::sendHeldAudio() {
+    if (m_pending.size() < chunkBytes)
+        return;
+    log(QStringLiteral("Sending %1 ms of audio captured while reconnecting")
+            .arg(m_pending.size() * 1000 / (24000 * 2)));
+    for (qsizetype from = 0; from < m_pending.size() && m_socket; from += maxAppendBytes)
+        send(RealtimeProtocol::audioAppend(m_pending.mid(from, maxAppendBytes)));
+    m_pending.clear();
 }
 
 void RealtimeConnection::send(const QJsonObject& message) {
@@ -238,7 +270,6 @@ void RealtimeConnection::startSessionTimers() {
 }
 
 void RealtimeConnection::onOpened() {
-    m_handshakeTimer.stop();
     log(QStringLiteral("WebSocket open"));
     sendSessionUpdate();
 }
@@ -254,9 +285,12 @@ void RealtimeConnection::onFrame(const QByteArray& utf8) {
     case ServerEvent::Kind::sessionUpdated:
         if (m_isConfigured)
             break;
+        m_handshakeTimer.stop();
         m_isConfigured = true;
+        m_hadSession = true;
         m_reconnectAttempt = 0;
         seedHistory();
+        sendHeldAudio();
         startSessionTimers();
         report(Status::connected());
         break;
@@ -294,6 +328,9 @@ void RealtimeConnection::onFrame(const QByteArray& utf8) {
         }
         m_post(
             [id = event.id](RealtimeClientInterface& client) { call(client.onResponseDone, id); });
+        // Not from inside the socket's own signal: the cycle replaces that socket.
+        if (m_cycleDeferred && !m_activeResponseID)
+            m_cycleTimer.start(0);
         break;
     case ServerEvent::Kind::error:
         handleError(event.text);
@@ -318,7 +355,13 @@ void RealtimeConnection::handleError(const QString& message) {
         return;
     case ErrorAction::report:
         log(QStringLiteral("API error: ") + message);
-        if (!m_isConfigured)
+        if (m_isConfigured)
+            return;
+        // Only the first socket of a run may end it: a later one failing its setup is a fault
+        // of the moment, like a dropped connection.
+        if (m_hadSession)
+            reconnect(QStringLiteral("the session setup failed: ") + message);
+        else
             report(Status::failed(message));
         return;
     }
@@ -345,16 +388,49 @@ void RealtimeConnection::onClosed() {
 }
 
 void RealtimeConnection::onSocketFailure(const QString& reason) {
-    // A refused key is not a network fault: retrying would never succeed and never say why.
-    if (const auto status = RealtimeEndpoint::rejectedKeyStatus(reason);
-        status && !m_isConfigured) {
-        log(QStringLiteral("WebSocket upgrade refused: ") + reason);
-        m_reconnectTimer.stop();
-        tearDown();
-        report(Status::failed(RealtimeEndpoint::rejectedKeyMessage(*status)));
+    const std::optional<int> status =
+        m_isConfigured ? std::nullopt : RealtimeEndpoint::refusedUpgradeStatus(reason);
+    if (!status) {
+        reconnect(reason);
         return;
     }
-    reconnect(reason);
+    const QString http =
+        QStringLiteral("(HTTP ") + RealtimeEndpoint::httpStatusText(*status) + QLatin1Char(')');
+    if (*status == 429) {
+        reconnect(reason, QStringLiteral("The Realtime service is rate limited ") + http +
+                              QStringLiteral(" — retrying in %1 s."));
+        return;
+    }
+    if (*status >= 500 || *status == 408) {
+        reconnect(reason, QStringLiteral("The Realtime service is unavailable ") + http +
+                              QStringLiteral(" — retrying in %1 s."));
+        return;
+    }
+    // Any other refusal is the user's to fix (a wrong key, address or model): retrying would
+    // never succeed and never say why. Once a session has run, it is a fault of the moment.
+    if (m_hadSession) {
+        reconnect(reason, QStringLiteral("The Realtime service refused the connection ") + http +
+                              QStringLiteral(" — retrying in %1 s."));
+        return;
+    }
+    log(QStringLiteral("WebSocket upgrade refused: ") + reason);
+    fail(RealtimeEndpoint::rejectedKeyStatus(reason)
+             ? RealtimeEndpoint::rejectedKeyMessage(*status)
+             : RealtimeEndpoint::refusedUpgradeMessage(*status));
+}
+
+void RealtimeConnection::onHandshakeTimeout() {
+    if (!m_shouldRun)
+        return;
+    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState)
+        reconnect(QStringLiteral("the session setup was not answered within %1 ms")
+                      .arg(m_timing.handshakeTimeout.count()),
+                  QStringLiteral("The Realtime service did not answer the session setup — "
+                                 "reconnecting in %1 s."));
+    else
+        reconnect(QStringLiteral("the handshake timed out"),
+                  QStringLiteral("The Realtime service did not answer the connection — "
+                                 "reconnecting in %1 s."));
 }
 
 void RealtimeConnection::onPingDue() {
@@ -367,6 +443,20 @@ void RealtimeConnection::onPingDue() {
 
 void RealtimeConnection::onCycleDue() {
     if (!m_shouldRun || !m_config)
+        return;
+    // Cycling mid-answer would leave its card unfinished: wait for it, but not for ever.
+    if (m_activeResponseID && !m_cycleDeferred) {
+        m_cycleDeferred = true;
+        log(QStringLiteral("Cycling session once the answer in progress ends (at most %1 ms)")
+                .arg(m_timing.cycleGrace.count()));
+        m_cycleTimer.start(m_timing.cycleGrace);
+        return;
+    }
+    cycle();
+}
+
+void RealtimeConnection::cycle() {
+    if (!m_config)
         return;
     log(QStringLiteral("Cycling session (%1 min limit)")
             .arg(RealtimeTiming::cycleMinutes(m_config->reconnectMinutes)));

@@ -35,11 +35,21 @@ public:
     void regenerate(const QString& question);
 
     static constexpr qsizetype chunkBytes = 4800;
+    // Meeting audio kept while a new socket of a running session is set up: about 5 s of 24 kHz
+    // PCM16, so a question asked at that moment keeps its start.
+    static constexpr qsizetype handshakeAudioBytes = 24000 * 2 * 5;
+    // The held audio goes out in appends of at most 1 s.
+    static constexpr qsizetype maxAppendBytes = 24000 * 2;
 
 private:
     void openSocket();
     void tearDown();
-    void reconnect(const QString& reason);
+    // `statusText` says why in plain words; "%1" in it becomes the seconds until the retry.
+    void reconnect(const QString& reason, const QString& statusText = QString());
+    void fail(const QString& message);
+    void cycle();
+    void holdAudio(const QByteArray& pcm16);
+    void sendHeldAudio();
     void send(const QJsonObject& message);
     void sendSessionUpdate();
     void seedHistory();
@@ -50,6 +60,7 @@ private:
     void onSocketError(QAbstractSocket::SocketError error);
     void onClosed();
     void onSocketFailure(const QString& reason);
+    void onHandshakeTimeout();
     void onPingDue();
     void onCycleDue();
     void handleError(const QString& message);
@@ -73,6 +84,10 @@ private:
     bool m_shouldRun = false;
     bool m_seededThisSocket = false;
     bool m_reconnectPending = false;
+    // A session of this run has been configured: from then on no failure of a later socket
+    // ends the run, and audio captured while a new socket is set up is kept.
+    bool m_hadSession = false;
+    bool m_cycleDeferred = false;
     int m_reconnectAttempt = 0;
 
     QTimer m_pingTimer;

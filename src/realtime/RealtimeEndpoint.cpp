@@ -1,5 +1,6 @@
 #include "realtime/RealtimeEndpoint.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QUrlQuery>
@@ -82,13 +83,17 @@ Authorization authorization(const QString& apiKey) {
     return {QByteArrayLiteral("Bearer ") + key.toUtf8(), {}};
 }
 
-std::optional<int> rejectedKeyStatus(const QString& socketErrorText) {
+std::optional<int> refusedUpgradeStatus(const QString& socketErrorText) {
     static const QRegularExpression status(QStringLiteral("status code:? *(\\d{3})"),
                                            QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = status.match(socketErrorText);
     if (!match.hasMatch())
         return std::nullopt;
-    const int code = match.captured(1).toInt();
+    return match.captured(1).toInt();
+}
+
+std::optional<int> rejectedKeyStatus(const QString& socketErrorText) {
+    const std::optional<int> code = refusedUpgradeStatus(socketErrorText);
     if (code != 401 && code != 403)
         return std::nullopt;
     return code;
@@ -97,6 +102,33 @@ std::optional<int> rejectedKeyStatus(const QString& socketErrorText) {
 QString rejectedKeyMessage(int httpStatus) {
     return QStringLiteral("The OpenAI API rejected the key (HTTP ") + QString::number(httpStatus) +
            QStringLiteral(") — check it in Settings.");
+}
+
+QString httpStatusText(int httpStatus) {
+    // Qt words the status with the server's own phrase, which may be anything; these are the
+    // ones a user can look up.
+    static const QHash<int, QString> phrases{
+        {400, QStringLiteral("Bad Request")},
+        {404, QStringLiteral("Not Found")},
+        {405, QStringLiteral("Method Not Allowed")},
+        {408, QStringLiteral("Request Timeout")},
+        {410, QStringLiteral("Gone")},
+        {426, QStringLiteral("Upgrade Required")},
+        {429, QStringLiteral("Too Many Requests")},
+        {500, QStringLiteral("Internal Server Error")},
+        {502, QStringLiteral("Bad Gateway")},
+        {503, QStringLiteral("Service Unavailable")},
+        {504, QStringLiteral("Gateway Timeout")},
+    };
+    const QString phrase = phrases.value(httpStatus);
+    return phrase.isEmpty() ? QString::number(httpStatus)
+                            : QString::number(httpStatus) + u' ' + phrase;
+}
+
+QString refusedUpgradeMessage(int httpStatus) {
+    return QStringLiteral("The Realtime service refused the connection (HTTP ") +
+           httpStatusText(httpStatus) +
+           QStringLiteral(") — check OV_REALTIME_URL and the model name.");
 }
 
 QString maskSecrets(const QString& text, const QString& apiKey) {

@@ -39,10 +39,15 @@ Authorization authorization(const QString& apiKey);
 inline const QString noKeyMessage =
     QStringLiteral("No API key set — open Settings and paste your OpenAI key.");
 
-// The HTTP status of a refused upgrade as Qt 6.4 words it in the socket's error text, when it
-// is one that means the key is wrong (401 or 403).
+// The HTTP status of a refused upgrade as Qt 6.4 words it in the socket's error text.
+std::optional<int> refusedUpgradeStatus(const QString& socketErrorText);
+// The same, when it is one that means the key is wrong (401 or 403).
 std::optional<int> rejectedKeyStatus(const QString& socketErrorText);
 QString rejectedKeyMessage(int httpStatus);
+// "404 Not Found": the code with its standard reason phrase, when it has a common one.
+QString httpStatusText(int httpStatus);
+// A refusal that waiting will not cure: the address or the model is wrong.
+QString refusedUpgradeMessage(int httpStatus);
 
 // `text` with `apiKey` and anything shaped like an OpenAI key ("sk-…") masked to its last four
 // characters ("sk-…abcd"), so server echoes of the key never reach a log or the screen.

@@ -5,6 +5,12 @@
 // Every interval of the connection lifecycle, in one value so tests can run the whole schedule
 // in milliseconds. The defaults are the production values.
 struct RealtimeTiming {
+    // From opening the socket to the service's session.updated: a service that accepts the
+    // WebSocket but never answers the setup would otherwise leave the client connecting forever.
+    static constexpr std::chrono::milliseconds defaultHandshakeTimeout{15000};
+    // How much longer a scheduled cycle waits for an answer that is still streaming.
+    static constexpr std::chrono::milliseconds defaultCycleGrace{20000};
+
     // One step of the back-off schedule (1, 2, 4, 8, 16, 20, 20… steps).
     std::chrono::milliseconds backoffUnit{1000};
     std::chrono::milliseconds pingInterval{20000};
@@ -12,7 +18,8 @@ struct RealtimeTiming {
     std::chrono::milliseconds pongTimeout{10000};
     // One minute of the session cycling period.
     std::chrono::milliseconds cycleMinute{60000};
-    std::chrono::milliseconds handshakeTimeout{60000};
+    std::chrono::milliseconds handshakeTimeout{defaultHandshakeTimeout};
+    std::chrono::milliseconds cycleGrace{defaultCycleGrace};
 
     static constexpr int backoffCapSteps = 20;
     static constexpr int minimumCycleMinutes = 5;

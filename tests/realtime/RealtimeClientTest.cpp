@@ -539,7 +539,10 @@ TEST_F(RealtimeClientTest, BackoffRunsTheWholeScheduleAndResetsAfterConfiguratio
     EXPECT_FALSE(std::any_of(statuses.begin(), statuses.end(),
                              [](const Status& s) { return s.isFailed(); }));
     EXPECT_EQ(statuses.first(), Status::connecting());
-    EXPECT_EQ(statuses.at(1), Status::reconnecting());
+    EXPECT_EQ(statuses.at(1),
+              (Status{Status::Kind::reconnecting,
+                      QStringLiteral("The Realtime service is unavailable (HTTP 500 Internal "
+                                     "Server Error) — retrying in 1 s.")}));
 
     server.refuseUpgrades(0);
     server.setAutoConfigure(true);
@@ -691,6 +694,66 @@ TEST_F(RealtimeClientTest, StalledHandshakeTimesOut) {
     ASSERT_TRUE(waitForStatus(Status::connected()));
 }
 
+TEST_F(RealtimeClientTest, UnansweredSessionSetupReconnects) {
+    RealtimeTiming timing = fastTiming();
+    timing.handshakeTimeout = 300ms;
+    makeClient(timing);
+    client->start(config()); // accepted, session.update never answered
+    const Status said{Status::Kind::reconnecting,
+                      QStringLiteral("The Realtime service did not answer the session setup — "
+                                     "reconnecting in 1 s.")};
+    ASSERT_TRUE(waitForStatus(said));
+    EXPECT_TRUE(logs.contains(
+        QStringLiteral("Reconnecting in 1s — the session setup was not answered within 300 ms")));
+    server.setAutoConfigure(true);
+    ASSERT_TRUE(waitForStatus(Status::connected()));
+    EXPECT_EQ(server.connectionCount(), 2);
+}
+
+// A later socket failing its setup is a fault of the moment: only the first one ends the run.
+struct LaterSocketFailureCase {
+    const char* name;
+    std::function<void(FakeRealtimeServer&)> fail;
+};
+
+void PrintTo(const LaterSocketFailureCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class RealtimeLaterSocketTest : public RealtimeClientTest,
+                                public ::testing::WithParamInterface<LaterSocketFailureCase> {};
+
+TEST_P(RealtimeLaterSocketTest, BacksOffInsteadOfEndingTheRun) {
+    makeClient();
+    connectConfigured();
+    GetParam().fail(server);
+    server.dropConnection();
+    ASSERT_TRUE(waitForLog(QStringLiteral("Reconnecting in"), 3));
+    server.refuseUpgrades(0);
+    server.setAutoConfigure(true);
+    ASSERT_TRUE(waitForStatus(Status::connected(), 2));
+    EXPECT_FALSE(std::any_of(statuses.begin(), statuses.end(),
+                             [](const Status& s) { return s.isFailed(); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, RealtimeLaterSocketTest,
+    ::testing::Values(LaterSocketFailureCase{"KeyRefused", [](auto& s) { s.refuseUpgrades(401); }},
+                      LaterSocketFailureCase{"NotFound", [](auto& s) { s.refuseUpgrades(404); }},
+                      LaterSocketFailureCase{
+                          "SetupError",
+                          [](FakeRealtimeServer& s) {
+                              QObject::connect(
+                                  &s, &FakeRealtimeServer::frameReceived, &s,
+                                  [&s](const QJsonObject& frame) {
+                                      if (frame.value(QStringLiteral("type")).toString() ==
+                                              u"session.update" &&
+                                          s.connectionCount() <= 3)
+                                          s.sendError(QStringLiteral("server_error"));
+                                  });
+                          }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct CycleCase {
     int reconnectMinutes;
     int effectiveMinutes;
@@ -728,6 +791,87 @@ INSTANTIATE_TEST_SUITE_P(Periods, CycleTest, ::testing::Values(CycleCase{2, 5}, 
                              return "reconnectMinutes" +
                                     std::to_string(info.param.reconnectMinutes);
                          });
+
+struct StreamingCycleCase {
+    const char* name;
+    bool answerEnds;
+};
+
+void PrintTo(const StreamingCycleCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class RealtimeStreamingCycleTest : public RealtimeClientTest,
+                                   public ::testing::WithParamInterface<StreamingCycleCase> {};
+
+TEST_P(RealtimeStreamingCycleTest, CycleWaitsForTheAnswerInProgress) {
+    RealtimeTiming timing = fastTiming();
+    timing.cycleMinute = 60ms; // 300 ms period
+    timing.cycleGrace = GetParam().answerEnds ? 1h : 200ms;
+    makeClient(timing);
+    server.setAutoConfigure(true);
+    connectConfigured();
+    server.sendResponseCreated(QStringLiteral("r1"));
+    sync();
+    ASSERT_TRUE(waitForLog(QStringLiteral("Cycling session once the answer in progress ends")));
+    EXPECT_EQ(server.connectionCount(), 1);
+    if (GetParam().answerEnds) {
+        server.sendDelta(QStringLiteral("r1"), QStringLiteral("Done."));
+        server.sendResponseDone(QStringLiteral("r1"));
+    }
+    ASSERT_TRUE(waitForStatus(Status::connected(), 2));
+    EXPECT_EQ(events.contains(QStringLiteral("done:r1")), GetParam().answerEnds);
+    // The answer of the old session is nothing the new one could cancel.
+    client->regenerate(QStringLiteral("Q?"));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("response.create"), 1));
+    EXPECT_EQ(server.frames(QStringLiteral("response.cancel")).size(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, RealtimeStreamingCycleTest,
+                         ::testing::Values(StreamingCycleCase{"Ends", true},
+                                           StreamingCycleCase{"NeverEnds", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct HeldAudioCase {
+    const char* name;
+    int blocks; // of 4800 bytes (0.1 s), captured while the new socket is set up
+    int kept;   // the newest ones
+};
+
+void PrintTo(const HeldAudioCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class RealtimeHeldAudioTest : public RealtimeClientTest,
+                              public ::testing::WithParamInterface<HeldAudioCase> {};
+
+TEST_P(RealtimeHeldAudioTest, AudioDuringTheReconnectIsSentOnceConfigured) {
+    makeClient();
+    connectConfigured();
+    server.dropConnection();
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 2));
+    QByteArray captured;
+    for (int b = 0; b < GetParam().blocks; ++b) {
+        const QByteArray block(4800, char(b));
+        captured += block;
+        client->append(block);
+    }
+    server.sendSessionUpdated();
+    const qsizetype expected = qsizetype(GetParam().kept) * 4800;
+    QByteArray received;
+    ASSERT_TRUE(waitFor([&] {
+        received.clear();
+        for (const QJsonObject& frame : server.frames(QStringLiteral("input_audio_buffer.append")))
+            received += audioOf(frame);
+        return received.size() >= expected;
+    }));
+    EXPECT_EQ(received, captured.right(expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backlogs, RealtimeHeldAudioTest,
+                         ::testing::Values(HeldAudioCase{"Question", 3, 3},
+                                           HeldAudioCase{"OverFiveSeconds", 60, 50}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RealtimeClientTest, KilledServerEndsInReconnectingThenConnectedAndReseeded) {
     RealtimeTiming timing = fastTiming();
@@ -866,14 +1010,50 @@ TEST_P(RejectedKeyTest, UnauthorisedUpgradeFailsWithoutRetrying) {
 
 INSTANTIATE_TEST_SUITE_P(Statuses, RejectedKeyTest, ::testing::Values(401, 403));
 
-TEST_F(RealtimeClientTest, OtherHttpRefusalIsANetworkFault) {
-    makeClient();
-    server.refuseUpgrades(503);
-    client->start(config());
-    ASSERT_TRUE(waitForLog(QStringLiteral("Reconnecting in"), 2));
-    EXPECT_FALSE(std::any_of(statuses.begin(), statuses.end(),
-                             [](const Status& s) { return s.isFailed(); }));
+struct HttpRefusalCase {
+    int httpStatus;
+    Status said;
+};
+
+void PrintTo(const HttpRefusalCase& c, std::ostream* out) {
+    *out << c.httpStatus;
 }
+
+class RealtimeHttpRefusalTest : public RealtimeClientTest,
+                                public ::testing::WithParamInterface<HttpRefusalCase> {};
+
+// A busy or broken service is waited out; a wrong address or model is said once.
+TEST_P(RealtimeHttpRefusalTest, SaysWhyAndRetriesOnlyWhatWaitingCures) {
+    makeClient();
+    server.refuseUpgrades(GetParam().httpStatus);
+    client->start(config());
+    ASSERT_TRUE(waitForStatus(GetParam().said));
+    if (GetParam().said.isFailed()) {
+        EXPECT_EQ(statuses, (QList<Status>{Status::connecting(), GetParam().said}));
+        EXPECT_EQ(logCount(QStringLiteral("Reconnecting")), 0);
+    } else {
+        ASSERT_TRUE(server.waitForUpgradeRequests(2));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, RealtimeHttpRefusalTest,
+    ::testing::Values(
+        HttpRefusalCase{404, Status::failed(QStringLiteral(
+                                 "The Realtime service refused the connection (HTTP 404 Not "
+                                 "Found) — check OV_REALTIME_URL and the model name."))},
+        HttpRefusalCase{410, Status::failed(QStringLiteral(
+                                 "The Realtime service refused the connection (HTTP 410 Gone) — "
+                                 "check OV_REALTIME_URL and the model name."))},
+        HttpRefusalCase{429,
+                        {Status::Kind::reconnecting,
+                         QStringLiteral("The Realtime service is rate limited (HTTP 429 "
+                                        "Too Many Requests) — retrying in 1 s.")}},
+        HttpRefusalCase{503,
+                        {Status::Kind::reconnecting,
+                         QStringLiteral("The Realtime service is unavailable (HTTP 503 "
+                                        "Service Unavailable) — retrying in 1 s.")}}),
+    [](const auto& info) { return std::to_string(info.param.httpStatus); });
 
 // --- lifetime --------------------------------------------------------------------------------
 

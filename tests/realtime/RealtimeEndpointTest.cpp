@@ -184,6 +184,11 @@ TEST(RealtimeEndpointTest, RecognisesOnlyKeyRefusals) {
     EXPECT_EQ(RealtimeEndpoint::rejectedKeyStatus(text(429)), std::nullopt);
     EXPECT_EQ(RealtimeEndpoint::rejectedKeyStatus(QStringLiteral("Connection refused")),
               std::nullopt);
+    EXPECT_EQ(RealtimeEndpoint::refusedUpgradeStatus(text(404)), 404);
+    EXPECT_EQ(RealtimeEndpoint::refusedUpgradeStatus(QStringLiteral("Connection refused")),
+              std::nullopt);
+    EXPECT_EQ(RealtimeEndpoint::httpStatusText(404), QStringLiteral("404 Not Found"));
+    EXPECT_EQ(RealtimeEndpoint::httpStatusText(418), QStringLiteral("418"));
     EXPECT_EQ(RealtimeEndpoint::rejectedKeyMessage(401),
               QStringLiteral("The OpenAI API rejected the key (HTTP 401) — check it in Settings."));
 }
@@ -227,7 +232,8 @@ TEST(RealtimeTimingTest, ProductionValues) {
     EXPECT_EQ(timing.backoffUnit, std::chrono::seconds(1));
     EXPECT_EQ(timing.pingInterval, std::chrono::seconds(20));
     EXPECT_EQ(timing.cycleMinute, std::chrono::minutes(1));
-    EXPECT_EQ(timing.handshakeTimeout, std::chrono::seconds(60));
+    EXPECT_EQ(timing.handshakeTimeout, std::chrono::seconds(15));
+    EXPECT_EQ(timing.cycleGrace, std::chrono::seconds(20));
     EXPECT_GT(timing.pongTimeout, std::chrono::seconds(0));
     EXPECT_LE(timing.pongTimeout, timing.pingInterval);
 }
