@@ -27,7 +27,7 @@ public:
     struct Status {
         enum class Kind { idle, connecting, connected, reconnecting, failed };
         Kind kind = Kind::idle;
-        QString message; // only for failed
+        QString message; // why: a failure's text, or what a reconnect waits for
 
         static Status idle() { return {Kind::idle, {}}; }
         static Status connecting() { return {Kind::connecting, {}}; }

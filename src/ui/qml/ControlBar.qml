@@ -64,6 +64,7 @@ Pane {
 
             StatusPill {
                 status: bar.session.status
+                message: bar.session.statusMessage
             }
 
             Button {
