@@ -46,6 +46,14 @@ public:
         friend bool operator==(const HistoryPair&, const HistoryPair&) = default;
     };
 
+    // How a response ended short of a full answer.
+    struct ResponseEnd {
+        QString status;  // "failed", "incomplete" or "cancelled"
+        QString reason;  // the service's short code: "insufficient_quota", "max_output_tokens", …
+        QString message; // the service's own words, when it gave any
+        friend bool operator==(const ResponseEnd&, const ResponseEnd&) = default;
+    };
+
     virtual ~RealtimeClientInterface() = default;
 
     virtual void start(const Config& config) = 0;
@@ -61,6 +69,12 @@ public:
     std::function<void(const QString& itemID, const QString& text)> onTranscript;
     std::function<void(const QString& responseID, const QString& delta)> onDelta;
     std::function<void(const QString& responseID)> onResponseDone;
+    // Comes just before the done of a response that did not end "completed".
+    std::function<void(const QString& responseID, const ResponseEnd& end)> onResponseUnfinished;
+    // A question the service heard but could not transcribe, or whose transcript came back empty.
+    std::function<void(const QString& itemID, const QString& message)> onTranscriptionFailed;
+    // An "error" event of a running session; `code` is the service's short code, if any.
+    std::function<void(const QString& code, const QString& message)> onServiceError;
     std::function<void(const QJsonObject& usage)> onUsage;
     // The `usage` of a transcription of the input audio, billed apart from the responses.
     std::function<void(const QJsonObject& usage)> onTranscriptionUsage;

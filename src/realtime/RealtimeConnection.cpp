@@ -300,11 +300,21 @@ void RealtimeConnection::onFrame(const QByteArray& utf8) {
                 call(client.onTranscriptionUsage, usage);
             });
         }
-        if (!event.text.isEmpty()) {
+        if (event.text.isEmpty()) {
+            m_post([id = event.id](RealtimeClientInterface& client) {
+                call(client.onTranscriptionFailed, id,
+                     QStringLiteral("the transcript came back empty"));
+            });
+        } else {
             m_post([id = event.id, text = event.text](RealtimeClientInterface& client) {
                 call(client.onTranscript, id, text);
             });
         }
+        break;
+    case ServerEvent::Kind::transcriptionFailed:
+        m_post([id = event.id, text = event.text](RealtimeClientInterface& client) {
+            call(client.onTranscriptionFailed, id, text);
+        });
         break;
     case ServerEvent::Kind::responseCreated:
         m_activeResponseID = event.id;
@@ -326,6 +336,12 @@ void RealtimeConnection::onFrame(const QByteArray& utf8) {
                 call(client.onUsage, usage);
             });
         }
+        if (!event.status.isEmpty()) {
+            m_post([id = event.id, end = ResponseEnd{event.status, event.reason, event.text}](
+                       RealtimeClientInterface& client) {
+                call(client.onResponseUnfinished, id, end);
+            });
+        }
         m_post(
             [id = event.id](RealtimeClientInterface& client) { call(client.onResponseDone, id); });
         // Not from inside the socket's own signal: the cycle replaces that socket.
@@ -333,12 +349,12 @@ void RealtimeConnection::onFrame(const QByteArray& utf8) {
             m_cycleTimer.start(0);
         break;
     case ServerEvent::Kind::error:
-        handleError(event.text);
+        handleError(event.text, event.reason);
         break;
     }
 }
 
-void RealtimeConnection::handleError(const QString& message) {
+void RealtimeConnection::handleError(const QString& message, const QString& code) {
     using RealtimeProtocol::ErrorAction;
     switch (RealtimeProtocol::classifyError(message, m_isConfigured, m_usedLegacyShape,
                                             m_assistantContentType)) {
@@ -355,8 +371,12 @@ void RealtimeConnection::handleError(const QString& message) {
         return;
     case ErrorAction::report:
         log(QStringLiteral("API error: ") + message);
-        if (m_isConfigured)
+        if (m_isConfigured) {
+            m_post([code, message](RealtimeClientInterface& client) {
+                call(client.onServiceError, code, message);
+            });
             return;
+        }
         // Only the first socket of a run may end it: a later one failing its setup is a fault
         // of the moment, like a dropped connection.
         if (m_hadSession)

@@ -21,6 +21,7 @@ public:
     using Config = RealtimeClientInterface::Config;
     using Status = RealtimeClientInterface::Status;
     using HistoryPair = RealtimeClientInterface::HistoryPair;
+    using ResponseEnd = RealtimeClientInterface::ResponseEnd;
     using Notification = std::function<void(RealtimeClientInterface&)>;
 
     RealtimeConnection(const RealtimeTiming& timing, std::optional<QSslConfiguration> ssl,
@@ -63,7 +64,7 @@ private:
     void onHandshakeTimeout();
     void onPingDue();
     void onCycleDue();
-    void handleError(const QString& message);
+    void handleError(const QString& message, const QString& code);
 
     void report(const Status& status);
     void log(const QString& line);

@@ -62,16 +62,39 @@ std::optional<QJsonObject> objectMember(const QJsonObject& object, const QString
     return value.toObject();
 }
 
+ServerEvent makeEvent(ServerEvent::Kind kind, const QString& id = {}, const QString& text = {}) {
+    ServerEvent event;
+    event.kind = kind;
+    event.id = id;
+    event.text = text;
+    return event;
+}
+
 ServerEvent decodeTranscript(const QJsonObject& event) {
     const QString text = stringMember(event, QStringLiteral("transcript")).value_or(QString());
-    ServerEvent result{ServerEvent::Kind::transcript,
-                       {},
-                       text.trimmed(),
-                       objectMember(event, QStringLiteral("usage"))};
-    if (result.text.isEmpty() && !result.usage)
-        return {};
+    ServerEvent result = makeEvent(ServerEvent::Kind::transcript, {}, text.trimmed());
+    result.usage = objectMember(event, QStringLiteral("usage"));
     result.id = stringMember(event, QStringLiteral("item_id"))
                     .value_or(QUuid::createUuid().toString(QUuid::WithoutBraces));
+    return result;
+}
+
+// The short code of an error object: its "code", else its "type".
+QString errorReason(const QJsonObject& error) {
+    return stringMember(error, QStringLiteral("code"))
+        .value_or(stringMember(error, QStringLiteral("type")).value_or(QString()));
+}
+
+ServerEvent decodeTranscriptionFailed(const QJsonObject& event) {
+    ServerEvent result = makeEvent(ServerEvent::Kind::transcriptionFailed);
+    result.id = stringMember(event, QStringLiteral("item_id")).value_or(QString());
+    const auto error = objectMember(event, QStringLiteral("error"));
+    if (error) {
+        result.text = stringMember(*error, QStringLiteral("message")).value_or(QString());
+        result.reason = errorReason(*error);
+    }
+    if (result.text.isEmpty())
+        result.text = QStringLiteral("transcription failed");
     return result;
 }
 
@@ -80,36 +103,52 @@ ServerEvent decodeResponseCreated(const QJsonObject& event) {
     const auto id = response ? stringMember(*response, QStringLiteral("id")) : std::nullopt;
     if (!id)
         return {};
-    return {ServerEvent::Kind::responseCreated, *id, {}, {}};
+    return makeEvent(ServerEvent::Kind::responseCreated, *id);
 }
 
 ServerEvent decodeDelta(const QJsonObject& event) {
     const QString delta = stringMember(event, QStringLiteral("delta")).value_or(QString());
     if (delta.isEmpty())
         return {};
-    return {ServerEvent::Kind::delta,
-            stringMember(event, QStringLiteral("response_id")).value_or(QStringLiteral("current")),
-            delta,
-            {}};
+    return makeEvent(
+        ServerEvent::Kind::delta,
+        stringMember(event, QStringLiteral("response_id")).value_or(QStringLiteral("current")),
+        delta);
 }
 
 ServerEvent decodeResponseDone(const QJsonObject& event) {
     const auto response = objectMember(event, QStringLiteral("response"));
-    ServerEvent result{ServerEvent::Kind::responseDone, QStringLiteral("current"), {}, {}};
-    if (response) {
-        result.id = stringMember(*response, QStringLiteral("id")).value_or(result.id);
-        result.usage = objectMember(*response, QStringLiteral("usage"));
+    ServerEvent result = makeEvent(ServerEvent::Kind::responseDone, QStringLiteral("current"));
+    if (!response)
+        return result;
+    result.id = stringMember(*response, QStringLiteral("id")).value_or(result.id);
+    result.usage = objectMember(*response, QStringLiteral("usage"));
+    const QString status = stringMember(*response, QStringLiteral("status")).value_or(QString());
+    if (status != u"failed" && status != u"incomplete" && status != u"cancelled")
+        return result;
+    result.status = status;
+    // {"type":"failed","error":{"code":…,"message":…}} or {"type":"incomplete","reason":…}
+    const auto details = objectMember(*response, QStringLiteral("status_details"));
+    if (!details)
+        return result;
+    const auto error = objectMember(*details, QStringLiteral("error"));
+    if (error) {
+        result.reason = errorReason(*error);
+        result.text = stringMember(*error, QStringLiteral("message")).value_or(QString());
     }
+    if (result.reason.isEmpty())
+        result.reason = stringMember(*details, QStringLiteral("reason")).value_or(QString());
     return result;
 }
 
 ServerEvent decodeError(const QJsonObject& event) {
     const auto error = objectMember(event, QStringLiteral("error"));
     const auto message = error ? stringMember(*error, QStringLiteral("message")) : std::nullopt;
-    return {ServerEvent::Kind::error,
-            {},
-            message.value_or(QStringLiteral("unknown realtime error")),
-            {}};
+    ServerEvent result = makeEvent(ServerEvent::Kind::error, {},
+                                   message.value_or(QStringLiteral("unknown realtime error")));
+    if (error)
+        result.reason = errorReason(*error);
+    return result;
 }
 
 } // namespace
@@ -154,11 +193,13 @@ ServerEvent decode(const QByteArray& utf8) {
     if (!type)
         return {};
     if (*type == u"session.created")
-        return {ServerEvent::Kind::sessionCreated, {}, {}, {}};
+        return makeEvent(ServerEvent::Kind::sessionCreated);
     if (*type == u"session.updated")
-        return {ServerEvent::Kind::sessionUpdated, {}, {}, {}};
+        return makeEvent(ServerEvent::Kind::sessionUpdated);
     if (*type == u"conversation.item.input_audio_transcription.completed")
         return decodeTranscript(event);
+    if (*type == u"conversation.item.input_audio_transcription.failed")
+        return decodeTranscriptionFailed(event);
     if (*type == u"response.created")
         return decodeResponseCreated(event);
     if (*type == u"response.output_text.delta" || *type == u"response.text.delta")

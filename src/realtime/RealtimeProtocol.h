@@ -26,7 +26,8 @@ QJsonObject responseCancel();
 QJsonObject responseCreate();
 
 // One server event, already reduced to what the client acts on. Events that call for nothing
-// (unknown types, empty transcripts, empty deltas, responses without an id) are `ignored`.
+// (unknown types, empty deltas, responses without an id) are `ignored`; a transcript that came
+// out empty is a `transcript` with empty text, so the client can say the question was lost.
 struct ServerEvent {
     enum class Kind {
         ignored,
@@ -36,6 +37,7 @@ struct ServerEvent {
         responseCreated,
         delta,
         responseDone,
+        transcriptionFailed,
         error
     };
     Kind kind = Kind::ignored;
@@ -44,6 +46,12 @@ struct ServerEvent {
     // A response's usage, or a transcript's (billed apart; a transcript that came out empty
     // still carries its usage, with empty text).
     std::optional<QJsonObject> usage;
+    // A done response that did not complete: "failed", "incomplete" or "cancelled"; empty when
+    // it completed.
+    QString status;
+    // The service's short code of an error or of an unfinished response ("insufficient_quota",
+    // "max_output_tokens", …).
+    QString reason;
 };
 
 // `utf8` is one frame's text; a frame that is not a JSON object with a string "type" is ignored.

@@ -37,6 +37,8 @@ QVariant PairListModel::data(const QModelIndex& index, int role) const {
         return pair.myAnswer;
     case MyAnswerInProgressRole:
         return pair.myAnswerInProgress;
+    case NoticeRole:
+        return pair.notice;
     default:
         return {};
     }
@@ -51,7 +53,8 @@ QHash<int, QByteArray> PairListModel::pairRoleNames() {
     return {{PairIdRole, "pairId"},         {TimestampRole, "timestamp"},
             {QuestionRole, "question"},     {AnswerRole, "answer"},
             {IsCompleteRole, "isComplete"}, {WasExtendedRole, "wasExtended"},
-            {MyAnswerRole, "myAnswer"},     {MyAnswerInProgressRole, "myAnswerInProgress"}};
+            {MyAnswerRole, "myAnswer"},     {MyAnswerInProgressRole, "myAnswerInProgress"},
+            {NoticeRole, "notice"}};
 }
 
 QList<int> PairListModel::changedRoles(const QAPair& before, const QAPair& after) {
@@ -70,6 +73,8 @@ QList<int> PairListModel::changedRoles(const QAPair& before, const QAPair& after
         roles << MyAnswerRole;
     if (before.myAnswerInProgress != after.myAnswerInProgress)
         roles << MyAnswerInProgressRole;
+    if (!same(before.notice, after.notice))
+        roles << NoticeRole;
     return roles;
 }
 

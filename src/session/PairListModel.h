@@ -22,6 +22,7 @@ public:
         WasExtendedRole,
         MyAnswerRole,
         MyAnswerInProgressRole,
+        NoticeRole,
     };
     Q_ENUM(Role)
 

@@ -28,6 +28,28 @@ QString trimmedBlanks(const QString& text) {
         --end;
     return text.mid(begin, end - begin);
 }
+const QString& untranscribedNotice() {
+    static const QString text = QStringLiteral("(the question could not be transcribed)");
+    return text;
+}
+
+// A few words on why an answer stopped, for its card.
+QString shortNotice(const RealtimeClientInterface::ResponseEnd& end) {
+    static const QHash<QString, QString> reasons{
+        {QStringLiteral("insufficient_quota"),
+         QStringLiteral("the OpenAI account is out of credit")},
+        {QStringLiteral("rate_limit_exceeded"), QStringLiteral("OpenAI is rate limiting this key")},
+        {QStringLiteral("max_output_tokens"), QStringLiteral("it reached the length limit")},
+        {QStringLiteral("content_filter"), QStringLiteral("OpenAI's content filter stopped it")},
+    };
+    QString why = reasons.value(end.reason);
+    if (why.isEmpty())
+        why = !end.message.isEmpty() ? end.message : end.reason;
+    const QString what = end.status == u"failed"       ? QStringLiteral("(no answer")
+                         : end.status == u"incomplete" ? QStringLiteral("(answer cut short")
+                                                       : QStringLiteral("(answer cancelled");
+    return why.isEmpty() ? what + u')' : what + QStringLiteral(": ") + why + u')';
+}
 } // namespace
 
 QAFlow::QAFlow(const Clock& clock, std::function<double()> followUpWindow, Hooks hooks)
@@ -120,7 +142,9 @@ void QAFlow::ingestTranscript(const QString& text) {
     bool filled = false;
     for (qsizetype i = m_pairs.size() - 1; i >= 0; --i) {
         QAPair& candidate = m_pairs[i];
-        if (candidate.question.isEmpty() && candidate.myAnswer.isEmpty()) {
+        // A card whose question was lost keeps its answer to that lost question.
+        if (candidate.question.isEmpty() && candidate.myAnswer.isEmpty() &&
+            candidate.notice != untranscribedNotice()) {
             candidate.question = text;
             candidate.lastQuestionAt = m_clock.now();
             filled = true;
@@ -256,10 +280,53 @@ void QAFlow::completeResponse(const QString& responseID) {
                 {QStringLiteral("answer"), owner->answer}});
 
     m_pairs.removeIf([](const QAPair& p) {
-        return p.isComplete && p.question.isEmpty() && p.answer.isEmpty() && p.myAnswer.isEmpty();
+        return p.isComplete && p.question.isEmpty() && p.answer.isEmpty() && p.myAnswer.isEmpty() &&
+               p.notice.isEmpty();
     });
     notifyChanged();
     pushHistory();
+}
+
+bool QAFlow::endResponseShort(const QString& responseID,
+                              const RealtimeClientInterface::ResponseEnd& end) {
+    if (m_supersededResponses.contains(responseID))
+        return false;
+    QAPair* owner = nullptr;
+    for (qsizetype i = m_pairs.size() - 1; i >= 0 && !owner; --i)
+        if (m_pairs[i].responseID == responseID)
+            owner = &m_pairs[i];
+    // Like its done: a response that never streamed belongs to the newest open card.
+    for (qsizetype i = m_pairs.size() - 1; i >= 0 && !owner; --i)
+        if (!m_pairs[i].isComplete)
+            owner = &m_pairs[i];
+    QJsonObject fields{{QStringLiteral("response"), responseID},
+                       {QStringLiteral("status"), end.status},
+                       {QStringLiteral("reason"), end.reason}};
+    if (!end.message.isEmpty())
+        fields.insert(QStringLiteral("message"), end.message);
+    if (owner) {
+        owner->notice = shortNotice(end);
+        fields.insert(QStringLiteral("pair"), owner->id);
+    }
+    record(QStringLiteral("answer_failed"), fields);
+    notifyChanged();
+    return true;
+}
+
+void QAFlow::transcriptionFailed(const QString& itemID, const QString& message) {
+    QAPair* target = nullptr;
+    for (qsizetype i = m_pairs.size() - 1; i >= 0 && !target; --i)
+        if (m_pairs[i].question.isEmpty() && m_pairs[i].myAnswer.isEmpty() &&
+            m_pairs[i].notice != untranscribedNotice())
+            target = &m_pairs[i];
+    QJsonObject fields{{QStringLiteral("item"), itemID}, {QStringLiteral("message"), message}};
+    if (target) {
+        target->notice = untranscribedNotice();
+        fields.insert(QStringLiteral("pair"), target->id);
+    }
+    record(QStringLiteral("transcription_failed"), fields);
+    if (target)
+        notifyChanged();
 }
 
 void QAFlow::pushHistory() {

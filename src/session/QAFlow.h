@@ -30,6 +30,13 @@ public:
     void ingestTranscript(const QString& text);
     void ingestDelta(const QString& responseID, const QString& delta);
     void completeResponse(const QString& responseID);
+    // Puts why a response stopped short on the card it was filling and logs it. False when the
+    // response was superseded by a merged follow-up, which nobody needs to hear about.
+    bool endResponseShort(const QString& responseID,
+                          const RealtimeClientInterface::ResponseEnd& end);
+    // A question the service could not transcribe: logged, and noted on the newest card still
+    // waiting for its question (no new card, so no answer moves).
+    void transcriptionFailed(const QString& itemID, const QString& message);
 
     bool isContinuation(const QAPair& pair, const QString& text) const;
     void extendQuestion(qsizetype index, const QString& text);

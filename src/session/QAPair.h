@@ -15,6 +15,7 @@ struct QAPair {
     Q_PROPERTY(bool wasExtended MEMBER wasExtended)
     Q_PROPERTY(QString myAnswer MEMBER myAnswer)
     Q_PROPERTY(bool myAnswerInProgress MEMBER myAnswerInProgress)
+    Q_PROPERTY(QString notice MEMBER notice)
 
 public:
     QString id;        // upper-case UUID
@@ -27,6 +28,9 @@ public:
     double lastQuestionAt = 0; // steady seconds
     QString myAnswer;
     bool myAnswerInProgress = false;
+    // What the service reported about this card: why its answer stopped, or that its question
+    // could not be transcribed. Shown with the answer.
+    QString notice;
 
     friend bool operator==(const QAPair&, const QAPair&) = default;
 };

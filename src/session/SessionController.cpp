@@ -38,6 +38,27 @@ const QString kPickApp = QStringLiteral("Pick which app to listen to in Settings
 const QString kNoOnDeviceSpeech =
     QStringLiteral("On-device speech recognition is not available, so the recording can't be "
                    "transcribed here.");
+// What the user can do about a problem the service reported, by its short code; nothing for the
+// problems only the log needs to keep.
+std::optional<QString> serviceAdvice(const QString& code, const QString& message) {
+    if (code == u"insufficient_quota")
+        return QStringLiteral("Your OpenAI account is out of credit — add credit at "
+                              "platform.openai.com, then Start again.");
+    if (code == u"rate_limit_exceeded")
+        return QStringLiteral("OpenAI is rate limiting this key — answers resume shortly.");
+    if (code == u"invalid_api_key")
+        return QStringLiteral("OpenAI does not accept this API key — paste a valid key in "
+                              "Settings, then Start again.");
+    const QString lower = message.toLower();
+    if (code == u"model_not_found" ||
+        (lower.contains(u"model") &&
+         (lower.contains(u"does not exist") || lower.contains(u"not available") ||
+          lower.contains(u"do not have access"))))
+        return QStringLiteral("This OpenAI account cannot use the chosen model — pick another "
+                              "model in Settings, then Start again.");
+    return std::nullopt;
+}
+
 constexpr double kPermissionBannerDelay = 4.0;
 constexpr double kAppTapPollInterval = 3.0;
 
@@ -101,6 +122,9 @@ SessionController::~SessionController() {
     m_c.client.onTranscript = nullptr;
     m_c.client.onDelta = nullptr;
     m_c.client.onResponseDone = nullptr;
+    m_c.client.onResponseUnfinished = nullptr;
+    m_c.client.onTranscriptionFailed = nullptr;
+    m_c.client.onServiceError = nullptr;
     m_c.client.onLog = nullptr;
     m_c.client.onUsage = nullptr;
     m_c.client.onTranscriptionUsage = nullptr;
@@ -136,6 +160,21 @@ void SessionController::wireComponents() {
     client.onDelta =
         live([this](const QString& id, const QString& delta) { ingestDelta(id, delta); });
     client.onResponseDone = live([this](const QString& id) { completeResponse(id); });
+    client.onResponseUnfinished =
+        live([this](const QString& id, const RealtimeClientInterface::ResponseEnd& end) {
+            if (!m_flow->endResponseShort(id, end) || end.status != u"failed")
+                return;
+            const QString why = end.message.isEmpty() ? end.reason : end.message;
+            setBanner(serviceAdvice(end.reason, end.message)
+                          .value_or(QStringLiteral("OpenAI could not answer: ") + why));
+        });
+    client.onTranscriptionFailed = live([this](const QString& itemID, const QString& message) {
+        m_flow->transcriptionFailed(itemID, message);
+    });
+    client.onServiceError = live([this](const QString& code, const QString& message) {
+        if (const auto advice = serviceAdvice(code, message))
+            setBanner(*advice);
+    });
     client.onLog = [this](const QString& line) { log(line); };
     client.onUsage = live([this](const QJsonObject& usage) { recordUsage(usage); });
     client.onTranscriptionUsage =

@@ -111,6 +111,17 @@ protected:
         client->onResponseDone = [record](const QString& id) {
             record(QStringLiteral("done:") + id);
         };
+        client->onResponseUnfinished = [record](const QString& id,
+                                                const RealtimeClient::ResponseEnd& end) {
+            record(QStringLiteral("unfinished:%1:%2:%3:%4")
+                       .arg(id, end.status, end.reason, end.message));
+        };
+        client->onTranscriptionFailed = [record](const QString& id, const QString& message) {
+            record(QStringLiteral("transcription_failed:%1:%2").arg(id, message));
+        };
+        client->onServiceError = [record](const QString& code, const QString& message) {
+            record(QStringLiteral("service_error:%1:%2").arg(code, message));
+        };
     }
 
     RealtimeClient::Config config() const {
@@ -284,12 +295,16 @@ TEST_F(RealtimeClientTest, LegacyShapeLastsForTheRunAndResetsOnStart) {
     EXPECT_EQ(server.frames().first(), RealtimeProtocol::sessionUpdate(config(), false));
 }
 
-TEST_F(RealtimeClientTest, ErrorAfterConfigurationIsOnlyLogged) {
+TEST_F(RealtimeClientTest, ErrorAfterConfigurationIsReportedAndKeepsTheSession) {
     makeClient();
     connectConfigured();
     server.sendError(QStringLiteral("Unknown parameter: 'foo'."));
+    server.sendText(QStringLiteral(
+        R"({"type":"error","error":{"code":"insufficient_quota","message":"No credit."}})"));
     sync();
     EXPECT_TRUE(logs.contains(QStringLiteral("API error: Unknown parameter: 'foo'.")));
+    EXPECT_TRUE(events.contains(QStringLiteral("service_error::Unknown parameter: 'foo'.")));
+    EXPECT_TRUE(events.contains(QStringLiteral("service_error:insufficient_quota:No credit.")));
     EXPECT_EQ(statuses.last(), Status::connected());
     EXPECT_TRUE(server.isConnected());
     EXPECT_EQ(server.frames(QStringLiteral("session.update")).size(), 1);
@@ -352,7 +367,9 @@ TEST_F(RealtimeClientTest, EventsBecomeCallbacksInOrderOnTheMainThread) {
         R"({"type":"response.text.delta","delta":" I"})",
         R"({"type":"rate_limits.updated","rate_limits":[]})",
         R"({"type":"response.done","response":{"id":"r1","usage":{"total_tokens":9}}})",
-        R"({"type":"response.done"})"};
+        R"({"type":"response.done"})",
+        R"({"type":"response.done","response":{"id":"rq","status":"failed","status_details":{"type":"failed","error":{"code":"insufficient_quota","message":"No credit."}}}})",
+        R"({"type":"conversation.item.input_audio_transcription.failed","item_id":"i3","error":{"message":"Unintelligible."}})"};
     for (const char* frame : frames)
         server.sendText(QString::fromUtf8(frame));
     server.sendBinary(R"({"type":"response.output_text.delta","response_id":"r2","delta":"bin"})");
@@ -364,13 +381,27 @@ TEST_F(RealtimeClientTest, EventsBecomeCallbacksInOrderOnTheMainThread) {
     server.sendText(QStringLiteral(
         R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i5","transcript":"","usage":{"total_tokens":1}})"));
     sync();
-    EXPECT_EQ(
-        events,
-        (QStringList{"transcript:i1:Why this role?", "delta:r1:", "delta:r1:Because",
-                     "delta:current: I", "usage:{\"total_tokens\":9}", "done:r1", "done:current",
-                     "delta:r2:bin", "delta:r3:", "delta:r3:Yes.", "usage:{\"total_tokens\":4}",
-                     "done:r3", "transcription_usage:{\"seconds\":2,\"type\":\"duration\"}",
-                     "transcript:i4:Go on?", "transcription_usage:{\"total_tokens\":1}"}));
+    EXPECT_EQ(events, (QStringList{"transcript:i1:Why this role?",
+                                   "transcription_failed:i2:the transcript came back empty",
+                                   "delta:r1:",
+                                   "delta:r1:Because",
+                                   "delta:current: I",
+                                   "usage:{\"total_tokens\":9}",
+                                   "done:r1",
+                                   "done:current",
+                                   "unfinished:rq:failed:insufficient_quota:No credit.",
+                                   "done:rq",
+
+                                   "transcription_failed:i3:Unintelligible.",
+                                   "delta:r2:bin",
+                                   "delta:r3:",
+                                   "delta:r3:Yes.",
+                                   "usage:{\"total_tokens\":4}",
+                                   "done:r3",
+                                   "transcription_usage:{\"seconds\":2,\"type\":\"duration\"}",
+                                   "transcript:i4:Go on?",
+                                   "transcription_usage:{\"total_tokens\":1}",
+                                   "transcription_failed:i5:the transcript came back empty"}));
 }
 
 TEST_F(RealtimeClientTest, RegenerateCancelsOnlyAnActiveResponse) {

@@ -143,11 +143,18 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{
             "blankTranscript",
             R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"it_1","transcript":" \n \n"})",
-            Kind::ignored, "", ""},
+            Kind::transcript, "it_1", ""},
         DecodeCase{
             "transcriptNotString",
             R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"it_1","transcript":5})",
-            Kind::ignored, "", ""},
+            Kind::transcript, "it_1", ""},
+        DecodeCase{
+            "transcriptionFailed",
+            R"({"type":"conversation.item.input_audio_transcription.failed","item_id":"it_2","content_index":0,"error":{"type":"transcription_error","code":"audio_unintelligible","message":"Audio could not be transcribed."}})",
+            Kind::transcriptionFailed, "it_2", "Audio could not be transcribed."},
+        DecodeCase{"transcriptionFailedBare",
+                   R"({"type":"conversation.item.input_audio_transcription.failed"})",
+                   Kind::transcriptionFailed, "", "transcription failed"},
         DecodeCase{"responseCreated", R"({"type":"response.created","response":{"id":"resp_9"}})",
                    Kind::responseCreated, "resp_9", ""},
         DecodeCase{"responseCreatedNoId", R"({"type":"response.created","response":{}})",
@@ -215,6 +222,40 @@ TEST(RealtimeProtocolTest, ResponseDoneCarriesUsageOnlyWhenPresent) {
     EXPECT_FALSE(decode(R"({"type":"response.done"})").usage);
 }
 
+TEST(RealtimeProtocolTest, ResponseDoneAndErrorsSayWhyTheyStoppedShort) {
+    struct Row {
+        const char* frame;
+        const char* status;
+        const char* reason;
+        const char* text;
+    };
+    const Row table[] = {
+        {R"({"type":"response.done","response":{"id":"r1","status":"completed"}})", "", "", ""},
+        {R"({"type":"response.done","response":{"id":"r1","status":"failed","status_details":{"type":"failed","error":{"type":"insufficient_quota","code":"insufficient_quota","message":"You exceeded your current quota."}}}})",
+         "failed", "insufficient_quota", "You exceeded your current quota."},
+        {R"({"type":"response.done","response":{"id":"r1","status":"failed","status_details":{"type":"failed","error":{"type":"rate_limit_exceeded","message":"Slow down."}}}})",
+         "failed", "rate_limit_exceeded", "Slow down."},
+        {R"({"type":"response.done","response":{"id":"r1","status":"incomplete","status_details":{"type":"incomplete","reason":"max_output_tokens"}}})",
+         "incomplete", "max_output_tokens", ""},
+        {R"({"type":"response.done","response":{"id":"r1","status":"incomplete","status_details":{"type":"incomplete","reason":"content_filter"}}})",
+         "incomplete", "content_filter", ""},
+        {R"({"type":"response.done","response":{"id":"r1","status":"cancelled","status_details":{"type":"cancelled","reason":"client_cancelled"}}})",
+         "cancelled", "client_cancelled", ""},
+        {R"({"type":"response.done","response":{"id":"r1","status":"failed"}})", "failed", "", ""},
+        {R"({"type":"error","error":{"type":"invalid_request_error","code":"invalid_api_key","message":"Incorrect API key provided."}})",
+         "", "invalid_api_key", "Incorrect API key provided."},
+        {R"({"type":"error","error":{"type":"insufficient_quota","message":"You exceeded your current quota."}})",
+         "", "insufficient_quota", "You exceeded your current quota."},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.frame);
+        const ServerEvent event = decode(row.frame);
+        EXPECT_EQ(event.status, QString::fromUtf8(row.status));
+        EXPECT_EQ(event.reason, QString::fromUtf8(row.reason));
+        EXPECT_EQ(event.text, QString::fromUtf8(row.text));
+    }
+}
+
 TEST(RealtimeProtocolTest, TranscriptCarriesItsUsageEvenWhenEmpty) {
     const char* usage =
         R"({"type":"tokens","input_tokens":14,"input_token_details":{"text_tokens":0,"audio_tokens":14},"output_tokens":3,"total_tokens":17})";
@@ -232,7 +273,7 @@ TEST(RealtimeProtocolTest, TranscriptCarriesItsUsageEvenWhenEmpty) {
         {R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i1","transcript":"Hi.","usage":5})",
          Kind::transcript, "Hi.", false},
         {R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i1","transcript":"","usage":"x"})",
-         Kind::ignored, "", false},
+         Kind::transcript, "", false},
     };
     for (const Row& row : table) {
         const QString frame = QString::fromUtf8(row.frame).arg(QString::fromUtf8(usage));

@@ -229,6 +229,99 @@ TEST_F(QAFlowTest, EndWithoutOwnerCompletesTheNewestIncompleteCard) {
     EXPECT_FALSE(last("answer_done"));
 }
 
+TEST_F(QAFlowTest, ShortEndPutsItsReasonOnTheCardItWasFillingAndInTheLog) {
+    using End = RealtimeClientInterface::ResponseEnd;
+    struct Row {
+        End end;
+        const char* notice;
+    };
+    const Row table[] = {
+        {{"failed", "insufficient_quota", "You exceeded your current quota."},
+         "(no answer: the OpenAI account is out of credit)"},
+        {{"failed", "rate_limit_exceeded", ""}, "(no answer: OpenAI is rate limiting this key)"},
+        {{"failed", "server_error", "The server had an error."},
+         "(no answer: The server had an error.)"},
+        {{"incomplete", "max_output_tokens", ""},
+         "(answer cut short: it reached the length limit)"},
+        {{"incomplete", "content_filter", ""},
+         "(answer cut short: OpenAI's content filter stopped it)"},
+        {{"cancelled", "", ""}, "(answer cancelled)"},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.notice);
+        flow->clear();
+        flow->ingestTranscript(QStringLiteral("Why us?"));
+        flow->ingestDelta(QStringLiteral("r"), QStringLiteral("Because"));
+        flow->ingestTranscript(QStringLiteral("Next one?"));
+        EXPECT_TRUE(flow->endResponseShort(QStringLiteral("r"), row.end));
+        flow->completeResponse(QStringLiteral("r"));
+        ASSERT_EQ(flow->pairs().size(), 2);
+        EXPECT_EQ(flow->pairs()[0].notice, QString::fromUtf8(row.notice));
+        EXPECT_EQ(flow->pairs()[0].answer, QStringLiteral("Because")) << "what came stays";
+        EXPECT_EQ(flow->pairs()[1].notice, QString());
+        const Recorded* record = last("answer_failed");
+        ASSERT_TRUE(record);
+        EXPECT_EQ(record->fields.value("pair").toString(), flow->pairs()[0].id);
+        EXPECT_EQ(record->fields.value("status").toString(), row.end.status);
+        EXPECT_EQ(record->fields.value("reason").toString(), row.end.reason);
+    }
+}
+
+TEST_F(QAFlowTest, ShortEndBeforeAnyTokenKeepsItsCardAndASupersededOneStaysSilent) {
+    flow->ingestTranscript(QStringLiteral("Why us?"));
+    flow->endResponseShort(QStringLiteral("r"), {QStringLiteral("failed"), {}, {}});
+    flow->completeResponse(QStringLiteral("r"));
+    ASSERT_EQ(flow->pairs().size(), 1);
+    EXPECT_EQ(flow->pairs()[0].notice, QStringLiteral("(no answer)"));
+
+    flow->clear();
+    records.clear();
+    flow->ingestDelta(QStringLiteral("r"), QString()); // a card with neither question nor answer
+    flow->endResponseShort(QStringLiteral("r"), {QStringLiteral("failed"), {}, {}});
+    flow->completeResponse(QStringLiteral("r"));
+    EXPECT_EQ(flow->pairs().size(), 1) << "a card that says why is not an empty card";
+
+    flow->clear();
+    flow->ingestTranscript(QStringLiteral("Walk me through the outage"));
+    flow->ingestDelta(QStringLiteral("old"), QStringLiteral("First we"));
+    flow->ingestTranscript(QStringLiteral("and what you changed after"));
+    records.clear();
+    EXPECT_FALSE(flow->endResponseShort(
+        QStringLiteral("old"),
+        {QStringLiteral("cancelled"), QStringLiteral("client_cancelled"), {}}));
+    flow->completeResponse(QStringLiteral("old"));
+    EXPECT_EQ(flow->pairs()[0].notice, QString());
+    EXPECT_FALSE(last("answer_failed"));
+}
+
+TEST_F(QAFlowTest, FailedTranscriptionNotesTheNewestCardWithoutQuestionAndKeepsItsAnswer) {
+    flow->ingestTranscript(QStringLiteral("One?"));
+    flow->ingestDelta(QStringLiteral("r1"), QStringLiteral("First."));
+    flow->completeResponse(QStringLiteral("r1"));
+    flow->ingestDelta(QStringLiteral("r2"), QStringLiteral("Second.")); // its question is lost
+    flow->transcriptionFailed(QStringLiteral("i2"), QStringLiteral("Unintelligible."));
+    flow->completeResponse(QStringLiteral("r2"));
+    ASSERT_EQ(flow->pairs().size(), 2);
+    EXPECT_EQ(flow->pairs()[0].notice, QString());
+    EXPECT_EQ(flow->pairs()[1].notice, QStringLiteral("(the question could not be transcribed)"));
+    EXPECT_EQ(flow->pairs()[1].answer, QStringLiteral("Second."));
+    const Recorded* record = last("transcription_failed");
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->fields.value("message").toString(), QStringLiteral("Unintelligible."));
+    EXPECT_EQ(record->fields.value("pair").toString(), flow->pairs()[1].id);
+
+    // The next question gets a card of its own: the lost one keeps its answer.
+    flow->ingestTranscript(QStringLiteral("Three?"));
+    ASSERT_EQ(flow->pairs().size(), 3);
+    EXPECT_EQ(flow->pairs()[1].question, QString());
+    EXPECT_EQ(flow->pairs()[2].question, QStringLiteral("Three?"));
+
+    // With no card waiting for its question, only the log hears of it.
+    flow->transcriptionFailed(QStringLiteral("i4"), QStringLiteral("Empty."));
+    EXPECT_EQ(flow->pairs().size(), 3);
+    EXPECT_FALSE(last("transcription_failed")->fields.contains("pair"));
+}
+
 TEST_F(QAFlowTest, ContinuationPhrasesAreTheTwentySixWithTrailingBlanks) {
     const QStringList& phrases = QAFlow::continuationPhrases();
     EXPECT_EQ(phrases.size(), 26);

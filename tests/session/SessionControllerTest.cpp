@@ -365,6 +365,100 @@ TEST_F(SessionControllerTest, TranscriptionUsageIsRecordedAndAddsToTheCost) {
     EXPECT_EQ(total.value("tokens").toInt(), 2100);
 }
 
+TEST_F(SessionControllerTest, WhatTheServiceReportsReachesTheBannerTheCardAndTheLog) {
+    using End = RealtimeClientInterface::ResponseEnd;
+    const QString quota = QStringLiteral("Your OpenAI account is out of credit — add credit at "
+                                         "platform.openai.com, then Start again.");
+    struct Row {
+        const char* name;
+        std::function<void()> report;
+        std::optional<QString> banner;
+        QString notice;
+        const char* event;
+    };
+    const Row table[] = {
+        {"quota",
+         [&] {
+             client.onResponseUnfinished(
+                 QStringLiteral("r1"),
+                 End{"failed", "insufficient_quota", "You exceeded your current quota."});
+         },
+         quota, QStringLiteral("(no answer: the OpenAI account is out of credit)"),
+         "answer_failed"},
+        {"rate limit",
+         [&] {
+             client.onResponseUnfinished(QStringLiteral("r1"),
+                                         End{"failed", "rate_limit_exceeded", "Slow down."});
+         },
+         QStringLiteral("OpenAI is rate limiting this key — answers resume shortly."),
+         QStringLiteral("(no answer: OpenAI is rate limiting this key)"), "answer_failed"},
+        {"other failure",
+         [&] {
+             client.onResponseUnfinished(QStringLiteral("r1"),
+                                         End{"failed", "server_error", "Try again."});
+         },
+         QStringLiteral("OpenAI could not answer: Try again."),
+         QStringLiteral("(no answer: Try again.)"), "answer_failed"},
+        {"length limit",
+         [&] {
+             client.onResponseUnfinished(QStringLiteral("r1"),
+                                         End{"incomplete", "max_output_tokens", ""});
+         },
+         std::nullopt, QStringLiteral("(answer cut short: it reached the length limit)"),
+         "answer_failed"},
+        {"lost question",
+         [&] { client.onTranscriptionFailed(QStringLiteral("i2"), QStringLiteral("Garbled.")); },
+         std::nullopt, QStringLiteral("(the question could not be transcribed)"),
+         "transcription_failed"},
+        {"quota error",
+         [&] {
+             client.onServiceError(QStringLiteral("insufficient_quota"), QStringLiteral("No."));
+         },
+         quota, QString(), nullptr},
+        {"bad key error",
+         [&] {
+             client.onServiceError(QStringLiteral("invalid_api_key"),
+                                   QStringLiteral("Incorrect API key provided."));
+         },
+         QStringLiteral("OpenAI does not accept this API key — paste a valid key in Settings, "
+                        "then Start again."),
+         QString(), nullptr},
+        {"model error",
+         [&] {
+             client.onServiceError(QString(),
+                                   QStringLiteral("The model `gpt-x` does not exist or you do "
+                                                  "not have access to it."));
+         },
+         QStringLiteral("This OpenAI account cannot use the chosen model — pick another model "
+                        "in Settings, then Start again."),
+         QString(), nullptr},
+        {"other error",
+         [&] { client.onServiceError(QString(), QStringLiteral("Unknown parameter: 'foo'.")); },
+         std::nullopt, QString(), nullptr},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(startAndWaitActive(*controller));
+        client.onStatus(Status::connected());
+        controller->dismissBanner();
+        client.onDelta(QStringLiteral("r1"), QString()); // the answer comes before its question
+        row.report();
+        client.onResponseDone(QStringLiteral("r1"));
+        EXPECT_EQ(controller->banner(), row.banner);
+        ASSERT_EQ(controller->pairs().size(), row.notice.isEmpty() ? 0 : 1);
+        if (!row.notice.isEmpty()) {
+            EXPECT_EQ(controller->pairs()[0].notice, row.notice);
+            const QModelIndex first = controller->pairModel()->index(0);
+            EXPECT_EQ(first.data(PairListModel::NoticeRole).toString(), row.notice);
+        }
+        controller->stop();
+        if (row.event) {
+            EXPECT_TRUE(eventsOnDisk().contains(QLatin1String(row.event)));
+        }
+        controller->clearFeed();
+    }
+}
+
 TEST_F(SessionControllerTest, BannerLinksBelongToTheirText) {
     const QList<SessionController::BannerLink> links{
         {QUuid::createUuid(), QStringLiteral("Transcript"), QStringLiteral("/tmp/a.md")}};

@@ -12,6 +12,7 @@ Control {
     required property string timestamp
     required property string question
     required property string answer
+    required property string notice
     required property bool showsAnswer
     required property string placeholder
     required property bool isStreaming
@@ -189,6 +190,18 @@ Control {
                     selectionColor: card.palette.highlight
                     selectedTextColor: card.palette.highlightedText
                     Accessible.name: qsTr("Answer text")
+                }
+
+                // What the service reported: why the answer stopped, or that the question was
+                // lost. Where the answer is when there is none, else after it.
+                Label {
+                    Layout.fillWidth: true
+                    visible: card.notice.length > 0
+                    text: card.notice
+                    wrapMode: Text.Wrap
+                    font: card.cards.fonts.answerFont
+                    color: card.palette.placeholderText
+                    Accessible.name: text
                 }
 
                 RowLayout {
