@@ -166,7 +166,9 @@ void SessionController::wireComponents() {
                 return;
             const QString why = end.message.isEmpty() ? end.reason : end.message;
             setBanner(serviceAdvice(end.reason, end.message)
-                          .value_or(QStringLiteral("OpenAI could not answer: ") + why));
+                          .value_or(why.isEmpty()
+                                        ? QStringLiteral("OpenAI could not answer this question.")
+                                        : QStringLiteral("OpenAI could not answer: ") + why));
         });
     client.onTranscriptionFailed = live([this](const QString& itemID, const QString& message) {
         m_flow->transcriptionFailed(itemID, message);

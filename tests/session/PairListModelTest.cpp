@@ -60,6 +60,17 @@ TEST_F(PairListModelTest, AStreamIsInsertsAndSingleRowChangesNeverAReset) {
     EXPECT_EQ(reset.count(), 0);
 }
 
+TEST_F(PairListModelTest, ANoticeIsOneRowChangeOfItsRole) {
+    flow->ingestTranscript(QStringLiteral("Why us?"));
+    flow->ingestDelta(QStringLiteral("r1"), QStringLiteral("Because"));
+    changed.clear();
+    flow->endResponseShort(QStringLiteral("r1"),
+                           {QStringLiteral("incomplete"), QStringLiteral("max_output_tokens"), {}});
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_EQ(rolesOf(changed.first()), QList<int>{PairListModel::NoticeRole});
+    EXPECT_EQ(model.roleNames().value(PairListModel::NoticeRole), QByteArray("notice"));
+}
+
 TEST_F(PairListModelTest, ADroppedEmptyCardIsOneRemovedRowInTheMiddle) {
     flow->ingestTranscript(QStringLiteral("First?"));
     flow->ingestDelta(QStringLiteral("r1"), QStringLiteral("One."));

@@ -399,6 +399,12 @@ TEST_F(SessionControllerTest, WhatTheServiceReportsReachesTheBannerTheCardAndThe
          },
          QStringLiteral("OpenAI could not answer: Try again."),
          QStringLiteral("(no answer: Try again.)"), "answer_failed"},
+        {"bare failure",
+         [&] {
+             client.onResponseUnfinished(QStringLiteral("r1"), End{"failed", "", ""});
+         },
+         QStringLiteral("OpenAI could not answer this question."), QStringLiteral("(no answer)"),
+         "answer_failed"},
         {"length limit",
          [&] {
              client.onResponseUnfinished(QStringLiteral("r1"),
