@@ -78,12 +78,7 @@ void ControlBarModel::wireSettings() {
 }
 
 void ControlBarModel::rebuildJob() {
-    // Views bound to the old editor move to the new one before it goes.
-    if (m_job)
-        m_job->deleteLater();
-    m_job = nullptr;
-    if (m_settings && m_session)
-        m_job = makeJobContextModel(*m_settings, *m_session, this);
+    m_job = renewJobContextModel(m_job, m_settings, m_session, this);
     emit jobChanged();
 }
 

@@ -18,18 +18,22 @@ std::optional<QString> clipboardText() {
 
 } // namespace
 
-JobContextModel* makeJobContextModel(AppSettings& settings, SessionController& session,
-                                     QObject* parent) {
-    QPointer<SessionController> target(&session);
+JobContextModel* renewJobContextModel(JobContextModel* current, AppSettings* settings,
+                                      SessionController* session, QObject* parent) {
+    if (current)
+        current->deleteLater();
+    if (!settings || !session)
+        return nullptr;
+    QPointer<SessionController> target(session);
     auto* job = new JobContextModel(
-        settings,
+        *settings,
         [target] {
             if (target)
                 target->applyInstructionsLive();
         },
         &clipboardText, parent);
-    job->setSessionActive(session.isSessionActive());
-    QObject::connect(&session, &SessionController::isSessionActiveChanged, job,
+    job->setSessionActive(session->isSessionActive());
+    QObject::connect(session, &SessionController::isSessionActiveChanged, job,
                      [job, target] { job->setSessionActive(target->isSessionActive()); });
     return job;
 }

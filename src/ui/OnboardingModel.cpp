@@ -54,9 +54,7 @@ void OnboardingModel::setSettings(AppSettings* settings) {
                                              this, &OnboardingModel::contextChanged));
     }
     m_importer.setTargets(m_session, m_settings);
-    if (m_job)
-        m_job->deleteLater();
-    m_job = m_settings && m_session ? makeJobContextModel(*m_settings, *m_session, this) : nullptr;
+    m_job = renewJobContextModel(m_job, m_settings, m_session, this);
     emit settingsChanged();
     emit jobChanged();
     emit contextChanged();
@@ -68,9 +66,7 @@ void OnboardingModel::setSession(SessionController* session) {
         return;
     m_session = session;
     m_importer.setTargets(m_session, m_settings);
-    if (m_job)
-        m_job->deleteLater();
-    m_job = m_settings && m_session ? makeJobContextModel(*m_settings, *m_session, this) : nullptr;
+    m_job = renewJobContextModel(m_job, m_settings, m_session, this);
     emit sessionChanged();
     emit jobChanged();
     showChanged();

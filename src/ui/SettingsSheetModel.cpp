@@ -179,12 +179,7 @@ void SettingsSheetModel::wireSettings() {
 }
 
 void SettingsSheetModel::rebuildJob() {
-    // Views bound to the old editor move to the new one before it goes.
-    if (m_job)
-        m_job->deleteLater();
-    m_job = nullptr;
-    if (m_settings && m_session)
-        m_job = makeJobContextModel(*m_settings, *m_session, this);
+    m_job = renewJobContextModel(m_job, m_settings, m_session, this);
     emit jobChanged();
 }
 
@@ -211,8 +206,7 @@ void SettingsSheetModel::setDeviceLister(DeviceRefresher::Lister lister) {
 }
 
 void SettingsSheetModel::setFamilies(const QStringList& families) {
-    m_families = families;
-    std::sort(m_families.begin(), m_families.end());
+    m_families = families; // fontRows() puts them in order
     refreshChoices();
 }
 
