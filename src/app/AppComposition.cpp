@@ -10,6 +10,21 @@
 #include "settings/AppSettings.h"
 #include "speech/OnDeviceSpeech.h"
 
+namespace {
+
+// OV_REALTIME_HANDSHAKE_MS shortens the wait for the service's session setup, so a test of a
+// service that never answers it takes a second, not fifteen.
+RealtimeTiming realtimeTiming() {
+    RealtimeTiming timing;
+    bool ok = false;
+    const int ms = qEnvironmentVariableIntValue("OV_REALTIME_HANDSHAKE_MS", &ok);
+    if (ok && ms >= 100 && ms <= RealtimeTiming::defaultHandshakeTimeout.count())
+        timing.handshakeTimeout = std::chrono::milliseconds(ms);
+    return timing;
+}
+
+} // namespace
+
 AppComposition::AppComposition(AppSettings& settings)
     : m_settings(settings),
       // Each probe asks afresh and keeps no state: check() may run on any thread.
@@ -23,7 +38,7 @@ AppComposition::AppComposition(AppSettings& settings)
     m_engine = std::make_unique<AudioCaptureEngine>([permissions] {
         return permissions->microphoneStatus() == Permissions::Status::authorized;
     });
-    m_client = std::make_unique<RealtimeClient>();
+    m_client = std::make_unique<RealtimeClient>(RealtimeClient::Options{realtimeTiming(), {}});
     m_speech = std::make_unique<OnDeviceSpeech>();
     m_apps = std::make_unique<PulseAppListing>();
     m_controller = std::make_unique<SessionController>(

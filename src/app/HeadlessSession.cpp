@@ -51,6 +51,8 @@ HeadlessSession::HeadlessSession(SessionController& controller,
     connect(&m_controller, &SessionController::bannerLinksChanged, this,
             &HeadlessSession::printLinks);
     connect(&m_controller, &SessionController::pairsChanged, this, &HeadlessSession::printCards);
+    connect(&m_controller, &SessionController::statusChanged, this,
+            &HeadlessSession::printReconnect);
     connect(&m_controller, &SessionController::isSessionActiveChanged, this, [this] {
         if (m_controller.isSessionActive()) {
             m_wasActive = true;
@@ -108,6 +110,20 @@ void HeadlessSession::printLinks() {
         lines += QStringLiteral("  %1: %2\n").arg(link.label, link.path);
     if (!lines.isEmpty())
         print(m_err, lines);
+}
+
+// Why the connection is being renewed; the window shows it beside the status. A failure comes
+// as the banner instead.
+void HeadlessSession::printReconnect() {
+    if (m_controller.statusKind() != SessionController::StatusKind::reconnecting) {
+        m_reconnectPrinted.clear();
+        return;
+    }
+    const QString text = m_controller.statusMessage();
+    if (text.isEmpty() || text == m_reconnectPrinted)
+        return;
+    m_reconnectPrinted = text;
+    print(m_err, text + u'\n');
 }
 
 void HeadlessSession::printCards() {

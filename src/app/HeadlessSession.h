@@ -31,6 +31,7 @@ public:
 private:
     void printBanner();
     void printLinks();
+    void printReconnect();
     void printCards();
     void requestStop();
     void checkStarted();
@@ -41,6 +42,7 @@ private:
     FILE* m_out;
     FILE* m_err;
     QHash<QString, QPair<QString, QString>> m_printed; // card id → what was printed
+    QString m_reconnectPrinted;
     QSocketNotifier* m_signals = nullptr;
     QTimer* m_startWatch = nullptr;
     bool m_wasActive = false;

@@ -67,6 +67,9 @@ public:
 
     std::function<void(const Status&)> onStatus;
     std::function<void(const QString& itemID, const QString& text)> onTranscript;
+    // A response has begun. `itemID` is the committed input audio it answers; empty for an
+    // answer asked for with regenerate(), or when the service did not say which audio.
+    std::function<void(const QString& responseID, const QString& itemID)> onResponseCreated;
     std::function<void(const QString& responseID, const QString& delta)> onDelta;
     std::function<void(const QString& responseID)> onResponseDone;
     // Comes just before the done of a response that did not end "completed".

@@ -114,6 +114,7 @@ void RealtimeConnection::regenerate(const QString& question) {
     }
     send(RealtimeProtocol::userText(question));
     send(RealtimeProtocol::responseCreate());
+    ++m_requestedResponses;
     log(QStringLiteral("Regenerating answer for the extended question"));
 }
 
@@ -169,8 +170,11 @@ void RealtimeConnection::tearDown() {
     m_handshakeTimer.stop();
     m_isConfigured = false;
     m_cycleDeferred = false;
-    // An answer of a socket we have left cannot be cancelled in the next session.
+    // An answer of a socket we have left cannot be cancelled in the next session, and audio it
+    // committed gets no answer there.
     m_activeResponseID.reset();
+    m_committedItems.clear();
+    m_requestedResponses = 0;
     if (!m_socket)
         return;
     QWebSocket* socket = std::exchange(m_socket, nullptr);
@@ -316,12 +320,27 @@ void RealtimeConnection::onFrame(const QByteArray& utf8) {
             call(client.onTranscriptionFailed, id, text);
         });
         break;
-    case ServerEvent::Kind::responseCreated:
+    case ServerEvent::Kind::committed:
+        m_committedItems.append(event.id);
+        // Turn detection answers every commit; a service that answers some other way must not
+        // make this grow for the whole session.
+        if (m_committedItems.size() > maxUnansweredItems)
+            m_committedItems.removeFirst();
+        break;
+    case ServerEvent::Kind::responseCreated: {
         m_activeResponseID = event.id;
-        m_post([id = event.id](RealtimeClientInterface& client) {
-            call(client.onDelta, id, QString());
+        // Responses come in the order they were asked for: the ones this client requested, and
+        // one for each committed turn, oldest first.
+        QString itemID;
+        if (m_requestedResponses > 0)
+            --m_requestedResponses;
+        else if (!m_committedItems.isEmpty())
+            itemID = m_committedItems.takeFirst();
+        m_post([id = event.id, itemID](RealtimeClientInterface& client) {
+            call(client.onResponseCreated, id, itemID);
         });
         break;
+    }
     case ServerEvent::Kind::delta:
         m_post([id = event.id, text = event.text](RealtimeClientInterface& client) {
             call(client.onDelta, id, text);

@@ -7,6 +7,7 @@
 #include <QAbstractSocket>
 #include <QObject>
 #include <QSslConfiguration>
+#include <QStringList>
 #include <QTimer>
 #include <functional>
 #include <optional>
@@ -41,6 +42,7 @@ public:
     static constexpr qsizetype handshakeAudioBytes = 24000 * 2 * 5;
     // The held audio goes out in appends of at most 1 s.
     static constexpr qsizetype maxAppendBytes = 24000 * 2;
+    static constexpr qsizetype maxUnansweredItems = 16;
 
 private:
     void openSocket();
@@ -80,6 +82,8 @@ private:
     QList<HistoryPair> m_history;
     QString m_assistantContentType = RealtimeProtocol::outputTextContentType;
     std::optional<QString> m_activeResponseID;
+    QStringList m_committedItems; // committed input audio not yet answered, oldest first
+    int m_requestedResponses = 0; // regenerate() responses not yet created
     bool m_usedLegacyShape = false;
     bool m_isConfigured = false;
     bool m_shouldRun = false;

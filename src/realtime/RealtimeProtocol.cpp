@@ -196,6 +196,10 @@ ServerEvent decode(const QByteArray& utf8) {
         return makeEvent(ServerEvent::Kind::sessionCreated);
     if (*type == u"session.updated")
         return makeEvent(ServerEvent::Kind::sessionUpdated);
+    if (*type == u"input_audio_buffer.committed") {
+        const auto item = stringMember(event, QStringLiteral("item_id"));
+        return item ? makeEvent(ServerEvent::Kind::committed, *item) : ServerEvent{};
+    }
     if (*type == u"conversation.item.input_audio_transcription.completed")
         return decodeTranscript(event);
     if (*type == u"conversation.item.input_audio_transcription.failed")

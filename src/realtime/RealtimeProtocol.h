@@ -33,6 +33,7 @@ struct ServerEvent {
         ignored,
         sessionCreated,
         sessionUpdated,
+        committed,
         transcript,
         responseCreated,
         delta,
@@ -41,7 +42,7 @@ struct ServerEvent {
         error
     };
     Kind kind = Kind::ignored;
-    QString id;   // item id (transcript) or response id
+    QString id;   // item id (committed audio, transcript) or response id
     QString text; // transcript, delta fragment or error message
     // A response's usage, or a transcript's (billed apart; a transcript that came out empty
     // still carries its usage, with empty text).

@@ -120,7 +120,15 @@ QAPair& QAFlow::appendPlaceholder() {
 
 void QAFlow::clear() {
     m_pairs.clear();
+    m_awaitingRegeneration.clear();
     notifyChanged();
+}
+
+void QAFlow::forgetLinks() {
+    m_responseItems.clear();
+    m_mergedItems.clear();
+    m_failedItems.clear();
+    m_awaitingRegeneration.clear();
 }
 
 void QAFlow::forgetTimings() {
@@ -128,41 +136,51 @@ void QAFlow::forgetTimings() {
     m_firstTokenSeen.clear();
 }
 
-void QAFlow::ingestTranscript(const QString& text) {
+void QAFlow::ingestTranscript(const QString& text, const QString& itemID) {
     // Whether the user was talking when the question came, before the question ends that.
     const bool wasSpeaking = m_hooks.isSpeaking && m_hooks.isSpeaking();
     if (m_hooks.interviewerTookOver)
         m_hooks.interviewerTookOver();
 
-    if (!m_pairs.isEmpty() && isContinuation(m_pairs.last(), text)) {
+    QAPair* target = cardOfItem(itemID);
+    if (!target && !m_pairs.isEmpty() && isContinuation(m_pairs.last(), text)) {
+        if (!itemID.isEmpty())
+            m_mergedItems.insert(itemID);
         extendQuestion(m_pairs.size() - 1, text);
         return;
     }
 
-    bool filled = false;
-    for (qsizetype i = m_pairs.size() - 1; i >= 0; --i) {
+    // An answer whose audio is unknown went to a card of its own; the first question without a
+    // card of its own is the best guess for it. Cards of known audio wait for their own text.
+    for (qsizetype i = m_pairs.size() - 1; i >= 0 && !target; --i) {
         QAPair& candidate = m_pairs[i];
-        // A card whose question was lost keeps its answer to that lost question.
-        if (candidate.question.isEmpty() && candidate.myAnswer.isEmpty() &&
-            candidate.notice != untranscribedNotice()) {
-            candidate.question = text;
-            candidate.lastQuestionAt = m_clock.now();
-            filled = true;
-            break;
-        }
+        if (candidate.inputItemID.isEmpty() && candidate.question.isEmpty() &&
+            candidate.myAnswer.isEmpty() && candidate.notice != untranscribedNotice())
+            target = &candidate;
     }
-    if (!filled) {
+    const bool answerCameFirst = target != nullptr;
+    if (target) {
+        target->question = text;
+        target->lastQuestionAt = m_clock.now();
+        if (target->notice == untranscribedNotice())
+            target->notice.clear();
+    } else {
         QAPair fresh = makePair();
         fresh.question = text;
+        fresh.inputItemID = itemID;
         m_pairs.append(fresh);
+        target = &m_pairs.last();
     }
 
-    const QAPair& target = m_pairs.last();
-    m_questionAt.insert(target.id, m_clock.now());
+    m_questionAt.insert(target->id, m_clock.now());
     record(QStringLiteral("question"), {{QStringLiteral("text"), text},
-                                        {QStringLiteral("pair"), target.id},
+                                        {QStringLiteral("pair"), target->id},
                                         {QStringLiteral("you_were_speaking"), wasSpeaking}});
     notifyChanged();
+    // The history handed over at the answer's end lacked this question; a reconnect now would
+    // seed the answer without it.
+    if (answerCameFirst)
+        pushHistory();
 }
 
 bool QAFlow::isContinuation(const QAPair& pair, const QString& text) const {
@@ -207,6 +225,8 @@ void QAFlow::extendQuestion(qsizetype index, const QString& text) {
 
     m_questionAt.insert(target.id, m_clock.now());
     m_firstTokenSeen.remove(target.id);
+    m_awaitingRegeneration.removeAll(target.id);
+    m_awaitingRegeneration.append(target.id);
     record(QStringLiteral("question_extended"), {{QStringLiteral("merged"), merged},
                                                  {QStringLiteral("added"), text},
                                                  {QStringLiteral("pair"), target.id}});
@@ -215,26 +235,74 @@ void QAFlow::extendQuestion(qsizetype index, const QString& text) {
         m_hooks.regenerate(merged);
 }
 
+QAPair* QAFlow::cardOfResponse(const QString& responseID) {
+    for (qsizetype i = m_pairs.size() - 1; i >= 0; --i)
+        if (m_pairs[i].responseID == responseID)
+            return &m_pairs[i];
+    return nullptr;
+}
+
+QAPair* QAFlow::cardOfItem(const QString& itemID) {
+    if (itemID.isEmpty())
+        return nullptr;
+    for (qsizetype i = m_pairs.size() - 1; i >= 0; --i)
+        if (m_pairs[i].inputItemID == itemID)
+            return &m_pairs[i];
+    return nullptr;
+}
+
+QAPair& QAFlow::cardForUnlinkedResponse(const QString& responseID) {
+    while (!m_awaitingRegeneration.isEmpty()) {
+        QAPair* merged = pair(m_awaitingRegeneration.takeFirst());
+        if (merged && !merged->responseID) {
+            merged->responseID = responseID;
+            return *merged;
+        }
+    }
+    for (qsizetype i = m_pairs.size() - 1; i >= 0; --i) {
+        if (!m_pairs[i].responseID && !m_pairs[i].isComplete) {
+            m_pairs[i].responseID = responseID;
+            return m_pairs[i];
+        }
+    }
+    QAPair fresh = makePair();
+    fresh.responseID = responseID;
+    m_pairs.append(fresh);
+    return m_pairs.last();
+}
+
+void QAFlow::startResponse(const QString& responseID, const QString& itemID) {
+    if (!itemID.isEmpty()) {
+        // Its question was folded into an earlier card, which gets an answer to the whole.
+        if (m_mergedItems.contains(itemID)) {
+            m_supersededResponses.insert(responseID);
+            return;
+        }
+        m_responseItems.insert(responseID, itemID);
+    }
+    ingestDelta(responseID, QString());
+}
+
 void QAFlow::ingestDelta(const QString& responseID, const QString& delta) {
     if (m_supersededResponses.contains(responseID))
         return;
 
-    QAPair* target = nullptr;
-    for (qsizetype i = m_pairs.size() - 1; i >= 0 && !target; --i)
-        if (m_pairs[i].responseID == responseID)
-            target = &m_pairs[i];
-    for (qsizetype i = m_pairs.size() - 1; i >= 0 && !target; --i) {
-        if (!m_pairs[i].responseID && !m_pairs[i].isComplete) {
-            target = &m_pairs[i];
-            target->responseID = responseID;
+    QAPair* target = cardOfResponse(responseID);
+    const QString itemID = m_responseItems.value(responseID);
+    if (!target && !itemID.isEmpty()) {
+        target = cardOfItem(itemID);
+        if (!target) {
+            QAPair fresh = makePair();
+            fresh.inputItemID = itemID;
+            m_pairs.append(fresh);
+            target = &m_pairs.last();
+            if (m_failedItems.remove(itemID))
+                target->notice = untranscribedNotice();
         }
+        target->responseID = responseID;
     }
-    if (!target) {
-        QAPair fresh = makePair();
-        fresh.responseID = responseID;
-        m_pairs.append(fresh);
-        target = &m_pairs.last();
-    }
+    if (!target)
+        target = &cardForUnlinkedResponse(responseID);
 
     if (!delta.isEmpty()) {
         if (!m_firstTokenSeen.contains(target->id)) {
@@ -314,15 +382,17 @@ bool QAFlow::endResponseShort(const QString& responseID,
 }
 
 void QAFlow::transcriptionFailed(const QString& itemID, const QString& message) {
-    QAPair* target = nullptr;
+    QAPair* target = cardOfItem(itemID);
     for (qsizetype i = m_pairs.size() - 1; i >= 0 && !target; --i)
-        if (m_pairs[i].question.isEmpty() && m_pairs[i].myAnswer.isEmpty() &&
-            m_pairs[i].notice != untranscribedNotice())
+        if (m_pairs[i].inputItemID.isEmpty() && m_pairs[i].question.isEmpty() &&
+            m_pairs[i].myAnswer.isEmpty() && m_pairs[i].notice != untranscribedNotice())
             target = &m_pairs[i];
     QJsonObject fields{{QStringLiteral("item"), itemID}, {QStringLiteral("message"), message}};
     if (target) {
         target->notice = untranscribedNotice();
         fields.insert(QStringLiteral("pair"), target->id);
+    } else if (!itemID.isEmpty()) {
+        m_failedItems.insert(itemID); // its answer has not begun: its card will say so
     }
     record(QStringLiteral("transcription_failed"), fields);
     if (target)

@@ -27,15 +27,19 @@ public:
     // `followUpWindow` is read at every transcription, so a changed setting applies at once.
     QAFlow(const Clock& clock, std::function<double()> followUpWindow, Hooks hooks);
 
-    void ingestTranscript(const QString& text);
+    // `itemID` names the audio the text was heard in; empty when the service did not say.
+    void ingestTranscript(const QString& text, const QString& itemID = QString());
+    // A response has begun: `itemID` is the audio it answers, empty for one this app asked for
+    // or when that audio is not known.
+    void startResponse(const QString& responseID, const QString& itemID);
     void ingestDelta(const QString& responseID, const QString& delta);
     void completeResponse(const QString& responseID);
     // Puts why a response stopped short on the card it was filling and logs it. False when the
     // response was superseded by a merged follow-up, which nobody needs to hear about.
     bool endResponseShort(const QString& responseID,
                           const RealtimeClientInterface::ResponseEnd& end);
-    // A question the service could not transcribe: logged, and noted on the newest card still
-    // waiting for its question (no new card, so no answer moves).
+    // A question the service could not transcribe: logged, and noted on the card of that audio
+    // (now, or when its answer makes one); no card takes a later question in its place.
     void transcriptionFailed(const QString& itemID, const QString& message);
 
     bool isContinuation(const QAPair& pair, const QString& text) const;
@@ -52,11 +56,18 @@ public:
     void forgetTimings();
     // Every card goes; answers still streaming for them find nothing to fill.
     void clear();
+    // What linked answers to their audio belongs to one session of the service.
+    void forgetLinks();
 
     static const QStringList& continuationPhrases();
 
 private:
     QAPair makePair();
+    QAPair* cardOfResponse(const QString& responseID);
+    QAPair* cardOfItem(const QString& itemID);
+    // The card an answer without known audio goes to: one whose question was merged and asked
+    // again, else the newest card still waiting for an answer, else a new one.
+    QAPair& cardForUnlinkedResponse(const QString& responseID);
     void record(const QString& event, const QJsonObject& fields);
 
     const Clock& m_clock;
@@ -66,6 +77,10 @@ private:
     QHash<QString, double> m_questionAt;
     QSet<QString> m_firstTokenSeen;
     QSet<QString> m_supersededResponses;
+    QHash<QString, QString> m_responseItems; // response id → the audio item it answers
+    QSet<QString> m_mergedItems;             // audio folded into an earlier card's question
+    QSet<QString> m_failedItems;             // audio not transcribed, whose card is yet to come
+    QList<QString> m_awaitingRegeneration;   // cards whose merged question was asked again
 };
 
 // Rounds to `decimals` places, halves away from zero.

@@ -31,6 +31,9 @@ public:
     // What the service reported about this card: why its answer stopped, or that its question
     // could not be transcribed. Shown with the answer.
     QString notice;
+    // The service's id of the audio the question was heard in, once known: the answer and the
+    // transcription of that audio both come to this card, whatever arrives first.
+    QString inputItemID;
 
     friend bool operator==(const QAPair&, const QAPair&) = default;
 };

@@ -120,6 +120,7 @@ SessionController::~SessionController() {
     // The components outlive the controller: leave them nothing that points back here.
     m_c.client.onStatus = nullptr;
     m_c.client.onTranscript = nullptr;
+    m_c.client.onResponseCreated = nullptr;
     m_c.client.onDelta = nullptr;
     m_c.client.onResponseDone = nullptr;
     m_c.client.onResponseUnfinished = nullptr;
@@ -155,8 +156,11 @@ void SessionController::wireComponents() {
             stop();
         }
     });
-    client.onTranscript =
-        live([this](const QString&, const QString& text) { ingestTranscript(text); });
+    client.onTranscript = live(
+        [this](const QString& itemID, const QString& text) { ingestTranscript(text, itemID); });
+    client.onResponseCreated = live([this](const QString& responseID, const QString& itemID) {
+        m_flow->startResponse(responseID, itemID);
+    });
     client.onDelta =
         live([this](const QString& id, const QString& delta) { ingestDelta(id, delta); });
     client.onResponseDone = live([this](const QString& id) { completeResponse(id); });
@@ -595,8 +599,8 @@ void SessionController::setBanner(const QString& text, const QList<BannerLink>& 
 
 // ---- Callback entry points ----
 
-void SessionController::ingestTranscript(const QString& text) {
-    m_flow->ingestTranscript(text);
+void SessionController::ingestTranscript(const QString& text, const QString& itemID) {
+    m_flow->ingestTranscript(text, itemID);
 }
 
 void SessionController::ingestDelta(const QString& responseID, const QString& delta) {
@@ -701,6 +705,7 @@ void SessionController::finishLog() {
     m_log.reset();
     setLastTranscriptPath(transcript);
     m_flow->forgetTimings();
+    m_flow->forgetLinks();
 }
 
 std::optional<QString> SessionController::costSummary() const {

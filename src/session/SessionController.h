@@ -154,7 +154,7 @@ public:
     void setBanner(const QString& text, const QList<BannerLink>& links);
 
     // Entry points of the component callbacks (public so the wiring stays readable).
-    void ingestTranscript(const QString& text);
+    void ingestTranscript(const QString& text, const QString& itemID = QString());
     void ingestDelta(const QString& responseID, const QString& delta);
     void completeResponse(const QString& responseID);
     void trackSpeaking(float micLevel);

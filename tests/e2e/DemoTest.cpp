@@ -9,6 +9,7 @@
 #include "session/SpeakingTracker.h"
 #include "settings/AppSettings.h"
 #include "settings/SecretStore.h"
+#include "support/TestFiles.h"
 #include "support/TestHome.h"
 
 #include <QFile>
@@ -24,7 +25,7 @@ protected:
         m_home.setEnv("CORVINEL_DEMO_SPEED", QByteArray("20"));
         m_home.setEnv("OPENAI_API_KEY", std::nullopt);
         AppSettings(AppSettings::defaultPath()).setFontSize(17);
-        m_userSettings = contents(AppSettings::defaultPath());
+        m_userSettings = readBytes(AppSettings::defaultPath());
         m_keyFile = SecretStore::keyFilePath();
     }
 
@@ -43,11 +44,6 @@ protected:
         QObject::disconnect(watch);
         demo.client().onMark = nullptr;
         return statuses;
-    }
-
-    static QByteArray contents(const QString& path) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     TestHome m_home;
@@ -109,7 +105,7 @@ TEST_F(Demo, LeavesTheUsersSettingsAndKeyAlone) {
         demo.controller().stop();
         EXPECT_EQ(demo.settings().apiKey(), QStringLiteral("sk-typed-into-the-demo"));
     }
-    EXPECT_EQ(contents(AppSettings::defaultPath()), m_userSettings);
+    EXPECT_EQ(readBytes(AppSettings::defaultPath()), m_userSettings);
     EXPECT_FALSE(QFile::exists(m_keyFile));
     EXPECT_EQ(SecretStore::keyFilePath().toStdString(), m_keyFile.toStdString());
     EXPECT_FALSE(qEnvironmentVariableIsSet("OPENAI_API_KEY"));

@@ -6,7 +6,6 @@
 #include "live/LiveSupport.h"
 #include "settings/AppSettings.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QSettings>
 
@@ -40,11 +39,6 @@ private:
     QProcess m_process;
     QByteArray m_output;
 };
-
-QString contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
 
 class DesktopSession : public LiveTest {
 protected:
@@ -108,7 +102,7 @@ TEST_F(DesktopSession, CtrlReturnStartsAndStopsASessionWhoseQuestionBecomesACard
     m_server.sendResponseDone(QStringLiteral("resp_1"));
     // The finished answer is logged as it completes.
     ASSERT_TRUE(waitUntil([&] {
-        return contents(sessionFile(QStringLiteral(".events.jsonl")))
+        return readText(sessionFile(QStringLiteral(".events.jsonl")))
             .contains(QStringLiteral("\"answer_done\""));
     })) << corvinel.output();
 
@@ -118,10 +112,10 @@ TEST_F(DesktopSession, CtrlReturnStartsAndStopsASessionWhoseQuestionBecomesACard
         << "Ctrl+Return did not stop the session\n"
         << corvinel.output();
     EXPECT_TRUE(corvinel.running());
-    const QString transcript = contents(sessionFile(QStringLiteral(".transcript.md")));
+    const QString transcript = readText(sessionFile(QStringLiteral(".transcript.md")));
     EXPECT_TRUE(transcript.contains(question)) << transcript.toStdString();
     EXPECT_TRUE(transcript.contains(answer)) << transcript.toStdString();
-    const QString events = contents(sessionFile(QStringLiteral(".events.jsonl")));
+    const QString events = readText(sessionFile(QStringLiteral(".events.jsonl")));
     EXPECT_TRUE(events.contains(QStringLiteral("\"question\""))) << events.toStdString();
     EXPECT_TRUE(events.contains(question)) << events.toStdString();
     const QString wav = sessionFile(QStringLiteral(".wav"));

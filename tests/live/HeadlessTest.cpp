@@ -4,6 +4,7 @@
 #include "LiveSupport.h"
 #include "app/HeadlessSession.h"
 #include "settings/AppSettings.h"
+#include "support/TestFiles.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -111,6 +112,112 @@ TEST_F(Headless, PrintsTheCardAndStopsWhenTheDurationIsUpLeavingTheThreeFiles) {
     EXPECT_TRUE(corvinel.err().contains(QStringLiteral("  Recording: ") + wav));
     EXPECT_FALSE(sessionFile(QStringLiteral(".events.jsonl")).isEmpty());
     EXPECT_FALSE(sessionFile(QStringLiteral(".transcript.md")).isEmpty());
+}
+
+// A session whose questions come back empty, failed, late and out of order, and whose last
+// answer fails for want of credit: every answer stays under its own question on the terminal, in
+// the transcript and in the event log, and the terminal says what to do about the credit.
+TEST_F(Headless, EveryAnswerStaysUnderItsOwnQuestionAndAFailedOneSaysWhy) {
+    AppSettings(AppSettings::defaultPath()).setSaveAudio(false);
+    Corvinel corvinel({QStringLiteral("--headless")});
+    ASSERT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1, 10000))
+        << corvinel.err().toStdString();
+    const auto answer = [&](const QString& response, const QString& text) {
+        m_server.sendResponseCreated(response);
+        m_server.sendDelta(response, text);
+        m_server.sendResponseDone(response);
+    };
+    m_server.sendCommitted(QStringLiteral("i1")); // a cough: answered, its transcript empty
+    answer(QStringLiteral("r1"), QStringLiteral("Sure, take your time."));
+    m_server.sendTranscript(QStringLiteral("i1"), QString());
+    m_server.sendCommitted(QStringLiteral("i2"));
+    m_server.sendTranscript(QStringLiteral("i2"),
+                            QStringLiteral("What is your greatest weakness?"));
+    answer(QStringLiteral("r2"), QStringLiteral("Impatience."));
+    m_server.sendCommitted(QStringLiteral("i3")); // two answers before their transcripts
+    m_server.sendCommitted(QStringLiteral("i4"));
+    answer(QStringLiteral("r3"), QStringLiteral("Leading a team."));
+    answer(QStringLiteral("r4"), QStringLiteral("Remote, mostly."));
+    m_server.sendCommitted(QStringLiteral("i5")); // its transcription fails before it is answered
+    m_server.sendText(QStringLiteral(
+        R"({"type":"conversation.item.input_audio_transcription.failed","item_id":"i5","error":{"message":"Audio too short."}})"));
+    answer(QStringLiteral("r5"), QStringLiteral("Happy to."));
+    m_server.sendTranscript(QStringLiteral("i3"),
+                            QStringLiteral("Where do you see yourself in five years?"));
+    m_server.sendTranscript(QStringLiteral("i4"), QStringLiteral("Remote or office?"));
+    m_server.sendCommitted(QStringLiteral("i6"));
+    m_server.sendTranscript(QStringLiteral("i6"), QStringLiteral("Why should we hire you?"));
+    m_server.sendResponseCreated(QStringLiteral("r6"));
+    m_server.sendText(QStringLiteral(
+        R"({"type":"response.done","response":{"id":"r6","status":"failed","status_details":{"type":"failed","error":{"type":"insufficient_quota","code":"insufficient_quota","message":"You exceeded your current quota."}}}})"));
+    ASSERT_TRUE(waitUntil([&] {
+        return corvinel.out().contains(QStringLiteral("Q: Remote or office?")) &&
+               corvinel.err().contains(QStringLiteral("out of credit"));
+    })) << corvinel.out().toStdString()
+        << corvinel.err().toStdString();
+    corvinel.signal(SIGTERM);
+    ASSERT_TRUE(corvinel.exited(15000));
+    EXPECT_EQ(corvinel.exitCode(), 0);
+    EXPECT_TRUE(corvinel.err().contains(
+        QStringLiteral("Your OpenAI account is out of credit — add credit at platform.openai.com, "
+                       "then Start again.")))
+        << corvinel.err().toStdString();
+
+    // Each card as "question | answer".
+    const QStringList expected{QStringLiteral(" | Sure, take your time."),
+                               QStringLiteral("What is your greatest weakness? | Impatience."),
+                               QStringLiteral("Where do you see yourself in five years? | "
+                                              "Leading a team."),
+                               QStringLiteral("Remote or office? | Remote, mostly."),
+                               QStringLiteral(" | Happy to."),
+                               QStringLiteral("Why should we hire you? | ")};
+    for (const QString& card : expected.mid(1, 3))
+        EXPECT_TRUE(corvinel.out().contains(QStringLiteral("] Q: ") +
+                                            QString(card).replace(QStringLiteral(" | "), "\nA: ")))
+            << corvinel.out().toStdString();
+
+    QStringList transcript;
+    const QStringList lines = readText(sessionFile(QStringLiteral(".transcript.md"))).split(u'\n');
+    const auto orEmpty = [](const QString& text) { return text == u"—" ? QString() : text; };
+    for (qsizetype i = 0; i + 2 < lines.size(); ++i)
+        if (lines[i].startsWith(QStringLiteral("**Interviewer:** ")))
+            transcript << orEmpty(lines[i].mid(17)) + " | " + orEmpty(lines[i + 2].mid(13));
+    EXPECT_EQ(transcript, expected);
+
+    QMap<QString, QStringList> logged; // card → its question and answer, as the log tells them
+    for (const QJsonObject& record : readJsonLines(sessionFile(QStringLiteral(".events.jsonl")))) {
+        QStringList& card = logged[record.value(QStringLiteral("pair")).toString()];
+        card.resize(2);
+        if (record.value(QStringLiteral("event")).toString() == u"question")
+            card[0] = record.value(QStringLiteral("text")).toString();
+        if (record.value(QStringLiteral("event")).toString() == u"answer_done")
+            card[1] = record.value(QStringLiteral("answer")).toString();
+    }
+    logged.remove(QString());
+    QStringList loggedCards;
+    for (const QStringList& card : logged)
+        loggedCards << card.join(QStringLiteral(" | "));
+    loggedCards.sort();
+    QStringList sortedExpected = expected;
+    sortedExpected.sort();
+    EXPECT_EQ(loggedCards, sortedExpected);
+}
+
+// A service that takes the connection but never answers the session setup: the client gives up on
+// that socket, says so, and tries again; nothing is streamed into the void.
+TEST_F(Headless, ASetupNobodyAnswersIsRetriedAndSaidSo) {
+    m_server.setAutoConfigure(false);
+    m_home.setEnv("OV_REALTIME_HANDSHAKE_MS", QByteArray("300"));
+    Corvinel corvinel(
+        {QStringLiteral("--headless"), QStringLiteral("--duration"), QStringLiteral("2.5")});
+    ASSERT_TRUE(m_server.waitForUpgradeRequests(2, 10000)) << corvinel.err().toStdString();
+    ASSERT_TRUE(corvinel.exited(15000));
+    EXPECT_EQ(corvinel.exitCode(), 0) << corvinel.err().toStdString();
+    EXPECT_TRUE(corvinel.err().contains(
+        QStringLiteral("The Realtime service did not answer the session setup — reconnecting in "
+                       "1 s.\n")))
+        << corvinel.err().toStdString();
+    EXPECT_TRUE(m_server.frames(QStringLiteral("input_audio_buffer.append")).isEmpty());
 }
 
 // Short sessions one after another, without a recording: each starts, stops by itself and

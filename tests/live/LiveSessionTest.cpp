@@ -10,8 +10,6 @@
 #include "speech/OnDeviceSpeech.h"
 #include "support/WordErrorRate.h"
 
-#include <QFile>
-
 namespace {
 
 const QString kQuestion = QStringLiteral("What is your greatest strength as an engineer?");
@@ -51,11 +49,6 @@ protected:
                                                            {QStringLiteral("text_tokens"), 300}}},
                                               {QStringLiteral("output_tokens"), 40}});
     }
-    static QString read(const QString& path) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
-
     std::unique_ptr<AppSettings> m_settings;
     std::unique_ptr<AppComposition> m_app;
 };
@@ -118,10 +111,10 @@ TEST_F(LiveSession, ASpokenQuestionReachesTheModelAndComesBackAsACardWithTheSess
                                         wav.left.begin() + long(right.end * 48000));
     EXPECT_NEAR(steadyToneAmplitude(leftMiddle, 48000, 700), 0.5, 0.05);
 
-    const QString events = read(sessionFile(QStringLiteral(".events.jsonl")));
+    const QString events = readText(sessionFile(QStringLiteral(".events.jsonl")));
     EXPECT_TRUE(events.contains(QStringLiteral("\"event\":\"question\""))) << events.toStdString();
     EXPECT_TRUE(events.contains(kQuestion));
-    const QString transcript = read(sessionFile(QStringLiteral(".transcript.md")));
+    const QString transcript = readText(sessionFile(QStringLiteral(".transcript.md")));
     EXPECT_TRUE(transcript.contains(kQuestion));
     EXPECT_TRUE(transcript.contains(QStringLiteral("into systems that stay up.")));
 }
@@ -276,10 +269,10 @@ TEST_F(LiveSession, SpeakingIntoTheMicrophoneFillsMyAnswerOfTheNewestCard) {
     EXPECT_TRUE(cards[2].myAnswer.isEmpty());
 
     controller.stop();
-    const QString transcript = read(sessionFile(QStringLiteral(".transcript.md")));
+    const QString transcript = readText(sessionFile(QStringLiteral(".transcript.md")));
     EXPECT_TRUE(transcript.contains(QStringLiteral("**You:** ") + mine + u'\n'))
         << transcript.toStdString();
-    const QString events = read(sessionFile(QStringLiteral(".events.jsonl")));
+    const QString events = readText(sessionFile(QStringLiteral(".events.jsonl")));
     EXPECT_TRUE(events.contains(QStringLiteral("\"event\":\"you_started\"")));
     EXPECT_TRUE(events.contains(QStringLiteral("\"text\":\"") + mine + u'"'))
         << events.toStdString();

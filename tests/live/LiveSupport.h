@@ -2,6 +2,7 @@
 
 #include "support/FakeRealtimeServer.h"
 #include "support/SoundPeers.h"
+#include "support/TestFiles.h"
 #include "support/TestHome.h"
 
 #include <QDir>

@@ -97,6 +97,9 @@ protected:
         client->onTranscript = [record](const QString& id, const QString& text) {
             record(QStringLiteral("transcript:%1:%2").arg(id, text));
         };
+        client->onResponseCreated = [record](const QString& id, const QString& item) {
+            record(QStringLiteral("created:%1:%2").arg(id, item));
+        };
         client->onDelta = [record](const QString& id, const QString& delta) {
             record(QStringLiteral("delta:%1:%2").arg(id, delta));
         };
@@ -361,6 +364,7 @@ TEST_F(RealtimeClientTest, EventsBecomeCallbacksInOrderOnTheMainThread) {
     const char* frames[] = {
         R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i1","transcript":" Why this role?\n"})",
         R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i2","transcript":" \n"})",
+        R"({"type":"input_audio_buffer.committed","item_id":"i1","previous_item_id":null})",
         R"({"type":"response.created","response":{"id":"r1"}})",
         R"({"type":"response.output_text.delta","response_id":"r1","delta":"Because"})",
         R"({"type":"response.output_text.delta","response_id":"r1","delta":""})",
@@ -383,7 +387,7 @@ TEST_F(RealtimeClientTest, EventsBecomeCallbacksInOrderOnTheMainThread) {
     sync();
     EXPECT_EQ(events, (QStringList{"transcript:i1:Why this role?",
                                    "transcription_failed:i2:the transcript came back empty",
-                                   "delta:r1:",
+                                   "created:r1:i1",
                                    "delta:r1:Because",
                                    "delta:current: I",
                                    "usage:{\"total_tokens\":9}",
@@ -394,7 +398,7 @@ TEST_F(RealtimeClientTest, EventsBecomeCallbacksInOrderOnTheMainThread) {
 
                                    "transcription_failed:i3:Unintelligible.",
                                    "delta:r2:bin",
-                                   "delta:r3:",
+                                   "created:r3:",
                                    "delta:r3:Yes.",
                                    "usage:{\"total_tokens\":4}",
                                    "done:r3",
@@ -687,6 +691,31 @@ TEST_F(RealtimeClientTest, NothingHeardBeforeAStopIsDeliveredAfterIt) {
     sync(); // the new run's events do arrive, after everything of the old one
     heard.removeAll(QStringLiteral("sync-1"));
     EXPECT_EQ(heard, QStringList{QStringLiteral("i1")});
+}
+
+// Turn detection answers each committed turn in order; an answer this client asked for answers
+// no audio; a new socket starts with nothing waiting.
+TEST_F(RealtimeClientTest, EachResponseIsLinkedToTheAudioItAnswers) {
+    makeClient();
+    server.setAutoConfigure(true);
+    connectConfigured();
+    events.clear();
+    server.sendCommitted(QStringLiteral("a"));
+    server.sendCommitted(QStringLiteral("b"));
+    sync();
+    client->regenerate(QStringLiteral("Why Rust and Go?"));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("response.create"), 1));
+    for (const char* id : {"g", "r1", "r2", "r3"})
+        server.sendResponseCreated(QString::fromUtf8(id));
+    server.sendCommitted(QStringLiteral("c"));
+    sync();
+    server.dropConnection();
+    ASSERT_TRUE(waitForStatus(Status::connected(), 2));
+    server.sendResponseCreated(QStringLiteral("r4"));
+    sync();
+    EXPECT_EQ(
+        events.filter(QStringLiteral("created:")),
+        (QStringList{"created:g:", "created:r1:a", "created:r2:b", "created:r3:", "created:r4:"}));
 }
 
 TEST_F(RealtimeClientTest, StartWhileRunningReplacesTheSocket) {

@@ -322,6 +322,87 @@ TEST_F(QAFlowTest, FailedTranscriptionNotesTheNewestCardWithoutQuestionAndKeepsI
     EXPECT_FALSE(last("transcription_failed")->fields.contains("pair"));
 }
 
+// Each answer goes to the card of the audio it answers, whatever order the service reports the
+// pieces in. A script is one event per line: "R resp item" a response begins, "D resp text" a
+// delta, "E resp" its end, "T item text" a transcription, "F item" a failed one, "+" time passes.
+TEST_F(QAFlowTest, AnswersStayUnderTheQuestionOfTheirOwnAudio) {
+    struct Row {
+        const char* name;
+        std::vector<const char*> script;
+        std::vector<const char*> cards; // "question | answer | notice"
+    };
+    const Row table[] = {
+        {"failure_reported_before_its_answer",
+         {"F i1", "R r1 i1", "D r1 Sure, take your time.", "E r1",
+          "T i2 What is your greatest weakness?", "R r2 i2", "D r2 Impatience.", "E r2"},
+         {" | Sure, take your time. | (the question could not be transcribed)",
+          "What is your greatest weakness? | Impatience. | "}},
+        {"two_answers_before_their_transcriptions",
+         {"R r1 i1", "R r2 i2", "D r1 Five years.", "D r2 Remote.", "E r1", "E r2",
+          "T i1 Where do you see yourself?", "T i2 Remote or office?"},
+         {"Where do you see yourself? | Five years. | ", "Remote or office? | Remote. | "}},
+        {"transcription_after_the_next_answer",
+         {"R r1 i1", "D r1 A.", "E r1", "R r2 i2", "D r2 B.", "T i1 First?", "T i2 Second?"},
+         {"First? | A. | ", "Second? | B. | "}},
+        {"regenerated_answer_goes_to_the_merged_card",
+         {"T i1 Walk me through the outage", "R r1 i1", "D r1 First we",
+          "T i2 and what you changed after", "R r2 i2", "D r2 ignored", "+", "T i3 Why us?",
+          "R g -", "D g We added canaries.", "E g"},
+         {"Walk me through the outage and what you changed after | We added canaries. | ",
+          "Why us? |  | "}},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.name);
+        QAFlow::Hooks hooks;
+        records.clear();
+        hooks.record = [this](const QString& e, const QJsonObject& f) { records.append({e, f}); };
+        hooks.updateHistory = [this](const History& h) { histories.append(h); };
+        flow = std::make_unique<QAFlow>(
+            clock, [this] { return window; }, hooks);
+        for (const char* line : row.script) {
+            const QStringList words = QString::fromUtf8(line).split(u' ');
+            const QString rest = words.mid(2).join(u' ');
+            const QString& op = words[0];
+            if (op == u"R")
+                flow->startResponse(words[1], words[2] == u"-" ? QString() : words[2]);
+            else if (op == u"D")
+                flow->ingestDelta(words[1], rest);
+            else if (op == u"E")
+                flow->completeResponse(words[1]);
+            else if (op == u"T")
+                flow->ingestTranscript(rest, words[1]);
+            else if (op == u"F")
+                flow->transcriptionFailed(words[1], QStringLiteral("Unintelligible."));
+            else
+                clock.advance(window + 1);
+        }
+        QStringList cards;
+        History seeded; // what a reconnect now would hand the new session
+        for (const QAPair& card : flow->pairs()) {
+            cards << card.question + " | " + card.answer + " | " + card.notice;
+            seeded.append({card.question, card.answer});
+        }
+        ASSERT_FALSE(histories.isEmpty());
+        EXPECT_EQ(histories.last(), seeded);
+        QStringList expected;
+        for (const char* card : row.cards)
+            expected << QString::fromUtf8(card);
+        EXPECT_EQ(cards, expected);
+        // The log names the card that took each text (a merged question grew after it came).
+        for (const Recorded& r : records) {
+            const QAPair* card = flow->pair(r.fields.value("pair").toString());
+            if (r.event == u"question") {
+                EXPECT_TRUE(card && card->question.startsWith(r.fields.value("text").toString()))
+                    << r.fields.value("text").toString().toStdString();
+            }
+            if (r.event == u"answer_done") {
+                EXPECT_TRUE(card && card->answer == r.fields.value("answer").toString())
+                    << r.fields.value("answer").toString().toStdString();
+            }
+        }
+    }
+}
+
 TEST_F(QAFlowTest, ContinuationPhrasesAreTheTwentySixWithTrailingBlanks) {
     const QStringList& phrases = QAFlow::continuationPhrases();
     EXPECT_EQ(phrases.size(), 26);

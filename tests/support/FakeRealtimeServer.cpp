@@ -204,6 +204,11 @@ void FakeRealtimeServer::sendSessionUpdated() {
     send({{QStringLiteral("type"), QStringLiteral("session.updated")}});
 }
 
+void FakeRealtimeServer::sendCommitted(const QString& itemId) {
+    send({{QStringLiteral("type"), QStringLiteral("input_audio_buffer.committed")},
+          {QStringLiteral("item_id"), itemId}});
+}
+
 void FakeRealtimeServer::sendTranscript(const QString& itemId, const QString& transcript) {
     send({{QStringLiteral("type"),
            QStringLiteral("conversation.item.input_audio_transcription.completed")},

@@ -58,6 +58,7 @@ public:
     void sendSessionCreated();
     void sendSessionUpdated();
     // The events of one question and its answer, as the service words them.
+    void sendCommitted(const QString& itemId);
     void sendTranscript(const QString& itemId, const QString& transcript);
     void sendResponseCreated(const QString& responseId);
     void sendDelta(const QString& responseId, const QString& delta);

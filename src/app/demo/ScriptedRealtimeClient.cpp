@@ -1,6 +1,7 @@
 #include "app/demo/ScriptedRealtimeClient.h"
 
 #include <QJsonObject>
+#include <utility>
 
 namespace {
 // Seconds of quiet the session needs before it takes the candidate's answer as finished.
@@ -54,9 +55,10 @@ void ScriptedRealtimeClient::planTurn(int index, const DemoScript::Turn& turn) {
         if (onTranscript)
             onTranscript(item, question);
     });
-    after(0.35, [this, response] {
-        if (onDelta)
-            onDelta(response, QString());
+    after(0.35, [this, response, item] {
+        const bool asked = std::exchange(m_regenerating, false);
+        if (onResponseCreated)
+            onResponseCreated(response, asked ? QString() : item);
     });
     const QStringList words = DemoScript::fragments(turn.answer);
     for (int i = 0; i < words.size(); ++i) {

@@ -8,9 +8,9 @@
 
 // A model client that plays the demo interview instead of talking to a server: it connects,
 // then for each turn lets the interviewer talk, sends the question's transcription, announces
-// the response with an empty delta and streams the answer a word at a time, with usage and the
-// end of the response. Everything runs on the main thread from one timer, so nothing arrives
-// once the client is gone or stopped.
+// the response and streams the answer a word at a time, with usage and the end of the response.
+// Everything runs on the main thread from one timer, so nothing arrives once the client is gone or
+// stopped.
 class ScriptedRealtimeClient : public QObject, public RealtimeClientInterface {
     Q_OBJECT
 public:
@@ -23,8 +23,8 @@ public:
     void updateHistory(const QList<HistoryPair>&) override {}
     void updateInstructions(const QString&) override {}
     // The script already holds the answer to each follow-up; it streams once the merged
-    // question is in.
-    void regenerate(const QString&) override {}
+    // question is in, as the answer asked for, not as one to the follow-up's own audio.
+    void regenerate(const QString&) override { m_regenerating = true; }
 
     // The interviewer talks for this many seconds (the meeting meter moves).
     std::function<void(double seconds)> onInterviewerSpeaks;
@@ -49,4 +49,5 @@ private:
     QList<Step> m_steps;
     qsizetype m_next = 0;
     QTimer m_timer;
+    bool m_regenerating = false;
 };
