@@ -1,6 +1,7 @@
 #include "app/TranscribeCommand.h"
 
 #include "speech/RecordingTranscriber.h"
+#include "speech/RecordingTranscript.h"
 #include "speech/SpeechAvailability.h"
 #include "speech/sphinx/SphinxEngine.h"
 
@@ -39,12 +40,7 @@ int runTranscribeCommand(const QString& wavPath) {
     transcriber.transcribe(
         path,
         [name](double done, double total) {
-            const auto percent = static_cast<long long>(done / std::max(total, 1.0) * 100.0);
-            printLine(stderr, QStringLiteral("Transcribing %1 — %2% (%3s of %4s)")
-                                  .arg(name)
-                                  .arg(percent)
-                                  .arg(static_cast<long long>(done))
-                                  .arg(static_cast<long long>(total)));
+            printLine(stderr, RecordingTranscript::progressText(name, done, total));
         },
         [&status](const RecordingTranscriberInterface::Result& result) {
             if (const QString* written = std::get_if<QString>(&result)) {

@@ -143,6 +143,10 @@ void ArchiveWriter::close() {
     m_writer->close();
 }
 
+std::optional<AudioFailure> ArchiveWriter::failure() const {
+    return m_closed ? m_writer->failure() : std::nullopt;
+}
+
 void ArchiveWriter::discard() {
     close();
     QFile::remove(m_path);

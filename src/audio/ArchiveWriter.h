@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <variant>
 #include <vector>
@@ -39,6 +40,8 @@ public:
 
     QString path() const { return m_path; }
     double inputRate() const { return m_inputRate; }
+    // Once closed: why the file holds less than was pushed (a full disk), or nothing.
+    std::optional<AudioFailure> failure() const;
 
 private:
     ArchiveWriter(QString path, double inputRate, std::unique_ptr<WavWriter> writer,

@@ -118,6 +118,7 @@ std::optional<AudioFailure> AudioCaptureEngine::startCapture(const Source& sourc
     }
 
     m_recordingPath.clear();
+    m_recordingFailure.reset();
     if (record) {
         const double archiveInput = m_usingTap ? ArchiveWriter::archiveRate : setup.micRate;
         auto opened = ArchiveWriter::open(archivePath, archiveInput);
@@ -214,6 +215,7 @@ void AudioCaptureEngine::stop() {
     // Every frame handed over before is written, and the header is final, once this returns.
     if (m_archive) {
         m_archive->close();
+        m_recordingFailure = m_archive->failure();
         m_archive.reset();
     }
     m_pipeline.reset();

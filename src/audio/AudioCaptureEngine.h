@@ -43,6 +43,7 @@ public:
     std::optional<AudioFailure> retarget(const TapTarget& meeting) override;
     bool isRunning() const override { return m_running.load(); }
     QString recordingPath() const override { return m_recordingPath; }
+    std::optional<AudioFailure> recordingFailure() const override { return m_recordingFailure; }
 
     // What the current or last start settled on.
     bool usingTap() const { return m_usingTap; }
@@ -80,6 +81,7 @@ private:
     CapturePipeline m_pipeline;
     std::unique_ptr<ArchiveWriter> m_archive;
     QString m_recordingPath;
+    std::optional<AudioFailure> m_recordingFailure;
     TapTarget m_startTarget;
     // The bundle identifier of the application being tapped, or looked for while it is quiet.
     std::optional<QString> m_followedApp;

@@ -45,6 +45,9 @@ public:
     virtual bool isRunning() const = 0;
     // The archive of the current or last session; empty when not recording.
     virtual QString recordingPath() const = 0;
+    // After stop(): why the last archive holds less than was captured (the file system's
+    // words); empty when it holds everything.
+    virtual std::optional<AudioFailure> recordingFailure() const = 0;
 
     // Each converted 24 kHz mono PCM16 block, on the capture thread that produced it.
     std::function<void(const QByteArray& pcm16)> onPCM16;

@@ -1,5 +1,7 @@
 #include "audio/WavWriter.h"
 
+#include "audio/WholeFile.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QtEndian>
@@ -13,23 +15,10 @@
 namespace {
 
 AudioFailure fileError(const QString& path, int error) {
-    return {QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error)))};
+    return {QStringLiteral("%1: %2").arg(path, WholeFile::reason(error))};
 }
 
-// Writes all of `size` bytes unless the file system refuses; false on any error.
-bool writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
+using WholeFile::writeAll;
 
 bool writeUInt32At(int fd, off_t offset, uint32_t value) {
     const uint32_t little = qToLittleEndian(value);
@@ -63,8 +52,9 @@ WavWriter::Result WavWriter::create(const QString& path, int sampleRate, int cha
     if (fd < 0)
         return fileError(path, errno);
     const QByteArray bytes = header(sampleRate, channels, 0);
-    if (!writeAll(fd, bytes.constData(), static_cast<size_t>(bytes.size()))) {
-        const int error = errno;
+    int error = 0;
+    if (writeAll(fd, bytes.constData(), static_cast<size_t>(bytes.size()), error) !=
+        static_cast<size_t>(bytes.size())) {
         ::close(fd);
         return fileError(path, error);
     }
@@ -113,7 +103,8 @@ int16_t WavWriter::toPCM16(float sample) {
 }
 
 void WavWriter::write(const FloatAudioBuffer& buffer) {
-    if (m_fd < 0 || !buffer.channelData || buffer.frameLength <= 0 || buffer.channelCount <= 0)
+    if (m_fd < 0 || m_failure || !buffer.channelData || buffer.frameLength <= 0 ||
+        buffer.channelCount <= 0)
         return;
     for (int c = 0; c < std::min(buffer.channelCount, m_channels); ++c) {
         if (!buffer.channelData[c])
@@ -145,8 +136,22 @@ void WavWriter::write(const FloatAudioBuffer& buffer) {
     }
 
     const int64_t bytes = frames * frameBytes;
-    // A lost block is swallowed: the archive must never stop the capture that feeds it.
-    (void)writeAll(m_fd, reinterpret_cast<const char*>(m_pcm.data()), static_cast<size_t>(bytes));
+    int error = 0;
+    const auto written = static_cast<int64_t>(writeAll(
+        m_fd, reinterpret_cast<const char*>(m_pcm.data()), static_cast<size_t>(bytes), error));
+    if (written < bytes) {
+        // The recording ends here, whole: a torn frame would swap the channels of every later
+        // sample, and a header counting the lost block would promise audio that is not there.
+        // The capture that feeds the archive goes on regardless.
+        const int64_t kept = written / frameBytes * frameBytes;
+        if (kept != written)
+            (void)::ftruncate(m_fd, headerSize + m_dataBytes + kept);
+        m_dataBytes += kept;
+        m_failure = AudioFailure{WholeFile::reason(error)};
+        m_bytesSinceHeaderUpdate = 0;
+        updateHeader();
+        return;
+    }
     m_dataBytes += bytes;
     m_bytesSinceHeaderUpdate += bytes;
     if (m_bytesSinceHeaderUpdate >= headerUpdateInterval || reachesLimit) {
@@ -160,8 +165,10 @@ void WavWriter::updateHeader() {
         return;
     // Positional writes leave the append offset where it is, which the two seeks and the seek
     // back would otherwise have to restore.
-    (void)writeUInt32At(m_fd, 4, static_cast<uint32_t>(m_dataBytes + 36));
-    (void)writeUInt32At(m_fd, 40, static_cast<uint32_t>(m_dataBytes));
+    if ((!writeUInt32At(m_fd, 4, static_cast<uint32_t>(m_dataBytes + 36)) ||
+         !writeUInt32At(m_fd, 40, static_cast<uint32_t>(m_dataBytes))) &&
+        !m_failure)
+        m_failure = AudioFailure{WholeFile::reason(errno)};
 }
 
 void WavWriter::close() {

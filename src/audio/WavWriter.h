@@ -7,6 +7,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <variant>
 #include <vector>
 
@@ -32,7 +33,9 @@ public:
     WavWriter(const WavWriter&) = delete;
     WavWriter& operator=(const WavWriter&) = delete;
 
-    // Converts and appends one block. Never fails to the caller: a lost write is swallowed.
+    // Converts and appends one block. Never fails to the caller: when the file system refuses
+    // a block, the file is cut to the last whole frame, its header made to match, and later
+    // blocks are dropped; failure() then says why.
     void write(const FloatAudioBuffer& buffer);
     // Patches the header one last time and closes the file. Later writes are ignored.
     void close();
@@ -42,6 +45,9 @@ public:
     int channels() const { return m_channels; }
     int64_t dataBytes() const { return m_dataBytes; }
     int64_t bytesSinceHeaderUpdate() const { return m_bytesSinceHeaderUpdate; }
+    // Why the file holds less than it was given (the file system's words); empty while it holds
+    // everything.
+    const std::optional<AudioFailure>& failure() const { return m_failure; }
 
     static QByteArray header(int sampleRate, int channels, int64_t dataBytes);
     // The most data bytes a file of this many channels holds: whole frames under the limit.
@@ -61,6 +67,7 @@ private:
     int64_t m_bytesSinceHeaderUpdate = 0;
     int64_t m_dataCapacity = 0;
     bool m_limitReported = false;
+    std::optional<AudioFailure> m_failure;
     // Reused between blocks so a steady recording does not allocate per block.
     std::vector<int16_t> m_pcm;
 };

@@ -23,14 +23,38 @@ std::optional<QByteArray> readBytes(const QString& path) {
     return bytes;
 }
 
-std::optional<QString> readUtf8(const QString& path) {
+// UTF-8 with other characters in it, cut off inside its last one: no 8-bit text.
+bool isCutUtf8(const QByteArray& bytes) {
+    for (qsizetype cut = 1; cut <= 3 && cut < bytes.size(); ++cut) {
+        const auto lead = static_cast<unsigned char>(bytes[bytes.size() - cut]);
+        if (lead < 0xC0)
+            continue;
+        const QByteArray whole = bytes.chopped(cut);
+        QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        const QString text = decoder.decode(whole);
+        return !decoder.hasError() && text.size() < whole.size();
+    }
+    return false;
+}
+
+std::optional<QString> readPlainText(const QString& path) {
     const std::optional<QByteArray> bytes = readBytes(path);
     if (!bytes)
         return std::nullopt;
     // Stateless: a sequence cut off at the end of the file is an error, not pending input.
     QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     QString text = decoder.decode(*bytes);
-    if (decoder.hasError())
+    if (!decoder.hasError())
+        return text;
+    if (isCutUtf8(*bytes))
+        return std::nullopt;
+    // Not UTF-8: most likely a document saved by an older Windows editor, whose 8-bit encoding
+    // also reads every Latin-1 file the same way.
+    QStringDecoder legacy("windows-1252", QStringConverter::Flag::Stateless);
+    if (!legacy.isValid())
+        return std::nullopt;
+    text = legacy.decode(*bytes);
+    if (legacy.hasError())
         return std::nullopt;
     return text;
 }
@@ -52,7 +76,7 @@ std::optional<QString> rawText(const QString& path) {
         return readPdfText(path);
     if (extension == QLatin1String("rtf"))
         return readRtf(path);
-    return readUtf8(path);
+    return readPlainText(path);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "settings/Graphemes.h"
 #include "speech/MicTranscriberInterface.h"
 #include "speech/RecordingTranscriberInterface.h"
+#include "speech/RecordingTranscript.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -91,7 +92,7 @@ SessionController::SessionController(SessionComponents components, QObject* pare
     SpeakingTracker::Hooks trackerHooks;
     trackerHooks.isSessionActive = [this] { return m_isSessionActive; };
     trackerHooks.transcribeMyAnswers = [settings] { return settings->transcribeMyAnswers(); };
-    trackerHooks.hasLog = [this] { return m_log != nullptr; };
+    trackerHooks.hasLog = [this] { return m_log && m_log->hasBegun(); };
     trackerHooks.record = [this](const QString& event, const QJsonObject& fields) {
         record(event, fields);
     };
@@ -256,8 +257,7 @@ void SessionController::continueStart(bool micGranted) {
     const auto streamSource = Engine::StreamSource(int(m_c.settings.streamSource()));
     const bool record = m_c.settings.saveAudio();
 
-    m_logStamp = reserveStamp();
-    QDir().mkpath(m_c.sessionDirectory);
+    reserveLog();
     const QString archive =
         m_c.sessionDirectory + QStringLiteral("/meeting_") + m_logStamp + QStringLiteral(".wav");
 
@@ -287,6 +287,10 @@ void SessionController::engineStarted(const std::optional<AudioFailure>& failure
     setStarting(false);
     m_permissionBanner.reset();
     if (failure) {
+        if (m_log) {
+            m_log->discard();
+            m_log.reset();
+        }
         failStart(failure->description);
         return;
     }
@@ -328,17 +332,19 @@ std::optional<AudioCaptureEngineInterface::Source> SessionController::chooseSour
     return wholeSystem;
 }
 
-QString SessionController::reserveStamp() const {
+// The stamp is taken by creating the event log, so that two sessions starting in the same
+// second, in this app or another instance, never write into one set of files.
+void SessionController::reserveLog() {
+    m_cannotSave.reset();
     const QString base = m_c.clock.wallNow().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
-    // A second session in the same second must not replace the first one's files.
-    const QDir dir(m_c.sessionDirectory);
-    QString stamp = base;
-    for (int n = 2;
-         !dir.entryList({QStringLiteral("meeting_") + stamp + QStringLiteral(".*")}, QDir::Files)
-              .isEmpty();
-         ++n)
-        stamp = base + u'-' + QString::number(n);
-    return stamp;
+    SessionLog::Reserved reserved = SessionLog::reserve(m_c.sessionDirectory, base, m_c.clock);
+    if (auto* log = std::get_if<std::unique_ptr<SessionLog>>(&reserved)) {
+        m_log = std::move(*log);
+        m_logStamp = m_log->stamp();
+        return;
+    }
+    m_logStamp = base;
+    m_cannotSave = std::get<QString>(reserved);
 }
 
 void SessionController::finishStart() {
@@ -383,6 +389,11 @@ void SessionController::finishStart() {
     m_tracker->startSessionClock();
     startLog();
     startAppTapPollIfNeeded();
+    // Last, so that no other start notice hides it: nothing of this session will be kept.
+    if (m_cannotSave)
+        setBanner(QStringLiteral("Corvinel can't save files in %1 (%2). The session runs; use "
+                                 "\"Copy transcript\" before you close the app.")
+                      .arg(QDir::toNativeSeparators(m_c.sessionDirectory), *m_cannotSave));
 }
 
 // ---- Stop ----
@@ -416,32 +427,37 @@ void SessionController::stop() {
     emit costChanged();
 }
 
+// Says exactly which files of the session are whole on disk and which are not.
 void SessionController::postStopBanner() {
     QList<BannerLink> links;
     if (m_lastTranscriptPath)
         links.append({QUuid::createUuid(), QStringLiteral("Transcript"), *m_lastTranscriptPath});
+    // A recording cut short is still a valid file of what came before.
     if (m_lastRecordingPath)
         links.append({QUuid::createUuid(), QStringLiteral("Recording"), *m_lastRecordingPath});
     const std::optional<QString> failure = std::exchange(m_failureMessage, std::nullopt);
-    if (links.isEmpty())
+    const QStringList unsaved = std::exchange(m_unsaved, {});
+    if (links.isEmpty() && unsaved.isEmpty())
         return;
-    links.append({QUuid::createUuid(), QStringLiteral("Folder"),
-                  QFileInfo(links.first().path).absolutePath()});
-    auto has = [&links](const char* label) {
-        return std::any_of(links.begin(), links.end(), [label](const BannerLink& l) {
-            return l.label == QLatin1String(label);
-        });
-    };
-    QString message = has("Recording") && has("Transcript")
-                          ? QStringLiteral("Session saved — transcript and recording")
-                      : has("Recording") ? QStringLiteral("Recording saved")
-                                         : QStringLiteral("Transcript saved");
-    if (const std::optional<QString> summary = costSummary())
-        message += QStringLiteral(" · ") + *summary;
+    if (!links.isEmpty())
+        links.append({QUuid::createUuid(), QStringLiteral("Folder"),
+                      QFileInfo(links.first().path).absolutePath()});
+    const bool transcriptSaved = m_lastTranscriptPath.has_value();
+    const bool recordingSaved = m_lastRecordingPath && !m_recordingCutShort;
+    QStringList parts;
     // Why the session ended stays readable ahead of what it left behind.
     if (failure)
-        message = *failure + QStringLiteral(" · ") + message;
-    setBanner(message, links);
+        parts << *failure;
+    if (transcriptSaved && recordingSaved)
+        parts << QStringLiteral("Session saved — transcript and recording");
+    else if (transcriptSaved)
+        parts << QStringLiteral("Transcript saved");
+    else if (recordingSaved)
+        parts << QStringLiteral("Recording saved");
+    parts << unsaved;
+    if (const std::optional<QString> summary = costSummary())
+        parts << *summary;
+    setBanner(parts.join(QStringLiteral(" · ")), links);
 }
 
 // ---- Smaller actions ----
@@ -500,12 +516,7 @@ void SessionController::transcribeRecording(const QString& pathOrUrl) {
                     if (!self)
                         return;
                     const double fraction = done / std::max(total, 1.0);
-                    const auto percent = static_cast<long long>(fraction * 100.0);
-                    self->m_progressBanner = QStringLiteral("Transcribing %1 — %2% (%3s of %4s)")
-                                                 .arg(name)
-                                                 .arg(percent)
-                                                 .arg(static_cast<long long>(done))
-                                                 .arg(static_cast<long long>(total));
+                    self->m_progressBanner = RecordingTranscript::progressText(name, done, total);
                     self->setBanner(self->m_progressBanner);
                     self->setTranscriptionProgress(std::clamp(fraction, 0.0, 1.0));
                 },
@@ -637,8 +648,9 @@ void SessionController::log(const QString& text) {
 }
 
 void SessionController::startLog() {
-    QDir().mkpath(m_c.sessionDirectory);
-    m_log = std::make_unique<SessionLog>(m_c.sessionDirectory, m_logStamp, m_c.clock);
+    if (!m_log)
+        return;
+    m_log->begin();
     const AppSettings& s = m_c.settings;
     record(QStringLiteral("config"),
            {{QStringLiteral("model"), s.model()},
@@ -682,8 +694,29 @@ void SessionController::recordTranscriptionUsage(const QJsonObject& usage) {
 }
 
 void SessionController::finishLog() {
-    if (!m_log)
+    m_unsaved.clear();
+    m_recordingCutShort = false;
+    if (m_cannotSave)
+        m_unsaved << QStringLiteral("Nothing was saved in %1 (%2) — \"Copy transcript\" still "
+                                    "has the cards")
+                         .arg(QDir::toNativeSeparators(m_c.sessionDirectory), *m_cannotSave);
+    if (m_lastRecordingPath)
+        if (const std::optional<AudioFailure> cut = m_c.audio.recordingFailure()) {
+            m_recordingCutShort = true;
+            m_unsaved << QStringLiteral("Recording stopped early (%1) — what came before it is "
+                                        "saved")
+                             .arg(cut->description);
+        }
+    if (m_log && !m_log->hasBegun()) {
+        m_log->discard();
+        m_log.reset();
+    }
+    m_flow->forgetLinks();
+    if (!m_log) {
+        setLastTranscriptPath(std::nullopt);
+        m_flow->forgetTimings();
         return;
+    }
     const CostModel::Usage& u = m_sessionUsage;
     if (!u.isEmpty()) {
         const double minutes = CostModel::billedMinutes(sessionElapsed());
@@ -699,13 +732,17 @@ void SessionController::finishLog() {
                 {QStringLiteral("text_in_cached"), u.textInputCached},
                 {QStringLiteral("text_out"), u.textOutput}});
     }
-    const std::optional<QString> transcript =
-        m_log->writeMarkdown(m_flow->pairs(), m_c.sessionDirectory, m_logStamp);
+    const SavedFile transcript = m_log->writeMarkdown(m_flow->pairs());
     m_log->close();
+    if (!transcript.isComplete())
+        m_unsaved.prepend(QStringLiteral("Transcript not saved (%1) — \"Copy transcript\" still "
+                                         "has it")
+                              .arg(transcript.error));
+    if (const std::optional<QString>& lost = m_log->failure())
+        m_unsaved << QStringLiteral("Event log incomplete (%1)").arg(*lost);
     m_log.reset();
-    setLastTranscriptPath(transcript);
+    setLastTranscriptPath(transcript.isComplete() ? std::optional(transcript.path) : std::nullopt);
     m_flow->forgetTimings();
-    m_flow->forgetLinks();
 }
 
 std::optional<QString> SessionController::costSummary() const {

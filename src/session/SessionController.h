@@ -190,7 +190,7 @@ private:
     void finishStart();
     void failStart(const QString& message);
     std::optional<AudioCaptureEngineInterface::Source> chooseSource();
-    QString reserveStamp() const;
+    void reserveLog();
     void startLog();
     void finishLog();
     void record(const QString& event, const QJsonObject& fields);
@@ -227,6 +227,9 @@ private:
     std::unique_ptr<Clock::Timer> m_appTapPoll;
     std::unique_ptr<Clock::Timer> m_permissionBanner;
     QString m_logStamp;
+    std::optional<QString> m_cannotSave; // why this session's files cannot be written at all
+    QStringList m_unsaved;               // what the Stop banner must say was not saved whole
+    bool m_recordingCutShort = false;
     CostModel::Usage m_sessionUsage;
     QString m_transcribeModel; // the one the client runs with, which prices its transcriptions
     double m_transcriptionProgress = -1;

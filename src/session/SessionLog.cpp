@@ -1,13 +1,18 @@
 #include "session/SessionLog.h"
 
+#include "audio/WholeFile.h"
 #include "session/Clock.h"
 #include "session/QAFlow.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringList>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
 
 QString sessionDirectory() {
     return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) +
@@ -15,11 +20,51 @@ QString sessionDirectory() {
 }
 
 SessionLog::SessionLog(const QString& directory, const QString& stamp, const Clock& clock)
-    : m_clock(clock),
+    : m_clock(clock), m_directory(directory), m_stamp(stamp),
       m_jsonPath(directory + QStringLiteral("/meeting_") + stamp + QStringLiteral(".events.jsonl")),
-      m_started(clock.now()), m_file(m_jsonPath) {
-    if (m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        append(QStringLiteral("session_started"));
+      m_started(clock.now()), m_file(m_jsonPath) {}
+
+namespace {
+
+// Makes `path` and any missing parents; the file system's reason when one cannot be made
+// (QDir::mkpath would only say that it failed).
+QString makeFolder(const QString& path) {
+    const QFileInfo info(path);
+    if (info.isDir())
+        return {};
+    const QString parent = info.absolutePath();
+    if (parent != info.absoluteFilePath()) {
+        const QString error = makeFolder(parent);
+        if (!error.isEmpty())
+            return error;
+    }
+    if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0 && errno != EEXIST)
+        return WholeFile::reason(errno);
+    return {};
+}
+
+} // namespace
+
+SessionLog::Reserved SessionLog::reserve(const QString& directory, const QString& stamp,
+                                         const Clock& clock) {
+    if (const QString error = makeFolder(directory); !error.isEmpty())
+        return error;
+    const QDir folder(directory);
+    for (int n = 1; n <= 999; ++n) {
+        const QString candidate = n == 1 ? stamp : stamp + u'-' + QString::number(n);
+        if (!folder
+                 .entryList({QStringLiteral("meeting_") + candidate + QStringLiteral(".*")},
+                            QDir::Files)
+                 .isEmpty())
+            continue;
+        std::unique_ptr<SessionLog> log(new SessionLog(directory, candidate, clock));
+        // Records go straight to the descriptor: nothing waits in a buffer for a later flush.
+        if (log->m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+            return log;
+        if (!QFileInfo::exists(log->m_jsonPath))
+            return log->m_file.errorString();
+    }
+    return QStringLiteral("every name for this second is taken");
 }
 
 SessionLog::~SessionLog() {
@@ -31,14 +76,31 @@ QByteArray SessionLog::encode(const QJsonObject& record) {
     return QJsonDocument(record).toJson(QJsonDocument::Compact);
 }
 
+void SessionLog::begin() {
+    if (m_begun)
+        return;
+    m_begun = true;
+    m_started = m_clock.now();
+    append(QStringLiteral("session_started"));
+}
+
 void SessionLog::append(const QString& event, const QJsonObject& fields) {
-    if (!m_file.isOpen())
+    if (!m_begun || !m_file.isOpen() || m_failure)
         return;
     QJsonObject record = fields;
     record.insert(QStringLiteral("t"), roundTo(m_clock.now() - m_started, 3));
     record.insert(QStringLiteral("event"), event);
-    m_file.write(encode(record) + '\n');
-    m_file.flush(); // each record reaches the disk at once: a crash loses nothing written
+    // Straight to the file: a crash loses nothing written.
+    const QByteArray line = encode(record) + '\n';
+    int error = 0;
+    const auto written = static_cast<qint64>(WholeFile::writeAll(
+        m_file.handle(), line.constData(), static_cast<size_t>(line.size()), error));
+    if (written == line.size()) {
+        m_written += written;
+        return;
+    }
+    m_failure = WholeFile::reason(error);
+    (void)::ftruncate(m_file.handle(), m_written);
 }
 
 void SessionLog::close() {
@@ -48,20 +110,17 @@ void SessionLog::close() {
     m_file.close();
 }
 
-std::optional<QString> SessionLog::writeMarkdown(const QList<QAPair>& pairs,
-                                                 const QString& directory,
-                                                 const QString& stamp) const {
+void SessionLog::discard() {
+    m_file.close();
+    QFile::remove(m_jsonPath);
+}
+
+SavedFile SessionLog::writeMarkdown(const QList<QAPair>& pairs) const {
     const QString path =
-        directory + QStringLiteral("/meeting_") + stamp + QStringLiteral(".transcript.md");
-    const QString text = meetingTranscript(pairs, stamp, m_clock.now() - m_started,
+        m_directory + QStringLiteral("/meeting_") + m_stamp + QStringLiteral(".transcript.md");
+    const QString text = meetingTranscript(pairs, m_stamp, m_clock.now() - m_started,
                                            QFileInfo(m_jsonPath).fileName());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return std::nullopt;
-    file.write(text.toUtf8());
-    if (!file.commit())
-        return std::nullopt;
-    return path;
+    return {path, WholeFile::write(path, text.toUtf8())};
 }
 
 QString meetingTranscript(const QList<QAPair>& pairs, const QString& stamp, double lengthSeconds,

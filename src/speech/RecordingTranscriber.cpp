@@ -1,15 +1,18 @@
 #include "speech/RecordingTranscriber.h"
 
+#include "audio/WholeFile.h"
 #include "speech/RecordingTranscript.h"
 #include "speech/SpeechAvailability.h"
 #include "speech/SpeechResampler.h"
+#include "speech/WavSpan.h"
 
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QObject>
-#include <QSaveFile>
 #include <QThreadPool>
 
+#include <cstdio>
+#include <memory>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -26,6 +29,8 @@ class SoundFile {
 public:
     explicit SoundFile(const QString& path) {
         m_file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &m_info);
+        if (m_file && (m_info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV)
+            readPastTheHeader(path);
     }
     ~SoundFile() {
         if (m_file)
@@ -38,8 +43,62 @@ public:
     const SF_INFO& info() const { return m_info; }
 
 private:
+    // A recording whose header fell behind its samples (its recorder crashed) is read whole,
+    // as raw samples of the header's format from the first sample to the end of the file.
+    void readPastTheHeader(const QString& path) {
+        const std::optional<WavSpan::Span> span = WavSpan::uncountedData(path);
+        if (!span)
+            return;
+        auto samples = std::make_unique<Window>();
+        samples->file.setFileName(path);
+        samples->start = span->start;
+        samples->length = span->bytes;
+        if (!samples->file.open(QIODevice::ReadOnly) || !samples->file.seek(span->start))
+            return;
+        SF_INFO raw{};
+        raw.samplerate = m_info.samplerate;
+        raw.channels = m_info.channels;
+        raw.format = SF_FORMAT_RAW | (m_info.format & SF_FORMAT_SUBMASK) | SF_ENDIAN_LITTLE;
+        SNDFILE* whole = sf_open_virtual(&Window::io, SFM_READ, &raw, samples.get());
+        if (!whole)
+            return;
+        if (raw.frames <= m_info.frames) {
+            sf_close(whole);
+            return;
+        }
+        sf_close(m_file);
+        m_file = whole;
+        m_info = raw;
+        m_window = std::move(samples);
+    }
+
+    // The samples of a file, seen by the sound file library as a file of their own (it will not
+    // read raw samples from an offset of a real one).
+    struct Window {
+        QFile file;
+        qint64 start = 0;
+        qint64 length = 0;
+
+        static Window& of(void* data) { return *static_cast<Window*>(data); }
+        static inline SF_VIRTUAL_IO io{
+            [](void* data) -> sf_count_t { return of(data).length; },
+            [](sf_count_t offset, int whence, void* data) -> sf_count_t {
+                Window& w = of(data);
+                const qint64 base = whence == SEEK_SET   ? 0
+                                    : whence == SEEK_CUR ? w.file.pos() - w.start
+                                                         : w.length;
+                return w.file.seek(w.start + base + offset) ? w.file.pos() - w.start : -1;
+            },
+            [](void* buffer, sf_count_t count, void* data) -> sf_count_t {
+                return of(data).file.read(static_cast<char*>(buffer), count);
+            },
+            [](const void*, sf_count_t, void*) -> sf_count_t { return 0; },
+            [](void* data) -> sf_count_t { return of(data).file.pos() - of(data).start; }};
+    };
+
     SF_INFO m_info{};
     SNDFILE* m_file = nullptr;
+    std::unique_ptr<Window> m_window; // outlives m_file, which reads through it
 };
 
 // Feed pieces of one second, so that the time limit is looked at often enough.
@@ -174,12 +233,9 @@ RecordingTranscriber::run(const QString& wavPath,
     }
 
     const QString target = RecordingTranscript::targetPath(wavPath);
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly))
-        return Failure{QStringLiteral("The transcript couldn't be written: ") + out.errorString()};
-    out.write(lines.join(QLatin1Char('\n')).toUtf8());
-    if (!out.commit())
-        return Failure{QStringLiteral("The transcript couldn't be written: ") + out.errorString()};
+    const QString error = WholeFile::write(target, lines.join(QLatin1Char('\n')).toUtf8());
+    if (!error.isEmpty())
+        return Failure{QStringLiteral("The transcript couldn't be written: ") + error};
     return target;
 }
 

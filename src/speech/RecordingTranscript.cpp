@@ -1,5 +1,7 @@
 #include "speech/RecordingTranscript.h"
 
+#include <algorithm>
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -60,6 +62,15 @@ QString targetPath(const QString& recordingPath) {
     if (!QFileInfo::exists(usual) || isRecordingTranscript(usual))
         return usual;
     return base + QStringLiteral(".recording.transcript.md");
+}
+
+QString progressText(const QString& recordingFileName, double doneSeconds, double totalSeconds) {
+    const auto percent = static_cast<long long>(doneSeconds / std::max(totalSeconds, 1.0) * 100.0);
+    // One pass over all four: a "%1" in the file name stays text.
+    return QStringLiteral("Transcribing %1 — %2% (%3s of %4s)")
+        .arg(recordingFileName, QString::number(percent),
+             QString::number(static_cast<long long>(doneSeconds)),
+             QString::number(static_cast<long long>(totalSeconds)));
 }
 
 } // namespace RecordingTranscript

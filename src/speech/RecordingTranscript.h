@@ -19,5 +19,7 @@ QString speakerLine(int channel, const QString& text);
 // itself a recording transcript (a session writes its own Q&A transcript under that name);
 // then "<base>.recording.transcript.md".
 QString targetPath(const QString& recordingPath);
+// "Transcribing take.wav — 30% (60s of 200s)", the name taken as it is.
+QString progressText(const QString& recordingFileName, double doneSeconds, double totalSeconds);
 
 } // namespace RecordingTranscript

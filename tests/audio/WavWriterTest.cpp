@@ -1,4 +1,5 @@
 #include "audio/WavWriter.h"
+#include "support/TestFiles.h"
 
 #include <QFile>
 #include <QProcess>
@@ -336,6 +337,37 @@ float tone(int64_t frame, int64_t channel) {
 
 // The archive is readable at every moment while it grows, by libsndfile and by sox, and its
 // declared length trails what was written by less than two seconds.
+// A disk that fills up ends the recording at its last whole frame, with a header that says so
+// and a reason; what comes later is dropped, not counted.
+TEST(WavWriterDisk, AFullDiskEndsTheFileAtItsLastWholeFrameWithAMatchingHeader) {
+    ScratchDisk disk(64 * 1024);
+    if (!disk.isMounted())
+        GTEST_SKIP() << disk.whyNot().toStdString();
+    const QString path = disk.path() + QStringLiteral("/archive.wav");
+    auto writer = open(path, 48000, 3); // 6-byte frames: a page boundary splits one
+    ASSERT_TRUE(writer);
+    const Block block(3, 1001);
+    for (int i = 0; i < 100 && !writer->failure(); ++i)
+        writer->write(block.buffer());
+    ASSERT_TRUE(writer->failure());
+    EXPECT_EQ(writer->failure()->description, QStringLiteral("No space left on device"));
+    const int64_t kept = writer->dataBytes();
+    writer->write(block.buffer());
+    EXPECT_EQ(writer->dataBytes(), kept);
+    writer->close();
+
+    const QByteArray bytes = contents(path);
+    EXPECT_EQ(bytes.size(), WavWriter::headerSize + kept);
+    EXPECT_EQ(kept % 6, 0);
+    EXPECT_EQ(u32At(bytes, 40), kept);
+    EXPECT_EQ(u32At(bytes, 4), kept + 36);
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.toLocal8Bit().constData(), SFM_READ, &info);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(info.frames, kept / 6);
+    sf_close(file);
+}
+
 TEST_F(WavWriterTest, AGrowingFileIsReadableWithALengthLaggingLessThanTwoSeconds) {
     auto writer = open(path(), 48000, 2);
     ASSERT_TRUE(writer);

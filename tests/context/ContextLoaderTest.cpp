@@ -114,8 +114,10 @@ TEST(ContextLoaderTest, JoinsContributingFilesInOrderAndSkipsTheRest) {
     TestHome home;
     const QUrl second = writeFile(home, QStringLiteral("b.md"), "# Two\n");
     const QUrl blank = writeFile(home, QStringLiteral("blank.txt"), " \n\t\n");
-    const QUrl invalid = writeFile(home, QStringLiteral("latin1.txt"), "caf\xE9 au lait");
-    const QUrl cut = writeFile(home, QStringLiteral("cut.txt"), "caf\xC3");
+    const QUrl legacy = writeFile(home, QStringLiteral("cp1252.txt"),
+                                  "caf\xE9 \x93"
+                                  "au lait\x94");
+    const QUrl cut = writeFile(home, QStringLiteral("cut.txt"), "z\xC3\xBCrich caf\xC3");
     const QUrl other = writeFile(home, QStringLiteral("log.LOG"), "\xEF\xBB\xBFz\xC3\xBCrich");
     const QUrl first = writeFile(home, QStringLiteral("a.TXT"), "One");
     const QUrl missing = QUrl::fromLocalFile(home.path() + QStringLiteral("/missing.txt"));
@@ -125,12 +127,14 @@ TEST(ContextLoaderTest, JoinsContributingFilesInOrderAndSkipsTheRest) {
     const QUrl notRtf = writeFile(home, QStringLiteral("fake.rtf"), "plain words");
 
     const ContextLoader::Result result = ContextLoader::load(
-        {first, missing, blank, second, invalid, cut, remote, folder, notPdf, notRtf, other});
+        {first, missing, blank, second, legacy, cut, remote, folder, notPdf, notRtf, other});
     EXPECT_EQ(result.names, (QStringList{QStringLiteral("a.TXT"), QStringLiteral("b.md"),
-                                         QStringLiteral("log.LOG")}));
-    EXPECT_EQ(result.text, QStringLiteral("----- a.TXT -----\nOne\n\n"
-                                          "----- b.md -----\n# Two\n\n"
-                                          "----- log.LOG -----\nz\u00FCrich"));
+                                         QStringLiteral("cp1252.txt"), QStringLiteral("log.LOG")}));
+    EXPECT_EQ(result.text,
+              QStringLiteral("----- a.TXT -----\nOne\n\n"
+                             "----- b.md -----\n# Two\n\n"
+                             "----- cp1252.txt -----\ncaf\u00E9 \u201Cau lait\u201D\n\n"
+                             "----- log.LOG -----\nz\u00FCrich"));
 }
 
 TEST(ContextLoaderTest, NothingLoadsToNothing) {

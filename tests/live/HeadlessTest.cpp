@@ -220,6 +220,71 @@ TEST_F(Headless, ASetupNobodyAnswersIsRetriedAndSaidSo) {
     EXPECT_TRUE(m_server.frames(QStringLiteral("input_audio_buffer.append")).isEmpty());
 }
 
+// The documents folder on a disk that fills up while recording: the banner names what is whole
+// and what is not, and every file it calls saved is valid.
+TEST_F(Headless, AFullDiskIsToldAndLeavesOnlyValidFiles) {
+    ScratchDisk disk(512 * 1024);
+    if (!disk.isMounted())
+        GTEST_SKIP() << disk.whyNot().toStdString();
+    ASSERT_TRUE(QFile::link(disk.path(), m_home.path() + QStringLiteral("/Documents")));
+    Corvinel corvinel(
+        {QStringLiteral("--headless"), QStringLiteral("--duration"), QStringLiteral("5")});
+    ASSERT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1, 10000))
+        << corvinel.err().toStdString();
+    m_server.sendCommitted(QStringLiteral("i1"));
+    m_server.sendTranscript(QStringLiteral("i1"), QStringLiteral("Why this team?"));
+    m_server.sendResponseCreated(QStringLiteral("r1"));
+    m_server.sendDelta(QStringLiteral("r1"), QStringLiteral("The on-call culture."));
+    m_server.sendResponseDone(QStringLiteral("r1"));
+    ASSERT_TRUE(corvinel.exited(20000));
+    EXPECT_EQ(corvinel.exitCode(), 0);
+    const QString err = corvinel.err();
+    EXPECT_TRUE(err.contains(QStringLiteral("Recording stopped early (No space left on device) — "
+                                            "what came before it is saved")))
+        << err.toStdString();
+    EXPECT_FALSE(err.contains(QStringLiteral("saved — transcript and recording")));
+
+    const QString wav = sessionFile(QStringLiteral(".wav"));
+    const WavContents recording = readWav(wav);
+    ASSERT_TRUE(recording.valid);
+    EXPECT_EQ(QFileInfo(wav).size(), 44 + qint64(recording.left.size()) * 4)
+        << "the header counts exactly what is on disk";
+    EXPECT_GT(recording.left.size(), 48000u);
+    const QString transcript = sessionFile(QStringLiteral(".transcript.md"));
+    if (err.contains(QStringLiteral("Transcript not saved")))
+        EXPECT_TRUE(transcript.isEmpty()) << "no partial transcript";
+    else
+        EXPECT_TRUE(readText(transcript).contains(QStringLiteral("The on-call culture.")));
+    const QStringList lines =
+        readText(sessionFile(QStringLiteral(".events.jsonl"))).split(u'\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(readJsonLines(sessionFile(QStringLiteral(".events.jsonl"))).size(), lines.size())
+        << "every line of the event log parses";
+}
+
+// A documents folder that cannot be written, with recording off: the session runs and says at
+// Start and at Stop that nothing is kept.
+TEST_F(Headless, AFolderThatCannotBeWrittenIsToldAtStartAndStop) {
+    AppSettings(AppSettings::defaultPath()).setSaveAudio(false);
+    ScratchDisk disk(64 * 1024, true);
+    if (!disk.isMounted())
+        GTEST_SKIP() << disk.whyNot().toStdString();
+    ASSERT_TRUE(QFile::link(disk.path(), m_home.path() + QStringLiteral("/Documents")));
+    Corvinel corvinel(
+        {QStringLiteral("--headless"), QStringLiteral("--duration"), QStringLiteral("1")});
+    ASSERT_TRUE(corvinel.exited(15000));
+    EXPECT_EQ(corvinel.exitCode(), 0);
+    const QString folder = m_home.path() + QStringLiteral("/Documents/Corvinel");
+    EXPECT_TRUE(corvinel.err().contains(
+        QStringLiteral("Corvinel can't save files in %1 (Read-only file system). The session "
+                       "runs; use \"Copy transcript\" before you close the app.")
+            .arg(folder)))
+        << corvinel.err().toStdString();
+    EXPECT_TRUE(corvinel.err().contains(
+        QStringLiteral("Nothing was saved in %1 (Read-only file system)").arg(folder)))
+        << corvinel.err().toStdString();
+    EXPECT_FALSE(corvinel.err().contains(QStringLiteral("Transcript saved")));
+}
+
 // Short sessions one after another, without a recording: each starts, stops by itself and
 // leaves its transcript. A server that delivers audio from the first moment (PipeWire) once
 // crashed about one start in seven of these.

@@ -181,6 +181,40 @@ TEST_F(RecordingTranscriberTest, CompletionSurvivesDeferredDeletesHandledFirst) 
     EXPECT_TRUE(std::holds_alternative<QString>(*result));
 }
 
+// A recorder that crashed leaves its header counting less than the file holds: the rest is read
+// too. A chunk after the samples (tags) means the count is right.
+TEST_F(RecordingTranscriberTest, ReadsSamplesThatTheHeaderDoesNotCountYet) {
+    const QString wav = home.path() + QStringLiteral("/crashed.wav");
+    writeWav(wav, 50.0, 2, {{}, {{46, 48}}});
+    QFile file(wav);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const quint32 behind = 40 * kRate * 4; // the header as it stood 10 s before the end
+    file.seek(40);
+    file.write(reinterpret_cast<const char*>(&behind), 4);
+    file.close();
+    auto result = transcribe(wav);
+    ASSERT_TRUE(std::holds_alternative<QString>(result));
+    EXPECT_TRUE(
+        readAll(std::get<QString>(result)).contains(QStringLiteral("Duration: 0 min 50 s\n")))
+        << readAll(std::get<QString>(result)).toStdString();
+    EXPECT_TRUE(readAll(std::get<QString>(result))
+                    .contains(QStringLiteral("### 00:45\n**Interviewer:** words")));
+
+    const quint32 all = 50 * kRate * 4, tags = 10 * kRate * 4;
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.seek(40);
+    file.write(reinterpret_cast<const char*>(&all), 4);
+    file.seek(file.size());
+    file.write("LIST");
+    file.write(reinterpret_cast<const char*>(&tags), 4);
+    file.write(QByteArray(tags, 'x'));
+    file.close();
+    result = transcribe(wav);
+    ASSERT_TRUE(std::holds_alternative<QString>(result));
+    EXPECT_TRUE(
+        readAll(std::get<QString>(result)).contains(QStringLiteral("Duration: 0 min 50 s\n")));
+}
+
 TEST_F(RecordingTranscriberTest, UnreadableFileFailsWithoutTranscript) {
     const QString wav = home.path() + QStringLiteral("/missing.wav");
     const auto result = transcribe(wav);
@@ -276,3 +310,10 @@ INSTANTIATE_TEST_SUITE_P(Table, TranscriptLayoutTest,
                                            StampCase{100.0, "Duration: 1 min 40 s", 4, "03:00"},
                                            StampCase{3600.5, "Duration: 60 min 00 s", 80, "60:00"}),
                          [](const auto& info) { return "case" + std::to_string(info.index); });
+
+TEST(TranscriptProgress, NamesTheFileAsItIsWithWholePercentAndSeconds) {
+    EXPECT_EQ(RecordingTranscript::progressText(QStringLiteral("take%1%2.wav"), 60.7, 200.0),
+              QStringLiteral("Transcribing take%1%2.wav — 30% (60s of 200s)"));
+    EXPECT_EQ(RecordingTranscript::progressText(QStringLiteral("a.wav"), 0.5, 0.0),
+              QStringLiteral("Transcribing a.wav — 50% (0s of 0s)"));
+}

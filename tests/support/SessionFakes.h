@@ -44,6 +44,7 @@ public:
     std::optional<AudioFailure> retarget(const TapTarget& meeting) override;
     bool isRunning() const override { return running.load(); }
     QString recordingPath() const override;
+    std::optional<AudioFailure> recordingFailure() const override { return recordingFailureAtStop; }
 
     // Lets a blocked start return.
     void release();
@@ -51,6 +52,7 @@ public:
     bool blockStart = false;
     std::optional<AudioFailure> startFailure;
     std::optional<AudioFailure> retargetFailure;
+    std::optional<AudioFailure> recordingFailureAtStop;
     std::atomic<bool> running{false};
     std::atomic<int> startCalls{0};
     int stopCalls = 0;

@@ -1,7 +1,14 @@
 #include "support/TestFiles.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/mount.h>
+#include <unistd.h>
 
 QByteArray readBytes(const QString& path) {
     QFile file(path);
@@ -20,4 +27,28 @@ QList<QJsonObject> readJsonLines(const QString& path) {
             records.append(document.object());
     }
     return records;
+}
+
+ScratchDisk::ScratchDisk(qint64 bytes, bool readOnly) {
+    QByteArray folder = QDir::tempPath().toLocal8Bit() + "/corvinel-disk-XXXXXX";
+    if (!::mkdtemp(folder.data())) {
+        m_whyNot = QString::fromLocal8Bit(std::strerror(errno));
+        return;
+    }
+    m_path = QString::fromLocal8Bit(folder);
+    const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0777";
+    if (::mount("tmpfs", folder.constData(), "tmpfs", readOnly ? MS_RDONLY : 0,
+                options.constData()) != 0) {
+        m_whyNot = QStringLiteral("cannot mount a tmpfs here: ") +
+                   QString::fromLocal8Bit(std::strerror(errno));
+        return;
+    }
+    m_mounted = true;
+}
+
+ScratchDisk::~ScratchDisk() {
+    if (m_mounted)
+        ::umount2(m_path.toLocal8Bit().constData(), MNT_DETACH);
+    if (!m_path.isEmpty())
+        ::rmdir(m_path.toLocal8Bit().constData());
 }

@@ -21,6 +21,7 @@ public:
     std::optional<AudioFailure> retarget(const TapTarget&) override { return std::nullopt; }
     bool isRunning() const override { return m_running; }
     QString recordingPath() const override { return {}; }
+    std::optional<AudioFailure> recordingFailure() const override { return std::nullopt; }
 
     // Main thread: the meeting or the microphone carries speech for this many seconds.
     void meetingSpeaks(double seconds);
