@@ -30,14 +30,7 @@ void print(FILE* file, const QString& text) {
 HeadlessSession::HeadlessSession(SessionController& controller,
                                  std::optional<double> durationSeconds, FILE* out, FILE* err)
     : m_controller(controller), m_duration(durationSeconds), m_out(out), m_err(err) {
-    if (s_signalPipe[0] < 0 && ::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        struct sigaction action {};
-        action.sa_handler = onSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
-    }
+    catchStopSignals();
     if (s_signalPipe[0] >= 0) {
         m_signals = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, this);
         connect(m_signals, &QSocketNotifier::activated, this, [this] {
@@ -56,8 +49,10 @@ HeadlessSession::HeadlessSession(SessionController& controller,
     connect(&m_controller, &SessionController::isSessionActiveChanged, this, [this] {
         if (m_controller.isSessionActive()) {
             m_wasActive = true;
+            // Asked to stop while the start was still under way. Not from inside this
+            // notification: the start has yet to open the event log, which the stop closes.
             if (m_stopRequested)
-                requestStop(); // asked to stop while the start was still under way
+                QTimer::singleShot(0, this, &HeadlessSession::requestStop);
         }
     });
     connect(&m_controller, &SessionController::sessionEnded, this, [this] {
@@ -68,6 +63,22 @@ HeadlessSession::HeadlessSession(SessionController& controller,
 }
 
 HeadlessSession::~HeadlessSession() = default;
+
+void HeadlessSession::catchStopSignals() {
+    if (s_signalPipe[0] >= 0 || ::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // SIGHUP: the terminal was closed, which must save the session like Ctrl-C. Unless the
+    // session was started to outlive its terminal (nohup), which ignores it for us.
+    struct sigaction inherited {};
+    if (sigaction(SIGHUP, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN)
+        sigaction(SIGHUP, &action, nullptr);
+}
 
 QString HeadlessSession::formatCard(const QString& timestamp, const QString& question,
                                     const QString& answer) {

@@ -12,13 +12,19 @@ class QTimer;
 class SessionController;
 
 // A live session in the terminal: Start at once with the stored settings, each finished card
-// on stdout, each banner on stderr, and Stop on SIGINT or SIGTERM or when the duration is up.
+// on stdout, each banner on stderr, and Stop on SIGINT, SIGTERM or SIGHUP or when the duration
+// is up.
 class HeadlessSession : public QObject {
     Q_OBJECT
 public:
     HeadlessSession(SessionController& controller, std::optional<double> durationSeconds,
                     FILE* out = stdout, FILE* err = stderr);
     ~HeadlessSession() override;
+
+    // Takes SIGINT, SIGTERM and SIGHUP (unless started under nohup) from here on, so that a
+    // signal that comes before the session exists still stops it once it runs. Call it first
+    // thing; the constructor calls it too.
+    static void catchStopSignals();
 
     // Runs the session to its end; the exit status: 0 after a requested stop, 1 when the
     // session could not start or ended by itself.

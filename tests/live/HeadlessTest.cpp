@@ -10,12 +10,15 @@
 #include <QRegularExpression>
 
 #include <csignal>
+#include <cstring>
+#include <functional>
 
 namespace {
 
 class Corvinel {
 public:
-    explicit Corvinel(const QStringList& arguments) {
+    explicit Corvinel(const QStringList& arguments, std::function<void()> inChild = {}) {
+        m_process.setChildProcessModifier(std::move(inChild));
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput,
                          [this] { m_out += m_process.readAllStandardOutput(); });
         QObject::connect(&m_process, &QProcess::readyReadStandardError,
@@ -33,6 +36,15 @@ public:
         return waitUntil([&] { return m_process.state() == QProcess::NotRunning; }, timeoutMs);
     }
     void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
+    // Whether the program has put a handler of its own on this signal.
+    bool catches(int number) const {
+        const QString status =
+            readText(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
+        const QRegularExpressionMatch caught =
+            QRegularExpression(QStringLiteral("SigCgt:\\s*([0-9a-f]+)")).match(status);
+        return caught.hasMatch() &&
+               (caught.captured(1).toULongLong(nullptr, 16) >> (number - 1)) & 1;
+    }
     int exitCode() const { return m_process.exitCode(); }
     bool crashed() const { return m_process.exitStatus() == QProcess::CrashExit; }
     QString out() const { return QString::fromUtf8(m_out); }
@@ -112,6 +124,61 @@ TEST_F(Headless, PrintsTheCardAndStopsWhenTheDurationIsUpLeavingTheThreeFiles) {
     EXPECT_TRUE(corvinel.err().contains(QStringLiteral("  Recording: ") + wav));
     EXPECT_FALSE(sessionFile(QStringLiteral(".events.jsonl")).isEmpty());
     EXPECT_FALSE(sessionFile(QStringLiteral(".transcript.md")).isEmpty());
+}
+
+// Ctrl-C, SIGTERM and a closed terminal, from the first moment the program can take them: each
+// stops the session within a second as the Stop button does.
+// A stop asked for while the session was still starting was once lost.
+TEST_F(Headless, EverySignalAtAnyMomentStopsTheSessionAndSavesIt) {
+    AppSettings(AppSettings::defaultPath()).setSaveAudio(false);
+    enum class Moment { catching, configured };
+    const char* const moments[] = {"as soon as it takes signals", "once configured"};
+    const char* const nothing = "^$";
+    const struct {
+        Moment moment;
+        int signal;
+        const char* out; // what stdout must match
+    } rows[] = {
+        {Moment::catching, SIGINT, nothing},   {Moment::catching, SIGTERM, nothing},
+        {Moment::catching, SIGHUP, nothing},   {Moment::configured, SIGINT, nothing},
+        {Moment::configured, SIGHUP, nothing},
+    };
+    for (const auto& row : rows) {
+        const std::string name =
+            std::string(strsignal(row.signal)) + ' ' + moments[int(row.moment)] + ": ";
+        QDir(sessionFolder()).removeRecursively();
+        m_server.clearFrames();
+        Corvinel corvinel({QStringLiteral("--headless")});
+        if (row.moment == Moment::catching) {
+            // One that never takes it is killed by it, which the checks below tell.
+            waitUntil([&] { return corvinel.catches(row.signal); }, 3000);
+        } else {
+            ASSERT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1, 10000))
+                << name << corvinel.err().toStdString();
+        }
+        corvinel.signal(row.signal);
+        ASSERT_TRUE(corvinel.exited(2000)) << name << corvinel.err().toStdString();
+        EXPECT_FALSE(corvinel.crashed()) << name;
+        EXPECT_EQ(corvinel.exitCode(), 0) << name << corvinel.err().toStdString();
+        EXPECT_TRUE(
+            QRegularExpression(QString::fromLatin1(row.out)).match(corvinel.out()).hasMatch())
+            << name << corvinel.out().toStdString();
+        EXPECT_TRUE(corvinel.err().contains(QStringLiteral("Transcript saved")))
+            << name << corvinel.err().toStdString();
+        EXPECT_FALSE(sessionFile(QStringLiteral(".transcript.md")).isEmpty()) << name;
+        const QList<QJsonObject> log = readJsonLines(sessionFile(QStringLiteral(".events.jsonl")));
+        ASSERT_FALSE(log.isEmpty()) << name;
+        EXPECT_EQ(log.last().value(QStringLiteral("event")).toString(), u"session_ended") << name;
+    }
+}
+
+// Started to outlive its terminal, as nohup does, the session keeps SIGHUP ignored.
+TEST_F(Headless, UnderNohupAClosedTerminalDoesNotStopIt) {
+    Corvinel corvinel({QStringLiteral("--headless")}, [] { ::signal(SIGHUP, SIG_IGN); });
+    ASSERT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1, 10000))
+        << corvinel.err().toStdString();
+    EXPECT_TRUE(corvinel.catches(SIGINT));
+    EXPECT_FALSE(corvinel.catches(SIGHUP));
 }
 
 // A session whose questions come back empty, failed, late and out of order, and whose last
