@@ -25,6 +25,13 @@ void print(FILE* file, const QString& text) {
     fflush(file);
 }
 
+// After the answer of a card the stop or a dropped connection cut off, in the words of the
+// card's other notices.
+const QString& interruptedMark() {
+    static const QString text = QStringLiteral(" (answer interrupted)");
+    return text;
+}
+
 } // namespace
 
 HeadlessSession::HeadlessSession(SessionController& controller,
@@ -56,6 +63,7 @@ HeadlessSession::HeadlessSession(SessionController& controller,
         }
     });
     connect(&m_controller, &SessionController::sessionEnded, this, [this] {
+        printInterrupted();
         // A stop nobody here asked for: the model connection failed for good.
         if (!m_stopRequested)
             QTimer::singleShot(0, this, [this] { finish(1); });
@@ -130,6 +138,8 @@ void HeadlessSession::printReconnect() {
         m_reconnectPrinted.clear();
         return;
     }
+    // The next connection does not go on with the answer the dropped one was streaming.
+    printInterrupted();
     const QString text = m_controller.statusMessage();
     if (text.isEmpty() || text == m_reconnectPrinted)
         return;
@@ -138,15 +148,25 @@ void HeadlessSession::printReconnect() {
 }
 
 void HeadlessSession::printCards() {
-    for (const QAPair& pair : m_controller.pairs()) {
-        if (!pair.isComplete || pair.answer.isEmpty())
-            continue;
-        const QPair<QString, QString> shown{pair.question, pair.answer};
-        if (m_printed.value(pair.id) == shown)
-            continue;
-        m_printed.insert(pair.id, shown);
-        print(m_out, formatCard(pair.timestamp, pair.question, pair.answer));
-    }
+    for (const QAPair& pair : m_controller.pairs())
+        if (pair.isComplete && !pair.answer.isEmpty())
+            printCard(pair, pair.answer);
+}
+
+// The answers still streaming when the session ends or its connection drops: they go no
+// further.
+void HeadlessSession::printInterrupted() {
+    for (const QAPair& pair : m_controller.pairs())
+        if (!pair.isComplete && !pair.answer.isEmpty())
+            printCard(pair, pair.answer + interruptedMark());
+}
+
+void HeadlessSession::printCard(const QAPair& pair, const QString& answer) {
+    const QPair<QString, QString> shown{pair.question, answer};
+    if (m_printed.value(pair.id) == shown)
+        return;
+    m_printed.insert(pair.id, shown);
+    print(m_out, formatCard(pair.timestamp, pair.question, answer));
 }
 
 void HeadlessSession::requestStop() {

@@ -10,10 +10,11 @@
 class QSocketNotifier;
 class QTimer;
 class SessionController;
+struct QAPair;
 
 // A live session in the terminal: Start at once with the stored settings, each finished card
 // on stdout, each banner on stderr, and Stop on SIGINT, SIGTERM or SIGHUP or when the duration
-// is up.
+// is up. An answer cut off by the stop is printed as it stood, marked as interrupted.
 class HeadlessSession : public QObject {
     Q_OBJECT
 public:
@@ -39,6 +40,8 @@ private:
     void printLinks();
     void printReconnect();
     void printCards();
+    void printInterrupted();
+    void printCard(const QAPair& pair, const QString& answer);
     void requestStop();
     void checkStarted();
     void finish(int status);

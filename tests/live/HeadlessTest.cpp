@@ -127,13 +127,17 @@ TEST_F(Headless, PrintsTheCardAndStopsWhenTheDurationIsUpLeavingTheThreeFiles) {
 }
 
 // Ctrl-C, SIGTERM and a closed terminal, from the first moment the program can take them: each
-// stops the session within a second as the Stop button does.
+// stops the session within a second as the Stop button does, and an answer the stop cuts off is
+// printed as it stood.
 // A stop asked for while the session was still starting was once lost.
 TEST_F(Headless, EverySignalAtAnyMomentStopsTheSessionAndSavesIt) {
     AppSettings(AppSettings::defaultPath()).setSaveAudio(false);
-    enum class Moment { catching, configured };
-    const char* const moments[] = {"as soon as it takes signals", "once configured"};
+    enum class Moment { catching, configured, answering, dropped };
+    const char* const moments[] = {"as soon as it takes signals", "once configured",
+                                   "while answering", "after a dropped connection"};
     const char* const nothing = "^$";
+    const char* const cutOff = "^\\[\\d\\d:\\d\\d:\\d\\d\\] Q: Why Rust\\?\\nA: Fewer crashes, and "
+                               "\\(answer interrupted\\)\\n\\n$";
     const struct {
         Moment moment;
         int signal;
@@ -141,7 +145,8 @@ TEST_F(Headless, EverySignalAtAnyMomentStopsTheSessionAndSavesIt) {
     } rows[] = {
         {Moment::catching, SIGINT, nothing},   {Moment::catching, SIGTERM, nothing},
         {Moment::catching, SIGHUP, nothing},   {Moment::configured, SIGINT, nothing},
-        {Moment::configured, SIGHUP, nothing},
+        {Moment::configured, SIGHUP, nothing}, {Moment::answering, SIGINT, cutOff},
+        {Moment::dropped, SIGTERM, cutOff},
     };
     for (const auto& row : rows) {
         const std::string name =
@@ -155,6 +160,21 @@ TEST_F(Headless, EverySignalAtAnyMomentStopsTheSessionAndSavesIt) {
         } else {
             ASSERT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1, 10000))
                 << name << corvinel.err().toStdString();
+        }
+        if (row.moment >= Moment::answering) {
+            m_server.sendTranscript(QStringLiteral("i1"), QStringLiteral("Why Rust?"));
+            m_server.sendResponseCreated(QStringLiteral("r1"));
+            m_server.sendDelta(QStringLiteral("r1"), QStringLiteral("Fewer crashes, and"));
+            ASSERT_TRUE(waitUntil([&] {
+                return readText(sessionFile(QStringLiteral(".events.jsonl")))
+                    .contains(QStringLiteral("answer_started"));
+            })) << name;
+        }
+        if (row.moment == Moment::dropped) { // the card is printed then, and not again at the stop
+            m_server.dropConnection();
+            ASSERT_TRUE(waitUntil([&] {
+                return corvinel.out().contains(QStringLiteral("(answer interrupted)"));
+            })) << name;
         }
         corvinel.signal(row.signal);
         ASSERT_TRUE(corvinel.exited(2000)) << name << corvinel.err().toStdString();
