@@ -20,8 +20,25 @@ void onSignal(int) {
     [[maybe_unused]] const ssize_t written = ::write(s_signalPipe[1], &byte, 1);
 }
 
+// The text without what a terminal would take as a command: C0 controls other than line feed
+// and tab, DEL and the C1 controls. The service's text is printed as it came otherwise.
+QString printable(const QString& text) {
+    QString kept;
+    kept.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        const bool control =
+            (code < 0x20 && code != u'\n' && code != u'\t') || (code >= 0x7f && code <= 0x9f);
+        if (!control)
+            kept += c;
+    }
+    return kept;
+}
+
+// Written with its length, not as a C string: nothing in the text can end it early.
 void print(FILE* file, const QString& text) {
-    fputs(text.toUtf8().constData(), file);
+    const QByteArray bytes = printable(text).toUtf8();
+    fwrite(bytes.constData(), 1, size_t(bytes.size()), file);
     fflush(file);
 }
 

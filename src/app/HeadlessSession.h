@@ -14,7 +14,8 @@ struct QAPair;
 
 // A live session in the terminal: Start at once with the stored settings, each finished card
 // on stdout, each banner on stderr, and Stop on SIGINT, SIGTERM or SIGHUP or when the duration
-// is up. An answer cut off by the stop is printed as it stood, marked as interrupted.
+// is up. An answer cut off by the stop or a dropped connection is printed as it stood, marked
+// as interrupted.
 class HeadlessSession : public QObject {
     Q_OBJECT
 public:

@@ -201,6 +201,28 @@ TEST_F(Headless, UnderNohupAClosedTerminalDoesNotStopIt) {
     EXPECT_FALSE(corvinel.catches(SIGHUP));
 }
 
+// Whatever the service sends, the terminal gets no control characters from it but line feeds
+// and tabs, and a NUL does not end the card early.
+TEST_F(Headless, ACardReachesTheTerminalWithoutControlCharacters) {
+    AppSettings(AppSettings::defaultPath()).setSaveAudio(false);
+    Corvinel corvinel({QStringLiteral("--headless")});
+    ASSERT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1, 10000))
+        << corvinel.err().toStdString();
+    m_server.sendTranscript(QStringLiteral("i1"), QStringLiteral("Any\x1b]0;owned\x07 gaps?"));
+    m_server.sendResponseCreated(QStringLiteral("r1"));
+    m_server.sendDelta(QStringLiteral("r1"),
+                       QStringLiteral("One\x1b[31m red,\x00 one\x07 bell,\r\n\tone\x9b"
+                                      "2J\x7f end."));
+    m_server.sendResponseDone(QStringLiteral("r1"));
+    ASSERT_TRUE(waitUntil([&] { return corvinel.out().endsWith(QStringLiteral("\n\n")); }))
+        << corvinel.err().toStdString();
+    EXPECT_EQ(corvinel.out().mid(11),
+              QStringLiteral("Q: Any]0;owned gaps?\nA: One[31m red, one bell,\n\tone2J end.\n\n"))
+        << corvinel.out().toStdString();
+    corvinel.signal(SIGTERM);
+    EXPECT_TRUE(corvinel.exited(5000));
+}
+
 // A session whose questions come back empty, failed, late and out of order, and whose last
 // answer fails for want of credit: every answer stays under its own question on the terminal, in
 // the transcript and in the event log, and the terminal says what to do about the credit.
