@@ -59,6 +59,8 @@ int listApps(int argc, char* argv[]) {
 }
 
 int runHeadless(int argc, char* argv[], std::optional<double> duration) {
+    // Before the slow part of the start: a Ctrl-C from now on stops the session cleanly.
+    HeadlessSession::catchStopSignals();
     QCoreApplication app(argc, argv);
     AppSettings& settings = AppSettings::shared();
     SecretStore::migrateFromKeychain(&settings,

@@ -20,9 +20,33 @@ void onSignal(int) {
     [[maybe_unused]] const ssize_t written = ::write(s_signalPipe[1], &byte, 1);
 }
 
+// The text without what a terminal would take as a command: C0 controls other than line feed
+// and tab, DEL and the C1 controls. The service's text is printed as it came otherwise.
+QString printable(const QString& text) {
+    QString kept;
+    kept.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        const bool control =
+            (code < 0x20 && code != u'\n' && code != u'\t') || (code >= 0x7f && code <= 0x9f);
+        if (!control)
+            kept += c;
+    }
+    return kept;
+}
+
+// Written with its length, not as a C string: nothing in the text can end it early.
 void print(FILE* file, const QString& text) {
-    fputs(text.toUtf8().constData(), file);
+    const QByteArray bytes = printable(text).toUtf8();
+    fwrite(bytes.constData(), 1, size_t(bytes.size()), file);
     fflush(file);
+}
+
+// After the answer of a card the stop or a dropped connection cut off, in the words of the
+// card's other notices.
+const QString& interruptedMark() {
+    static const QString text = QStringLiteral(" (answer interrupted)");
+    return text;
 }
 
 } // namespace
@@ -30,14 +54,7 @@ void print(FILE* file, const QString& text) {
 HeadlessSession::HeadlessSession(SessionController& controller,
                                  std::optional<double> durationSeconds, FILE* out, FILE* err)
     : m_controller(controller), m_duration(durationSeconds), m_out(out), m_err(err) {
-    if (s_signalPipe[0] < 0 && ::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        struct sigaction action {};
-        action.sa_handler = onSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
-    }
+    catchStopSignals();
     if (s_signalPipe[0] >= 0) {
         m_signals = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, this);
         connect(m_signals, &QSocketNotifier::activated, this, [this] {
@@ -56,11 +73,14 @@ HeadlessSession::HeadlessSession(SessionController& controller,
     connect(&m_controller, &SessionController::isSessionActiveChanged, this, [this] {
         if (m_controller.isSessionActive()) {
             m_wasActive = true;
+            // Asked to stop while the start was still under way. Not from inside this
+            // notification: the start has yet to open the event log, which the stop closes.
             if (m_stopRequested)
-                requestStop(); // asked to stop while the start was still under way
+                QTimer::singleShot(0, this, &HeadlessSession::requestStop);
         }
     });
     connect(&m_controller, &SessionController::sessionEnded, this, [this] {
+        printInterrupted();
         // A stop nobody here asked for: the model connection failed for good.
         if (!m_stopRequested)
             QTimer::singleShot(0, this, [this] { finish(1); });
@@ -68,6 +88,22 @@ HeadlessSession::HeadlessSession(SessionController& controller,
 }
 
 HeadlessSession::~HeadlessSession() = default;
+
+void HeadlessSession::catchStopSignals() {
+    if (s_signalPipe[0] >= 0 || ::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // SIGHUP: the terminal was closed, which must save the session like Ctrl-C. Unless the
+    // session was started to outlive its terminal (nohup), which ignores it for us.
+    struct sigaction inherited {};
+    if (sigaction(SIGHUP, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN)
+        sigaction(SIGHUP, &action, nullptr);
+}
 
 QString HeadlessSession::formatCard(const QString& timestamp, const QString& question,
                                     const QString& answer) {
@@ -119,6 +155,8 @@ void HeadlessSession::printReconnect() {
         m_reconnectPrinted.clear();
         return;
     }
+    // The next connection does not go on with the answer the dropped one was streaming.
+    printInterrupted();
     const QString text = m_controller.statusMessage();
     if (text.isEmpty() || text == m_reconnectPrinted)
         return;
@@ -127,15 +165,25 @@ void HeadlessSession::printReconnect() {
 }
 
 void HeadlessSession::printCards() {
-    for (const QAPair& pair : m_controller.pairs()) {
-        if (!pair.isComplete || pair.answer.isEmpty())
-            continue;
-        const QPair<QString, QString> shown{pair.question, pair.answer};
-        if (m_printed.value(pair.id) == shown)
-            continue;
-        m_printed.insert(pair.id, shown);
-        print(m_out, formatCard(pair.timestamp, pair.question, pair.answer));
-    }
+    for (const QAPair& pair : m_controller.pairs())
+        if (pair.isComplete && !pair.answer.isEmpty())
+            printCard(pair, pair.answer);
+}
+
+// The answers still streaming when the session ends or its connection drops: they go no
+// further.
+void HeadlessSession::printInterrupted() {
+    for (const QAPair& pair : m_controller.pairs())
+        if (!pair.isComplete && !pair.answer.isEmpty())
+            printCard(pair, pair.answer + interruptedMark());
+}
+
+void HeadlessSession::printCard(const QAPair& pair, const QString& answer) {
+    const QPair<QString, QString> shown{pair.question, answer};
+    if (m_printed.value(pair.id) == shown)
+        return;
+    m_printed.insert(pair.id, shown);
+    print(m_out, formatCard(pair.timestamp, pair.question, answer));
 }
 
 void HeadlessSession::requestStop() {

@@ -10,15 +10,23 @@
 class QSocketNotifier;
 class QTimer;
 class SessionController;
+struct QAPair;
 
 // A live session in the terminal: Start at once with the stored settings, each finished card
-// on stdout, each banner on stderr, and Stop on SIGINT or SIGTERM or when the duration is up.
+// on stdout, each banner on stderr, and Stop on SIGINT, SIGTERM or SIGHUP or when the duration
+// is up. An answer cut off by the stop or a dropped connection is printed as it stood, marked
+// as interrupted.
 class HeadlessSession : public QObject {
     Q_OBJECT
 public:
     HeadlessSession(SessionController& controller, std::optional<double> durationSeconds,
                     FILE* out = stdout, FILE* err = stderr);
     ~HeadlessSession() override;
+
+    // Takes SIGINT, SIGTERM and SIGHUP (unless started under nohup) from here on, so that a
+    // signal that comes before the session exists still stops it once it runs. Call it first
+    // thing; the constructor calls it too.
+    static void catchStopSignals();
 
     // Runs the session to its end; the exit status: 0 after a requested stop, 1 when the
     // session could not start or ended by itself.
@@ -33,6 +41,8 @@ private:
     void printLinks();
     void printReconnect();
     void printCards();
+    void printInterrupted();
+    void printCard(const QAPair& pair, const QString& answer);
     void requestStop();
     void checkStarted();
     void finish(int status);

@@ -10,12 +10,15 @@
 #include <QRegularExpression>
 
 #include <csignal>
+#include <cstring>
+#include <functional>
 
 namespace {
 
 class Corvinel {
 public:
-    explicit Corvinel(const QStringList& arguments) {
+    explicit Corvinel(const QStringList& arguments, std::function<void()> inChild = {}) {
+        m_process.setChildProcessModifier(std::move(inChild));
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput,
                          [this] { m_out += m_process.readAllStandardOutput(); });
         QObject::connect(&m_process, &QProcess::readyReadStandardError,
@@ -33,6 +36,15 @@ public:
         return waitUntil([&] { return m_process.state() == QProcess::NotRunning; }, timeoutMs);
     }
     void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
+    // Whether the program has put a handler of its own on this signal.
+    bool catches(int number) const {
+        const QString status =
+            readText(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
+        const QRegularExpressionMatch caught =
+            QRegularExpression(QStringLiteral("SigCgt:\\s*([0-9a-f]+)")).match(status);
+        return caught.hasMatch() &&
+               (caught.captured(1).toULongLong(nullptr, 16) >> (number - 1)) & 1;
+    }
     int exitCode() const { return m_process.exitCode(); }
     bool crashed() const { return m_process.exitStatus() == QProcess::CrashExit; }
     QString out() const { return QString::fromUtf8(m_out); }
@@ -112,6 +124,103 @@ TEST_F(Headless, PrintsTheCardAndStopsWhenTheDurationIsUpLeavingTheThreeFiles) {
     EXPECT_TRUE(corvinel.err().contains(QStringLiteral("  Recording: ") + wav));
     EXPECT_FALSE(sessionFile(QStringLiteral(".events.jsonl")).isEmpty());
     EXPECT_FALSE(sessionFile(QStringLiteral(".transcript.md")).isEmpty());
+}
+
+// Ctrl-C, SIGTERM and a closed terminal, from the first moment the program can take them: each
+// stops the session within a second as the Stop button does, and an answer the stop cuts off is
+// printed as it stood.
+// A stop asked for while the session was still starting was once lost.
+TEST_F(Headless, EverySignalAtAnyMomentStopsTheSessionAndSavesIt) {
+    AppSettings(AppSettings::defaultPath()).setSaveAudio(false);
+    enum class Moment { catching, configured, answering, dropped };
+    const char* const moments[] = {"as soon as it takes signals", "once configured",
+                                   "while answering", "after a dropped connection"};
+    const char* const nothing = "^$";
+    const char* const cutOff = "^\\[\\d\\d:\\d\\d:\\d\\d\\] Q: Why Rust\\?\\nA: Fewer crashes, and "
+                               "\\(answer interrupted\\)\\n\\n$";
+    const struct {
+        Moment moment;
+        int signal;
+        const char* out; // what stdout must match
+    } rows[] = {
+        {Moment::catching, SIGINT, nothing},   {Moment::catching, SIGTERM, nothing},
+        {Moment::catching, SIGHUP, nothing},   {Moment::configured, SIGINT, nothing},
+        {Moment::configured, SIGHUP, nothing}, {Moment::answering, SIGINT, cutOff},
+        {Moment::dropped, SIGTERM, cutOff},
+    };
+    for (const auto& row : rows) {
+        const std::string name =
+            std::string(strsignal(row.signal)) + ' ' + moments[int(row.moment)] + ": ";
+        QDir(sessionFolder()).removeRecursively();
+        m_server.clearFrames();
+        Corvinel corvinel({QStringLiteral("--headless")});
+        if (row.moment == Moment::catching) {
+            // One that never takes it is killed by it, which the checks below tell.
+            waitUntil([&] { return corvinel.catches(row.signal); }, 3000);
+        } else {
+            ASSERT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1, 10000))
+                << name << corvinel.err().toStdString();
+        }
+        if (row.moment >= Moment::answering) {
+            m_server.sendTranscript(QStringLiteral("i1"), QStringLiteral("Why Rust?"));
+            m_server.sendResponseCreated(QStringLiteral("r1"));
+            m_server.sendDelta(QStringLiteral("r1"), QStringLiteral("Fewer crashes, and"));
+            ASSERT_TRUE(waitUntil([&] {
+                return readText(sessionFile(QStringLiteral(".events.jsonl")))
+                    .contains(QStringLiteral("answer_started"));
+            })) << name;
+        }
+        if (row.moment == Moment::dropped) { // the card is printed then, and not again at the stop
+            m_server.dropConnection();
+            ASSERT_TRUE(waitUntil([&] {
+                return corvinel.out().contains(QStringLiteral("(answer interrupted)"));
+            })) << name;
+        }
+        corvinel.signal(row.signal);
+        ASSERT_TRUE(corvinel.exited(2000)) << name << corvinel.err().toStdString();
+        EXPECT_FALSE(corvinel.crashed()) << name;
+        EXPECT_EQ(corvinel.exitCode(), 0) << name << corvinel.err().toStdString();
+        EXPECT_TRUE(
+            QRegularExpression(QString::fromLatin1(row.out)).match(corvinel.out()).hasMatch())
+            << name << corvinel.out().toStdString();
+        EXPECT_TRUE(corvinel.err().contains(QStringLiteral("Transcript saved")))
+            << name << corvinel.err().toStdString();
+        EXPECT_FALSE(sessionFile(QStringLiteral(".transcript.md")).isEmpty()) << name;
+        const QList<QJsonObject> log = readJsonLines(sessionFile(QStringLiteral(".events.jsonl")));
+        ASSERT_FALSE(log.isEmpty()) << name;
+        EXPECT_EQ(log.last().value(QStringLiteral("event")).toString(), u"session_ended") << name;
+    }
+}
+
+// Started to outlive its terminal, as nohup does, the session keeps SIGHUP ignored.
+TEST_F(Headless, UnderNohupAClosedTerminalDoesNotStopIt) {
+    Corvinel corvinel({QStringLiteral("--headless")}, [] { ::signal(SIGHUP, SIG_IGN); });
+    ASSERT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1, 10000))
+        << corvinel.err().toStdString();
+    EXPECT_TRUE(corvinel.catches(SIGINT));
+    EXPECT_FALSE(corvinel.catches(SIGHUP));
+}
+
+// Whatever the service sends, the terminal gets no control characters from it but line feeds
+// and tabs, and a NUL does not end the card early.
+TEST_F(Headless, ACardReachesTheTerminalWithoutControlCharacters) {
+    AppSettings(AppSettings::defaultPath()).setSaveAudio(false);
+    Corvinel corvinel({QStringLiteral("--headless")});
+    ASSERT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1, 10000))
+        << corvinel.err().toStdString();
+    m_server.sendTranscript(QStringLiteral("i1"), QStringLiteral("Any\x1b]0;owned\x07 gaps?"));
+    m_server.sendResponseCreated(QStringLiteral("r1"));
+    m_server.sendDelta(QStringLiteral("r1"),
+                       QStringLiteral("One\x1b[31m red,\x00 one\x07 bell,\r\n\tone\x9b"
+                                      "2J\x7f end."));
+    m_server.sendResponseDone(QStringLiteral("r1"));
+    ASSERT_TRUE(waitUntil([&] { return corvinel.out().endsWith(QStringLiteral("\n\n")); }))
+        << corvinel.err().toStdString();
+    EXPECT_EQ(corvinel.out().mid(11),
+              QStringLiteral("Q: Any]0;owned gaps?\nA: One[31m red, one bell,\n\tone2J end.\n\n"))
+        << corvinel.out().toStdString();
+    corvinel.signal(SIGTERM);
+    EXPECT_TRUE(corvinel.exited(5000));
 }
 
 // A session whose questions come back empty, failed, late and out of order, and whose last
