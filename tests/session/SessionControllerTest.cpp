@@ -231,6 +231,20 @@ TEST_F(SessionControllerTest, FailedEngineStartLeavesTheSessionIdleAndTheClientS
               QStringLiteral("Selected audio input device is not available."));
 }
 
+// A recording the disk cut short is still offered (it is a valid file of what came before) but
+// not called saved.
+TEST_F(SessionControllerTest, StopBannerSaysARecordingWasCutShort) {
+    settings.setSaveAudio(true);
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    engine.recordingFailureAtStop = AudioFailure{QStringLiteral("No space left on device")};
+    controller->stop();
+    EXPECT_EQ(controller->banner(),
+              QStringLiteral("Transcript saved · Recording stopped early (No space left on "
+                             "device) — what came before it is saved"));
+    ASSERT_EQ(controller->bannerLinks().size(), 3);
+    EXPECT_EQ(controller->bannerLinks()[1].label, QStringLiteral("Recording"));
+}
+
 TEST_F(SessionControllerTest, ClientFailureStopsTheSessionAndStaysReadable) {
     settings.setSaveAudio(true);
     ASSERT_TRUE(startAndWaitActive(*controller));
