@@ -97,6 +97,9 @@ std::optional<AudioFailure> AudioCaptureEngine::startCapture(const Source& sourc
     const int requestedMic = tap ? tap->micChannel : device->micChannel;
 
     const std::optional<AudioInputDevice> input = findInput(uid);
+    // The default input in its place would be the user's own microphone, sent as the meeting.
+    if (device && !uid.isEmpty() && (!input || input->uid != uid))
+        return AudioFailure{missingMeetingDevice(uid)};
     if (!input)
         return engineError(EngineError::noDevice);
     if (!(input->sampleRate > 0) || input->channelCount <= 0)

@@ -49,7 +49,7 @@ public:
     bool usingTap() const { return m_usingTap; }
     int micChannel() const { return m_pipeline.setup().micChannel; }
     std::optional<int> meetingChannel() const { return m_pipeline.setup().meetingChannel; }
-    StreamSource streamSource() const { return m_pipeline.setup().streamSource; }
+    StreamSource streamSource() const override { return m_pipeline.setup().streamSource; }
     double micRate() const { return m_pipeline.setup().micRate; }
     const ProcessTapCapture& tapCapture() const { return m_tap; }
     // How often an application that went quiet is looked for, in seconds.

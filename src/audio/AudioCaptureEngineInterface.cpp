@@ -1,5 +1,11 @@
 #include "audio/AudioCaptureEngineInterface.h"
 
+QString AudioCaptureEngineInterface::missingMeetingDevice(const QString& uid) {
+    return QStringLiteral("The audio input device “%1” is not connected, so the meeting can't be "
+                          "heard. Connect it, or choose another device in Settings.")
+        .arg(uid);
+}
+
 QString AudioCaptureEngineInterface::description(EngineError error) {
     switch (error) {
     case EngineError::noDevice:

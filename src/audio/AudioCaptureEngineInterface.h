@@ -31,6 +31,8 @@ public:
 
     enum class EngineError { noDevice, badFormat, micDenied };
     static QString description(EngineError error);
+    // Why a session on an input device that has gone is refused.
+    static QString missingMeetingDevice(const QString& uid);
 
     virtual ~AudioCaptureEngineInterface() = default;
 
@@ -43,6 +45,9 @@ public:
     // Switches the loopback capture to another target; only while running in tap mode.
     virtual std::optional<AudioFailure> retarget(const TapTarget& meeting) = 0;
     virtual bool isRunning() const = 0;
+    // What the model hears since the last start: the asked source, or the microphone when the
+    // device has no meeting channel apart from the microphone's.
+    virtual StreamSource streamSource() const = 0;
     // The archive of the current or last session; empty when not recording.
     virtual QString recordingPath() const = 0;
     // After stop(): why the last archive holds less than was captured (the file system's

@@ -366,10 +366,16 @@ void SessionController::finishStart() {
                                                                   : availability.message);
             });
     }
-    if (settings.meetingSource() == AppSettings::MeetingSource::audioDevice &&
-        settings.streamSource() == AppSettings::StreamSource::meetingOnly &&
-        settings.meetingChannel() < 0)
-        setBanner(kNoMeetingChannel);
+    // What the engine streams, not what was asked: a meeting channel the device lacks, or the
+    // microphone's own, also leaves the microphone to be sent.
+    if (settings.streamSource() == AppSettings::StreamSource::meetingOnly &&
+        m_c.audio.streamSource() == Engine::StreamSource::micOnly)
+        setBanner(settings.meetingChannel() < 0
+                      ? kNoMeetingChannel
+                      : QStringLiteral("This device has no channel %1 apart from your mic, so your "
+                                       "mic is being streamed instead. Set a meeting channel in "
+                                       "Settings.")
+                            .arg(settings.meetingChannel() + 1));
 
     m_flow->pushHistory();
     RealtimeClientInterface::Config config;

@@ -179,18 +179,23 @@ INSTANTIATE_TEST_SUITE_P(
                                 StreamSource::micOnly}),
     [](const testing::TestParamInfo<ChannelCase>& info) { return std::string(info.param.name); });
 
-TEST_F(CaptureEngine, AnUnknownDeviceFallsBackToTheDefaultInputAndASecondStartChangesNothing) {
+// A meeting device that has gone is refused: the default input in its place would be the user's
+// own microphone. A microphone that has gone is replaced by the default input.
+TEST_F(CaptureEngine, AMissingMeetingDeviceIsRefusedAndAMissingMicFallsBackToTheDefault) {
     Engine engine;
-    ASSERT_EQ(engine.start(DeviceChannels{QStringLiteral("no-such-device"), 5, 1},
+    EXPECT_EQ(engine.start(DeviceChannels{QStringLiteral("no-such-device"), 5, 1},
                            StreamSource::both, false, {}),
+              AudioFailure{Engine::missingMeetingDevice(QStringLiteral("no-such-device"))});
+    EXPECT_FALSE(engine.isRunning());
+    ASSERT_EQ(
+        engine.start(SystemTap{TapTarget::systemOutput(), QStringLiteral("no-such-device"), 2},
+                     StreamSource::both, false, {}),
+        std::nullopt);
+    EXPECT_EQ(engine.micChannel(), 0) << "the one-channel fake microphone, the default input";
+    EXPECT_EQ(engine.start(DeviceChannels{QStringLiteral("iface4"), 0, 1}, StreamSource::micOnly,
+                           true, file(QStringLiteral("x.wav"))),
               std::nullopt);
-    // The default input is the one-channel fake microphone.
-    EXPECT_EQ(engine.micChannel(), 0);
-    EXPECT_EQ(engine.meetingChannel(), std::nullopt);
-    EXPECT_EQ(engine.start(SystemTap{TapTarget::systemOutput(), QStringLiteral("iface4"), 2},
-                           StreamSource::micOnly, true, file(QStringLiteral("x.wav"))),
-              std::nullopt);
-    EXPECT_FALSE(engine.usingTap());
+    EXPECT_TRUE(engine.usingTap()) << "a second start changes nothing";
     EXPECT_EQ(engine.streamSource(), StreamSource::both);
     EXPECT_FALSE(QFileInfo::exists(file(QStringLiteral("x.wav"))));
     engine.stop();

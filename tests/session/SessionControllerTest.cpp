@@ -164,7 +164,7 @@ TEST_F(SessionControllerTest, ChecksBeforeTheEngineStarts) {
     }
 }
 
-TEST_F(SessionControllerTest, DeviceModeSkipsTheScreenCheckAndWarnsWithoutMeetingChannel) {
+TEST_F(SessionControllerTest, DeviceModeSkipsTheScreenCheckAndWarnsWhenTheMicIsStreamed) {
     settings.setMeetingSource(AppSettings::MeetingSource::audioDevice);
     settings.setDeviceUID(QStringLiteral("iface4"));
     settings.setMeetingChannel(-1);
@@ -177,6 +177,15 @@ TEST_F(SessionControllerTest, DeviceModeSkipsTheScreenCheckAndWarnsWithoutMeetin
     EXPECT_EQ(controller->banner(),
               QStringLiteral("No meeting channel is mapped, so your mic is being streamed "
                              "instead. Set a meeting channel in Settings."));
+    controller->stop();
+
+    // A channel is set, but the engine found none apart from the mic (a one-channel mic).
+    settings.setMeetingChannel(1);
+    engine.streamed = Engine::StreamSource::micOnly;
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    EXPECT_EQ(controller->banner(),
+              QStringLiteral("This device has no channel 2 apart from your mic, so your mic is "
+                             "being streamed instead. Set a meeting channel in Settings."));
 }
 
 TEST_F(SessionControllerTest, UndeterminedMicAsksAndContinuesWithTheAnswer) {

@@ -36,6 +36,16 @@ std::optional<AudioFailure> FakeCaptureEngine::retarget(const TapTarget& meeting
     return retargetFailure;
 }
 
+AudioCaptureEngineInterface::StreamSource FakeCaptureEngine::streamSource() const {
+    if (streamed)
+        return *streamed;
+    const StreamSource asked = lastStreamSource.value_or(StreamSource::meetingOnly);
+    const auto* device = lastSource ? std::get_if<DeviceChannels>(&*lastSource) : nullptr;
+    if (device && !device->meetingChannel && asked == StreamSource::meetingOnly)
+        return StreamSource::micOnly;
+    return asked;
+}
+
 QString FakeCaptureEngine::recordingPath() const {
     std::lock_guard lock(m_mutex);
     return m_recordingPath;

@@ -43,6 +43,8 @@ public:
     void stop() override;
     std::optional<AudioFailure> retarget(const TapTarget& meeting) override;
     bool isRunning() const override { return running.load(); }
+    // As the engine: a device without a meeting channel of its own streams the microphone.
+    StreamSource streamSource() const override;
     QString recordingPath() const override;
     std::optional<AudioFailure> recordingFailure() const override { return recordingFailureAtStop; }
 
@@ -53,6 +55,7 @@ public:
     std::optional<AudioFailure> startFailure;
     std::optional<AudioFailure> retargetFailure;
     std::optional<AudioFailure> recordingFailureAtStop;
+    std::optional<StreamSource> streamed; // what the engine says it streams, when not as asked
     std::atomic<bool> running{false};
     std::atomic<int> startCalls{0};
     int stopCalls = 0;

@@ -20,6 +20,7 @@ public:
     void stop() override;
     std::optional<AudioFailure> retarget(const TapTarget&) override { return std::nullopt; }
     bool isRunning() const override { return m_running; }
+    StreamSource streamSource() const override { return StreamSource::meetingOnly; }
     QString recordingPath() const override { return {}; }
     std::optional<AudioFailure> recordingFailure() const override { return std::nullopt; }
 
