@@ -40,10 +40,8 @@ QString keyFilePath() {
 }
 
 QString readKey() {
-    QFile file(keyFilePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const auto text = decodeUtf8(file.readAll());
+    const std::optional<QByteArray> bytes = PrivateFile::readRegularFile(keyFilePath());
+    const auto text = bytes ? decodeUtf8(*bytes) : std::nullopt;
     return text ? text->trimmed() : QString();
 }
 
@@ -61,12 +59,12 @@ void migrateIfNeeded(const QString& fileName) {
     const QString target = directory() + u'/' + fileName;
     if (QFile::exists(target))
         return;
-    QFile legacy(legacyDirectory() + u'/' + fileName);
-    if (!legacy.exists() || !legacy.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> bytes =
+        PrivateFile::readRegularFile(legacyDirectory() + u'/' + fileName);
+    if (!bytes)
         return;
-    const QByteArray bytes = legacy.readAll();
     PrivateFile::makePrivateDirectory(directory());
-    PrivateFile::writeAtomically(target, bytes);
+    PrivateFile::writeAtomically(target, *bytes);
 }
 
 void migrateFromKeychain(QObject* context, std::function<void(const QString&)> completion,

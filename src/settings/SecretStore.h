@@ -24,7 +24,8 @@ QString directory();
 QString legacyDirectory();
 QString keyFilePath();
 
-// The stored key, trimmed; empty when there is no file, it is unreadable or not UTF-8.
+// The stored key, trimmed; empty when there is no regular file (a FIFO, device or link in its
+// place is refused without waiting), it is unreadable or not UTF-8.
 QString readKey();
 // Trims the key; an empty key deletes the file. Otherwise an atomic write of a file that is
 // 0600 from its first byte, in a folder created 0700.

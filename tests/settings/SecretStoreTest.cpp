@@ -1,4 +1,5 @@
 #include "settings/SecretStore.h"
+#include "settings/AppSettings.h"
 #include "settings/PrivateFile.h"
 #include "support/TestHome.h"
 
@@ -8,8 +9,11 @@
 #include <QThread>
 #include <QThreadPool>
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -198,6 +202,42 @@ TEST(SecretStoreTest, EmptyKeychainItemOrGoneContextReportsNothing) {
     QCoreApplication::processEvents();
     EXPECT_FALSE(completed);
     EXPECT_EQ(SecretStore::readKey(), QStringLiteral("sk-late"));
+}
+
+// A FIFO put where a file belongs must not hold the program in open() at start, before any
+// window or signal handler exists.
+TEST(SecretStoreTest, FifoInPlaceOfAKeyFileReadsAsNoKeyAtOnce) {
+    const struct {
+        const char* what;
+        QString (*fifoPath)();
+    } rows[] = {
+        {"key file", &SecretStore::keyFilePath},
+        {"legacy key file",
+         [] { return SecretStore::legacyDirectory() + QStringLiteral("/openai.key"); }},
+    };
+    for (const auto& row : rows) {
+        TestHome home;
+        const QByteArray fifo = QFile::encodeName(row.fifoPath());
+        QDir().mkpath(QFileInfo(row.fifoPath()).path());
+        ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0) << row.what;
+        const QString config = home.configHome() + QStringLiteral("/Corvinel/Corvinel.conf");
+        auto launch = std::async(std::launch::async, [config] {
+            AppSettings settings(config);
+            return settings.apiKey();
+        });
+        using namespace std::chrono_literals;
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        bool blocked = false;
+        while (launch.wait_for(50ms) == std::future_status::timeout) {
+            if (std::chrono::steady_clock::now() < deadline)
+                continue;
+            // Let a stuck open() go: a writer arriving and leaving ends it with no data.
+            blocked = true;
+            ::close(::open(fifo.constData(), O_WRONLY | O_NONBLOCK));
+        }
+        EXPECT_FALSE(blocked) << row.what << ": reading the key blocked on a FIFO";
+        EXPECT_EQ(launch.get(), QString()) << row.what;
+    }
 }
 
 TEST(SecretStoreTest, KeychainWithoutASessionBusFindsNothing) {
