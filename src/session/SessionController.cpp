@@ -111,6 +111,10 @@ SessionController::SessionController(SessionComponents components, QObject* pare
             emit costChanged(); // the per-minute figure moves with the clock
     });
     wireComponents();
+
+    // What loading the settings found wrong with the key file is told once, at launch.
+    if (const QStringList notices = m_c.settings.keyFileNotices(); !notices.isEmpty())
+        setBanner(notices.join(u' '));
 }
 
 SessionController::~SessionController() {

@@ -137,6 +137,7 @@ AppSettings::Appearance AppSettings::appearanceFromRaw(const QString& raw) {
 
 void AppSettings::load() {
     SecretStore::migrateIfNeeded(kKeyFile);
+    m_keyFileNotices = SecretStore::securePermissions();
     m_apiKey = SecretStore::readKey();
     if (m_apiKey.isEmpty())
         m_apiKey = qEnvironmentVariable("OPENAI_API_KEY"); // as given, not trimmed

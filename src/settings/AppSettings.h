@@ -89,6 +89,9 @@ public:
     static Appearance appearanceFromRaw(const QString& raw);
 
     QString apiKey() const { return m_apiKey; }
+    // What loading found wrong with the key file's permissions (and fixed when it could), for
+    // the user to be told once.
+    QStringList keyFileNotices() const { return m_keyFileNotices; }
     bool hasCompletedOnboarding() const { return m_hasCompletedOnboarding; }
     QString model() const { return m_model; }
     QString transcribeModel() const { return m_transcribeModel; }
@@ -196,6 +199,7 @@ private:
     bool m_reportedWriteFailure = false;
 
     QString m_apiKey;
+    QStringList m_keyFileNotices;
     bool m_hasCompletedOnboarding = false;
     QString m_model;
     QString m_transcribeModel;

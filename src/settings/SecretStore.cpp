@@ -9,11 +9,61 @@
 #include <QStringDecoder>
 #include <QThreadPool>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 const QString kKeyFileName = QStringLiteral("openai.key");
 
 QString dataRoot() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+}
+
+constexpr mode_t kOthersBits = S_IRWXG | S_IRWXO;
+constexpr mode_t kOthersRead = S_IRGRP | S_IROTH;
+
+// The notice for the key file at `path`, after making it and its folder private.
+std::optional<QString> tightenKeyFile(const QString& path, const QString& folder) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat file {};
+    const bool regular = ::fstat(fd, &file) == 0 && S_ISREG(file.st_mode);
+    const bool fileTightened = regular && (file.st_mode & kOthersBits) && ::fchmod(fd, 0600) == 0;
+    ::close(fd);
+    if (!regular)
+        return std::nullopt;
+    const QByteArray folderName = QFile::encodeName(folder);
+    struct stat dir {};
+    const bool folderTightened = ::stat(folderName.constData(), &dir) == 0 &&
+                                 (dir.st_mode & kOthersBits) &&
+                                 ::chmod(folderName.constData(), 0700) == 0;
+    if (fileTightened && (file.st_mode & kOthersRead))
+        return QStringLiteral("Your API key file was readable by other users of this computer; "
+                              "it is now private (%1).")
+            .arg(path);
+    if (folderTightened)
+        return QStringLiteral("The folder of your API key was open to other users of this "
+                              "computer; it is now private (%1).")
+            .arg(folder);
+    return std::nullopt;
+}
+
+// Others can read the file only through a folder they may pass.
+std::optional<QString> exposedLegacyCopy(const QString& path, const QString& folder) {
+    struct stat file {};
+    struct stat dir {};
+    if (::lstat(QFile::encodeName(path).constData(), &file) != 0 || !S_ISREG(file.st_mode) ||
+        !(file.st_mode & kOthersRead))
+        return std::nullopt;
+    if (::stat(QFile::encodeName(folder).constData(), &dir) != 0 ||
+        !(dir.st_mode & (S_IXGRP | S_IXOTH)))
+        return std::nullopt;
+    return QStringLiteral("An older copy of your API key at %1 is readable by other users of "
+                          "this computer; delete it or make it private.")
+        .arg(path);
 }
 
 std::optional<QString> decodeUtf8(const QByteArray& bytes) {
@@ -53,6 +103,16 @@ void save(const QString& key) {
     }
     PrivateFile::makePrivateDirectory(directory());
     PrivateFile::writeAtomically(keyFilePath(), trimmed.toUtf8());
+}
+
+QStringList securePermissions() {
+    QStringList notices;
+    if (const auto notice = tightenKeyFile(keyFilePath(), directory()))
+        notices << *notice;
+    if (const auto notice =
+            exposedLegacyCopy(legacyDirectory() + u'/' + kKeyFileName, legacyDirectory()))
+        notices << *notice;
+    return notices;
 }
 
 void migrateIfNeeded(const QString& fileName) {

@@ -1,5 +1,6 @@
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
+#include "settings/SecretStore.h"
 #include "support/FakeSession.h"
 #include "support/TestHome.h"
 
@@ -9,6 +10,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -463,6 +466,21 @@ TEST_F(SessionControllerTest, WhatTheServiceReportsReachesTheBannerTheCardAndThe
         }
         controller->clearFeed();
     }
+}
+
+TEST(SessionControllerKeyFile, KeyFileTroubleReachesTheBanner) {
+    TestHome home;
+    const QString keyFile = SecretStore::keyFilePath();
+    QDir().mkpath(SecretStore::directory());
+    {
+        QFile file(keyFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("sk-shared");
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(keyFile).constData(), 0644), 0);
+    FakeSession fake{home.configHome(), home.path() + QStringLiteral("/Documents/Corvinel")};
+    ASSERT_EQ(fake.settings.keyFileNotices().size(), 1);
+    EXPECT_EQ(fake.controller->banner(), fake.settings.keyFileNotices().first());
 }
 
 TEST_F(SessionControllerTest, BannerLinksBelongToTheirText) {

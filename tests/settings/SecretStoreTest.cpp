@@ -240,6 +240,77 @@ TEST(SecretStoreTest, FifoInPlaceOfAKeyFileReadsAsNoKeyAtOnce) {
     }
 }
 
+void makeFolder(const QString& path, unsigned mode) {
+    QDir().mkpath(path);
+    ::chmod(QFile::encodeName(path).constData(), mode);
+}
+
+// Modes are set by hand, as a user or an older version may have left them; 0 means absent.
+TEST(SecretStoreTest, KeyFileOthersCouldReadIsMadePrivateAndToldOnce) {
+    enum Told { key = 1, folder = 2, legacy = 4 };
+    const struct {
+        const char* what;
+        unsigned keyMode, folderMode, legacyMode, legacyFolderMode;
+        int told;
+    } rows[] = {
+        {"all private", 0600, 0700, 0, 0, 0},
+        {"key readable by all", 0644, 0700, 0, 0, key},
+        {"key readable by its group, open folder", 0640, 0755, 0, 0, key},
+        {"open folder only", 0600, 0755, 0, 0, folder},
+        {"key others may write but not read: fixed quietly", 0620, 0700, 0, 0, 0},
+        {"no key: the folder is left alone", 0, 0755, 0, 0, 0},
+        {"readable legacy copy, already migrated", 0600, 0700, 0644, 0755, legacy},
+        {"readable legacy copy migrated now", 0, 0, 0644, 0755, legacy},
+        {"readable legacy copy others cannot reach", 0600, 0700, 0644, 0700, 0},
+        {"private legacy copy", 0600, 0700, 0600, 0755, 0},
+    };
+    for (const auto& row : rows) {
+        TestHome home;
+        UmaskGuard permissive(0);
+        const QString legacyFile = SecretStore::legacyDirectory() + QStringLiteral("/openai.key");
+        if (row.folderMode)
+            makeFolder(SecretStore::directory(), row.folderMode);
+        if (row.keyMode)
+            writeFile(SecretStore::keyFilePath(), "sk-current", row.keyMode);
+        if (row.legacyMode) {
+            makeFolder(SecretStore::legacyDirectory(), row.legacyFolderMode);
+            writeFile(legacyFile, "sk-legacy", row.legacyMode);
+        }
+        const QString config = home.configHome() + QStringLiteral("/Corvinel/Corvinel.conf");
+        const QStringList notices = AppSettings(config).keyFileNotices();
+
+        QStringList expected;
+        if (row.told & key)
+            expected << QStringLiteral("Your API key file was readable by other users of this "
+                                       "computer; it is now private (%1).")
+                            .arg(SecretStore::keyFilePath());
+        if (row.told & folder)
+            expected << QStringLiteral("The folder of your API key was open to other users of "
+                                       "this computer; it is now private (%1).")
+                            .arg(SecretStore::directory());
+        if (row.told & legacy)
+            expected << QStringLiteral("An older copy of your API key at %1 is readable by other "
+                                       "users of this computer; delete it or make it private.")
+                            .arg(legacyFile);
+        EXPECT_EQ(notices.join(u'\n').toStdString(), expected.join(u'\n').toStdString())
+            << row.what;
+        if (row.keyMode || row.legacyMode) {
+            EXPECT_EQ(modeOf(SecretStore::keyFilePath()), 0600u) << row.what;
+            EXPECT_FALSE(SecretStore::readKey().isEmpty()) << row.what;
+        }
+        if (row.keyMode) {
+            EXPECT_EQ(modeOf(SecretStore::directory()), 0700u) << row.what;
+        }
+        if (row.legacyMode) {
+            EXPECT_EQ(modeOf(legacyFile), row.legacyMode) << row.what; // not ours to change
+        }
+        // Fixed once, told once; the legacy copy is told until the user sees to it.
+        EXPECT_EQ(AppSettings(config).keyFileNotices(),
+                  row.told & legacy ? expected.mid(expected.size() - 1) : QStringList())
+            << row.what;
+    }
+}
+
 TEST(SecretStoreTest, KeychainWithoutASessionBusFindsNothing) {
     TestHome home;
     EXPECT_FALSE(Keychain::get(QStringLiteral("openai-api-key")).has_value());
