@@ -231,7 +231,11 @@ void AppSettings::setApiKey(const QString& value) {
         m_apiKey = value;
         emit apiKeyChanged();
     }
-    SecretStore::save(value);
+    const QString error = SecretStore::save(value).value_or(QString());
+    if (m_apiKeySaveError != error) {
+        m_apiKeySaveError = error;
+        emit apiKeySaveErrorChanged();
+    }
 }
 
 #define CORVINEL_SETTER(Name, field, Type, key, stored, feeds)                                     \

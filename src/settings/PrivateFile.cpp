@@ -66,8 +66,11 @@ bool writeAtomically(const QString& path, const QByteArray& bytes) {
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(temp.constData(), target.constData()) == 0;
-    if (!ok)
+    if (!ok) {
+        const int reason = errno; // the failed step's, not the clean-up's
         ::unlink(temp.constData());
+        errno = reason;
+    }
     return ok;
 }
 

@@ -13,7 +13,8 @@ bool makePrivateDirectory(const QString& path);
 // would otherwise hold the caller in open() until something writes to it.
 std::optional<QByteArray> readRegularFile(const QString& path);
 // Replaces `path` with `bytes` atomically. The temporary file is created 0600 before any byte
-// is written, so the content is never readable by others, whatever the umask.
+// is written, so the content is never readable by others, whatever the umask. On failure errno
+// tells why.
 bool writeAtomically(const QString& path, const QByteArray& bytes);
 // Creates a unique file "<path>.XXXXXX" that is 0600 from the start; returns its descriptor
 // (or -1) and sets `tempPath`. The first step of writeAtomically.

@@ -9,6 +9,7 @@
 #include <QStringDecoder>
 #include <QThreadPool>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +23,12 @@ QString dataRoot() {
 
 constexpr mode_t kOthersBits = S_IRWXG | S_IRWXO;
 constexpr mode_t kOthersRead = S_IRGRP | S_IROTH;
+
+QString notSaved(const QString& path, int error) {
+    return QStringLiteral("Your API key could not be saved to %1 (%2); it will be gone when "
+                          "Corvinel starts again.")
+        .arg(path, qt_error_string(error));
+}
 
 // The notice for the key file at `path`, after making it and its folder private.
 std::optional<QString> tightenKeyFile(const QString& path, const QString& folder) {
@@ -95,14 +102,21 @@ QString readKey() {
     return text ? text->trimmed() : QString();
 }
 
-void save(const QString& key) {
+std::optional<QString> save(const QString& key) {
+    const QString path = keyFilePath();
     const QString trimmed = key.trimmed();
     if (trimmed.isEmpty()) {
-        QFile::remove(keyFilePath());
-        return;
+        if (::unlink(QFile::encodeName(path).constData()) == 0 || errno == ENOENT)
+            return std::nullopt;
+        return QStringLiteral("Your API key could not be removed from %1 (%2); it will be "
+                              "back when Corvinel starts again.")
+            .arg(path, qt_error_string(errno));
     }
-    PrivateFile::makePrivateDirectory(directory());
-    PrivateFile::writeAtomically(keyFilePath(), trimmed.toUtf8());
+    if (!PrivateFile::makePrivateDirectory(directory()))
+        return notSaved(path, errno);
+    if (!PrivateFile::writeAtomically(path, trimmed.toUtf8()))
+        return notSaved(path, errno);
+    return std::nullopt;
 }
 
 QStringList securePermissions() {
@@ -138,7 +152,8 @@ void migrateFromKeychain(QObject* context, std::function<void(const QString&)> c
             const std::optional<QString> found = lookup(QStringLiteral("openai-api-key"));
             if (!found || found->isEmpty())
                 return;
-            save(*found);
+            // A failure here is told when the completion saves the key again.
+            (void)save(*found);
             if (!completion)
                 return;
             // The guard is only read on its own thread, inside the queued call.

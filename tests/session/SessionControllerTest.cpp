@@ -481,6 +481,16 @@ TEST(SessionControllerKeyFile, KeyFileTroubleReachesTheBanner) {
     FakeSession fake{home.configHome(), home.path() + QStringLiteral("/Documents/Corvinel")};
     ASSERT_EQ(fake.settings.keyFileNotices().size(), 1);
     EXPECT_EQ(fake.controller->banner(), fake.settings.keyFileNotices().first());
+
+    // A key that cannot be kept shows while it lasts and goes once a key is saved.
+    fake.controller->dismissBanner();
+    ASSERT_TRUE(QFile::remove(keyFile) && QDir().mkpath(keyFile));
+    fake.settings.setApiKey(QStringLiteral("sk-1"));
+    ASSERT_FALSE(fake.settings.apiKeySaveError().isEmpty());
+    EXPECT_EQ(fake.controller->banner(), fake.settings.apiKeySaveError());
+    ASSERT_TRUE(QDir(keyFile).removeRecursively());
+    fake.settings.setApiKey(QStringLiteral("sk-2"));
+    EXPECT_FALSE(fake.controller->banner().has_value());
 }
 
 TEST_F(SessionControllerTest, BannerLinksBelongToTheirText) {

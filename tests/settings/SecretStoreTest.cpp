@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QThread>
 #include <QThreadPool>
 #include <atomic>
@@ -56,7 +57,7 @@ void drainBackgroundWork() {
 
 TEST(SecretStoreTest, SaveTrimsAndReadsBack) {
     TestHome home;
-    SecretStore::save(QStringLiteral("\t  sk-abc def \n\n"));
+    ASSERT_FALSE(SecretStore::save(QStringLiteral("\t  sk-abc def \n\n")));
     EXPECT_EQ(contentOf(SecretStore::keyFilePath()), QByteArray("sk-abc def"));
     EXPECT_EQ(SecretStore::readKey(), QStringLiteral("sk-abc def"));
     EXPECT_EQ(SecretStore::keyFilePath(), home.dataHome() + QStringLiteral("/Corvinel/openai.key"));
@@ -65,9 +66,9 @@ TEST(SecretStoreTest, SaveTrimsAndReadsBack) {
 TEST(SecretStoreTest, EmptyOrBlankKeyDeletesTheFile) {
     for (const QString& blank : {QString(), QStringLiteral("   \n")}) {
         TestHome home;
-        SecretStore::save(QStringLiteral("sk-1"));
+        ASSERT_FALSE(SecretStore::save(QStringLiteral("sk-1")));
         ASSERT_TRUE(QFile::exists(SecretStore::keyFilePath()));
-        SecretStore::save(blank);
+        ASSERT_FALSE(SecretStore::save(blank));
         EXPECT_FALSE(QFile::exists(SecretStore::keyFilePath()));
         EXPECT_EQ(SecretStore::readKey(), QString());
     }
@@ -77,10 +78,10 @@ TEST(SecretStoreTest, FileIsPrivateAfterEverySaveEvenOverAWiderFile) {
     TestHome home;
     UmaskGuard permissive(0);
     writeFile(SecretStore::keyFilePath(), "old", 0644);
-    SecretStore::save(QStringLiteral("sk-new"));
+    ASSERT_FALSE(SecretStore::save(QStringLiteral("sk-new")));
     EXPECT_EQ(modeOf(SecretStore::keyFilePath()), 0600u);
     EXPECT_EQ(contentOf(SecretStore::keyFilePath()), QByteArray("sk-new"));
-    SecretStore::save(QStringLiteral("sk-newer"));
+    ASSERT_FALSE(SecretStore::save(QStringLiteral("sk-newer")));
     EXPECT_EQ(modeOf(SecretStore::keyFilePath()), 0600u);
     // No temporary file is left beside the key.
     EXPECT_EQ(QDir(SecretStore::directory()).entryList(QDir::Files),
@@ -90,7 +91,7 @@ TEST(SecretStoreTest, FileIsPrivateAfterEverySaveEvenOverAWiderFile) {
 TEST(SecretStoreTest, NewFolderIsCreatedPrivate) {
     TestHome home;
     UmaskGuard permissive(0);
-    SecretStore::save(QStringLiteral("sk-1"));
+    ASSERT_FALSE(SecretStore::save(QStringLiteral("sk-1")));
     EXPECT_EQ(modeOf(SecretStore::directory()), 0700u);
 }
 
@@ -128,7 +129,7 @@ TEST(SecretStoreTest, LegacyCopyNeverOverwritesAndKeepsTheOriginal) {
     EXPECT_EQ(modeOf(SecretStore::keyFilePath()), 0600u);
     EXPECT_TRUE(QFile::exists(legacy));
 
-    SecretStore::save(QStringLiteral("sk-current"));
+    ASSERT_FALSE(SecretStore::save(QStringLiteral("sk-current")));
     writeFile(legacy, "sk-legacy-changed", 0644);
     SecretStore::migrateIfNeeded(QStringLiteral("openai.key"));
     EXPECT_EQ(contentOf(SecretStore::keyFilePath()), QByteArray("sk-current"));
@@ -142,7 +143,7 @@ TEST(SecretStoreTest, MissingLegacyFileChangesNothing) {
 
 TEST(SecretStoreTest, KeychainIsNotConsultedWhenAKeyFileExists) {
     TestHome home;
-    SecretStore::save(QStringLiteral("sk-file"));
+    ASSERT_FALSE(SecretStore::save(QStringLiteral("sk-file")));
     std::atomic<int> lookups{0};
     bool completed = false;
     QObject context;
@@ -309,6 +310,34 @@ TEST(SecretStoreTest, KeyFileOthersCouldReadIsMadePrivateAndToldOnce) {
                   row.told & legacy ? expected.mid(expected.size() - 1) : QStringList())
             << row.what;
     }
+}
+
+// Something in the way of the file fails the save for any user, root included, as a read-only
+// folder or a full disk would.
+TEST(SecretStoreTest, KeyThatCannotBeKeptSaysSoUntilOneIs) {
+    TestHome home;
+    AppSettings settings(home.configHome() + QStringLiteral("/Corvinel/Corvinel.conf"));
+    QSignalSpy changed(&settings, &AppSettings::apiKeySaveErrorChanged);
+    ASSERT_TRUE(QDir().mkpath(SecretStore::keyFilePath()));
+
+    settings.setApiKey(QStringLiteral("sk-1"));
+    EXPECT_EQ(settings.apiKey(), QStringLiteral("sk-1")); // still used by this session
+    EXPECT_TRUE(settings.apiKeySaveError().startsWith(
+        QStringLiteral("Your API key could not be saved to ") + SecretStore::keyFilePath()))
+        << settings.apiKeySaveError().toStdString();
+    EXPECT_TRUE(settings.apiKeySaveError().endsWith(
+        QStringLiteral("it will be gone when Corvinel starts again.")));
+    EXPECT_EQ(changed.size(), 1);
+
+    settings.setApiKey(QString());
+    EXPECT_TRUE(settings.apiKeySaveError().startsWith(
+        QStringLiteral("Your API key could not be removed from ") + SecretStore::keyFilePath()));
+
+    ASSERT_TRUE(QDir(SecretStore::keyFilePath()).removeRecursively());
+    settings.setApiKey(QStringLiteral("sk-2"));
+    EXPECT_EQ(settings.apiKeySaveError(), QString());
+    EXPECT_EQ(changed.size(), 3);
+    EXPECT_EQ(SecretStore::readKey(), QStringLiteral("sk-2"));
 }
 
 TEST(SecretStoreTest, KeychainWithoutASessionBusFindsNothing) {
