@@ -112,6 +112,23 @@ SessionController::SessionController(SessionComponents components, QObject* pare
             emit costChanged(); // the per-minute figure moves with the clock
     });
     wireComponents();
+
+    // What loading the settings found wrong with the key file is told once, at launch; a key
+    // that cannot be kept is told while it lasts.
+    if (const QStringList notices = m_c.settings.keyFileNotices(); !notices.isEmpty())
+        setBanner(notices.join(u' '));
+    connect(settings, &AppSettings::apiKeySaveErrorChanged, this,
+            &SessionController::showKeySaveError);
+}
+
+void SessionController::showKeySaveError() {
+    const QString error = m_c.settings.apiKeySaveError();
+    if (!error.isEmpty()) {
+        m_keySaveBanner = error;
+        setBanner(error);
+    } else if (m_keySaveBanner && m_banner == m_keySaveBanner) {
+        setBanner(std::nullopt);
+    }
 }
 
 SessionController::~SessionController() {

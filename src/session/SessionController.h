@@ -198,6 +198,7 @@ private:
     void pollAppTap(const QString& bundleID);
     QString appName(const QString& bundleID) const;
     void postStopBanner();
+    void showKeySaveError();
     void setStatus(const Status& status);
     void setSessionActive(bool value);
     void setStarting(bool value);
@@ -223,6 +224,7 @@ private:
     QList<BannerLink> m_bannerLinks;
     std::optional<QString> m_bannerOwningLinks;
     std::optional<QString> m_failureMessage;
+    std::optional<QString> m_keySaveBanner; // the last key-save failure put on the banner
     std::optional<QString> m_pendingAppTap;
     std::unique_ptr<Clock::Timer> m_appTapPoll;
     std::unique_ptr<Clock::Timer> m_permissionBanner;

@@ -137,6 +137,7 @@ AppSettings::Appearance AppSettings::appearanceFromRaw(const QString& raw) {
 
 void AppSettings::load() {
     SecretStore::migrateIfNeeded(kKeyFile);
+    m_keyFileNotices = SecretStore::securePermissions();
     m_apiKey = SecretStore::readKey();
     if (m_apiKey.isEmpty())
         m_apiKey = qEnvironmentVariable("OPENAI_API_KEY"); // as given, not trimmed
@@ -230,7 +231,11 @@ void AppSettings::setApiKey(const QString& value) {
         m_apiKey = value;
         emit apiKeyChanged();
     }
-    SecretStore::save(value);
+    const QString error = SecretStore::save(value).value_or(QString());
+    if (m_apiKeySaveError != error) {
+        m_apiKeySaveError = error;
+        emit apiKeySaveErrorChanged();
+    }
 }
 
 #define CORVINEL_SETTER(Name, field, Type, key, stored, feeds)                                     \

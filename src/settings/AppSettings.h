@@ -13,6 +13,7 @@
 class AppSettings : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString apiKey READ apiKey WRITE setApiKey NOTIFY apiKeyChanged)
+    Q_PROPERTY(QString apiKeySaveError READ apiKeySaveError NOTIFY apiKeySaveErrorChanged)
     Q_PROPERTY(bool hasCompletedOnboarding READ hasCompletedOnboarding WRITE
                    setHasCompletedOnboarding NOTIFY hasCompletedOnboardingChanged)
     Q_PROPERTY(QString model READ model WRITE setModel NOTIFY modelChanged)
@@ -89,6 +90,11 @@ public:
     static Appearance appearanceFromRaw(const QString& raw);
 
     QString apiKey() const { return m_apiKey; }
+    // Why the last key assigned could not be kept for the next start; empty once one is saved.
+    QString apiKeySaveError() const { return m_apiKeySaveError; }
+    // What loading found wrong with the key file's permissions (and fixed when it could), for
+    // the user to be told once.
+    QStringList keyFileNotices() const { return m_keyFileNotices; }
     bool hasCompletedOnboarding() const { return m_hasCompletedOnboarding; }
     QString model() const { return m_model; }
     QString transcribeModel() const { return m_transcribeModel; }
@@ -155,6 +161,7 @@ public:
 
 signals:
     void apiKeyChanged();
+    void apiKeySaveErrorChanged();
     void hasCompletedOnboardingChanged();
     void modelChanged();
     void transcribeModelChanged();
@@ -196,6 +203,8 @@ private:
     bool m_reportedWriteFailure = false;
 
     QString m_apiKey;
+    QString m_apiKeySaveError;
+    QStringList m_keyFileNotices;
     bool m_hasCompletedOnboarding = false;
     QString m_model;
     QString m_transcribeModel;

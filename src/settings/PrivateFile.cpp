@@ -24,6 +24,26 @@ bool makePrivateDirectory(const QString& path) {
     return ::stat(native.constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+std::optional<QByteArray> readRegularFile(const QString& path) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat info {};
+    std::optional<QByteArray> content;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        QByteArray bytes;
+        char buffer[4096];
+        ssize_t n = 0;
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+            bytes.append(buffer, n > 0 ? n : 0);
+        if (n == 0)
+            content = bytes;
+    }
+    ::close(fd);
+    return content;
+}
+
 int createPrivateTemporary(const QString& path, QByteArray& tempPath) {
     tempPath = QFile::encodeName(path) + ".XXXXXX";
     return ::mkstemp(tempPath.data()); // mkstemp creates 0600 whatever the umask
@@ -46,8 +66,11 @@ bool writeAtomically(const QString& path, const QByteArray& bytes) {
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(temp.constData(), target.constData()) == 0;
-    if (!ok)
+    if (!ok) {
+        const int reason = errno; // the failed step's, not the clean-up's
         ::unlink(temp.constData());
+        errno = reason;
+    }
     return ok;
 }
 

@@ -2,13 +2,19 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
 
 // Files only the user may read: secrets and anything derived from them.
 namespace PrivateFile {
 // Creates the folder and any missing parents with mode 0700; existing folders keep theirs.
 bool makePrivateDirectory(const QString& path);
+// The whole content of `path` when it is a regular file we may read; nullopt for anything else
+// (missing, a symbolic link, a FIFO, a device). Never blocks: a FIFO put in place of a file
+// would otherwise hold the caller in open() until something writes to it.
+std::optional<QByteArray> readRegularFile(const QString& path);
 // Replaces `path` with `bytes` atomically. The temporary file is created 0600 before any byte
-// is written, so the content is never readable by others, whatever the umask.
+// is written, so the content is never readable by others, whatever the umask. On failure errno
+// tells why.
 bool writeAtomically(const QString& path, const QByteArray& bytes);
 // Creates a unique file "<path>.XXXXXX" that is 0600 from the start; returns its descriptor
 // (or -1) and sets `tempPath`. The first step of writeAtomically.

@@ -9,11 +9,68 @@
 #include <QStringDecoder>
 #include <QThreadPool>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 const QString kKeyFileName = QStringLiteral("openai.key");
 
 QString dataRoot() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+}
+
+constexpr mode_t kOthersBits = S_IRWXG | S_IRWXO;
+constexpr mode_t kOthersRead = S_IRGRP | S_IROTH;
+
+QString notSaved(const QString& path, int error) {
+    return QStringLiteral("Your API key could not be saved to %1 (%2); it will be gone when "
+                          "Corvinel starts again.")
+        .arg(path, qt_error_string(error));
+}
+
+// The notice for the key file at `path`, after making it and its folder private.
+std::optional<QString> tightenKeyFile(const QString& path, const QString& folder) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat file {};
+    const bool regular = ::fstat(fd, &file) == 0 && S_ISREG(file.st_mode);
+    const bool fileTightened = regular && (file.st_mode & kOthersBits) && ::fchmod(fd, 0600) == 0;
+    ::close(fd);
+    if (!regular)
+        return std::nullopt;
+    const QByteArray folderName = QFile::encodeName(folder);
+    struct stat dir {};
+    const bool folderTightened = ::stat(folderName.constData(), &dir) == 0 &&
+                                 (dir.st_mode & kOthersBits) &&
+                                 ::chmod(folderName.constData(), 0700) == 0;
+    if (fileTightened && (file.st_mode & kOthersRead))
+        return QStringLiteral("Your API key file was readable by other users of this computer; "
+                              "it is now private (%1).")
+            .arg(path);
+    if (folderTightened)
+        return QStringLiteral("The folder of your API key was open to other users of this "
+                              "computer; it is now private (%1).")
+            .arg(folder);
+    return std::nullopt;
+}
+
+// Others can read the file only through a folder they may pass.
+std::optional<QString> exposedLegacyCopy(const QString& path, const QString& folder) {
+    struct stat file {};
+    struct stat dir {};
+    if (::lstat(QFile::encodeName(path).constData(), &file) != 0 || !S_ISREG(file.st_mode) ||
+        !(file.st_mode & kOthersRead))
+        return std::nullopt;
+    if (::stat(QFile::encodeName(folder).constData(), &dir) != 0 ||
+        !(dir.st_mode & (S_IXGRP | S_IXOTH)))
+        return std::nullopt;
+    return QStringLiteral("An older copy of your API key at %1 is readable by other users of "
+                          "this computer; delete it or make it private.")
+        .arg(path);
 }
 
 std::optional<QString> decodeUtf8(const QByteArray& bytes) {
@@ -40,33 +97,48 @@ QString keyFilePath() {
 }
 
 QString readKey() {
-    QFile file(keyFilePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const auto text = decodeUtf8(file.readAll());
+    const std::optional<QByteArray> bytes = PrivateFile::readRegularFile(keyFilePath());
+    const auto text = bytes ? decodeUtf8(*bytes) : std::nullopt;
     return text ? text->trimmed() : QString();
 }
 
-void save(const QString& key) {
+std::optional<QString> save(const QString& key) {
+    const QString path = keyFilePath();
     const QString trimmed = key.trimmed();
     if (trimmed.isEmpty()) {
-        QFile::remove(keyFilePath());
-        return;
+        if (::unlink(QFile::encodeName(path).constData()) == 0 || errno == ENOENT)
+            return std::nullopt;
+        return QStringLiteral("Your API key could not be removed from %1 (%2); it will be "
+                              "back when Corvinel starts again.")
+            .arg(path, qt_error_string(errno));
     }
-    PrivateFile::makePrivateDirectory(directory());
-    PrivateFile::writeAtomically(keyFilePath(), trimmed.toUtf8());
+    if (!PrivateFile::makePrivateDirectory(directory()))
+        return notSaved(path, errno);
+    if (!PrivateFile::writeAtomically(path, trimmed.toUtf8()))
+        return notSaved(path, errno);
+    return std::nullopt;
+}
+
+QStringList securePermissions() {
+    QStringList notices;
+    if (const auto notice = tightenKeyFile(keyFilePath(), directory()))
+        notices << *notice;
+    if (const auto notice =
+            exposedLegacyCopy(legacyDirectory() + u'/' + kKeyFileName, legacyDirectory()))
+        notices << *notice;
+    return notices;
 }
 
 void migrateIfNeeded(const QString& fileName) {
     const QString target = directory() + u'/' + fileName;
     if (QFile::exists(target))
         return;
-    QFile legacy(legacyDirectory() + u'/' + fileName);
-    if (!legacy.exists() || !legacy.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> bytes =
+        PrivateFile::readRegularFile(legacyDirectory() + u'/' + fileName);
+    if (!bytes)
         return;
-    const QByteArray bytes = legacy.readAll();
     PrivateFile::makePrivateDirectory(directory());
-    PrivateFile::writeAtomically(target, bytes);
+    PrivateFile::writeAtomically(target, *bytes);
 }
 
 void migrateFromKeychain(QObject* context, std::function<void(const QString&)> completion,
@@ -80,7 +152,8 @@ void migrateFromKeychain(QObject* context, std::function<void(const QString&)> c
             const std::optional<QString> found = lookup(QStringLiteral("openai-api-key"));
             if (!found || found->isEmpty())
                 return;
-            save(*found);
+            // A failure here is told when the completion saves the key again.
+            (void)save(*found);
             if (!completion)
                 return;
             // The guard is only read on its own thread, inside the queued call.

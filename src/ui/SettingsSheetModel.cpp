@@ -161,12 +161,13 @@ void SettingsSheetModel::wireSettings() {
     if (!m_settings)
         return;
     for (auto changed :
-         {&AppSettings::apiKeyChanged, &AppSettings::reconnectMinutesChanged,
-          &AppSettings::meetingSourceChanged, &AppSettings::streamSourceChanged,
-          &AppSettings::vadThresholdChanged, &AppSettings::prefixPaddingMsChanged,
-          &AppSettings::silenceDurationMsChanged, &AppSettings::followUpWindowChanged,
-          &AppSettings::fontSizeChanged, &AppSettings::fontFamilyChanged,
-          &AppSettings::contextTextChanged, &AppSettings::contextFileNamesChanged})
+         {&AppSettings::apiKeyChanged, &AppSettings::apiKeySaveErrorChanged,
+          &AppSettings::reconnectMinutesChanged, &AppSettings::meetingSourceChanged,
+          &AppSettings::streamSourceChanged, &AppSettings::vadThresholdChanged,
+          &AppSettings::prefixPaddingMsChanged, &AppSettings::silenceDurationMsChanged,
+          &AppSettings::followUpWindowChanged, &AppSettings::fontSizeChanged,
+          &AppSettings::fontFamilyChanged, &AppSettings::contextTextChanged,
+          &AppSettings::contextFileNamesChanged})
         m_settingsConnections.append(
             connect(m_settings, changed, this, &SettingsSheetModel::labelsChanged));
     for (auto changed : {&AppSettings::modelChanged, &AppSettings::transcribeModelChanged,
@@ -298,6 +299,9 @@ void SettingsSheetModel::revealRecording() {
 }
 
 QString SettingsSheetModel::keyCaption() const {
+    // Under the field, where the key was typed: a key that cannot be kept must not look kept.
+    if (m_settings && !m_settings->apiKeySaveError().isEmpty())
+        return m_settings->apiKeySaveError();
     return keyCaption(m_settings ? int(m_settings->apiKey().size()) : 0);
 }
 

@@ -1,5 +1,6 @@
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
+#include "settings/SecretStore.h"
 #include "support/FakeSession.h"
 #include "support/TestHome.h"
 
@@ -9,6 +10,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -486,6 +489,31 @@ TEST_F(SessionControllerTest, WhatTheServiceReportsReachesTheBannerTheCardAndThe
         }
         controller->clearFeed();
     }
+}
+
+TEST(SessionControllerKeyFile, KeyFileTroubleReachesTheBanner) {
+    TestHome home;
+    const QString keyFile = SecretStore::keyFilePath();
+    QDir().mkpath(SecretStore::directory());
+    {
+        QFile file(keyFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("sk-shared");
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(keyFile).constData(), 0644), 0);
+    FakeSession fake{home.configHome(), home.path() + QStringLiteral("/Documents/Corvinel")};
+    ASSERT_EQ(fake.settings.keyFileNotices().size(), 1);
+    EXPECT_EQ(fake.controller->banner(), fake.settings.keyFileNotices().first());
+
+    // A key that cannot be kept shows while it lasts and goes once a key is saved.
+    fake.controller->dismissBanner();
+    ASSERT_TRUE(QFile::remove(keyFile) && QDir().mkpath(keyFile));
+    fake.settings.setApiKey(QStringLiteral("sk-1"));
+    ASSERT_FALSE(fake.settings.apiKeySaveError().isEmpty());
+    EXPECT_EQ(fake.controller->banner(), fake.settings.apiKeySaveError());
+    ASSERT_TRUE(QDir(keyFile).removeRecursively());
+    fake.settings.setApiKey(QStringLiteral("sk-2"));
+    EXPECT_FALSE(fake.controller->banner().has_value());
 }
 
 TEST_F(SessionControllerTest, BannerLinksBelongToTheirText) {

@@ -1,9 +1,11 @@
+#include "settings/SecretStore.h"
 #include "support/FakeSession.h"
 #include "support/QmlHarness.h"
 #include "support/TestHome.h"
 #include "ui/SettingsSheetModel.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QQuickItem>
@@ -107,6 +109,19 @@ struct SheetFixture : ::testing::Test {
                                              QStringLiteral("/Corvinel/Corvinel.conf"));
     }
 };
+
+TEST_F(SheetFixture, KeyThatCannotBeKeptIsToldUnderTheField) {
+    QSignalSpy labels(&sheet, &Sheet::labelsChanged);
+    ASSERT_TRUE(QDir().mkpath(SecretStore::keyFilePath())); // in the way of the file
+    fake.settings.setApiKey(QStringLiteral("sk-1"));
+    ASSERT_FALSE(fake.settings.apiKeySaveError().isEmpty());
+    EXPECT_EQ(sheet.keyCaption(), fake.settings.apiKeySaveError());
+    const qsizetype told = labels.size();
+    ASSERT_TRUE(QDir(SecretStore::keyFilePath()).removeRecursively());
+    fake.settings.setApiKey(QStringLiteral("sk-1"));
+    EXPECT_EQ(sheet.keyCaption(), Sheet::keyCaption(4));
+    EXPECT_GT(labels.size(), told) << "the caption follows the save, not only the key";
+}
 
 TEST_F(SheetFixture, ActionsStoreWhatAFreshProcessReadsBack) {
     fake.settings.setFontSize(30);
