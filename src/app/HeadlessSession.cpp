@@ -111,6 +111,7 @@ QString HeadlessSession::formatCard(const QString& timestamp, const QString& que
 }
 
 int HeadlessSession::run() {
+    printBanner(); // a notice from the launch (the key file made private), before Start clears it
     m_controller.start();
     m_startWatch = new QTimer(this);
     connect(m_startWatch, &QTimer::timeout, this, &HeadlessSession::checkStarted);

@@ -98,7 +98,7 @@ std::optional<AudioFailure> AudioCaptureEngine::startCapture(const Source& sourc
 
     const std::optional<AudioInputDevice> input = findInput(uid);
     // The default input in its place would be the user's own microphone, sent as the meeting.
-    if (device && !uid.isEmpty() && (!input || input->uid != uid))
+    if (device && !uid.isEmpty() && input && input->uid != uid)
         return AudioFailure{missingMeetingDevice(uid)};
     if (!input)
         return engineError(EngineError::noDevice);

@@ -8,8 +8,8 @@
 namespace PrivateFile {
 // Creates the folder and any missing parents with mode 0700; existing folders keep theirs.
 bool makePrivateDirectory(const QString& path);
-// The whole content of `path` when it is a regular file we may read; nullopt for anything else
-// (missing, a symbolic link, a FIFO, a device). Never blocks: a FIFO put in place of a file
+// The whole content of `path` when it is, or links to, a regular file we may read; nullopt for
+// anything else (missing, a FIFO, a device). Never blocks: a FIFO put in place of a file
 // would otherwise hold the caller in open() until something writes to it.
 std::optional<QByteArray> readRegularFile(const QString& path);
 // Replaces `path` with `bytes` atomically. The temporary file is created 0600 before any byte

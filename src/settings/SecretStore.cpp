@@ -32,8 +32,7 @@ QString notSaved(const QString& path, int error) {
 
 // The notice for the key file at `path`, after making it and its folder private.
 std::optional<QString> tightenKeyFile(const QString& path, const QString& folder) {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
     struct stat file {};
