@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QtDebug>
+#include <utility>
 
 namespace {
 using Engine = AudioCaptureEngineInterface;
@@ -215,6 +216,7 @@ void AudioCaptureEngine::stop() {
     release();
     m_running = false;
     m_followedApp.reset();
+    m_widened = false;
     // Every frame handed over before is written, and the header is final, once this returns.
     if (m_archive) {
         m_archive->close();
@@ -236,6 +238,7 @@ std::optional<AudioFailure> AudioCaptureEngine::retarget(const TapTarget& meetin
         return failure;
     }
     m_followedApp = appOf(meeting);
+    m_widened = false;
     return std::nullopt;
 }
 
@@ -243,9 +246,9 @@ void AudioCaptureEngine::restartTap() {
     if (!m_running.load() || !m_usingTap)
         return;
     qInfo().noquote() << QStringLiteral("[Corvinel] meeting capture interrupted — restarting");
-    // On the target given to start, not a later retarget's; the converter stays unless the
-    // output now runs at another format. A started-on application may be on a new stream by now.
-    if (m_startTarget.processObject && m_followedApp) {
+    // An application the session narrowed to stays the meeting, on whatever stream it plays
+    // now; else the whole output again. The converter stays unless the format changed.
+    if (m_followedApp) {
         followLostApp();
         return;
     }
@@ -269,6 +272,11 @@ void AudioCaptureEngine::followLostApp() {
     if (auto failure = startTap(TapTarget::systemOutput(), false)) {
         reportError(failure->description);
         return;
+    }
+    if (!m_widened) {
+        m_widened = true;
+        if (onFollowedApp)
+            onFollowedApp(*m_followedApp, false);
     }
     if (!m_followPoll) {
         m_followPoll = new QTimer(m_mainThread.get());
@@ -304,6 +312,8 @@ bool AudioCaptureEngine::resumeFollowedApp() {
         m_startTarget = TapTarget::process(*object);
     qInfo().noquote()
         << QStringLiteral("[Corvinel] following %1 to its new stream").arg(*m_followedApp);
+    if (std::exchange(m_widened, false) && onFollowedApp)
+        onFollowedApp(*m_followedApp, true);
     return true;
 }
 

@@ -86,6 +86,7 @@ private:
     // The bundle identifier of the application being tapped, or looked for while it is quiet.
     std::optional<QString> m_followedApp;
     QTimer* m_followPoll = nullptr; // main thread; made on first use
+    bool m_widened = false;         // the followed application went quiet: the whole output
     bool m_usingTap = false;
     std::atomic<bool> m_running{false};
     // Meeting blocks reach the pipeline only once it knows the new stream's format: a

@@ -62,4 +62,8 @@ public:
     std::function<void(const float* samples, int frames, double sampleRate)> onMicBuffer;
     // Failures after a successful start, on the main thread.
     std::function<void(const AudioFailure& error)> onError;
+    // The application the meeting is narrowed to stopped playing, so the whole output is heard
+    // until it plays again (`alone` false), or it plays again and is heard alone (`alone` true).
+    // On the main thread.
+    std::function<void(const QString& app, bool alone)> onFollowedApp;
 };

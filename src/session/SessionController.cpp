@@ -150,6 +150,7 @@ SessionController::~SessionController() {
     m_c.audio.onPCM16 = nullptr;
     m_c.audio.onLevels = nullptr;
     m_c.audio.onError = nullptr;
+    m_c.audio.onFollowedApp = nullptr;
     m_c.audio.onMicBuffer = nullptr;
     m_c.micTranscriber.onPartial = nullptr;
     m_c.micTranscriber.onFinal = nullptr;
@@ -216,6 +217,15 @@ void SessionController::wireComponents() {
         trackSpeaking(mic);
     });
     m_c.audio.onError = [this](const AudioFailure& error) { setBanner(error.description); };
+    m_c.audio.onFollowedApp = [this](const QString& app, bool alone) {
+        const QString name = appName(app);
+        record(QStringLiteral("meeting_source"),
+               {{QStringLiteral("app"), app}, {QStringLiteral("alone"), alone}});
+        setBanner(alone ? QStringLiteral("Listening to %1 alone again.").arg(name)
+                        : QStringLiteral("%1 stopped playing — listening to everything this "
+                                         "computer plays until it plays again.")
+                              .arg(name));
+    };
 
     transcriber.onPartial = [this](const QString& text) { updateMyAnswer(text, false); };
     transcriber.onFinal = [this](const QString& text) { updateMyAnswer(text, true); };
@@ -777,8 +787,9 @@ std::optional<QString> SessionController::costSummary() const {
 QString SessionController::appName(const QString& bundleID) const {
     for (const AudioProcessInfo& app : m_c.apps.selectableApps())
         if (app.bundleID == bundleID)
-            return app.name;
-    return bundleID;
+            return m_appNames[bundleID] = app.name;
+    // An application that has stopped playing is no longer listed: the name it had then.
+    return m_appNames.value(bundleID, bundleID);
 }
 
 void SessionController::startAppTapPollIfNeeded() {

@@ -7,6 +7,7 @@
 #include "session/PairListModel.h"
 #include "session/QAPair.h"
 
+#include <QHash>
 #include <QObject>
 #include <QUuid>
 #include <atomic>
@@ -229,8 +230,9 @@ private:
     std::unique_ptr<Clock::Timer> m_appTapPoll;
     std::unique_ptr<Clock::Timer> m_permissionBanner;
     QString m_logStamp;
-    std::optional<QString> m_cannotSave; // why this session's files cannot be written at all
-    QStringList m_unsaved;               // what the Stop banner must say was not saved whole
+    mutable QHash<QString, QString> m_appNames; // application id → the name it was listed with
+    std::optional<QString> m_cannotSave;        // why this session's files cannot be written at all
+    QStringList m_unsaved;                      // what the Stop banner must say was not saved whole
     bool m_recordingCutShort = false;
     CostModel::Usage m_sessionUsage;
     QString m_transcribeModel; // the one the client runs with, which prices its transcriptions

@@ -298,12 +298,17 @@ TEST_F(CaptureEngine, WhenTheTappedStreamEndsTheCaptureFollowsTheApplication) {
     Engine engine;
     Output out;
     out.attach(engine);
+    QStringList told;
+    engine.onFollowedApp = [&](const QString& app, bool alone) {
+        told << app + (alone ? QStringLiteral(" alone") : QStringLiteral(" quiet"));
+    };
     ASSERT_EQ(startOnApp(engine, *zoomObject), std::nullopt);
     ASSERT_TRUE(out.hears({1300}));
 
     zoom.reset(); // the stream ends
     ASSERT_TRUE(out.hears({2100})) << "nothing is heard while the application is quiet";
     EXPECT_EQ(engine.tapCapture().target(), TapTarget::systemOutput());
+    EXPECT_EQ(told, QStringList{QStringLiteral("test.zoom quiet")});
 
     auto zoomAgain = playAs(QStringLiteral("test.zoom"), second);
     // Within one look-up, with slack for a loaded machine.
@@ -316,6 +321,8 @@ TEST_F(CaptureEngine, WhenTheTappedStreamEndsTheCaptureFollowsTheApplication) {
     const auto stream = out.collect(0.5);
     EXPECT_NEAR(steadyToneAmplitude(stream, 24000, 1700), 0.5, 0.05);
     EXPECT_LT(toneAmplitude(stream, 24000, 2100), 0.005);
+    EXPECT_EQ(told,
+              (QStringList{QStringLiteral("test.zoom quiet"), QStringLiteral("test.zoom alone")}));
     EXPECT_TRUE(out.errors.isEmpty()) << out.errors.join(u'\n').toStdString();
     engine.stop();
 }
@@ -401,6 +408,31 @@ TEST_P(TapRates, BothAndRecordingKeepMicLeftAndMeetingRight) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, TapRates, testing::Values(48000, 44100));
+
+// A session narrowed to one application stays on it when the default output changes.
+TEST_F(CaptureEngine, ANarrowedSessionKeepsItsApplicationWhenTheDefaultOutputChanges) {
+    auto zoom = playAs(QStringLiteral("test.zoom"),
+                       makeTone(m_files.path(), QStringLiteral("z.wav"), 20, 1300));
+    auto meet = playAs(QStringLiteral("test.meet"),
+                       makeTone(m_files.path(), QStringLiteral("m.wav"), 20, 2100));
+    const std::optional<uint32_t> zoomObject = playing(QStringLiteral("test.zoom"));
+    ASSERT_TRUE(zoomObject && playing(QStringLiteral("test.meet")));
+    Engine engine;
+    Output out;
+    out.attach(engine);
+    ASSERT_EQ(startOnOutput(engine, StreamSource::meetingOnly), std::nullopt);
+    ASSERT_EQ(engine.retarget(TapTarget::process(*zoomObject)), std::nullopt);
+    ASSERT_TRUE(out.hears({1300}));
+
+    ASSERT_TRUE(m_server.pactl({QStringLiteral("set-default-sink"), QStringLiteral("headset")}));
+    out.collect(1.0); // time for the change to reach the capture
+    const auto stream = out.collect(0.5);
+    EXPECT_NEAR(steadyToneAmplitude(stream, 24000, 1300), 0.5, 0.05);
+    EXPECT_LT(toneAmplitude(stream, 24000, 2100), 0.005);
+    EXPECT_EQ(engine.tapCapture().target(), TapTarget::process(*zoomObject));
+    EXPECT_TRUE(out.errors.isEmpty());
+    engine.stop();
+}
 
 TEST_F(CaptureEngine, ADefaultOutputChangeRestartsTheTapOnTheNewOutput) {
     const QString tone = makeTone(m_files.path(), QStringLiteral("h.wav"), 20, 1700);

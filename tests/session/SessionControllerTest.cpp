@@ -553,8 +553,18 @@ TEST_F(SessionControllerTest, SilentAppIsTappedOnceItPlays) {
     const int lookups = apps.lookups;
     clock.advance(30);
     EXPECT_EQ(apps.lookups, lookups) << "the poll has ended";
+
+    // Zoom goes quiet (and off the list), then plays again: each is said, by its listed name.
+    apps.apps.clear();
+    engine.onFollowedApp(QStringLiteral("us.zoom.Zoom"), false);
+    EXPECT_EQ(controller->banner(), QStringLiteral("Zoom stopped playing — listening to "
+                                                   "everything this computer plays until it "
+                                                   "plays again."));
+    engine.onFollowedApp(QStringLiteral("us.zoom.Zoom"), true);
+    EXPECT_EQ(controller->banner(), QStringLiteral("Listening to Zoom alone again."));
     controller->stop();
     EXPECT_TRUE(eventsOnDisk().contains(QStringLiteral("tap_narrowed")));
+    EXPECT_EQ(eventsOnDisk().count(QStringLiteral("meeting_source")), 2);
 }
 
 TEST_F(SessionControllerTest, FailedNarrowingStaysOnAllAudioAndNamesTheBundleWhenUnknown) {

@@ -442,7 +442,10 @@ struct PulseRecorder::Impl {
         if (!info || !info->default_sink_name || d->defaultOutput == info->default_sink_name)
             return;
         d->defaultOutput = info->default_sink_name;
-        if (d->running && d->owner->onDefaultOutputChanged)
+        // An application's stream is tapped wherever it plays; only a tap of the default output
+        // has to move with it.
+        if (d->running && d->source.kind == Source::Kind::output &&
+            d->owner->onDefaultOutputChanged)
             d->owner->onDefaultOutputChanged();
     }
 
