@@ -1,7 +1,11 @@
 #include "audio/AudioCaptureEngineInterface.h"
 
+#include "audio/CaptureFaults.h"
+
 QString AudioCaptureEngineInterface::description(EngineError error) {
     switch (error) {
+    case EngineError::noServer:
+        return CaptureFaults::serverNotRunning();
     case EngineError::noDevice:
         return QStringLiteral("Selected audio input device is not available.");
     case EngineError::badFormat:
