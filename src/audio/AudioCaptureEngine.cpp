@@ -42,14 +42,16 @@ AudioCaptureEngine::AudioCaptureEngine(std::function<bool()> micAuthorized, cons
                 onLevels(mic, meeting);
         });
     };
-    m_mic->onFailure = [this](const QString& message) {
-        post([this, message] { reportError(message); });
+    m_mic->onFailure = [this](const StreamFault& fault) {
+        post([this, fault] {
+            reportFault(CaptureFaults::describe(CaptureFaults::Stream::microphone, fault));
+        });
     };
     m_tap.onAudio = [this](const FloatAudioBuffer& block) {
         if (m_tapReady.load(std::memory_order_acquire))
             m_pipeline.tapBlock(block);
     };
-    m_tap.onInterrupted = [this] { restartTap(); };
+    m_tap.onInterrupted = [this](const std::optional<StreamFault>& cause) { restartTap(cause); };
     m_tap.onTargetLost = [this] { followLostApp(); };
 }
 
@@ -71,7 +73,7 @@ std::optional<AudioFailure> AudioCaptureEngine::start(const Source& source,
         return std::nullopt;
     if (m_micAuthorized && !m_micAuthorized())
         return engineError(EngineError::micDenied);
-    m_errorReported = false;
+    m_faults.reset();
     m_pipeline.meetingFIFO().clear();
     auto failure = startCapture(source, streamSource, record, archivePath);
     if (failure) {
@@ -97,12 +99,13 @@ std::optional<AudioFailure> AudioCaptureEngine::startCapture(const Source& sourc
     const QString uid = tap ? tap->micDeviceUID : device->uid;
     const int requestedMic = tap ? tap->micChannel : device->micChannel;
 
-    const std::optional<AudioInputDevice> input = findInput(uid);
+    const auto found = findInput(uid);
+    if (const auto* failure = std::get_if<AudioFailure>(&found))
+        return *failure;
+    const AudioInputDevice* input = &std::get<AudioInputDevice>(found);
     // The default input in its place would be the user's own microphone, sent as the meeting.
-    if (device && !uid.isEmpty() && input && input->uid != uid)
+    if (device && !uid.isEmpty() && input->uid != uid)
         return AudioFailure{missingMeetingDevice(uid)};
-    if (!input)
-        return engineError(EngineError::noDevice);
     if (!(input->sampleRate > 0) || input->channelCount <= 0)
         return engineError(EngineError::badFormat);
     const int channels = input->channelCount;
@@ -151,9 +154,10 @@ std::optional<AudioFailure> AudioCaptureEngine::startCapture(const Source& sourc
     const PulseRecorder::Result result = m_mic->start(micSource, micBlockFrames);
     if (const auto* failure = std::get_if<PulseRecorder::Failure>(&result)) {
         qInfo().noquote() << QStringLiteral("[Corvinel] microphone failed: ") + failure->message;
-        return engineError(failure->step == PulseRecorder::Failure::Step::format
-                               ? EngineError::badFormat
-                               : EngineError::noDevice);
+        using Step = PulseRecorder::Failure::Step;
+        return engineError(failure->step == Step::format     ? EngineError::badFormat
+                           : failure->step == Step::noServer ? EngineError::noServer
+                                                             : EngineError::noDevice);
     }
     const auto& format = std::get<PulseRecorder::Format>(result);
     // The listing and the stream disagree only when the device changed in between.
@@ -162,12 +166,16 @@ std::optional<AudioFailure> AudioCaptureEngine::startCapture(const Source& sourc
     return std::nullopt;
 }
 
-// The device whose uid this is, else the default input; absent when the server has neither.
-std::optional<AudioInputDevice> AudioCaptureEngine::findInput(const QString& uid) {
+// The device whose uid this is, else the default input; a failure when the server has neither
+// or does not answer.
+std::variant<AudioInputDevice, AudioFailure> AudioCaptureEngine::findInput(const QString& uid) {
     auto sources = m_connection->sources();
     if (const auto* error = std::get_if<PulseError>(&sources)) {
         qInfo().noquote() << QStringLiteral("[Corvinel] ") + error->description;
-        return std::nullopt;
+        // A server that went away since the last query is just as absent now.
+        if (error->kind == PulseError::Kind::serverUnresponsive)
+            return AudioFailure{error->description};
+        return engineError(EngineError::noServer);
     }
     const QList<AudioInputDevice> devices =
         SoundServerListing::inputDevices(std::get<QList<PulseSource>>(sources));
@@ -176,8 +184,9 @@ std::optional<AudioInputDevice> AudioCaptureEngine::findInput(const QString& uid
             return device;
     auto server = m_connection->serverInfo();
     if (const auto* info = std::get_if<PulseServerInfo>(&server))
-        return SoundServerListing::defaultInputDevice(devices, *info);
-    return std::nullopt;
+        if (auto device = SoundServerListing::defaultInputDevice(devices, *info))
+            return *device;
+    return engineError(EngineError::noDevice);
 }
 
 // Stops the loopback capture if it runs and starts it on `target`. With `keepConverter` the
@@ -242,26 +251,26 @@ std::optional<AudioFailure> AudioCaptureEngine::retarget(const TapTarget& meetin
     return std::nullopt;
 }
 
-void AudioCaptureEngine::restartTap() {
+void AudioCaptureEngine::restartTap(const std::optional<StreamFault>& cause) {
     if (!m_running.load() || !m_usingTap)
         return;
     qInfo().noquote() << QStringLiteral("[Corvinel] meeting capture interrupted — restarting");
     // An application the session narrowed to stays the meeting, on whatever stream it plays
     // now; else the whole output again. The converter stays unless the format changed.
     if (m_followedApp) {
-        followLostApp();
+        followLostApp(cause);
         return;
     }
     m_followedApp = appOf(m_startTarget);
     if (auto failure = startTap(m_startTarget, true))
-        reportError(failure->description);
+        reportTapError(failure->description, cause);
 }
 
-void AudioCaptureEngine::followLostApp() {
+void AudioCaptureEngine::followLostApp(const std::optional<StreamFault>& cause) {
     if (!m_running.load() || !m_usingTap)
         return;
     if (!m_followedApp) {
-        restartTap();
+        restartTap(cause);
         return;
     }
     if (resumeFollowedApp())
@@ -270,7 +279,7 @@ void AudioCaptureEngine::followLostApp() {
                                         "audio until it does")
                              .arg(*m_followedApp);
     if (auto failure = startTap(TapTarget::systemOutput(), false)) {
-        reportError(failure->description);
+        reportTapError(failure->description, cause);
         return;
     }
     if (!m_widened) {
@@ -305,7 +314,7 @@ bool AudioCaptureEngine::resumeFollowedApp() {
         qInfo().noquote() << QStringLiteral("[Corvinel] could not follow %1: %2")
                                  .arg(*m_followedApp, failure->description);
         if (auto back = startTap(TapTarget::systemOutput(), false))
-            reportError(back->description);
+            reportTapError(back->description, std::nullopt);
         return false;
     }
     if (m_startTarget.processObject)
@@ -317,10 +326,23 @@ bool AudioCaptureEngine::resumeFollowedApp() {
     return true;
 }
 
-void AudioCaptureEngine::reportError(const QString& description) {
-    if (!m_running.load() || m_errorReported.exchange(true))
+void AudioCaptureEngine::reportTapError(const QString& description,
+                                        const std::optional<StreamFault>& cause) {
+    // The restart failed because of what interrupted the stream (a server that went away
+    // refuses the reconnection too): the interruption is the cause, and it came first.
+    if (cause) {
+        qInfo().noquote() << QStringLiteral("[Corvinel] could not restart the meeting capture: ") +
+                                 description;
+        reportFault(CaptureFaults::describe(CaptureFaults::Stream::meeting, *cause));
         return;
-    qInfo().noquote() << QStringLiteral("[Corvinel] capture error: ") + description;
+    }
+    reportFault({description, std::chrono::steady_clock::now()});
+}
+
+void AudioCaptureEngine::reportFault(const CaptureFault& fault) {
+    if (!m_running.load() || !m_faults.offer(fault))
+        return;
+    qInfo().noquote() << QStringLiteral("[Corvinel] capture error: ") + fault.description;
     if (onError)
-        onError(AudioFailure{description});
+        onError(AudioFailure{fault.description});
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioCaptureEngineInterface.h"
+#include "audio/CaptureFaults.h"
 #include "audio/CapturePipeline.h"
 #include "audio/ProcessTapCapture.h"
 
@@ -61,15 +62,17 @@ public:
 private:
     std::optional<AudioFailure> startCapture(const Source& source, StreamSource streamSource,
                                              bool record, const QString& archivePath);
-    std::optional<AudioInputDevice> findInput(const QString& uid);
+    std::variant<AudioInputDevice, AudioFailure> findInput(const QString& uid);
     static std::optional<QString> appOf(const TapTarget& target);
     void release();
     std::optional<AudioFailure> startTap(const TapTarget& target, bool keepConverter);
-    void restartTap();
-    void followLostApp();
+    void restartTap(const std::optional<StreamFault>& cause = {});
+    void followLostApp(const std::optional<StreamFault>& cause = {});
     bool resumeFollowedApp();
     void pollFollowedApp();
-    void reportError(const QString& description);
+    // A failure of the meeting capture; with a cause, the stream failure that led to it.
+    void reportTapError(const QString& description, const std::optional<StreamFault>& cause);
+    void reportFault(const CaptureFault& fault);
     void post(std::function<void()> work);
 
     // First, so it goes last: queued calls to it are dropped once it is gone.
@@ -92,6 +95,6 @@ private:
     // Meeting blocks reach the pipeline only once it knows the new stream's format: a
     // (re)started stream may deliver before start() has returned.
     std::atomic<bool> m_tapReady{false};
-    // One banner per run: a lost server fails both captures at once.
-    std::atomic<bool> m_errorReported{false};
+    // A lost server fails both captures at once: the banner tells the first failure. Main thread.
+    CaptureFaults::Earliest m_faults;
 };

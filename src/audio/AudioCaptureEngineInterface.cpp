@@ -1,5 +1,7 @@
 #include "audio/AudioCaptureEngineInterface.h"
 
+#include "audio/CaptureFaults.h"
+
 QString AudioCaptureEngineInterface::missingMeetingDevice(const QString& uid) {
     return QStringLiteral("The audio input device “%1” is not connected, so the meeting can't be "
                           "heard. Connect it, or choose another device in Settings.")
@@ -8,6 +10,8 @@ QString AudioCaptureEngineInterface::missingMeetingDevice(const QString& uid) {
 
 QString AudioCaptureEngineInterface::description(EngineError error) {
     switch (error) {
+    case EngineError::noServer:
+        return CaptureFaults::serverNotRunning();
     case EngineError::noDevice:
         return QStringLiteral("Selected audio input device is not available.");
     case EngineError::badFormat:

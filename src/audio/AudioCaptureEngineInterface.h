@@ -29,7 +29,7 @@ public:
 
     enum class StreamSource { meetingOnly, micOnly, both };
 
-    enum class EngineError { noDevice, badFormat, micDenied };
+    enum class EngineError { noServer, noDevice, badFormat, micDenied };
     static QString description(EngineError error);
     // Why a session on an input device that has gone is refused.
     static QString missingMeetingDevice(const QString& uid);

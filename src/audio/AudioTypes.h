@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
@@ -41,4 +42,22 @@ struct TapTarget {
 struct AudioFailure {
     QString description;
     friend bool operator==(const AudioFailure&, const AudioFailure&) = default;
+};
+
+// How a running capture stream failed, as its recorder heard it.
+struct StreamFault {
+    enum class Kind {
+        connectionLost, // the sound server went away (or closed the connection)
+        streamEnded     // the server ended this one stream (its device was removed…)
+    };
+    Kind kind = Kind::connectionLost;
+    QString reason; // the server's words: "Connection terminated", "Entity killed"
+    QString device; // the description of what was recorded: "FakeMic", "FakeSpeakers"
+    std::chrono::steady_clock::time_point at; // when the recorder heard it
+};
+
+// A capture failure with the text the user sees and when it happened.
+struct CaptureFault {
+    QString description;
+    std::chrono::steady_clock::time_point at;
 };

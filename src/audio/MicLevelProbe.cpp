@@ -1,5 +1,7 @@
 #include "audio/MicLevelProbe.h"
 
+#include "audio/CaptureFaults.h"
+
 #include "audio/CaptureChecks.h"
 #include "audio/pulse/PulseRecorder.h"
 
@@ -55,7 +57,13 @@ void MicLevelProbe::start(const QString& uid) {
     };
     // Runs on the recorder's thread: one queued call per run. Only copies of the weak
     // reference travel, so the run is never released on that thread.
-    run->recorder.onFailure = [raw, weak = std::weak_ptr<Run>(run)](const QString& message) {
+    run->recorder.onFailure = [raw, weak = std::weak_ptr<Run>(run)](const StreamFault& fault) {
+        // The meter has no session to restart: the loss alone is said.
+        const QString message =
+            fault.kind == StreamFault::Kind::connectionLost
+                ? QStringLiteral("The connection to the sound server was lost: %1.")
+                      .arg(fault.reason)
+                : CaptureFaults::describe(CaptureFaults::Stream::microphone, fault).description;
         QCoreApplication* app = QCoreApplication::instance();
         if (raw->cancelled.load() || !app || raw->failurePosted.exchange(true))
             return;

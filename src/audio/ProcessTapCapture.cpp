@@ -1,5 +1,6 @@
 #include "audio/ProcessTapCapture.h"
 
+#include "audio/CaptureFaults.h"
 #include "audio/SoundServerListing.h"
 #include "audio/pulse/PulseConnection.h"
 #include "audio/pulse/PulseRecorder.h"
@@ -80,6 +81,8 @@ constexpr int kFragmentFrames = 960;
 QString ProcessTapCapture::TapError::description() const {
     const QString n = QString::number(status);
     switch (kind) {
+    case TapErrorKind::serverNotRunning:
+        return CaptureFaults::serverNotRunning();
     case TapErrorKind::tapFailed:
         return QStringLiteral("Could not tap the audio output (error ") + n +
                QStringLiteral("). Allow Corvinel under System Settings ▸ Privacy & Security ▸ "
@@ -109,26 +112,26 @@ ProcessTapCapture::ProcessTapCapture(const QString& server)
     };
     m_recorder->onDefaultOutputChanged = [this] { postInterruption(false); };
     m_recorder->onSourceLost = [this] { postInterruption(true); };
-    m_recorder->onFailure = [this](const QString&) { postInterruption(false); };
+    m_recorder->onFailure = [this](const StreamFault& fault) { postInterruption(false, fault); };
 }
 
 ProcessTapCapture::~ProcessTapCapture() {
     stop();
 }
 
-void ProcessTapCapture::postInterruption(bool targetLost) {
+void ProcessTapCapture::postInterruption(bool targetLost, const std::optional<StreamFault>& cause) {
     // Runs on the recorder's thread: one queued call per run, nothing else.
     if (!m_running.load() || m_interruptionPosted.exchange(true))
         return;
     QMetaObject::invokeMethod(
         m_mainThread.get(),
-        [this, targetLost] {
+        [this, targetLost, cause] {
             if (!m_running.load())
                 return;
             if (targetLost && onTargetLost)
                 onTargetLost();
             else if (onInterrupted)
-                onInterrupted();
+                onInterrupted(cause);
         },
         Qt::QueuedConnection);
 }
@@ -154,6 +157,8 @@ std::optional<ProcessTapCapture::TapError> ProcessTapCapture::start(const TapTar
         qInfo().noquote() << QStringLiteral("[Corvinel] tap failed: ") + failure->message;
         using Step = PulseRecorder::Failure::Step;
         switch (failure->step) {
+        case Step::noServer:
+            return TapError{TapErrorKind::serverNotRunning, failure->code};
         case Step::connect:
             return TapError{TapErrorKind::tapFailed, failure->code};
         case Step::lookup:

@@ -23,6 +23,7 @@ class QObject;
 class ProcessTapCapture {
 public:
     enum class TapErrorKind {
+        serverNotRunning,
         tapFailed,
         aggregateFailed,
         ioProcFailed,
@@ -50,8 +51,9 @@ public:
 
     // Every block, on the capture thread; valid only during the call. Set before start().
     std::function<void(const FloatAudioBuffer& block)> onAudio;
-    // On the main thread, while running.
-    std::function<void()> onInterrupted;
+    // On the main thread, while running: the default output changed (no cause) or the stream
+    // failed (the cause).
+    std::function<void(const std::optional<StreamFault>& cause)> onInterrupted;
     // On the main thread, while running: the tapped stream is gone. Applications end a stream
     // and open another when they change device or go quiet, so the owner may look for the
     // application's new one; unset, onInterrupted is called instead.
@@ -78,7 +80,7 @@ public:
     static std::optional<QString> bundleID(uint32_t object);
 
 private:
-    void postInterruption(bool targetLost);
+    void postInterruption(bool targetLost, const std::optional<StreamFault>& cause = {});
 
     std::unique_ptr<PulseRecorder> m_recorder;
     std::unique_ptr<QObject> m_mainThread; // receives the queued interruptions

@@ -14,6 +14,17 @@ const QString applicationID = QStringLiteral("application.id");
 const QString applicationName = QStringLiteral("application.name");
 const QString processBinary = QStringLiteral("application.process.binary");
 const QString processIDKey = QStringLiteral("application.process.id");
+const QString mediaRole = QStringLiteral("media.role");
+
+// The programs that make up the sound server on PulseAudio and PipeWire desktops.
+bool isServerProgram(const QString& name) {
+    static const QSet<QString> programs = {
+        QStringLiteral("pipewire"),    QStringLiteral("pipewire-pulse"),
+        QStringLiteral("wireplumber"), QStringLiteral("pipewire-media-session"),
+        QStringLiteral("pulseaudio"),
+    };
+    return programs.contains(name.toLower());
+}
 
 // "Display name of the running application with that process id": the name a program's
 // client gave itself.
@@ -36,6 +47,10 @@ const PulseClient* clientWithIndex(const QList<PulseClient>& clients, uint32_t i
             return &client;
     }
     return nullptr;
+}
+
+bool isServerClient(const PulseClient* client) {
+    return client && isSoundServerPart(client->properties, client->driver);
 }
 
 bool isSelf(const Self& self, int32_t pid, const QString& bundle) {
@@ -86,6 +101,18 @@ int32_t processID(const PulseProperties& properties) {
     return ok && value >= 0 ? value : -1;
 }
 
+bool isSoundServerPart(const PulseProperties& properties, const QString& driver) {
+    if (driver.startsWith(QStringLiteral("module-")))
+        return true;
+    // "WirePlumber [export]" is WirePlumber too.
+    const QString name = properties.value(applicationName).section(QStringLiteral(" ["), 0, 0);
+    if (isServerProgram(properties.value(processBinary)) || isServerProgram(name))
+        return true;
+    // The roles modules give the streams that carry audio between devices.
+    const QString role = properties.value(mediaRole);
+    return role == QStringLiteral("abstract") || role == QStringLiteral("filter");
+}
+
 QList<AudioProcessInfo> runningAudioProcesses(const QList<PulseSinkInput>& sinkInputs,
                                               const QList<PulseClient>& clients, const Self& self) {
     QList<AudioProcessInfo> processes;
@@ -94,6 +121,8 @@ QList<AudioProcessInfo> runningAudioProcesses(const QList<PulseSinkInput>& sinkI
         if (input.corked || !input.client)
             continue;
         const PulseClient* client = clientWithIndex(clients, *input.client);
+        if (isServerClient(client) || isSoundServerPart(input.properties))
+            continue;
         const PulseProperties none;
         const PulseProperties& clientProperties = client ? client->properties : none;
 
@@ -135,7 +164,7 @@ QList<AudioProcessInfo> selectableApps(const QList<AudioProcessInfo>& playing,
 
     QList<AudioProcessInfo> others;
     for (const PulseClient& client : clients) {
-        if (client.properties.value(processBinary).isEmpty())
+        if (client.properties.value(processBinary).isEmpty() || isServerClient(&client))
             continue;
         AudioProcessInfo info;
         info.pid = processID(client.properties);

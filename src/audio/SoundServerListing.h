@@ -24,11 +24,17 @@ QString bundleID(const PulseProperties& properties);
 // The process id a stream or client names; -1 when it names none.
 int32_t processID(const PulseProperties& properties);
 
-// Streams that play now (not corked), one entry each, with the stream index as object id.
+// Whether a client or stream with these properties is part of the sound server itself: its
+// daemons and session manager (PipeWire, WirePlumber, PulseAudio), a module's client or one of
+// its plumbing streams (loopbacks, filters). None of them is an application one could meet in.
+bool isSoundServerPart(const PulseProperties& properties, const QString& driver = {});
+
+// Streams of applications that play now (not corked), one entry each, with the stream index as
+// object id.
 QList<AudioProcessInfo> runningAudioProcesses(const QList<PulseSinkInput>& sinkInputs,
                                               const QList<PulseClient>& clients, const Self& self);
 // The playing processes (one per bundle identifier) and then the other clients that belong
-// to a program, each group sorted by name.
+// to a program, each group sorted by name; neither this process nor the sound server's parts.
 QList<AudioProcessInfo> selectableApps(const QList<AudioProcessInfo>& playing,
                                        const QList<PulseClient>& clients, const Self& self);
 

@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
-#include <QThreadPool>
 #include <QUrl>
 #include <QtDebug>
 #include <algorithm>
@@ -132,6 +131,10 @@ void SessionController::showKeySaveError() {
 }
 
 SessionController::~SessionController() {
+    // A start in flight ends first (the sound server answers or times out within seconds), so
+    // that a capture it started is stopped below rather than left running.
+    if (m_engineStart.joinable())
+        m_engineStart.join();
     *m_alive = false;
     if (m_isSessionActive || m_c.audio.isRunning())
         stop();
@@ -295,19 +298,21 @@ void SessionController::continueStart(bool micGranted) {
     setStarting(true);
     QPointer<SessionController> self(this);
     Engine* audio = &m_c.audio;
-    QThreadPool::globalInstance()->start(
-        [self, audio, source = *source, streamSource, record, archive] {
-            // Blocks: the first capture may wait for the sound server or a permission prompt.
-            const std::optional<AudioFailure> failure =
-                audio->start(source, streamSource, record, archive);
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self, failure] {
-                    if (self)
-                        self->engineStarted(failure);
-                },
-                Qt::QueuedConnection);
-        });
+    // The previous start has delivered its result, so its thread has ended or is ending.
+    if (m_engineStart.joinable())
+        m_engineStart.join();
+    m_engineStart = std::thread([self, audio, source = *source, streamSource, record, archive] {
+        // Blocks: the first capture may wait for the sound server or a permission prompt.
+        const std::optional<AudioFailure> failure =
+            audio->start(source, streamSource, record, archive);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, failure] {
+                if (self)
+                    self->engineStarted(failure);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void SessionController::engineStarted(const std::optional<AudioFailure>& failure) {

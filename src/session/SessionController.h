@@ -13,6 +13,7 @@
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <thread>
 
 class AppListingInterface;
 class AppSettings;
@@ -240,4 +241,8 @@ private:
     std::optional<QString> m_progressBanner; // the last progress report of a transcription
     // Lets a start that finishes after the controller is gone do nothing.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // Starts the capture engine, which blocks on the sound server. A thread of its own: on the
+    // shared pool it would wait behind recording transcriptions. Joined before the next start
+    // and on destruction.
+    std::thread m_engineStart;
 };

@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -21,6 +22,8 @@
 #include <csignal>
 #include <functional>
 #include <thread>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -256,6 +259,43 @@ TEST_F(SoundServer, ThisProcessIsNeverListed) {
         EXPECT_NE(app.bundleID, PulseConnection::ownApplicationID) << app.name.toStdString();
     }
     EXPECT_FALSE(ProcessTapCapture::audioObject(PulseConnection::ownApplicationID));
+}
+
+TEST_F(SoundServer, OnlyApplicationsAreOfferedNeverTheSoundServersOwnClients) {
+    const QString id = uniqueID("meetings");
+    auto meeting = player(QStringLiteral("Zoom Meetings"), id);
+    ASSERT_TRUE(waitUntil([&] {
+        const auto app = findApp(ProcessTapCapture::selectableApps(), id);
+        return app && app->objectID;
+    })) << "the player never showed up on the server";
+
+    // The server's own programs, as the server itself describes its clients.
+    const QStringList serverPrograms = {u"pipewire"_s, u"pipewire-pulse"_s, u"wireplumber"_s,
+                                        u"pulseaudio"_s};
+    QSet<QString> serverPIDs;
+    const auto clients = std::get<QList<PulseClient>>(PulseConnection::shared().clients());
+    for (const PulseClient& client : clients) {
+        const QString binary = client.properties.value(u"application.process.binary"_s);
+        if (serverPrograms.contains(binary))
+            serverPIDs.insert(client.properties.value(u"application.process.id"_s));
+    }
+    // PipeWire lists its daemon and WirePlumber as clients; PulseAudio lists none of its own.
+    if (qEnvironmentVariable("CORVINEL_SOUND_SERVER") == u"pipewire"_s) {
+        EXPECT_GE(serverPIDs.size(), 2);
+    }
+
+    PulseAppListing listing;
+    const auto apps = listing.selectableApps();
+    const auto entry = findApp(apps, id);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->name, u"Zoom Meetings"_s);
+    EXPECT_EQ(entry->pid, meeting->pid());
+    for (const auto& app : apps) {
+        SCOPED_TRACE(app.name.toStdString());
+        EXPECT_FALSE(serverPIDs.contains(QString::number(app.pid)));
+        EXPECT_FALSE(serverPrograms.contains(app.bundleID.toLower()));
+        EXPECT_NE(app.pid, QCoreApplication::applicationPid());
+    }
 }
 
 TEST_F(SoundServer, ListingsFromSeveralThreadsAtOnceAgree) {

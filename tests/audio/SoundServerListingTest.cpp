@@ -29,7 +29,8 @@ PulseProperties program(const char* binary, int pid, const char* name = nullptr,
 }
 
 PulseClient client(uint32_t index, PulseProperties properties) {
-    return {index, properties.value(QStringLiteral("application.name")), properties};
+    return {index, properties.value(QStringLiteral("application.name")), properties,
+            QStringLiteral("protocol-native.c")};
 }
 
 PulseSinkInput stream(uint32_t index, std::optional<uint32_t> clientIndex,
@@ -232,4 +233,59 @@ TEST(AppListing, ASilentProgramMovesToTheFirstGroupOnceItPlays) {
     ASSERT_EQ(apps.size(), 2);
     EXPECT_EQ(apps[1].bundleID, QStringLiteral("org.example.zed"));
     EXPECT_EQ(apps[1].objectID, std::optional<uint32_t>(41));
+}
+
+TEST(AppListing, TheSoundServersOwnPartsAreRecognised) {
+    PulseProperties role;
+    role.insert(QStringLiteral("media.role"), QStringLiteral("abstract"));
+    PulseProperties phone = program("zoom", 70, "Zoom Meetings");
+    phone.insert(QStringLiteral("media.role"), QStringLiteral("phone"));
+    const struct {
+        const char* what;
+        PulseProperties properties;
+        const char* driver;
+        bool server;
+    } rows[] = {
+        {"pipewire", program("pipewire", 10, "pipewire"), "PipeWire", true},
+        {"wireplumber export", program("wireplumber", 11, "WirePlumber [export]"), "", true},
+        {"pipewire-pulse by name", program(nullptr, 12, "pipewire-pulse"), "", true},
+        {"pulseaudio", program("PulseAudio", 13), "", true},
+        {"session manager", program("pipewire-media-session", 14), "", true},
+        {"module client", program(nullptr, -1, "Login Session 2"), "module-systemd-login.c", true},
+        {"loopback stream", role, "", true},
+        {"meeting app", program("zoom", 70, "Zoom Meetings", "us.zoom.Zoom"), "PipeWire", false},
+        {"call with a role", phone, "protocol-native.c", false},
+        {"name merely starting alike", program("pipewirer", 71, "Pipewire Tools Demo"), "", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(
+            SoundServerListing::isSoundServerPart(row.properties, QString::fromUtf8(row.driver)),
+            row.server);
+    }
+}
+
+TEST(AppListing, TheSoundServersOwnClientsAndStreamsAreNeverOffered) {
+    PulseClient module = client(4, program(nullptr, -1, "Login Session 2"));
+    module.properties.insert(QStringLiteral("application.process.binary"), QStringLiteral("x"));
+    module.driver = QStringLiteral("module-systemd-login.c");
+    PulseProperties loopback = program("pacat", 100);
+    loopback.insert(QStringLiteral("media.role"), QStringLiteral("filter"));
+    const QList<PulseClient> clients = {
+        client(1, program("pacat", 100, "Zoom Meetings", "us.zoom.Zoom")),
+        client(2, program("pipewire", 5, "pipewire")),
+        client(3, program("wireplumber", 6, "WirePlumber")),
+        module,
+    };
+    const QList<PulseSinkInput> inputs = {
+        stream(10, 1, program("pacat", 100, "Zoom Meetings", "us.zoom.Zoom")),
+        stream(11, 2, {}),
+        stream(12, 3, program(nullptr, 6)),
+        stream(13, 1, loopback),
+    };
+    const auto playing = SoundServerListing::runningAudioProcesses(inputs, clients, self);
+    ASSERT_EQ(playing.size(), 1);
+    EXPECT_EQ(playing[0].objectID, std::optional<uint32_t>(10));
+    const auto apps = SoundServerListing::selectableApps(playing, clients, self);
+    EXPECT_EQ(names(apps), QStringList({"Zoom Meetings"}));
 }

@@ -7,11 +7,15 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -226,6 +230,46 @@ TEST_F(SessionControllerTest, SlowEngineStartShowsTheWaitingBannerAfterFourSecon
         controller->stop();
         engine.blockStart = false;
     }
+}
+
+// Recording transcriptions and listings run on the shared thread pool; a Start must not queue
+// behind them.
+TEST_F(SessionControllerTest, TheEngineStartsWhileTheSharedThreadPoolIsBusy) {
+    QThreadPool* pool = QThreadPool::globalInstance();
+    QSemaphore busy;
+    QSemaphore done;
+    const int threads = pool->maxThreadCount();
+    for (int i = 0; i < threads; ++i)
+        pool->start([&] {
+            busy.release();
+            done.acquire();
+        });
+    ASSERT_TRUE(busy.tryAcquire(threads, 5000)) << "the pool never filled";
+    const bool active = startAndWaitActive(*controller);
+    done.release(threads);
+    pool->waitForDone();
+    EXPECT_TRUE(active);
+    EXPECT_EQ(engine.startCalls, 1);
+    controller->stop();
+}
+
+// A start still running when the window closes: the capture it starts must not outlive the
+// controller that would have stopped it.
+TEST_F(SessionControllerTest, AStartInFlightWhenTheControllerGoesLeavesNoCaptureRunning) {
+    engine.blockStart = true;
+    controller->start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engine.startCalls == 1; }, 5000));
+    // The sound server answers while the controller is being destroyed; nothing the test could
+    // wait for marks that moment, so the answer comes a little later.
+    std::thread server([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        engine.release();
+    });
+    controller.reset();
+    server.join();
+    QThreadPool::globalInstance()->waitForDone(); // nothing of the start runs any more
+    EXPECT_FALSE(engine.isRunning());
+    QCoreApplication::processEvents(); // the finished start's result finds no controller
 }
 
 TEST_F(SessionControllerTest, FailedEngineStartLeavesTheSessionIdleAndTheClientStopped) {

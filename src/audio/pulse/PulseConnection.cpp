@@ -88,7 +88,7 @@ PulseSinkInput toSinkInput(const pa_sink_input_info& info) {
 }
 
 PulseClient toClient(const pa_client_info& info) {
-    return {info.index, text(info.name), properties(info.proplist)};
+    return {info.index, text(info.name), properties(info.proplist), text(info.driver)};
 }
 
 } // namespace

@@ -39,6 +39,7 @@ struct Output {
 // What recording a device needs.
 struct Device {
     bool found = false;
+    QString description;
     pa_sample_spec spec{};
     pa_channel_map map{};
 };
@@ -55,6 +56,7 @@ struct PulseRecorder::Impl {
 
     Source source;
     std::string defaultOutput; // the server's default output as last heard
+    QString recordedDevice;    // the description of the device or output recorded
     uint32_t recordedOutput = PA_INVALID_INDEX;
     // Set once start() has succeeded: only then do events reach the owner.
     bool running = false;
@@ -101,21 +103,22 @@ struct PulseRecorder::Impl {
             return Failure{Failure::Step::connect, PA_ERR_INTERNAL, errorText(PA_ERR_INTERNAL)};
         pa_context_set_state_callback(context, &Impl::contextState, this);
         const char* address = server.isEmpty() ? nullptr : server.constData();
-        if (pa_context_connect(context, address, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-            const int code = contextError();
-            return Failure{Failure::Step::connect, code, errorText(code)};
-        }
+        if (pa_context_connect(context, address, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+            return connectFailure(contextError());
         const bool settled = waitFor([this] {
             const pa_context_state_t state = pa_context_get_state(context);
             return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
         });
         if (!settled)
             return Failure{Failure::Step::connect, PA_ERR_TIMEOUT, errorText(PA_ERR_TIMEOUT)};
-        if (pa_context_get_state(context) != PA_CONTEXT_READY) {
-            const int code = contextError();
-            return Failure{Failure::Step::connect, code, errorText(code)};
-        }
+        if (pa_context_get_state(context) != PA_CONTEXT_READY)
+            return connectFailure(contextError());
         return std::nullopt;
+    }
+
+    static Failure connectFailure(int code) {
+        const bool absent = code == PA_ERR_CONNECTIONREFUSED || code == PA_ERR_INVALIDSERVER;
+        return {absent ? Failure::Step::noServer : Failure::Step::connect, code, errorText(code)};
     }
 
     Failure lookupFailure(int code) { return {Failure::Step::lookup, code, errorText(code)}; }
@@ -204,6 +207,7 @@ struct PulseRecorder::Impl {
                 return;
             }
             q->device->found = true;
+            q->device->description = QString::fromUtf8(info->description ? info->description : "");
             q->device->spec = info->sample_spec;
             q->device->map = info->channel_map;
         };
@@ -285,6 +289,7 @@ struct PulseRecorder::Impl {
             const QByteArray name = source.name.toUtf8();
             if (auto failure = readDevice(name, device))
                 return *failure;
+            recordedDevice = device.description;
             if (auto failure =
                     openStream(name.constData(), device.spec, device.map, fragmentFrames))
                 return *failure;
@@ -326,6 +331,7 @@ struct PulseRecorder::Impl {
             if (!chosen || chosen->monitor.empty())
                 return lookupFailure(PA_ERR_NOENTITY);
             recordedOutput = chosen->index;
+            recordedDevice = chosen->description;
             if (auto failure =
                     openStream(chosen->monitor.c_str(), chosen->spec, chosen->map, fragmentFrames))
                 return *failure;
@@ -376,13 +382,14 @@ struct PulseRecorder::Impl {
             gatherer->flush();
     }
 
-    void fail(const QString& message) {
+    void fail(StreamFault::Kind kind, int code) {
         if (!running || failureReported)
             return;
         failureReported = true;
         recording = false;
         if (owner->onFailure)
-            owner->onFailure(message);
+            owner->onFailure(
+                {kind, errorText(code), recordedDevice, std::chrono::steady_clock::now()});
     }
 
     void lose() {
@@ -397,8 +404,7 @@ struct PulseRecorder::Impl {
         auto* d = static_cast<Impl*>(userdata);
         pa_threaded_mainloop_signal(d->loop, 0);
         if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(c)))
-            d->fail(QStringLiteral("The connection to the sound server was lost: %1.")
-                        .arg(errorText(pa_context_errno(c))));
+            d->fail(StreamFault::Kind::connectionLost, pa_context_errno(c));
     }
 
     static void streamState(pa_stream* s, void* userdata) {
@@ -411,8 +417,7 @@ struct PulseRecorder::Impl {
             return contextState(d->context, d);
         if (d->source.kind == Source::Kind::application)
             d->lose();
-        d->fail(QStringLiteral("The sound server ended the recording: %1.")
-                    .arg(errorText(d->contextError())));
+        d->fail(StreamFault::Kind::streamEnded, d->contextError());
     }
 
     static void event(pa_context* c, pa_subscription_event_type_t type, uint32_t index,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/AudioTypes.h"
 #include "audio/FloatAudioBuffer.h"
 
 #include <QString>
@@ -37,7 +38,8 @@ public:
 
     // Why start() failed, at which step, with the server's error code (0 when there is none).
     struct Failure {
-        enum class Step { connect, lookup, stream, format };
+        // noServer: nothing answers at the server's address (it is not running).
+        enum class Step { noServer, connect, lookup, stream, format };
         Step step = Step::connect;
         int code = 0;
         QString message;
@@ -57,7 +59,7 @@ public:
     // The recorded application's stream ended or moved to another output.
     std::function<void()> onSourceLost;
     // The stream or the connection failed after a successful start; reported once.
-    std::function<void(const QString& message)> onFailure;
+    std::function<void(const StreamFault& fault)> onFailure;
 
     // Connects and records; blocks until the stream runs or fails. `fragmentFrames` is the
     // block size asked of the server and the size blocks are gathered to.

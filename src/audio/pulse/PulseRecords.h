@@ -40,6 +40,9 @@ struct PulseClient {
     uint32_t index = 0;
     QString name;
     PulseProperties properties;
+    // The server part that made the client: "protocol-native.c" for a program, a module's
+    // file for the server's own ("module-systemd-login.c").
+    QString driver;
 };
 
 // Why the sound server could not answer, with the text the user sees.
