@@ -123,6 +123,7 @@ std::optional<AudioFailure> AudioCaptureEngine::startCapture(const Source& sourc
 
     m_recordingPath.clear();
     m_recordingFailure.reset();
+    m_recordingDroppedSeconds = 0;
     if (record) {
         const double archiveInput = m_usingTap ? ArchiveWriter::archiveRate : setup.micRate;
         auto opened = ArchiveWriter::open(archivePath, archiveInput);
@@ -221,6 +222,7 @@ void AudioCaptureEngine::stop() {
     if (m_archive) {
         m_archive->close();
         m_recordingFailure = m_archive->failure();
+        m_recordingDroppedSeconds = m_archive->droppedSeconds();
         m_archive.reset();
     }
     m_pipeline.reset();

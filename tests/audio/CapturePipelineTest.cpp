@@ -11,7 +11,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <future>
 
 namespace {
 
@@ -395,6 +397,34 @@ TEST(ArchiveWriterTest, CloseWritesEverythingQueuedBeforeAndDiscardLeavesNoFile)
     const auto failed = ArchiveWriter::open(dir.filePath(QStringLiteral("file/x.wav")), 48000);
     ASSERT_TRUE(std::holds_alternative<AudioFailure>(failed));
     EXPECT_FALSE(std::get<AudioFailure>(failed).description.isEmpty());
+}
+
+// The disk stalls with a little waiting; 6.5 s more arrive. The ring keeps its five seconds
+// (the newest), and exactly the rest counts as lost.
+TEST(ArchiveWriterTest, AStalledDiskCountsExactlyWhatTheRingDropped) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("stalled.wav"));
+    std::promise<void> stalled, resume;
+    std::shared_future<void> resumed = resume.get_future().share();
+    std::atomic<bool> first{true};
+    auto opened = ArchiveWriter::open(path, 48000, [&] {
+        if (first.exchange(false)) {
+            stalled.set_value();
+            resumed.wait();
+        }
+    });
+    auto archive = std::move(std::get<std::unique_ptr<ArchiveWriter>>(opened));
+    std::vector<float> left(312000, 0.5f), right(312000, -0.5f);
+    archive->push(left.data(), right.data(), 100);
+    stalled.get_future().wait();
+    for (size_t at = 0; at < left.size(); at += 960)
+        archive->push(left.data() + at, right.data() + at,
+                      std::min<int64_t>(960, int64_t(left.size() - at)));
+    EXPECT_DOUBLE_EQ(archive->droppedSeconds(), (312100.0 - 240000.0) / 48000.0);
+    resume.set_value();
+    archive->close();
+    EXPECT_DOUBLE_EQ(archive->droppedSeconds(), (312100.0 - 240000.0) / 48000.0);
+    EXPECT_EQ(readWav(path).left.size(), 240000u);
 }
 
 TEST(TapMode, AMeetingThatStartedFirstDoesNotStayBehindTheMicrophone) {
