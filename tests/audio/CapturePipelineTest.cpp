@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cmath>
 #include <future>
+#include <optional>
 
 namespace {
 
@@ -360,6 +361,61 @@ TEST(ResamplerTest, ConsumesWholeBlocksAndKeepsStateAcrossThem) {
     EXPECT_EQ(Resampler::capacityFor(48000, 24000, 2048), 2048);
     EXPECT_EQ(Resampler::capacityFor(44100, 48000, 1000), 1088 + 1024);
     EXPECT_FALSE(Resampler::create(0, 24000, 1, Resampler::Output::int16));
+}
+
+// The model stream's halving: speech keeps its level up to 11 kHz, and what lies above the
+// new Nyquist frequency does not fold back into it.
+TEST(ResamplerTest, TheModelStreamsHalvingKeepsSpeechAndStopsAliasing) {
+    const struct {
+        double frequency, lowestDb, highestDb;
+    } rows[] = {{1000, -0.5, 0.5}, {11000, -0.5, 0.5}, {13000, -200, -40}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.frequency);
+        auto halving =
+            Resampler::create(48000, 24000, 1, Resampler::Output::int16, Resampler::Latency::low);
+        ASSERT_TRUE(halving);
+        const Signal tone(48000, {row.frequency}, 0.5);
+        std::vector<int16_t> out(size_t(halving->capacityFor(24000)));
+        int64_t got = 0;
+        tone.feed(960, [&](const FloatAudioBuffer& b) {
+            got += halving->process(b.channelData[0], b.frameLength, out.data() + got,
+                                    int64_t(out.size()) - got);
+        });
+        ASSERT_GT(got, 11000);
+        const QByteArray pcm(reinterpret_cast<const char*>(out.data() + 1000),
+                             qsizetype(got - 1000) * 2);
+        const std::vector<float> settled = pcm16ToFloat(pcm);
+        // A 13 kHz tone would come out folded to 11 kHz.
+        const double heard = row.frequency > 12000 ? 24000 - row.frequency : row.frequency;
+        const double db = 20 * std::log10(toneAmplitude(settled, 24000, heard) / 0.5);
+        EXPECT_GE(db, row.lowestDb);
+        EXPECT_LE(db, row.highestDb);
+    }
+}
+
+// An impulse fed in small blocks: its peak is out within the filter's half length of input,
+// and the response around it is symmetric (linear phase: every frequency delayed alike).
+TEST(ResamplerTest, TheModelStreamsHalvingHoldsASampleBackAboutAMillisecond) {
+    auto halving =
+        Resampler::create(48000, 24000, 1, Resampler::Output::float32, Resampler::Latency::low);
+    ASSERT_TRUE(halving);
+    std::vector<float> input(4800, 0.0f), out(4800, 0.0f);
+    const size_t impulse = 1001;
+    input[impulse] = 1.0f;
+    int64_t got = 0;
+    std::optional<size_t> peakOutAfter; // input samples fed past the impulse
+    for (size_t at = 0; at < input.size(); at += 8) {
+        got += halving->process(input.data() + at, 8, out.data() + got, int64_t(out.size()) - got);
+        const auto peak = std::max_element(out.begin(), out.begin() + got);
+        if (!peakOutAfter && got > 0 && *peak > 0.4f)
+            peakOutAfter = at + 8 - impulse;
+    }
+    ASSERT_TRUE(peakOutAfter);
+    EXPECT_LE(*peakOutAfter, size_t(72)) << "1.5 ms at 48 kHz";
+    const auto peak = size_t(std::max_element(out.begin(), out.end()) - out.begin());
+    EXPECT_NEAR(halving->delay(), double(2 * peak - impulse) / 2, 0.5);
+    for (size_t k = 1; k < 40; ++k)
+        ASSERT_NEAR(out[peak - k], out[peak + k], 1e-6) << k;
 }
 
 TEST(ArchiveWriterTest, CloseWritesEverythingQueuedBeforeAndDiscardLeavesNoFile) {
