@@ -192,9 +192,11 @@ std::optional<AudioFailure> AudioCaptureEngine::startTap(const TapTarget& target
     const auto format = m_tap.format();
     if (!format)
         return engineError(EngineError::badFormat);
-    const bool ok = keepConverter
-                        ? m_pipeline.setTapFormatIfChanged(format->sampleRate, format->channels)
-                        : m_pipeline.setTapFormat(format->sampleRate, format->channels);
+    const bool ok =
+        keepConverter
+            ? m_pipeline.setTapFormatIfChanged(format->sampleRate, format->channels,
+                                               format->positions)
+            : m_pipeline.setTapFormat(format->sampleRate, format->channels, format->positions);
     if (!ok)
         return engineError(EngineError::badFormat);
     m_tapReady.store(true, std::memory_order_release);

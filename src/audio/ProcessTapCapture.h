@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioTypes.h"
+#include "audio/ChannelDownmix.h"
 #include "audio/FloatAudioBuffer.h"
 
 #include <QPointer>
@@ -39,6 +40,7 @@ public:
     struct Format {
         double sampleRate = 0;
         int channels = 0;
+        std::vector<ChannelPosition> positions; // where each channel plays
         friend bool operator==(const Format&, const Format&) = default;
     };
 

@@ -3,6 +3,7 @@
 
 #include "audio/CapturePipeline.h"
 #include "audio/ArchiveWriter.h"
+#include "audio/ChannelDownmix.h"
 #include "audio/Resampler.h"
 #include "support/SoundPeers.h"
 
@@ -338,6 +339,66 @@ TEST(TapMode, AnyBlockSizeIsTakenAndAFormatChangeClearsTheFIFO) {
     ASSERT_TRUE(pipeline.setTapFormatIfChanged(32000, 2));
     EXPECT_EQ(pipeline.meetingFIFO().count(), 0);
     EXPECT_FALSE(pipeline.setTapFormat(0, 2));
+}
+
+// How much of a full-scale tone on one channel reaches the meeting's voice, by layout.
+TEST(ChannelDownmixTest, FoldsPlacedLayoutsToStereoBeforeTheVoice) {
+    using P = ChannelPosition;
+    const std::vector<P> stereo{P::frontLeft, P::frontRight};
+    const std::vector<P> surround51{P::frontLeft, P::frontRight, P::frontCentre,
+                                    P::lfe,       P::rearLeft,   P::rearRight};
+    const std::vector<P> surround71{P::frontLeft, P::frontRight, P::frontCentre, P::lfe,
+                                    P::rearLeft,  P::rearRight,  P::sideLeft,    P::sideRight};
+    const std::vector<P> aux{P::other, P::other, P::other, P::other};
+    const struct {
+        const char* name;
+        std::vector<P> layout;
+        P toneOn;
+        double level;
+    } rows[] = {
+        {"mono", {P::mono}, P::mono, 1.0},
+        {"stereo left", stereo, P::frontLeft, 0.5},
+        {"5.1 centre", surround51, P::frontCentre, M_SQRT1_2},
+        {"5.1 left", surround51, P::frontLeft, 0.5},
+        {"5.1 lfe", surround51, P::lfe, 0.0},
+        {"5.1 rear left", surround51, P::rearLeft, M_SQRT1_2 / 2},
+        {"7.1 centre", surround71, P::frontCentre, M_SQRT1_2},
+        {"7.1 left", surround71, P::frontLeft, 0.5},
+        {"7.1 side right", surround71, P::sideRight, M_SQRT1_2 / 2},
+        {"unplaced channels count alike", aux, P::other, 0.25},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto weights = ChannelDownmix::monoWeights(row.layout, int(row.layout.size()));
+        ASSERT_EQ(weights.size(), row.layout.size());
+        const auto on = size_t(std::find(row.layout.begin(), row.layout.end(), row.toneOn) -
+                               row.layout.begin());
+        EXPECT_NEAR(weights[on], row.level, 1e-6);
+    }
+    EXPECT_EQ(ChannelDownmix::monoWeights({P::frontLeft}, 2), (std::vector<float>{0.5f, 0.5f}))
+        << "positions that do not cover every channel are not guessed at";
+}
+
+// A dialogue on the centre of a 5.1 output reaches the model at the level of the same voice on
+// a stereo output, where it sits on both sides at −3 dB; the other channels dilute nothing.
+TEST(TapMode, ACentreChannelVoiceKeepsItsLevel) {
+    using P = ChannelPosition;
+    const auto modelLevel = [](const Signal& output, const std::vector<P>& positions) {
+        CapturePipeline pipeline;
+        Collector out;
+        out.attach(pipeline);
+        EXPECT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::meetingOnly), nullptr));
+        EXPECT_TRUE(pipeline.setTapFormat(48000, int(positions.size()), positions));
+        output.feed(960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); });
+        return toneAmplitude(out.settled(), 24000, 1000);
+    };
+    const double stereo = modelLevel(Signal(48000, {1000, 1000}, 1.0, 0.5 * M_SQRT1_2),
+                                     {P::frontLeft, P::frontRight});
+    const double centre = modelLevel(
+        Signal(48000, {0, 0, 1000, 0, 0, 0}, 1.0, 0.5),
+        {P::frontLeft, P::frontRight, P::frontCentre, P::lfe, P::rearLeft, P::rearRight});
+    EXPECT_NEAR(stereo, 0.5 * M_SQRT1_2, 0.01);
+    EXPECT_NEAR(20 * std::log10(centre / stereo), 0.0, 1.0);
 }
 
 TEST(ResamplerTest, ConsumesWholeBlocksAndKeepsStateAcrossThem) {
