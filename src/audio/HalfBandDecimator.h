@@ -29,16 +29,23 @@ public:
     int channels() const { return m_channels; }
 
 private:
+    // Only the centre tap and those an odd distance from it are not zero, and when an output
+    // is due the odd-distance ones all fall on inputs of the phase it is due on (every second
+    // input): one delay line per phase, a plain dot product over the first, the centre tap on
+    // the second's oldest sample.
+    static constexpr int phaseTaps = (taps + 1) / 2;   // 56
+    static constexpr int otherLength = (taps + 1) / 4; // 28: back to the centre's sample
+    static_assert(phaseTaps % 8 == 0, "filtered() sums eight taps at a time");
+
     template <typename Sample>
     int64_t run(const float* input, int64_t frames, Sample* output, int64_t capacity);
     float filtered(int channel) const;
 
     int m_channels;
-    // The centre tap is 1/2; of the others only those an odd distance away are not zero.
-    std::vector<float> m_oddTaps; // distance 1, 3, 5, ... delayInputFrames
+    std::vector<float> m_phaseTaps; // the taps on the computing phase, oldest sample first
     float m_centre = 0.5f;
-    // Per channel, the last `taps` inputs, each written twice so that they read contiguously.
-    std::vector<float> m_history;
-    int m_write = 0;
+    // Per channel, each delay line written twice over so that it reads contiguously.
+    std::vector<float> m_phase, m_other;
+    int m_phaseWrite = 0, m_otherWrite = 0;
     bool m_emitNext = true;
 };
