@@ -5,15 +5,16 @@
 
 class HalfBandDecimator;
 
-// A streaming sample-rate converter (libsoxr, high quality) for interleaved float input. One
-// object per stream, kept across blocks, so consecutive blocks form one continuous signal.
-// Not thread-safe: one thread at a time processes through it.
+// A streaming sample-rate converter (libsoxr, high quality; see Latency for the one
+// exception) for interleaved float input. One object per stream, kept across blocks, so
+// consecutive blocks form one continuous signal. Not thread-safe: one thread at a time
+// processes through it.
 class Resampler {
 public:
     enum class Output { float32, int16 };
-    // `low`: an exact halving (48 → 24 kHz) goes through a half-band filter that holds a
-    // sample back about 1.2 ms instead of about 23 ms; other ratios work on short blocks, which
-    // holds a sample back about 8 ms, for some more work per sample, with the same filter.
+    // `normal`: a sample is held back about 23 ms (48 → 24 kHz). `low`: an exact halving goes
+    // through a half-band filter of its own (HalfBandDecimator), about 1.2 ms; other ratios
+    // keep the library's filter on short blocks, about 8 ms, for some more work per sample.
     enum class Latency { normal, low };
 
     // Absent when the library refuses the rates or the channel count.
