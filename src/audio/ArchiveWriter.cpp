@@ -1,7 +1,7 @@
 #include "audio/ArchiveWriter.h"
 
-#include "audio/MonoRingBuffer.h"
 #include "audio/Resampler.h"
+#include "audio/SampleQueue.h"
 #include "audio/WavWriter.h"
 
 #include <QDir>
@@ -45,7 +45,7 @@ ArchiveWriter::ArchiveWriter(QString path, double inputRate, std::unique_ptr<Wav
                              std::unique_ptr<Resampler> resampler, BeforeWrite beforeWrite)
     : m_path(std::move(path)), m_inputRate(inputRate), m_writer(std::move(writer)),
       m_resampler(std::move(resampler)),
-      m_ring(std::make_unique<MonoRingBuffer>(kRingSeconds, inputRate * 2)),
+      m_ring(std::make_unique<SampleQueue>(2 * static_cast<int64_t>(kRingSeconds * inputRate))),
       m_beforeWrite(std::move(beforeWrite)), m_interleave(static_cast<size_t>(chunkFrames * 2)),
       m_popped(static_cast<size_t>(chunkFrames * 2)) {
     const int64_t converted = m_resampler ? m_resampler->capacityFor(chunkFrames) : chunkFrames;
@@ -69,8 +69,8 @@ void ArchiveWriter::push(const float* left, const float* right, int64_t frames) 
             out[2 * i] = left[offset + i];
             out[2 * i + 1] = right[offset + i];
         }
-        if (const int64_t dropped = m_ring->push(out, n * 2))
-            m_droppedFrames.fetch_add(dropped / 2, std::memory_order_relaxed);
+        if (const int64_t left = m_ring->push(out, n * 2))
+            m_droppedFrames.fetch_add(left / 2, std::memory_order_relaxed);
     }
 }
 

@@ -13,20 +13,21 @@
 #include <variant>
 #include <vector>
 
-class MonoRingBuffer;
 class Resampler;
+class SampleQueue;
 class WavWriter;
 
 // The session's stereo archive (left microphone, right meeting) written on a thread of its
-// own. The capture thread hands frames over through a ring buffer, so it never waits for the
-// disk; the write thread brings them to 48 kHz when they come at another rate and appends them
-// to the WAV file. Up to five seconds can wait; a disk stalled longer loses the oldest frames,
-// and how much was lost is counted so that the session can say so.
+// own. The capture thread hands frames over through a lock-free queue, so it never waits for
+// the disk nor for the write thread; the write thread brings them to 48 kHz when they come at
+// another rate and appends them to the WAV file. Up to five seconds can wait; while a disk
+// stalls longer, what comes beyond them is lost (the file has a gap where the disk caught up),
+// and how much is counted, so that the session can say so.
 class ArchiveWriter {
 public:
     using Result = std::variant<std::unique_ptr<ArchiveWriter>, AudioFailure>;
     static constexpr int archiveRate = 48000;
-    // Runs on the write thread before it takes each chunk off the ring; tests stall it there to
+    // Runs on the write thread before it takes each chunk off the queue; tests stall it there to
     // play a busy disk.
     using BeforeWrite = std::function<void()>;
 
@@ -47,7 +48,7 @@ public:
     double inputRate() const { return m_inputRate; }
     // Once closed: why the file holds less than was pushed (a full disk), or nothing.
     std::optional<AudioFailure> failure() const;
-    // The audio pushed but dropped because the disk fell more than the ring behind, in seconds.
+    // The audio pushed but dropped because the disk fell more than the queue behind, seconds.
     double droppedSeconds() const;
 
 private:
@@ -63,7 +64,7 @@ private:
     const double m_inputRate;
     std::unique_ptr<WavWriter> m_writer;
     std::unique_ptr<Resampler> m_resampler;
-    std::unique_ptr<MonoRingBuffer> m_ring; // interleaved left/right
+    std::unique_ptr<SampleQueue> m_ring; // interleaved left/right
     BeforeWrite m_beforeWrite;
     // Added to by the producer, read by anyone: a counter, so the capture thread never waits.
     std::atomic<int64_t> m_droppedFrames{0};

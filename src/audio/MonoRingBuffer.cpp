@@ -24,20 +24,17 @@ int64_t MonoRingBuffer::count() const {
     return m_count;
 }
 
-int64_t MonoRingBuffer::push(const float* samples, int64_t count) {
-    if (!samples || count <= 0)
-        return 0;
-    if (m_capacity == 0)
-        return count;
+void MonoRingBuffer::push(const float* samples, int64_t count) {
+    if (!samples || count <= 0 || m_capacity == 0)
+        return;
     std::lock_guard guard(m_lock);
     // Of a block larger than the whole buffer only its newest samples can survive the trim.
     if (count >= m_capacity) {
-        const int64_t dropped = m_count + count - m_capacity;
         std::memcpy(m_storage.data(), samples + (count - m_capacity),
                     static_cast<size_t>(m_capacity) * sizeof(float));
         m_head = 0;
         m_count = m_capacity;
-        return dropped;
+        return;
     }
     const int64_t overflow = std::max<int64_t>(0, m_count + count - m_capacity);
     m_head = (m_head + overflow) % m_capacity;
@@ -49,7 +46,6 @@ int64_t MonoRingBuffer::push(const float* samples, int64_t count) {
     std::memcpy(m_storage.data(), samples + first,
                 static_cast<size_t>(count - first) * sizeof(float));
     m_count += count;
-    return overflow;
 }
 
 std::vector<float> MonoRingBuffer::pop(int64_t n) {

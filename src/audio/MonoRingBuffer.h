@@ -17,8 +17,7 @@ public:
     int64_t count() const;
 
     // Appends `count` samples; when more than `capacity` are then held, the oldest go.
-    // Returns how many samples went (of those held before, or of the block itself).
-    int64_t push(const float* samples, int64_t count);
+    void push(const float* samples, int64_t count);
     // Exactly `n` samples, oldest first; zeros make up for what is not held.
     std::vector<float> pop(int64_t n);
     // The same into the caller's storage of `n` floats, for threads that must not allocate.

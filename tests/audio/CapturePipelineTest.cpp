@@ -516,9 +516,9 @@ TEST(ArchiveWriterTest, CloseWritesEverythingQueuedBeforeAndDiscardLeavesNoFile)
     EXPECT_FALSE(std::get<AudioFailure>(failed).description.isEmpty());
 }
 
-// The disk stalls with a little waiting; 6.5 s more arrive. The ring keeps its five seconds
-// (the newest), and exactly the rest counts as lost.
-TEST(ArchiveWriterTest, AStalledDiskCountsExactlyWhatTheRingDropped) {
+// The disk stalls with a little waiting; 6.5 s more arrive. The queue keeps five seconds and
+// exactly the rest counts as lost.
+TEST(ArchiveWriterTest, AStalledDiskCountsExactlyWhatWasDropped) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("stalled.wav"));
     std::promise<void> stalled, resume;
