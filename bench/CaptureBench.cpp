@@ -132,27 +132,38 @@ public:
     }
 };
 
-// How long the converters hold a meeting sample back: an impulse is fed in 1 ms blocks and the
-// time counted from it until the 24 kHz stream has reached its position.
+// How long the converters hold a meeting sample back: an impulse is fed in blocks of 8 frames
+// (1/6 ms) and the time counted from it until the stream sample that carries its peak is out.
+// The peak is found on a first run, its hand-off timed on a second.
 double converterDelaySeconds() {
-    CapturePipeline pipeline;
-    CapturePipeline::Setup setup;
-    setup.usingTap = true;
-    setup.micRate = kRate;
-    setup.streamSource = CapturePipeline::StreamSource::meetingOnly;
-    pipeline.prepare(setup, nullptr);
-    pipeline.setTapFormat(kRate, 2);
-    qsizetype produced = 0;
-    pipeline.onPCM16 = [&produced](const QByteArray& pcm) { produced += pcm.size() / 2; };
-    constexpr int block = 48;
+    constexpr int block = 8;
     const size_t impulseAt = 24000 - 1; // the last sample of a block
     std::vector<float> signal(96000, 0.0f);
     signal[impulseAt] = 1.0f;
-    for (size_t offset = 0; offset < signal.size(); offset += block) {
-        const float* channels[2] = {signal.data() + offset, signal.data() + offset};
-        pipeline.tapBlock(FloatAudioBuffer{channels, 2, block});
-        if (offset + block > impulseAt && produced > qsizetype(impulseAt / 2))
-            return double(offset + block - 1 - impulseAt) / kRate;
+    qsizetype peakAt = -1;
+    for (int pass = 0; pass < 2; ++pass) {
+        CapturePipeline pipeline;
+        CapturePipeline::Setup setup;
+        setup.usingTap = true;
+        setup.micRate = kRate;
+        setup.streamSource = CapturePipeline::StreamSource::meetingOnly;
+        pipeline.prepare(setup, nullptr);
+        pipeline.setTapFormat(kRate, 2);
+        std::vector<int16_t> stream;
+        pipeline.onPCM16 = [&stream](const QByteArray& pcm) {
+            const auto* samples = reinterpret_cast<const int16_t*>(pcm.constData());
+            stream.insert(stream.end(), samples, samples + pcm.size() / 2);
+        };
+        for (size_t offset = 0; offset < signal.size(); offset += block) {
+            const float* channels[2] = {signal.data() + offset, signal.data() + offset};
+            pipeline.tapBlock(FloatAudioBuffer{channels, 2, block});
+            if (pass == 1 && qsizetype(stream.size()) > peakAt)
+                return double(offset + block - 1 - impulseAt) / kRate;
+        }
+        const auto peak = std::max_element(stream.begin(), stream.end(), [](int16_t a, int16_t b) {
+            return std::abs(a) < std::abs(b);
+        });
+        peakAt = peak - stream.begin();
     }
     return -1;
 }

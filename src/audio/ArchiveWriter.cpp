@@ -1,7 +1,7 @@
 #include "audio/ArchiveWriter.h"
 
-#include "audio/MonoRingBuffer.h"
 #include "audio/Resampler.h"
+#include "audio/SampleQueue.h"
 #include "audio/WavWriter.h"
 
 #include <QDir>
@@ -16,7 +16,8 @@ constexpr double kRingSeconds = 5.0;
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 } // namespace
 
-ArchiveWriter::Result ArchiveWriter::open(const QString& path, double inputRate) {
+ArchiveWriter::Result ArchiveWriter::open(const QString& path, double inputRate,
+                                          BeforeWrite beforeWrite) {
     if (!(inputRate > 0))
         return AudioFailure{QStringLiteral("Could not read a valid input format from the device.")};
     const QString folder = QFileInfo(path).absolutePath();
@@ -37,15 +38,15 @@ ArchiveWriter::Result ArchiveWriter::open(const QString& path, double inputRate)
     }
     return std::unique_ptr<ArchiveWriter>(
         new ArchiveWriter(path, inputRate, std::move(std::get<std::unique_ptr<WavWriter>>(created)),
-                          std::move(resampler)));
+                          std::move(resampler), std::move(beforeWrite)));
 }
 
 ArchiveWriter::ArchiveWriter(QString path, double inputRate, std::unique_ptr<WavWriter> writer,
-                             std::unique_ptr<Resampler> resampler)
+                             std::unique_ptr<Resampler> resampler, BeforeWrite beforeWrite)
     : m_path(std::move(path)), m_inputRate(inputRate), m_writer(std::move(writer)),
       m_resampler(std::move(resampler)),
-      m_ring(std::make_unique<MonoRingBuffer>(kRingSeconds, inputRate * 2)),
-      m_interleave(static_cast<size_t>(chunkFrames * 2)),
+      m_ring(std::make_unique<SampleQueue>(2 * static_cast<int64_t>(kRingSeconds * inputRate))),
+      m_beforeWrite(std::move(beforeWrite)), m_interleave(static_cast<size_t>(chunkFrames * 2)),
       m_popped(static_cast<size_t>(chunkFrames * 2)) {
     const int64_t converted = m_resampler ? m_resampler->capacityFor(chunkFrames) : chunkFrames;
     m_converted.resize(static_cast<size_t>(converted * 2));
@@ -68,7 +69,8 @@ void ArchiveWriter::push(const float* left, const float* right, int64_t frames) 
             out[2 * i] = left[offset + i];
             out[2 * i + 1] = right[offset + i];
         }
-        m_ring->push(out, n * 2);
+        if (const int64_t left = m_ring->push(out, n * 2))
+            m_droppedFrames.fetch_add(left / 2, std::memory_order_relaxed);
     }
 }
 
@@ -92,6 +94,8 @@ bool ArchiveWriter::drainOnce() {
     const int64_t available = m_ring->count() / 2;
     if (available <= 0)
         return false;
+    if (m_beforeWrite)
+        m_beforeWrite();
     const int64_t frames = std::min(available, chunkFrames);
     m_ring->pop(m_popped.data(), frames * 2);
     const float* interleaved = m_popped.data();
@@ -145,6 +149,10 @@ void ArchiveWriter::close() {
 
 std::optional<AudioFailure> ArchiveWriter::failure() const {
     return m_closed ? m_writer->failure() : std::nullopt;
+}
+
+double ArchiveWriter::droppedSeconds() const {
+    return static_cast<double>(m_droppedFrames.load(std::memory_order_relaxed)) / m_inputRate;
 }
 
 void ArchiveWriter::discard() {

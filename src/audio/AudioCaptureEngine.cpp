@@ -126,6 +126,7 @@ std::optional<AudioFailure> AudioCaptureEngine::startCapture(const Source& sourc
 
     m_recordingPath.clear();
     m_recordingFailure.reset();
+    m_recordingDroppedSeconds = 0;
     if (record) {
         const double archiveInput = m_usingTap ? ArchiveWriter::archiveRate : setup.micRate;
         auto opened = ArchiveWriter::open(archivePath, archiveInput);
@@ -200,9 +201,11 @@ std::optional<AudioFailure> AudioCaptureEngine::startTap(const TapTarget& target
     const auto format = m_tap.format();
     if (!format)
         return engineError(EngineError::badFormat);
-    const bool ok = keepConverter
-                        ? m_pipeline.setTapFormatIfChanged(format->sampleRate, format->channels)
-                        : m_pipeline.setTapFormat(format->sampleRate, format->channels);
+    const bool ok =
+        keepConverter
+            ? m_pipeline.setTapFormatIfChanged(format->sampleRate, format->channels,
+                                               format->positions)
+            : m_pipeline.setTapFormat(format->sampleRate, format->channels, format->positions);
     if (!ok)
         return engineError(EngineError::badFormat);
     m_tapReady.store(true, std::memory_order_release);
@@ -230,6 +233,7 @@ void AudioCaptureEngine::stop() {
     if (m_archive) {
         m_archive->close();
         m_recordingFailure = m_archive->failure();
+        m_recordingDroppedSeconds = m_archive->droppedSeconds();
         m_archive.reset();
     }
     m_pipeline.reset();

@@ -45,6 +45,7 @@ public:
     bool isRunning() const override { return m_running.load(); }
     QString recordingPath() const override { return m_recordingPath; }
     std::optional<AudioFailure> recordingFailure() const override { return m_recordingFailure; }
+    double recordingDroppedSeconds() const override { return m_recordingDroppedSeconds; }
 
     // What the current or last start settled on.
     bool usingTap() const { return m_usingTap; }
@@ -85,6 +86,7 @@ private:
     std::unique_ptr<ArchiveWriter> m_archive;
     QString m_recordingPath;
     std::optional<AudioFailure> m_recordingFailure;
+    double m_recordingDroppedSeconds = 0;
     TapTarget m_startTarget;
     // The bundle identifier of the application being tapped, or looked for while it is quiet.
     std::optional<QString> m_followedApp;

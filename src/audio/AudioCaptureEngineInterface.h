@@ -53,6 +53,9 @@ public:
     // After stop(): why the last archive holds less than was captured (the file system's
     // words); empty when it holds everything.
     virtual std::optional<AudioFailure> recordingFailure() const = 0;
+    // After stop(): the seconds of audio the last archive lost while the disk lagged more
+    // than its buffer behind (the file has a gap there); 0 when none.
+    virtual double recordingDroppedSeconds() const = 0;
 
     // Each converted 24 kHz mono PCM16 block, on the capture thread that produced it.
     std::function<void(const QByteArray& pcm16)> onPCM16;

@@ -90,7 +90,8 @@ bool CapturePipeline::prepare(const Setup& setup, ArchiveWriter* archive) {
     return true;
 }
 
-bool CapturePipeline::setTapFormat(double sampleRate, int channels) {
+bool CapturePipeline::setTapFormat(double sampleRate, int channels,
+                                   const std::vector<ChannelPosition>& positions) {
     m_fifo.clear();
     m_tapTo48.reset();
     if (!(sampleRate > 0) || channels <= 0)
@@ -103,6 +104,7 @@ bool CapturePipeline::setTapFormat(double sampleRate, int channels) {
     }
     m_tapRate = sampleRate;
     m_tapChannels = channels;
+    m_tapWeights = ChannelDownmix::monoWeights(positions, channels);
     const int64_t maxFrames = std::max<int64_t>(1, m_setup.maxBlockFrames);
     const int64_t tap48 = Resampler::capacityFor(sampleRate, meetingRate, maxFrames);
     ensure(m_tapMono, maxFrames);
@@ -111,10 +113,12 @@ bool CapturePipeline::setTapFormat(double sampleRate, int channels) {
     return true;
 }
 
-bool CapturePipeline::setTapFormatIfChanged(double sampleRate, int channels) {
-    if (sampleRate == m_tapRate && channels == m_tapChannels)
-        return true;
-    return setTapFormat(sampleRate, channels);
+bool CapturePipeline::setTapFormatIfChanged(double sampleRate, int channels,
+                                            const std::vector<ChannelPosition>& positions) {
+    if (sampleRate != m_tapRate || channels != m_tapChannels)
+        return setTapFormat(sampleRate, channels, positions);
+    m_tapWeights = ChannelDownmix::monoWeights(positions, channels);
+    return true;
 }
 
 void CapturePipeline::reset() {
@@ -288,20 +292,19 @@ void CapturePipeline::tapBlock(const FloatAudioBuffer& block) {
 }
 
 void CapturePipeline::tapPiece(const FloatAudioBuffer& block, int64_t offset, int64_t frames) {
-    // The meeting is one voice: the output's channels are averaged, so meters and the model
-    // hear the same level whichever server mixes the monitor.
+    // The meeting is one voice: the output's channels are folded into it by where they play,
+    // so meters and the model hear the same level whichever server mixes the monitor, and a
+    // surround output's centre dialogue is not diluted by the other channels.
     float* mono = m_tapMono.data();
-    const int channels = block.channelCount;
-    const float scale = 1.0f / static_cast<float>(channels);
-    std::copy(block.channelData[0] + offset, block.channelData[0] + offset + frames, mono);
-    for (int c = 1; c < channels; ++c) {
+    const int channels = std::min(block.channelCount, static_cast<int>(m_tapWeights.size()));
+    std::fill(mono, mono + frames, 0.0f);
+    for (int c = 0; c < channels; ++c) {
         const float* channel = block.channelData[c] + offset;
-        for (int64_t i = 0; i < frames; ++i)
-            mono[i] += channel[i];
+        const float weight = m_tapWeights[static_cast<size_t>(c)];
+        if (weight != 0.0f)
+            for (int64_t i = 0; i < frames; ++i)
+                mono[i] += weight * channel[i];
     }
-    if (channels > 1)
-        for (int64_t i = 0; i < frames; ++i)
-            mono[i] *= scale;
 
     const float* meeting = mono;
     int64_t m = frames;

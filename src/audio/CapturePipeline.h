@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioCaptureEngineInterface.h"
+#include "audio/ChannelDownmix.h"
 #include "audio/FloatAudioBuffer.h"
 #include "audio/MonoRingBuffer.h"
 
@@ -75,10 +76,15 @@ public:
 
     // Builds the converters and the scratch space; false when a converter can't be made.
     bool prepare(const Setup& setup, ArchiveWriter* archive);
-    // The tap's format: a fresh converter to 48 kHz mono, and an empty FIFO.
-    bool setTapFormat(double sampleRate, int channels);
-    // The same, unless the format is the one already set: then converter and FIFO stay.
-    bool setTapFormatIfChanged(double sampleRate, int channels);
+    // The tap's format: a fresh converter to 48 kHz mono, and an empty FIFO. `positions`
+    // places the channels for the fold into one voice (see ChannelDownmix); without them every
+    // channel counts the same.
+    bool setTapFormat(double sampleRate, int channels,
+                      const std::vector<ChannelPosition>& positions = {});
+    // The same, unless rate and channel count are the ones already set: then converter and
+    // FIFO stay (the fold follows the positions either way).
+    bool setTapFormatIfChanged(double sampleRate, int channels,
+                               const std::vector<ChannelPosition>& positions = {});
     // Drops the converters and the archive, and empties the FIFO.
     void reset();
 
@@ -114,6 +120,7 @@ private:
     std::unique_ptr<Resampler> m_tapTo48;
     double m_tapRate = 0;
     int m_tapChannels = 0;
+    std::vector<float> m_tapWeights; // each tap channel's share of the meeting's voice
 
     MonoRingBuffer m_fifo;
     // Microphone thread only: the cushion is being built; the drift watch.

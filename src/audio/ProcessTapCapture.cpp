@@ -170,7 +170,7 @@ std::optional<ProcessTapCapture::TapError> ProcessTapCapture::start(const TapTar
         }
     }
     const auto& format = std::get<PulseRecorder::Format>(result);
-    m_format = Format{format.sampleRate, format.channels};
+    m_format = Format{format.sampleRate, format.channels, format.positions};
     m_target = target;
     m_running = true;
     return std::nullopt;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioTypes.h"
+#include "audio/ChannelDownmix.h"
 #include "audio/FloatAudioBuffer.h"
 
 #include <QPointer>
@@ -40,6 +41,7 @@ public:
     struct Format {
         double sampleRate = 0;
         int channels = 0;
+        std::vector<ChannelPosition> positions; // where each channel plays
         friend bool operator==(const Format&, const Format&) = default;
     };
 

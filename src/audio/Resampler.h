@@ -3,14 +3,18 @@
 #include <cstdint>
 #include <memory>
 
-// A streaming sample-rate converter (libsoxr, high quality) for interleaved float input. One
-// object per stream, kept across blocks, so consecutive blocks form one continuous signal.
-// Not thread-safe: one thread at a time processes through it.
+class HalfBandDecimator;
+
+// A streaming sample-rate converter (libsoxr, high quality; see Latency for the one
+// exception) for interleaved float input. One object per stream, kept across blocks, so
+// consecutive blocks form one continuous signal. Not thread-safe: one thread at a time
+// processes through it.
 class Resampler {
 public:
     enum class Output { float32, int16 };
-    // `low`: the filter works on short blocks, so a sample is held back about 8 ms instead of
-    // about 23 ms (48 → 24 kHz), for some more work per sample; the filter itself is the same.
+    // `normal`: a sample is held back about 23 ms (48 → 24 kHz). `low`: an exact halving goes
+    // through a half-band filter of its own (HalfBandDecimator), about 1.2 ms; other ratios
+    // keep the library's filter on short blocks, about 8 ms, for some more work per sample.
     enum class Latency { normal, low };
 
     // Absent when the library refuses the rates or the channel count.
@@ -46,7 +50,9 @@ public:
 private:
     Resampler(void* handle, double inputRate, double outputRate, int channels);
 
-    void* m_handle;
+    void* m_handle = nullptr;
+    std::unique_ptr<HalfBandDecimator> m_halfBand; // instead of the library, when set
+    Output m_output = Output::float32;
     double m_inputRate;
     double m_outputRate;
     int m_channels;

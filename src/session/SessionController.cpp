@@ -745,6 +745,11 @@ void SessionController::finishLog() {
                                         "saved")
                              .arg(cut->description);
         }
+    // The disk fell behind by more than the archive's buffer: the file has a gap, said once.
+    const double lost = m_lastRecordingPath ? m_c.audio.recordingDroppedSeconds() : 0.0;
+    if (lost > 0)
+        m_unsaved << QStringLiteral("Recording lost %1 s while the disk was busy")
+                         .arg(std::max(0.1, lost), 0, 'f', 1);
     if (m_log && !m_log->hasBegun()) {
         m_log->discard();
         m_log.reset();
@@ -755,6 +760,8 @@ void SessionController::finishLog() {
         m_flow->forgetTimings();
         return;
     }
+    if (lost > 0)
+        record(QStringLiteral("recording_gap"), {{QStringLiteral("seconds"), roundTo(lost, 2)}});
     const CostModel::Usage& u = m_sessionUsage;
     if (!u.isEmpty()) {
         const double minutes = CostModel::billedMinutes(sessionElapsed());

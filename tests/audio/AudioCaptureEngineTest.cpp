@@ -11,11 +11,13 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <mutex>
 
 using namespace Qt::StringLiterals;
@@ -432,6 +434,44 @@ TEST_F(CaptureEngine, ANarrowedSessionKeepsItsApplicationWhenTheDefaultOutputCha
     EXPECT_EQ(engine.tapCapture().target(), TapTarget::process(*zoomObject));
     EXPECT_TRUE(out.errors.isEmpty());
     engine.stop();
+}
+
+// A 5.1 output (HDMI to a receiver) with the dialogue on its centre: the meeting keeps the
+// voice at the level of its stereo rendering (-3 dB on each side), not a sixth of it.
+TEST_F(CaptureEngine, ACentreChannelVoiceOnA51OutputKeepsItsLevel) {
+    const QString map =
+        QStringLiteral("front-left,front-right,front-center,lfe,rear-left,rear-right");
+    ASSERT_TRUE(m_server.pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                                QStringLiteral("sink_name=hdmi51"), QStringLiteral("rate=48000"),
+                                QStringLiteral("channels=6"), u"channel_map="_s + map}));
+    ASSERT_TRUE(m_server.pactl({QStringLiteral("set-default-sink"), QStringLiteral("hdmi51")}));
+    const QString centre = file(QStringLiteral("centre.wav"));
+    ASSERT_EQ(
+        QProcess::execute(QStringLiteral("sox"), {QStringLiteral("-n"),    QStringLiteral("-r"),
+                                                  QStringLiteral("48000"), QStringLiteral("-c"),
+                                                  QStringLiteral("6"),     QStringLiteral("-b"),
+                                                  QStringLiteral("16"),    centre,
+                                                  QStringLiteral("synth"), QStringLiteral("8"),
+                                                  QStringLiteral("sine"),  QStringLiteral("1300"),
+                                                  QStringLiteral("vol"),   QStringLiteral("0.5"),
+                                                  QStringLiteral("remix"), QStringLiteral("0"),
+                                                  QStringLiteral("0"),     QStringLiteral("1"),
+                                                  QStringLiteral("0"),     QStringLiteral("0"),
+                                                  QStringLiteral("0")}),
+        0);
+    Engine engine;
+    Output out;
+    out.attach(engine);
+    ASSERT_EQ(startOnOutput(engine, StreamSource::meetingOnly), std::nullopt);
+    ASSERT_TRUE(engine.tapCapture().format());
+    ASSERT_EQ(engine.tapCapture().format()->channels, 6);
+    ASSERT_TRUE(streaming(out));
+    auto player = playOn(QStringLiteral("hdmi51"), centre, {u"--channel-map="_s + map});
+    ASSERT_TRUE(out.hears({1300}, 0.05));
+    const auto stream = out.collect(0.5);
+    engine.stop();
+    const double db = 20 * std::log10(steadyToneAmplitude(stream, 24000, 1300) / (0.5 * M_SQRT1_2));
+    EXPECT_NEAR(db, 0.0, 1.0);
 }
 
 TEST_F(CaptureEngine, ADefaultOutputChangeRestartsTheTapOnTheNewOutput) {

@@ -3,6 +3,7 @@
 
 #include "audio/CapturePipeline.h"
 #include "audio/ArchiveWriter.h"
+#include "audio/ChannelDownmix.h"
 #include "audio/Resampler.h"
 #include "support/SoundPeers.h"
 
@@ -11,7 +12,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <future>
+#include <optional>
 
 namespace {
 
@@ -337,6 +341,66 @@ TEST(TapMode, AnyBlockSizeIsTakenAndAFormatChangeClearsTheFIFO) {
     EXPECT_FALSE(pipeline.setTapFormat(0, 2));
 }
 
+// How much of a full-scale tone on one channel reaches the meeting's voice, by layout.
+TEST(ChannelDownmixTest, FoldsPlacedLayoutsToStereoBeforeTheVoice) {
+    using P = ChannelPosition;
+    const std::vector<P> stereo{P::frontLeft, P::frontRight};
+    const std::vector<P> surround51{P::frontLeft, P::frontRight, P::frontCentre,
+                                    P::lfe,       P::rearLeft,   P::rearRight};
+    const std::vector<P> surround71{P::frontLeft, P::frontRight, P::frontCentre, P::lfe,
+                                    P::rearLeft,  P::rearRight,  P::sideLeft,    P::sideRight};
+    const std::vector<P> aux{P::other, P::other, P::other, P::other};
+    const struct {
+        const char* name;
+        std::vector<P> layout;
+        P toneOn;
+        double level;
+    } rows[] = {
+        {"mono", {P::mono}, P::mono, 1.0},
+        {"stereo left", stereo, P::frontLeft, 0.5},
+        {"5.1 centre", surround51, P::frontCentre, M_SQRT1_2},
+        {"5.1 left", surround51, P::frontLeft, 0.5},
+        {"5.1 lfe", surround51, P::lfe, 0.0},
+        {"5.1 rear left", surround51, P::rearLeft, M_SQRT1_2 / 2},
+        {"7.1 centre", surround71, P::frontCentre, M_SQRT1_2},
+        {"7.1 left", surround71, P::frontLeft, 0.5},
+        {"7.1 side right", surround71, P::sideRight, M_SQRT1_2 / 2},
+        {"unplaced channels count alike", aux, P::other, 0.25},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto weights = ChannelDownmix::monoWeights(row.layout, int(row.layout.size()));
+        ASSERT_EQ(weights.size(), row.layout.size());
+        const auto on = size_t(std::find(row.layout.begin(), row.layout.end(), row.toneOn) -
+                               row.layout.begin());
+        EXPECT_NEAR(weights[on], row.level, 1e-6);
+    }
+    EXPECT_EQ(ChannelDownmix::monoWeights({P::frontLeft}, 2), (std::vector<float>{0.5f, 0.5f}))
+        << "positions that do not cover every channel are not guessed at";
+}
+
+// A dialogue on the centre of a 5.1 output reaches the model at the level of the same voice on
+// a stereo output, where it sits on both sides at −3 dB; the other channels dilute nothing.
+TEST(TapMode, ACentreChannelVoiceKeepsItsLevel) {
+    using P = ChannelPosition;
+    const auto modelLevel = [](const Signal& output, const std::vector<P>& positions) {
+        CapturePipeline pipeline;
+        Collector out;
+        out.attach(pipeline);
+        EXPECT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::meetingOnly), nullptr));
+        EXPECT_TRUE(pipeline.setTapFormat(48000, int(positions.size()), positions));
+        output.feed(960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); });
+        return toneAmplitude(out.settled(), 24000, 1000);
+    };
+    const double stereo = modelLevel(Signal(48000, {1000, 1000}, 1.0, 0.5 * M_SQRT1_2),
+                                     {P::frontLeft, P::frontRight});
+    const double centre = modelLevel(
+        Signal(48000, {0, 0, 1000, 0, 0, 0}, 1.0, 0.5),
+        {P::frontLeft, P::frontRight, P::frontCentre, P::lfe, P::rearLeft, P::rearRight});
+    EXPECT_NEAR(stereo, 0.5 * M_SQRT1_2, 0.01);
+    EXPECT_NEAR(20 * std::log10(centre / stereo), 0.0, 1.0);
+}
+
 TEST(ResamplerTest, ConsumesWholeBlocksAndKeepsStateAcrossThem) {
     auto whole = Resampler::create(48000, 24000, 1, Resampler::Output::int16);
     auto pieces = Resampler::create(48000, 24000, 1, Resampler::Output::int16);
@@ -358,6 +422,61 @@ TEST(ResamplerTest, ConsumesWholeBlocksAndKeepsStateAcrossThem) {
     EXPECT_EQ(Resampler::capacityFor(48000, 24000, 2048), 2048);
     EXPECT_EQ(Resampler::capacityFor(44100, 48000, 1000), 1088 + 1024);
     EXPECT_FALSE(Resampler::create(0, 24000, 1, Resampler::Output::int16));
+}
+
+// The model stream's halving: speech keeps its level up to 11 kHz, and what lies above the
+// new Nyquist frequency does not fold back into it.
+TEST(ResamplerTest, TheModelStreamsHalvingKeepsSpeechAndStopsAliasing) {
+    const struct {
+        double frequency, lowestDb, highestDb;
+    } rows[] = {{1000, -0.5, 0.5}, {11000, -0.5, 0.5}, {13000, -200, -40}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.frequency);
+        auto halving =
+            Resampler::create(48000, 24000, 1, Resampler::Output::int16, Resampler::Latency::low);
+        ASSERT_TRUE(halving);
+        const Signal tone(48000, {row.frequency}, 0.5);
+        std::vector<int16_t> out(size_t(halving->capacityFor(24000)));
+        int64_t got = 0;
+        tone.feed(960, [&](const FloatAudioBuffer& b) {
+            got += halving->process(b.channelData[0], b.frameLength, out.data() + got,
+                                    int64_t(out.size()) - got);
+        });
+        ASSERT_GT(got, 11000);
+        const QByteArray pcm(reinterpret_cast<const char*>(out.data() + 1000),
+                             qsizetype(got - 1000) * 2);
+        const std::vector<float> settled = pcm16ToFloat(pcm);
+        // A 13 kHz tone would come out folded to 11 kHz.
+        const double heard = row.frequency > 12000 ? 24000 - row.frequency : row.frequency;
+        const double db = 20 * std::log10(toneAmplitude(settled, 24000, heard) / 0.5);
+        EXPECT_GE(db, row.lowestDb);
+        EXPECT_LE(db, row.highestDb);
+    }
+}
+
+// An impulse fed in small blocks: its peak is out within the filter's half length of input,
+// and the response around it is symmetric (linear phase: every frequency delayed alike).
+TEST(ResamplerTest, TheModelStreamsHalvingHoldsASampleBackAboutAMillisecond) {
+    auto halving =
+        Resampler::create(48000, 24000, 1, Resampler::Output::float32, Resampler::Latency::low);
+    ASSERT_TRUE(halving);
+    std::vector<float> input(4800, 0.0f), out(4800, 0.0f);
+    const size_t impulse = 1001;
+    input[impulse] = 1.0f;
+    int64_t got = 0;
+    std::optional<size_t> peakOutAfter; // input samples fed past the impulse
+    for (size_t at = 0; at < input.size(); at += 8) {
+        got += halving->process(input.data() + at, 8, out.data() + got, int64_t(out.size()) - got);
+        const auto peak = std::max_element(out.begin(), out.begin() + got);
+        if (!peakOutAfter && got > 0 && *peak > 0.4f)
+            peakOutAfter = at + 8 - impulse;
+    }
+    ASSERT_TRUE(peakOutAfter);
+    EXPECT_LE(*peakOutAfter, size_t(72)) << "1.5 ms at 48 kHz";
+    const auto peak = size_t(std::max_element(out.begin(), out.end()) - out.begin());
+    EXPECT_NEAR(halving->delay(), double(2 * peak - impulse) / 2, 0.5);
+    for (size_t k = 1; k < 40; ++k)
+        ASSERT_NEAR(out[peak - k], out[peak + k], 1e-6) << k;
 }
 
 TEST(ArchiveWriterTest, CloseWritesEverythingQueuedBeforeAndDiscardLeavesNoFile) {
@@ -395,6 +514,34 @@ TEST(ArchiveWriterTest, CloseWritesEverythingQueuedBeforeAndDiscardLeavesNoFile)
     const auto failed = ArchiveWriter::open(dir.filePath(QStringLiteral("file/x.wav")), 48000);
     ASSERT_TRUE(std::holds_alternative<AudioFailure>(failed));
     EXPECT_FALSE(std::get<AudioFailure>(failed).description.isEmpty());
+}
+
+// The disk stalls with a little waiting; 6.5 s more arrive. The queue keeps five seconds and
+// exactly the rest counts as lost.
+TEST(ArchiveWriterTest, AStalledDiskCountsExactlyWhatWasDropped) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("stalled.wav"));
+    std::promise<void> stalled, resume;
+    std::shared_future<void> resumed = resume.get_future().share();
+    std::atomic<bool> first{true};
+    auto opened = ArchiveWriter::open(path, 48000, [&] {
+        if (first.exchange(false)) {
+            stalled.set_value();
+            resumed.wait();
+        }
+    });
+    auto archive = std::move(std::get<std::unique_ptr<ArchiveWriter>>(opened));
+    std::vector<float> left(312000, 0.5f), right(312000, -0.5f);
+    archive->push(left.data(), right.data(), 100);
+    stalled.get_future().wait();
+    for (size_t at = 0; at < left.size(); at += 960)
+        archive->push(left.data() + at, right.data() + at,
+                      std::min<int64_t>(960, int64_t(left.size() - at)));
+    EXPECT_DOUBLE_EQ(archive->droppedSeconds(), (312100.0 - 240000.0) / 48000.0);
+    resume.set_value();
+    archive->close();
+    EXPECT_DOUBLE_EQ(archive->droppedSeconds(), (312100.0 - 240000.0) / 48000.0);
+    EXPECT_EQ(readWav(path).left.size(), 240000u);
 }
 
 TEST(TapMode, AMeetingThatStartedFirstDoesNotStayBehindTheMicrophone) {

@@ -301,6 +301,24 @@ TEST_F(SessionControllerTest, StopBannerSaysARecordingWasCutShort) {
     EXPECT_EQ(controller->bannerLinks()[1].label, QStringLiteral("Recording"));
 }
 
+// A recording with a gap is still saved; the gap is said and logged.
+TEST_F(SessionControllerTest, StopBannerAndLogSayHowMuchTheRecordingLost) {
+    settings.setSaveAudio(true);
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    engine.droppedSecondsAtStop = 3.2083;
+    controller->stop();
+    EXPECT_EQ(controller->banner(),
+              QStringLiteral("Session saved — transcript and recording · Recording lost 3.2 s "
+                             "while the disk was busy"));
+    EXPECT_EQ(lastRecord(QStringLiteral("recording_gap")).value("seconds").toDouble(), 3.21);
+
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    engine.droppedSecondsAtStop = 0;
+    controller->stop();
+    EXPECT_EQ(controller->banner(), QStringLiteral("Session saved — transcript and recording"));
+    EXPECT_EQ(eventsOnDisk().count(QStringLiteral("recording_gap")), 1);
+}
+
 TEST_F(SessionControllerTest, ClientFailureStopsTheSessionAndStaysReadable) {
     settings.setSaveAudio(true);
     ASSERT_TRUE(startAndWaitActive(*controller));

@@ -47,6 +47,7 @@ public:
     StreamSource streamSource() const override;
     QString recordingPath() const override;
     std::optional<AudioFailure> recordingFailure() const override { return recordingFailureAtStop; }
+    double recordingDroppedSeconds() const override { return droppedSecondsAtStop; }
 
     // Lets a blocked start return.
     void release();
@@ -56,6 +57,7 @@ public:
     std::optional<AudioFailure> retargetFailure;
     std::optional<AudioFailure> recordingFailureAtStop;
     std::optional<StreamSource> streamed; // what the engine says it streams, when not as asked
+    double droppedSecondsAtStop = 0;
     std::atomic<bool> running{false};
     std::atomic<int> startCalls{0};
     int stopCalls = 0;

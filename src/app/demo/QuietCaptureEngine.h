@@ -23,6 +23,7 @@ public:
     StreamSource streamSource() const override { return StreamSource::meetingOnly; }
     QString recordingPath() const override { return {}; }
     std::optional<AudioFailure> recordingFailure() const override { return std::nullopt; }
+    double recordingDroppedSeconds() const override { return 0; }
 
     // Main thread: the meeting or the microphone carries speech for this many seconds.
     void meetingSpeaks(double seconds);

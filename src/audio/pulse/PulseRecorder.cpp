@@ -36,6 +36,37 @@ struct Output {
     pa_channel_map map{};
 };
 
+ChannelPosition positionOf(pa_channel_position_t position) {
+    switch (position) {
+    case PA_CHANNEL_POSITION_MONO:
+        return ChannelPosition::mono;
+    case PA_CHANNEL_POSITION_FRONT_LEFT:
+        return ChannelPosition::frontLeft;
+    case PA_CHANNEL_POSITION_FRONT_RIGHT:
+        return ChannelPosition::frontRight;
+    case PA_CHANNEL_POSITION_FRONT_CENTER:
+        return ChannelPosition::frontCentre;
+    case PA_CHANNEL_POSITION_LFE:
+        return ChannelPosition::lfe;
+    case PA_CHANNEL_POSITION_REAR_LEFT:
+        return ChannelPosition::rearLeft;
+    case PA_CHANNEL_POSITION_REAR_RIGHT:
+        return ChannelPosition::rearRight;
+    case PA_CHANNEL_POSITION_REAR_CENTER:
+        return ChannelPosition::rearCentre;
+    case PA_CHANNEL_POSITION_SIDE_LEFT:
+        return ChannelPosition::sideLeft;
+    case PA_CHANNEL_POSITION_SIDE_RIGHT:
+        return ChannelPosition::sideRight;
+    case PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER:
+        return ChannelPosition::frontLeftOfCentre;
+    case PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER:
+        return ChannelPosition::frontRightOfCentre;
+    default:
+        return ChannelPosition::other;
+    }
+}
+
 // What recording a device needs.
 struct Device {
     bool found = false;
@@ -337,7 +368,12 @@ struct PulseRecorder::Impl {
                 return *failure;
         }
         const pa_sample_spec* spec = pa_stream_get_sample_spec(stream);
-        return Format{static_cast<double>(spec->rate), spec->channels};
+        Format format{static_cast<double>(spec->rate), spec->channels, {}};
+        if (const pa_channel_map* map = pa_stream_get_channel_map(stream);
+            map && map->channels == spec->channels)
+            for (unsigned c = 0; c < map->channels; ++c)
+                format.positions.push_back(positionOf(map->map[c]));
+        return format;
     }
 
     void release() {

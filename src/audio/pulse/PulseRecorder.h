@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioTypes.h"
+#include "audio/ChannelDownmix.h"
 #include "audio/FloatAudioBuffer.h"
 
 #include <QString>
@@ -8,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <variant>
+#include <vector>
 
 // One record stream on the sound server, with a connection and an event thread of its own: an
 // input device, the monitor of an output (what the computer plays), or the monitor of one
@@ -34,6 +36,7 @@ public:
     struct Format {
         double sampleRate = 0;
         int channels = 0;
+        std::vector<ChannelPosition> positions; // one per channel, from the server's map
     };
 
     // Why start() failed, at which step, with the server's error code (0 when there is none).
