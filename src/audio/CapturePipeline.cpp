@@ -93,6 +93,7 @@ bool CapturePipeline::prepare(const Setup& setup, ArchiveWriter* archive) {
 bool CapturePipeline::setTapFormat(double sampleRate, int channels,
                                    const std::vector<ChannelPosition>& positions) {
     m_fifo.clear();
+    m_tapBlockFrames.store(0, std::memory_order_relaxed);
     m_tapTo48.reset();
     if (!(sampleRate > 0) || channels <= 0)
         return false;
@@ -130,6 +131,7 @@ void CapturePipeline::reset() {
     m_tapChannels = 0;
     m_archive = nullptr;
     m_fifo.clear();
+    m_tapBlockFrames.store(0, std::memory_order_relaxed);
 }
 
 void CapturePipeline::sendToModel(Resampler* converter, const float* mono, int64_t frames,
@@ -230,8 +232,12 @@ void CapturePipeline::micPiece(const FloatAudioBuffer& block, int64_t offset, in
 // builds up (a silent or stalled meeting never ends that), then the FIFO's oldest samples,
 // with a few dropped or repeated while the two clocks are found drifting apart.
 void CapturePipeline::takeMeeting(int64_t frames) {
+    // At least a whole tap block: a cushion shorter than the blocks the tap hands over runs
+    // dry whenever a microphone block comes just before the next one.
+    const int64_t cushion =
+        std::max(meetingCushionFrames, m_tapBlockFrames.load(std::memory_order_relaxed));
     int64_t held = m_fifo.count();
-    if (m_meetingWaits && held >= frames + meetingCushionFrames) {
+    if (m_meetingWaits && held >= frames + cushion) {
         m_meetingWaits = false;
         restartDriftWatch();
     }
@@ -242,7 +248,7 @@ void CapturePipeline::takeMeeting(int64_t frames) {
     if (held < frames) {
         m_meetingWaits = true; // ran dry: this block is padded, then the cushion is rebuilt
     } else if (held > frames + maxMeetingBacklogFrames) {
-        for (held -= frames + meetingCushionFrames; held > 0;) {
+        for (held -= frames + cushion; held > 0;) {
             const int64_t n = std::min<int64_t>(held, static_cast<int64_t>(m_popped.size()));
             m_fifo.pop(m_popped.data(), n);
             held -= n;
@@ -252,7 +258,9 @@ void CapturePipeline::takeMeeting(int64_t frames) {
         m_lowestSpare = std::min(m_lowestSpare, held - frames);
         m_windowFrames += frames;
         if (m_windowFrames >= driftWindowFrames) {
-            m_slip = m_lowestSpare > driftHighFrames ? 1 : m_lowestSpare < driftLowFrames ? -1 : 0;
+            m_slip = m_lowestSpare > cushion * driftHighFactor   ? 1
+                     : m_lowestSpare < cushion / driftLowDivisor ? -1
+                                                                 : 0;
             m_lowestSpare = std::numeric_limits<int64_t>::max();
             m_windowFrames = 0;
         }
@@ -315,6 +323,8 @@ void CapturePipeline::tapPiece(const FloatAudioBuffer& block, int64_t offset, in
     if (m <= 0)
         return;
     m_meetingPeak.store(peak(meeting, m), std::memory_order_relaxed);
+    if (m > m_tapBlockFrames.load(std::memory_order_relaxed))
+        m_tapBlockFrames.store(m, std::memory_order_relaxed);
     if (m_setup.streamSource == StreamSource::meetingOnly)
         sendToModel(m_apiFrom48.get(), meeting, m, m_tapPCM);
     if (m_archive || m_setup.streamSource == StreamSource::both)

@@ -50,8 +50,9 @@ public:
     // of this many frames the smallest cushion is taken; outside the band below, a few samples
     // per block are dropped or repeated through the next stretch, up to one in 500.
     static constexpr int64_t driftWindowFrames = 96000;
-    static constexpr int64_t driftLowFrames = meetingCushionFrames / 4;
-    static constexpr int64_t driftHighFrames = meetingCushionFrames * 2;
+    // The band, as parts of the cushion (30 ms, or a whole tap block when those are longer).
+    static constexpr int64_t driftLowDivisor = 4;
+    static constexpr int64_t driftHighFactor = 2;
 
     struct Setup {
         bool usingTap = false;
@@ -131,6 +132,8 @@ private:
     void restartDriftWatch();
     // Written by the tap thread, read by the microphone thread for the meter.
     std::atomic<float> m_meetingPeak{0.0f};
+    // The largest block the tap has handed over (at 48 kHz), read by the microphone thread.
+    std::atomic<int64_t> m_tapBlockFrames{0};
     LevelThrottle m_throttle;
 
     // Scratch space of the microphone thread...

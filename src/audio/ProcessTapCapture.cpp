@@ -74,8 +74,11 @@ std::optional<QString> ProcessTapCapture::bundleID(uint32_t object) {
 }
 
 namespace {
-// Blocks of 20 ms at 48 kHz: short enough that the model hears the meeting with little delay.
-constexpr int kFragmentFrames = 960;
+// Blocks of 40 ms at 48 kHz. Recording a monitor sets the output's own period to the fragment
+// (PulseAudio) or to the fragment rounded down to a power of two (PipeWire): 20 ms cost the
+// whole output wake-ups and could crackle on weak machines. 40 ms still arrives well within the
+// model's 100 ms chunks on both servers; 50 ms would come every 43 or 85 ms on PipeWire.
+constexpr int kFragmentFrames = 1920;
 } // namespace
 
 QString ProcessTapCapture::TapError::description() const {

@@ -12,13 +12,16 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <mutex>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -702,4 +705,72 @@ TEST_F(CaptureEngine, AFailedRetargetKeepsListeningToWhatItHeardBefore) {
     // Retargeting a stopped engine, or one in device mode, does nothing.
     EXPECT_EQ(engine.retarget(TapTarget::process(999999)), std::nullopt);
     EXPECT_FALSE(engine.tapCapture().isRunning());
+}
+
+namespace {
+
+// How long the server lets the speakers run ahead, in ms, as it reports it: PulseAudio's
+// configured latency of the sink. PipeWire's layer reports none for a null sink (0 usec); its
+// graph runs at the shortest period any stream asks for, so there it is what the recording
+// asks (node.latency of the source output).
+std::optional<double> outputLatencyMs(const PrivateSoundServer& server) {
+    const QString info = server.pactlOutput({u"info"_s}).value_or(QString());
+    if (info.contains(u"on PipeWire"_s)) {
+        const QString outputs =
+            server.pactlOutput({u"list"_s, u"source-outputs"_s}).value_or(QString());
+        const auto match =
+            QRegularExpression(uR"re(node\.latency = "(\d+)/(\d+)")re"_s).match(outputs);
+        if (!match.hasMatch() || match.captured(2).toDouble() <= 0)
+            return std::nullopt;
+        return 1000 * match.captured(1).toDouble() / match.captured(2).toDouble();
+    }
+    const QString sinks = server.pactlOutput({u"list"_s, u"sinks"_s}).value_or(QString());
+    const qsizetype speakers = sinks.indexOf(u"Name: speakers"_s);
+    const auto match = QRegularExpression(u"configured (\\d+) usec"_s).match(sinks, speakers);
+    if (speakers < 0 || !match.hasMatch())
+        return std::nullopt;
+    return match.captured(1).toDouble() / 1000;
+}
+
+} // namespace
+
+// Recording what the computer plays must not shorten the output's period (more wake-ups, and
+// crackle on weak machines), while the meeting still comes in a steady rhythm, well within the
+// model's 100 ms chunks.
+TEST_F(CaptureEngine, TheTapLeavesTheOutputALongPeriodAndStillDeliversSteadily) {
+    using Clock = std::chrono::steady_clock;
+    const QString tone = makeTone(m_files.path(), QStringLiteral("t.wav"), 20, 700);
+    auto music = playOn(QStringLiteral("speakers"), tone);
+    std::mutex lock; // before the tap: no block may come once they are gone
+    std::vector<Clock::time_point> arrivals;
+    ProcessTapCapture tap;
+    tap.onAudio = [&](const FloatAudioBuffer&) {
+        std::lock_guard guard(lock);
+        arrivals.push_back(Clock::now());
+    };
+    const auto span = [&] {
+        std::lock_guard guard(lock);
+        return arrivals.empty() ? Clock::duration{} : arrivals.back() - arrivals.front();
+    };
+    ASSERT_EQ(tap.start(TapTarget::systemOutput()), std::nullopt);
+    // An idle null sink sends its first data up to two seconds late; the rhythm counts after.
+    ASSERT_TRUE(waitUntil([&] { return span() > Clock::duration{}; }));
+    {
+        std::lock_guard guard(lock);
+        arrivals.erase(arrivals.begin(), arrivals.end() - 1);
+    }
+    ASSERT_TRUE(waitUntil([&] { return span() >= std::chrono::seconds(2); }));
+    double longestMs = 0;
+    {
+        std::lock_guard guard(lock);
+        for (size_t i = 1; i < arrivals.size(); ++i)
+            longestMs = std::max(
+                longestMs,
+                std::chrono::duration<double, std::milli>(arrivals[i] - arrivals[i - 1]).count());
+    }
+    EXPECT_LE(longestMs, 60);
+    const auto latency = outputLatencyMs(m_server);
+    ASSERT_TRUE(latency);
+    EXPECT_GE(*latency, 40);
+    tap.stop();
 }

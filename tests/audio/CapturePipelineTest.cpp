@@ -576,18 +576,19 @@ TEST(TapMode, AMeetingThatStartedFirstDoesNotStayBehindTheMicrophone) {
     EXPECT_LE(pipeline.meetingFIFO().count(), CapturePipeline::meetingCushionFrames + 960);
 }
 
-// Tap blocks of 20 ms and microphone blocks of 2048 frames, each handed over when its last
-// sample has arrived, in the order of those times, until the microphone's signal ends.
+// Tap blocks of `tapBlock` frames and microphone blocks of 2048 frames, each handed over when
+// its last sample has arrived, in the order of those times, until the microphone's signal ends.
 // `tapArrival(at)` is the time the tap block starting at frame `at` is complete.
 void feedInTimeOrder(CapturePipeline& pipeline, const Signal& meeting, const Signal& mic,
-                     const std::function<double(size_t)>& tapArrival) {
+                     const std::function<double(size_t)>& tapArrival, size_t tapBlock = 960) {
     size_t tapAt = 0, micAt = 0;
     while (micAt + 2048 <= mic.frames()) {
-        if (tapAt + 960 <= meeting.frames() &&
+        if (tapAt + tapBlock <= meeting.frames() &&
             tapArrival(tapAt) <= double(micAt + 2048) / mic.rate()) {
             meeting.feed(
-                960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); }, tapAt, tapAt + 960);
-            tapAt += 960;
+                int(tapBlock), [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); }, tapAt,
+                tapAt + tapBlock);
+            tapAt += tapBlock;
         } else {
             mic.feed(
                 2048, [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); }, micAt,
@@ -597,35 +598,40 @@ void feedInTimeOrder(CapturePipeline& pipeline, const Signal& meeting, const Sig
     }
 }
 
-// The two servers' rhythms: 20 ms from the tap, 2048 frames from the microphone, in the order
-// of their times, the tap a little late now and then. Once the cushion is built the meeting
-// in the archive runs on without a single padded gap.
+// The two servers' rhythms: 20 or 40 ms from the tap, 2048 frames from the microphone, in the
+// order of their times, the tap a little late now and then. Once the cushion is built the
+// meeting in the archive runs on without a single padded gap.
 TEST(TapMode, TheMeetingRunsWithoutGapsWhateverTheTwoRhythms) {
-    for (const double lateness : {0.0, 0.004, 0.009}) {
-        SCOPED_TRACE(lateness);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("rhythm.wav"));
-        auto archive = openArchive(path);
-        CapturePipeline pipeline;
-        ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::both), archive.get()));
-        ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
-        const Signal meeting(48000, {1000}, 3.0);
-        const Signal mic(48000, {440}, 3.0);
-        // Every seventh tap block comes `lateness` seconds after its time.
-        feedInTimeOrder(pipeline, meeting, mic, [lateness](size_t tapAt) {
-            return double(tapAt + 960) / 48000 + ((tapAt / 960) % 7 == 6 ? lateness : 0.0);
-        });
-        archive->close();
-        const WavContents wav = readWav(path);
-        ASSERT_TRUE(wav.valid);
-        // The meeting's first sample, then no run of silence longer than a zero crossing.
-        const auto first =
-            std::find_if(wav.right.begin(), wav.right.end(), [](float v) { return v != 0; });
-        ASSERT_NE(first, wav.right.end());
-        EXPECT_LE(longestSilence(first, wav.right.end()), 2);
-        const std::vector<float> steady(first, wav.right.end());
-        EXPECT_NEAR(toneAmplitude(steady, 48000, 1000), 0.5, 0.02);
-    }
+    for (const size_t tapBlock : {960, 1920})
+        for (const double lateness : {0.0, 0.004, 0.009}) {
+            SCOPED_TRACE(testing::Message() << tapBlock << " frames, " << lateness << " s late");
+            QTemporaryDir dir;
+            const QString path = dir.filePath(QStringLiteral("rhythm.wav"));
+            auto archive = openArchive(path);
+            CapturePipeline pipeline;
+            ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::both), archive.get()));
+            ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
+            const Signal meeting(48000, {1000}, 3.0);
+            const Signal mic(48000, {440}, 3.0);
+            // Every seventh tap block comes `lateness` seconds after its time.
+            feedInTimeOrder(
+                pipeline, meeting, mic,
+                [lateness, tapBlock](size_t tapAt) {
+                    return double(tapAt + tapBlock) / 48000 +
+                           ((tapAt / tapBlock) % 7 == 6 ? lateness : 0.0);
+                },
+                tapBlock);
+            archive->close();
+            const WavContents wav = readWav(path);
+            ASSERT_TRUE(wav.valid);
+            // The meeting's first sample, then no run of silence longer than a zero crossing.
+            const auto first =
+                std::find_if(wav.right.begin(), wav.right.end(), [](float v) { return v != 0; });
+            ASSERT_NE(first, wav.right.end());
+            EXPECT_LE(longestSilence(first, wav.right.end()), 2);
+            const std::vector<float> steady(first, wav.right.end());
+            EXPECT_NEAR(toneAmplitude(steady, 48000, 1000), 0.5, 0.02);
+        }
 }
 
 // The microphone and the output on two clocks a thousandth apart, for a minute and a half:
