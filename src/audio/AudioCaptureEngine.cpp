@@ -44,6 +44,11 @@ AudioCaptureEngine::AudioCaptureEngine(std::function<bool()> micAuthorized, cons
     };
     m_mic->onFailure = [this](const StreamFault& fault) {
         post([this, fault] {
+            // A microphone unplugged from a running server: the meeting needs none.
+            if (m_running.load() && m_usingTap && fault.kind == StreamFault::Kind::streamEnded) {
+                loseMic(fault.device);
+                return;
+            }
             reportFault(CaptureFaults::describe(CaptureFaults::Stream::microphone, fault));
         });
     };
@@ -99,7 +104,19 @@ std::optional<AudioFailure> AudioCaptureEngine::startCapture(const Source& sourc
     const QString uid = tap ? tap->micDeviceUID : device->uid;
     const int requestedMic = tap ? tap->micChannel : device->micChannel;
 
-    const auto found = findInput(uid);
+    m_micUid = uid;
+    m_micChannelAsked = requestedMic;
+    m_micMissing = false;
+    auto found = findInput(uid);
+    // Only the meeting is sent: a computer without a microphone can still hear it.
+    if (tap && streamSource == StreamSource::meetingOnly && std::get_if<AudioFailure>(&found) &&
+        *std::get_if<AudioFailure>(&found) == engineError(EngineError::noDevice)) {
+        AudioInputDevice none;
+        none.sampleRate = CapturePipeline::meetingRate;
+        none.channelCount = 1;
+        found = none;
+        m_micMissing = true;
+    }
     if (const auto* failure = std::get_if<AudioFailure>(&found))
         return *failure;
     const AudioInputDevice* input = &std::get<AudioInputDevice>(found);
@@ -149,6 +166,15 @@ std::optional<AudioFailure> AudioCaptureEngine::startCapture(const Source& sourc
         m_mic->onBlock = [this](const FloatAudioBuffer& block) { m_pipeline.micBlock(block); };
     else
         m_mic->onBlock = [this](const FloatAudioBuffer& block) { m_pipeline.deviceBlock(block); };
+    if (m_micMissing) {
+        m_pipeline.setMicAbsent();
+        post([this] {
+            tell(QStringLiteral("No microphone was found. The meeting is heard and recorded; "
+                                "your side is silent until a microphone is connected."));
+            loseMic({});
+        });
+        return std::nullopt;
+    }
     PulseRecorder::Source micSource;
     micSource.kind = PulseRecorder::Source::Kind::device;
     micSource.name = input->uid;
@@ -225,6 +251,9 @@ void AudioCaptureEngine::release() {
 void AudioCaptureEngine::stop() {
     if (!m_running.load())
         return;
+    if (m_micPoll)
+        m_micPoll->stop();
+    m_micMissing = false;
     release();
     m_running = false;
     m_followedApp.reset();
@@ -349,4 +378,59 @@ void AudioCaptureEngine::reportFault(const CaptureFault& fault) {
     qInfo().noquote() << QStringLiteral("[Corvinel] capture error: ") + fault.description;
     if (onError)
         onError(AudioFailure{fault.description});
+}
+
+void AudioCaptureEngine::tell(const QString& text) {
+    qInfo().noquote() << QStringLiteral("[Corvinel] ") + text;
+    if (onError)
+        onError(AudioFailure{text});
+}
+
+void AudioCaptureEngine::loseMic(const QString& device) {
+    if (!m_micMissing) {
+        m_micMissing = true;
+        m_mic->stop();
+        m_pipeline.setMicAbsent();
+        tell(QStringLiteral("The microphone %1 was lost. The meeting is still heard and "
+                            "recorded; your side is silent until a microphone is back.")
+                 .arg(device));
+    }
+    if (!m_micPoll) {
+        m_micPoll = new QTimer(m_mainThread.get());
+        m_micPoll->setInterval(static_cast<int>(micPollSeconds * 1000));
+        QObject::connect(m_micPoll, &QTimer::timeout, m_mainThread.get(), [this] { pollMic(); });
+    }
+    m_micPoll->start();
+}
+
+// The same microphone if it is back, else the default input.
+void AudioCaptureEngine::pollMic() {
+    if (!m_running.load() || !m_micMissing) {
+        m_micPoll->stop();
+        return;
+    }
+    const auto found = findInput(m_micUid);
+    const auto* input = std::get_if<AudioInputDevice>(&found);
+    if (!input || !(input->sampleRate > 0) || input->channelCount <= 0)
+        return;
+    if (openMic(*input))
+        return;
+    m_micMissing = false;
+    m_micPoll->stop();
+    tell(QStringLiteral("The microphone %1 is back.").arg(input->name));
+}
+
+std::optional<AudioFailure> AudioCaptureEngine::openMic(const AudioInputDevice& input) {
+    if (!m_pipeline.setMicReturning(input.sampleRate,
+                                    std::clamp(m_micChannelAsked, 0, input.channelCount - 1)))
+        return engineError(EngineError::badFormat);
+    PulseRecorder::Source source;
+    source.kind = PulseRecorder::Source::Kind::device;
+    source.name = input.uid;
+    const PulseRecorder::Result result = m_mic->start(source, micBlockFrames);
+    if (std::holds_alternative<PulseRecorder::Format>(result))
+        return std::nullopt;
+    m_mic->stop();
+    m_pipeline.setMicAbsent();
+    return engineError(EngineError::noDevice);
 }

@@ -59,6 +59,7 @@ public:
 
     // The microphone's capture block, as asked of the sound server.
     static constexpr int micBlockFrames = 2048;
+    static constexpr double micPollSeconds = 2.0;
 
 private:
     std::optional<AudioFailure> startCapture(const Source& source, StreamSource streamSource,
@@ -75,6 +76,12 @@ private:
     void reportTapError(const QString& description, const std::optional<StreamFault>& cause);
     void reportFault(const CaptureFault& fault);
     void post(std::function<void()> work);
+    // Tap mode: the microphone went (or there is none); the meeting goes on alone until one
+    // is back, looked for every `micPollSeconds`.
+    void loseMic(const QString& device);
+    void pollMic();
+    std::optional<AudioFailure> openMic(const AudioInputDevice& input);
+    void tell(const QString& text);
 
     // First, so it goes last: queued calls to it are dropped once it is gone.
     std::unique_ptr<QObject> m_mainThread;
@@ -92,6 +99,10 @@ private:
     std::optional<QString> m_followedApp;
     QTimer* m_followPoll = nullptr; // main thread; made on first use
     bool m_widened = false;         // the followed application went quiet: the whole output
+    QString m_micUid;               // the microphone asked for (empty: the default input)
+    int m_micChannelAsked = 0;
+    bool m_micMissing = false;   // main thread
+    QTimer* m_micPoll = nullptr; // main thread; made on first use
     bool m_usingTap = false;
     std::atomic<bool> m_running{false};
     // Meeting blocks reach the pipeline only once it knows the new stream's format: a

@@ -63,18 +63,31 @@ float CapturePipeline::peak(const float* samples, int64_t frames) {
 bool CapturePipeline::prepare(const Setup& setup, ArchiveWriter* archive) {
     reset();
     m_setup = setup;
-    const double rate = setup.micRate;
-    const int64_t maxFrames = std::max<int64_t>(1, setup.maxBlockFrames);
     // Everything on the way to the model holds samples back as briefly as the filter allows.
-    const auto low = Resampler::Latency::low;
-    m_apiFromMicRate = Resampler::create(rate, apiRate, 1, Resampler::Output::int16, low);
-    m_apiFrom48 = Resampler::create(meetingRate, apiRate, 1, Resampler::Output::int16, low);
-    if (rate != meetingRate)
-        m_micTo48 = Resampler::create(rate, meetingRate, 1, Resampler::Output::float32, low);
-    if (!m_apiFromMicRate || !m_apiFrom48 || (rate != meetingRate && !m_micTo48)) {
+    m_apiFrom48 = Resampler::create(meetingRate, apiRate, 1, Resampler::Output::int16,
+                                    Resampler::Latency::low);
+    if (!m_apiFrom48 || !prepareMic(setup.micRate)) {
         reset();
         return false;
     }
+    m_archive = archive;
+    m_throttle.reset();
+    m_meetingWaits = true;
+    restartDriftWatch();
+    m_meetingPeak = 0.0f;
+    return true;
+}
+
+// The microphone's converters and scratch space, for `rate`.
+bool CapturePipeline::prepareMic(double rate) {
+    const int64_t maxFrames = std::max<int64_t>(1, m_setup.maxBlockFrames);
+    const auto low = Resampler::Latency::low;
+    m_apiFromMicRate = Resampler::create(rate, apiRate, 1, Resampler::Output::int16, low);
+    m_micTo48.reset();
+    if (rate != meetingRate)
+        m_micTo48 = Resampler::create(rate, meetingRate, 1, Resampler::Output::float32, low);
+    if (!m_apiFromMicRate || (rate != meetingRate && !m_micTo48))
+        return false;
     const int64_t mic48 = Resampler::capacityFor(rate, meetingRate, maxFrames);
     ensure(m_mono, maxFrames);
     ensure(m_mic48, mic48);
@@ -82,11 +95,22 @@ bool CapturePipeline::prepare(const Setup& setup, ArchiveWriter* archive) {
     ensure(m_mix48, mic48);
     ensure(m_micPCM, std::max(Resampler::capacityFor(rate, apiRate, maxFrames),
                               Resampler::capacityFor(meetingRate, apiRate, mic48)));
-    m_archive = archive;
-    m_throttle.reset();
+    m_setup.micRate = rate;
+    return true;
+}
+
+void CapturePipeline::setMicAbsent() {
+    m_micState.store(micAbsent, std::memory_order_release);
+}
+
+bool CapturePipeline::setMicReturning(double micRate, int micChannel) {
+    // No microphone block runs now: its converters and state are this thread's to set.
+    if (micRate != m_setup.micRate && !prepareMic(micRate))
+        return false;
+    m_setup.micChannel = micChannel;
     m_meetingWaits = true;
     restartDriftWatch();
-    m_meetingPeak = 0.0f;
+    m_micState.store(micReturning, std::memory_order_release);
     return true;
 }
 
@@ -110,6 +134,8 @@ bool CapturePipeline::setTapFormat(double sampleRate, int channels,
     const int64_t tap48 = Resampler::capacityFor(sampleRate, meetingRate, maxFrames);
     ensure(m_tapMono, maxFrames);
     ensure(m_tap48, tap48);
+    ensure(m_tapMix, tap48);
+    m_silence.assign(static_cast<size_t>(tap48), 0.0f);
     ensure(m_tapPCM, Resampler::capacityFor(meetingRate, apiRate, tap48));
     return true;
 }
@@ -132,6 +158,7 @@ void CapturePipeline::reset() {
     m_archive = nullptr;
     m_fifo.clear();
     m_tapBlockFrames.store(0, std::memory_order_relaxed);
+    m_micState.store(micPresent, std::memory_order_relaxed);
 }
 
 void CapturePipeline::sendToModel(Resampler* converter, const float* mono, int64_t frames,
@@ -205,7 +232,9 @@ void CapturePipeline::micPiece(const FloatAudioBuffer& block, int64_t offset, in
         sendToModel(m_apiFromMicRate.get(), mic, frames, m_micPCM);
 
     const bool both = m_setup.streamSource == StreamSource::both;
-    if (m_archive || both) {
+    // Until the tap hands them back, archive and mix stay with the tap thread.
+    const bool paired = m_micState.load(std::memory_order_acquire) == micPresent;
+    if ((m_archive || both) && paired) {
         const float* mic48 = mic;
         int64_t m = frames;
         if (m_micTo48) {
@@ -225,7 +254,8 @@ void CapturePipeline::micPiece(const FloatAudioBuffer& block, int64_t offset, in
                 m_archive->push(mic48, m_popped.data(), m);
         }
     }
-    postLevels(peak(mic, frames), meetingPeak());
+    if (paired)
+        postLevels(peak(mic, frames), meetingPeak());
 }
 
 // The meeting that goes with `frames` of microphone, into m_popped: zeros while the cushion
@@ -327,6 +357,25 @@ void CapturePipeline::tapPiece(const FloatAudioBuffer& block, int64_t offset, in
         m_tapBlockFrames.store(m, std::memory_order_relaxed);
     if (m_setup.streamSource == StreamSource::meetingOnly)
         sendToModel(m_apiFrom48.get(), meeting, m, m_tapPCM);
-    if (m_archive || m_setup.streamSource == StreamSource::both)
-        m_fifo.push(meeting, m);
+    const bool both = m_setup.streamSource == StreamSource::both;
+    int state = m_micState.load(std::memory_order_acquire);
+    if (state == micReturning) {
+        // The microphone takes over from its next block, with a fresh cushion.
+        m_fifo.clear();
+        m_micState.store(micPresent, std::memory_order_release);
+        state = micPresent;
+    }
+    if (state == micPresent) {
+        if (m_archive || both)
+            m_fifo.push(meeting, m);
+        return;
+    }
+    if (both) {
+        for (int64_t i = 0; i < m; ++i)
+            m_tapMix[static_cast<size_t>(i)] = mix(0.0f, meeting[i]);
+        sendToModel(m_apiFrom48.get(), m_tapMix.data(), m, m_tapPCM);
+    }
+    if (m_archive)
+        m_archive->push(m_silence.data(), meeting, m);
+    postLevels(0.0f, peak(meeting, m));
 }

@@ -89,6 +89,14 @@ public:
     // Drops the converters and the archive, and empties the FIFO.
     void reset();
 
+    // Tap mode, while no microphone stream delivers (it was lost, or there is none): the tap
+    // drives the archive, whose left channel is silent, the levels and, in `both`, the model
+    // stream, so the meeting goes on whatever the microphone does.
+    void setMicAbsent();
+    // A microphone stream at `micRate` is about to deliver on `micChannel`: at its next block
+    // the tap hands archive, levels and mix back to it. False when no converter fits the rate.
+    bool setMicReturning(double micRate, int micChannel);
+
     // Device mode: one block of the input device, all its channels.
     void deviceBlock(const FloatAudioBuffer& block);
     // Tap mode: one block of the microphone device.
@@ -134,12 +142,16 @@ private:
     std::atomic<float> m_meetingPeak{0.0f};
     // The largest block the tap has handed over (at 48 kHz), read by the microphone thread.
     std::atomic<int64_t> m_tapBlockFrames{0};
+    // Who drives the archive in tap mode; the tap thread takes `returning` to `present`.
+    enum MicState { micPresent, micAbsent, micReturning };
+    std::atomic<int> m_micState{micPresent};
+    bool prepareMic(double micRate);
     LevelThrottle m_throttle;
 
     // Scratch space of the microphone thread...
     std::vector<float> m_mono, m_mic48, m_popped, m_mix48;
     std::vector<int16_t> m_micPCM;
     // ...and of the tap thread.
-    std::vector<float> m_tapMono, m_tap48;
+    std::vector<float> m_tapMono, m_tap48, m_tapMix, m_silence;
     std::vector<int16_t> m_tapPCM;
 };

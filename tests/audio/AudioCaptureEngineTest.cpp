@@ -10,6 +10,7 @@
 #include "support/SoundPeers.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
@@ -546,6 +547,72 @@ TEST_F(CaptureEngine, AMicrophoneTheServerRemovesIsNamedInTheError) {
     ASSERT_TRUE(waitUntil([&] { return !out.errors.isEmpty(); }));
     EXPECT_EQ(out.errors.first(),
               u"The sound server ended the microphone recording on FakeMic: Entity killed."_s);
+    engine.stop();
+}
+
+namespace {
+// The index of the module that made `source`, for unloading it as a pulled plug would.
+QString moduleOf(PrivateSoundServer& server, const QString& source) {
+    const auto modules = server.pactlOutput({u"list"_s, u"short"_s, u"modules"_s});
+    for (const QString& line : modules.value_or(QString()).split(u'\n'))
+        if (line.contains(u"source_name="_s + source + u' '))
+            return line.section(u'\t', 0, 0);
+    return {};
+}
+} // namespace
+
+// The meeting needs no microphone: one unplugged mid-session leaves the meeting streaming and
+// recorded beside a silent left channel, and another input is taken when there is one.
+TEST_F(CaptureEngine, AMicrophoneLostMidSessionLeavesTheMeetingRunning) {
+    auto meeting = playOn(QStringLiteral("speakers"),
+                          makeTone(m_files.path(), QStringLiteral("m.wav"), 30, 1300));
+    Engine engine;
+    Output out;
+    out.attach(engine);
+    ASSERT_EQ(engine.start(SystemTap{TapTarget::systemOutput(), u"fakemic"_s, 0},
+                           StreamSource::both, true, file(u"lost.wav"_s)),
+              std::nullopt);
+    ASSERT_TRUE(out.hears({1300}, 0.15));
+    QElapsedTimer heard; // from the first meeting block on, every moment is recorded
+    heard.start();
+    const QString module = moduleOf(m_server, u"fakemic"_s);
+    ASSERT_FALSE(module.isEmpty());
+    ASSERT_TRUE(m_server.pactl({u"unload-module"_s, module}));
+    ASSERT_TRUE(waitUntil([&] { return !out.errors.isEmpty(); }));
+    EXPECT_EQ(out.errors.first(), u"The microphone FakeMic was lost. The meeting is still heard "
+                                  u"and recorded; your side is silent until a microphone is "
+                                  u"back."_s);
+    // The 4-channel interface is the input left: it becomes the microphone.
+    ASSERT_TRUE(waitUntil([&] { return out.errors.size() >= 2; },
+                          int(Engine::micPollSeconds * 1000) + 3000));
+    EXPECT_EQ(out.errors[1], u"The microphone FakeInterface4ch is back."_s);
+    ASSERT_TRUE(out.hears({1300}, 0.15)) << "the meeting still reaches the model";
+    engine.stop();
+    const WavContents wav = readWav(file(u"lost.wav"_s));
+    ASSERT_TRUE(wav.valid);
+    EXPECT_GT(double(wav.right.size()) / 48000, heard.elapsed() / 1000.0)
+        << "no stretch of the session is missing from the recording";
+}
+
+// A computer whose only inputs are monitors can still send the meeting alone.
+TEST_F(CaptureEngine, WithoutAnyMicrophoneOnlyTheMeetingCanStart) {
+    for (const QString& source : {u"fakemic"_s, u"iface4"_s})
+        ASSERT_TRUE(m_server.pactl({u"unload-module"_s, moduleOf(m_server, source)}));
+    auto meeting = playOn(QStringLiteral("speakers"),
+                          makeTone(m_files.path(), QStringLiteral("m.wav"), 30, 1300));
+    Engine engine;
+    EXPECT_EQ(
+        engine.start(SystemTap{TapTarget::systemOutput(), {}, 0}, StreamSource::both, false, {}),
+        AudioFailure{Engine::description(Engine::EngineError::noDevice)});
+    Output out;
+    out.attach(engine);
+    ASSERT_EQ(engine.start(SystemTap{TapTarget::systemOutput(), {}, 0}, StreamSource::meetingOnly,
+                           false, {}),
+              std::nullopt);
+    ASSERT_TRUE(out.hears({1300}));
+    ASSERT_TRUE(waitUntil([&] { return !out.errors.isEmpty(); }));
+    EXPECT_EQ(out.errors.first(), u"No microphone was found. The meeting is heard and recorded; "
+                                  u"your side is silent until a microphone is connected."_s);
     engine.stop();
 }
 

@@ -634,6 +634,50 @@ TEST(TapMode, TheMeetingRunsWithoutGapsWhateverTheTwoRhythms) {
         }
 }
 
+// The microphone goes for a second and comes back at another rate: meanwhile the meeting
+// still reaches the archive, on time and beside a silent left channel, and the model's mix;
+// then the microphone takes both over again.
+TEST(TapMode, AMicrophoneLostForAWhileLeavesTheMeetingWhole) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("lost.wav"));
+    auto archive = openArchive(path);
+    CapturePipeline pipeline;
+    Collector out;
+    out.attach(pipeline);
+    double now = 0;
+    pipeline.now = [&now] { return now += 0.02; };
+    ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::both), archive.get()));
+    ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
+    const auto inTime = [](size_t tapAt) { return double(tapAt + 960) / 48000; };
+    feedInTimeOrder(pipeline, Signal(48000, {1000}, 1.0), Signal(48000, {440}, 1.0), inTime);
+
+    pipeline.setMicAbsent();
+    const size_t levelsBefore = out.levels.size();
+    Signal(48000, {1000}, 1.0).feed(960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); });
+    const size_t streamedWhileAbsent = out.pcm.size() / 2;
+    EXPECT_GT(out.levels.size(), levelsBefore + 10) << "the meters move on";
+    EXPECT_EQ(out.levels.back().first, 0.0f);
+
+    ASSERT_TRUE(pipeline.setMicReturning(44100, 0));
+    const Signal meeting(48000, {1000}, 1.0);
+    const Signal mic(44100, {440}, 1.0);
+    feedInTimeOrder(pipeline, meeting, mic, inTime);
+    archive->close();
+
+    const WavContents wav = readWav(path);
+    ASSERT_TRUE(wav.valid);
+    EXPECT_GT(wav.right.size(), size_t(48000 * 2.9)) << "the second without a microphone is kept";
+    const auto second = [&](const std::vector<float>& channel, double from) {
+        return std::vector<float>(channel.begin() + long(from * 48000),
+                                  channel.begin() + long((from + 0.8) * 48000));
+    };
+    EXPECT_NEAR(steadyToneAmplitude(second(wav.right, 1.1), 48000, 1000), 0.5, 0.02);
+    EXPECT_LT(rms(second(wav.left, 1.1).data(), 38400), 1e-4);
+    EXPECT_NEAR(steadyToneAmplitude(second(wav.left, 2.1), 48000, 440), 0.5, 0.02);
+    EXPECT_NEAR(steadyToneAmplitude(second(wav.right, 2.1), 48000, 1000), 0.5, 0.02);
+    EXPECT_GT(streamedWhileAbsent, size_t(24000 * 1.9)) << "the model heard the meeting meanwhile";
+}
+
 // The microphone and the output on two clocks a thousandth apart, for a minute and a half:
 // the cushion would run dry or overflow, with a gap or a jump in the meeting. A sample dropped
 // or repeated now and then keeps the meeting whole. (The mix with a silent microphone is
