@@ -49,6 +49,10 @@ AudioCaptureEngine::AudioCaptureEngine(std::function<bool()> micAuthorized, cons
                 loseMic(fault.device);
                 return;
             }
+            if (m_running.load() && fault.kind == StreamFault::Kind::connectionLost) {
+                loseServer(fault);
+                return;
+            }
             reportFault(CaptureFaults::describe(CaptureFaults::Stream::microphone, fault));
         });
     };
@@ -253,7 +257,10 @@ void AudioCaptureEngine::stop() {
         return;
     if (m_micPoll)
         m_micPoll->stop();
+    if (m_serverPoll)
+        m_serverPoll->stop();
     m_micMissing = false;
+    m_serverLostAt.reset();
     release();
     m_running = false;
     m_followedApp.reset();
@@ -287,6 +294,12 @@ std::optional<AudioFailure> AudioCaptureEngine::retarget(const TapTarget& meetin
 void AudioCaptureEngine::restartTap(const std::optional<StreamFault>& cause) {
     if (!m_running.load() || !m_usingTap)
         return;
+    if (cause && cause->kind == StreamFault::Kind::connectionLost) {
+        loseServer(*cause);
+        return;
+    }
+    if (m_serverLostAt)
+        return; // both streams come back together once the server does
     qInfo().noquote() << QStringLiteral("[Corvinel] meeting capture interrupted — restarting");
     // An application the session narrowed to stays the meeting, on whatever stream it plays
     // now; else the whole output again. The converter stays unless the format changed.
@@ -433,4 +446,76 @@ std::optional<AudioFailure> AudioCaptureEngine::openMic(const AudioInputDevice& 
     m_mic->stop();
     m_pipeline.setMicAbsent();
     return engineError(EngineError::noDevice);
+}
+
+void AudioCaptureEngine::loseServer(const StreamFault& fault) {
+    if (m_serverLostAt)
+        return;
+    m_serverLostAt = fault.at;
+    m_tapReady.store(false, std::memory_order_release);
+    m_tap.stop();
+    m_mic->stop();
+    if (m_usingTap)
+        m_pipeline.setMicAbsent();
+    tell(QStringLiteral("The sound server stopped (%1). Capture resumes as soon as it is back; "
+                        "the recording keeps the gap as silence.")
+             .arg(fault.reason));
+    if (!m_serverPoll) {
+        m_serverPoll = new QTimer(m_mainThread.get());
+        m_serverPoll->setSingleShot(true);
+        QObject::connect(m_serverPoll, &QTimer::timeout, m_mainThread.get(),
+                         [this] { pollServer(); });
+    }
+    m_serverPoll->start(250);
+}
+
+// Every 250 ms at first, then up to every 2 s.
+void AudioCaptureEngine::pollServer() {
+    if (!m_running.load() || !m_serverLostAt)
+        return;
+    if (std::holds_alternative<PulseError>(m_connection->serverInfo())) {
+        m_serverPoll->start(std::min(m_serverPoll->interval() * 2, 2000));
+        return;
+    }
+    resumeAfterServer();
+}
+
+void AudioCaptureEngine::resumeAfterServer() {
+    const double gap =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - *m_serverLostAt).count();
+    m_serverLostAt.reset();
+    // Neither stream runs: this thread is the archive's only writer until they start again.
+    // What the queue cannot take is counted as lost, like a stalled disk.
+    if (m_archive) {
+        const auto frames = static_cast<int64_t>(gap * m_archive->inputRate());
+        const std::vector<float> silence(static_cast<size_t>(m_archive->inputRate()) / 2, 0.0f);
+        for (int64_t done = 0; done < frames;) {
+            const int64_t n = std::min<int64_t>(frames - done, int64_t(silence.size()));
+            m_archive->push(silence.data(), silence.data(), n);
+            done += n;
+        }
+    }
+    if (m_usingTap) {
+        if (m_followedApp) {
+            followLostApp();
+        } else if (auto failure = startTap(m_startTarget, false)) {
+            reportFault({failure->description, std::chrono::steady_clock::now()});
+            return;
+        }
+        const auto found = findInput(m_micUid);
+        const auto* input = std::get_if<AudioInputDevice>(&found);
+        if (!input || openMic(*input)) {
+            loseMic(QStringLiteral("(none after the restart)"));
+            return;
+        }
+    } else {
+        PulseRecorder::Source source;
+        source.kind = PulseRecorder::Source::Kind::device;
+        source.name = m_micUid;
+        if (!std::holds_alternative<PulseRecorder::Format>(m_mic->start(source, micBlockFrames))) {
+            reportFault({missingMeetingDevice(m_micUid), std::chrono::steady_clock::now()});
+            return;
+        }
+    }
+    tell(QStringLiteral("The sound server is back; capture has resumed."));
 }

@@ -82,6 +82,11 @@ private:
     void pollMic();
     std::optional<AudioFailure> openMic(const AudioInputDevice& input);
     void tell(const QString& text);
+    // The sound server went away: both streams end, and resume (with the gap recorded as
+    // silence) once it answers again, looked for with a short back-off.
+    void loseServer(const StreamFault& fault);
+    void pollServer();
+    void resumeAfterServer();
 
     // First, so it goes last: queued calls to it are dropped once it is gone.
     std::unique_ptr<QObject> m_mainThread;
@@ -103,6 +108,8 @@ private:
     int m_micChannelAsked = 0;
     bool m_micMissing = false;   // main thread
     QTimer* m_micPoll = nullptr; // main thread; made on first use
+    std::optional<std::chrono::steady_clock::time_point> m_serverLostAt; // main thread
+    QTimer* m_serverPoll = nullptr; // main thread; made on first use
     bool m_usingTap = false;
     std::atomic<bool> m_running{false};
     // Meeting blocks reach the pipeline only once it knows the new stream's format: a
