@@ -365,8 +365,12 @@ struct PulseRecorder::Impl {
                 return lookupFailure(PA_ERR_NOENTITY);
             recordedOutput = chosen->index;
             recordedDevice = chosen->description;
-            if (auto failure =
-                    openStream(chosen->monitor.c_str(), chosen->spec, chosen->map, fragmentFrames))
+            // Outputs run at their own rates: the fragment is a duration, given at 48 kHz. In
+            // frames, a 44.1 kHz output's 40 ms would round to PipeWire's 2048-frame period.
+            const auto frames = static_cast<int>(int64_t(fragmentFrames) * chosen->spec.rate /
+                                                 int64_t(outputFragmentRate));
+            if (auto failure = openStream(chosen->monitor.c_str(), chosen->spec, chosen->map,
+                                          std::max(frames, 1)))
                 return *failure;
         }
         const pa_sample_spec* spec = pa_stream_get_sample_spec(stream);

@@ -64,8 +64,12 @@ public:
     // The stream or the connection failed after a successful start; reported once.
     std::function<void(const StreamFault& fault)> onFailure;
 
+    // The rate `fragmentFrames` counts at when an output or application is recorded.
+    static constexpr int outputFragmentRate = 48000;
+
     // Connects and records; blocks until the stream runs or fails. `fragmentFrames` is the
-    // block size asked of the server and the size blocks are gathered to.
+    // block size asked of the server and the size blocks are gathered to: frames of a device,
+    // or of 48 kHz for an output or an application, whatever rate that plays at.
     Result start(const Source& source, int fragmentFrames);
     // Ends the stream and the connection; no callback runs once it returns. Safe to repeat.
     void stop();
