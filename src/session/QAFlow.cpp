@@ -152,12 +152,8 @@ void QAFlow::ingestTranscript(const QString& text, const QString& itemID) {
 
     // An answer whose audio is unknown went to a card of its own; the first question without a
     // card of its own is the best guess for it. Cards of known audio wait for their own text.
-    for (qsizetype i = m_pairs.size() - 1; i >= 0 && !target; --i) {
-        QAPair& candidate = m_pairs[i];
-        if (candidate.inputItemID.isEmpty() && candidate.question.isEmpty() &&
-            candidate.myAnswer.isEmpty() && candidate.notice != untranscribedNotice())
-            target = &candidate;
-    }
+    if (!target)
+        target = unlinkedCardAwaitingQuestion();
     const bool answerCameFirst = target != nullptr;
     if (target) {
         target->question = text;
@@ -239,6 +235,16 @@ QAPair* QAFlow::cardOfResponse(const QString& responseID) {
     for (qsizetype i = m_pairs.size() - 1; i >= 0; --i)
         if (m_pairs[i].responseID == responseID)
             return &m_pairs[i];
+    return nullptr;
+}
+
+QAPair* QAFlow::unlinkedCardAwaitingQuestion() {
+    for (qsizetype i = m_pairs.size() - 1; i >= 0; --i) {
+        const QAPair& card = m_pairs[i];
+        if (card.inputItemID.isEmpty() && card.question.isEmpty() && card.myAnswer.isEmpty() &&
+            card.notice != untranscribedNotice())
+            return &m_pairs[i];
+    }
     return nullptr;
 }
 
@@ -326,10 +332,7 @@ void QAFlow::completeResponse(const QString& responseID) {
     if (m_supersededResponses.remove(responseID))
         return;
 
-    QAPair* owner = nullptr;
-    for (qsizetype i = m_pairs.size() - 1; i >= 0 && !owner; --i)
-        if (m_pairs[i].responseID == responseID)
-            owner = &m_pairs[i];
+    QAPair* owner = cardOfResponse(responseID);
     if (owner) {
         owner->isComplete = true;
     } else {
@@ -359,10 +362,7 @@ bool QAFlow::endResponseShort(const QString& responseID,
                               const RealtimeClientInterface::ResponseEnd& end) {
     if (m_supersededResponses.contains(responseID))
         return false;
-    QAPair* owner = nullptr;
-    for (qsizetype i = m_pairs.size() - 1; i >= 0 && !owner; --i)
-        if (m_pairs[i].responseID == responseID)
-            owner = &m_pairs[i];
+    QAPair* owner = cardOfResponse(responseID);
     // Like its done: a response that never streamed belongs to the newest open card.
     for (qsizetype i = m_pairs.size() - 1; i >= 0 && !owner; --i)
         if (!m_pairs[i].isComplete)
@@ -383,10 +383,8 @@ bool QAFlow::endResponseShort(const QString& responseID,
 
 void QAFlow::transcriptionFailed(const QString& itemID, const QString& message) {
     QAPair* target = cardOfItem(itemID);
-    for (qsizetype i = m_pairs.size() - 1; i >= 0 && !target; --i)
-        if (m_pairs[i].inputItemID.isEmpty() && m_pairs[i].question.isEmpty() &&
-            m_pairs[i].myAnswer.isEmpty() && m_pairs[i].notice != untranscribedNotice())
-            target = &m_pairs[i];
+    if (!target)
+        target = unlinkedCardAwaitingQuestion();
     QJsonObject fields{{QStringLiteral("item"), itemID}, {QStringLiteral("message"), message}};
     if (target) {
         target->notice = untranscribedNotice();

@@ -65,6 +65,8 @@ private:
     QAPair makePair();
     QAPair* cardOfResponse(const QString& responseID);
     QAPair* cardOfItem(const QString& itemID);
+    // The newest card made by an answer of unknown audio that still waits for its question.
+    QAPair* unlinkedCardAwaitingQuestion();
     // The card an answer without known audio goes to: one whose question was merged and asked
     // again, else the newest card still waiting for an answer, else a new one.
     QAPair& cardForUnlinkedResponse(const QString& responseID);
