@@ -18,6 +18,13 @@ using Engine = AudioCaptureEngineInterface;
 AudioFailure engineError(Engine::EngineError error) {
     return {Engine::description(error)};
 }
+// Records the input device `uid` in the microphone's blocks.
+PulseRecorder::Result startMic(PulseRecorder& mic, const QString& uid) {
+    PulseRecorder::Source source;
+    source.kind = PulseRecorder::Source::Kind::device;
+    source.name = uid;
+    return mic.start(source, AudioCaptureEngine::micBlockFrames);
+}
 } // namespace
 
 AudioCaptureEngine::AudioCaptureEngine(std::function<bool()> micAuthorized, const QString& server)
@@ -113,8 +120,9 @@ std::optional<AudioFailure> AudioCaptureEngine::startCapture(const Source& sourc
     m_micMissing = false;
     auto found = findInput(uid);
     // Only the meeting is sent: a computer without a microphone can still hear it.
-    if (tap && streamSource == StreamSource::meetingOnly && std::get_if<AudioFailure>(&found) &&
-        *std::get_if<AudioFailure>(&found) == engineError(EngineError::noDevice)) {
+    const auto* lookupFailure = std::get_if<AudioFailure>(&found);
+    if (tap && streamSource == StreamSource::meetingOnly && lookupFailure &&
+        *lookupFailure == engineError(EngineError::noDevice)) {
         AudioInputDevice none;
         none.sampleRate = CapturePipeline::meetingRate;
         none.channelCount = 1;
@@ -179,10 +187,7 @@ std::optional<AudioFailure> AudioCaptureEngine::startCapture(const Source& sourc
         });
         return std::nullopt;
     }
-    PulseRecorder::Source micSource;
-    micSource.kind = PulseRecorder::Source::Kind::device;
-    micSource.name = input->uid;
-    const PulseRecorder::Result result = m_mic->start(micSource, micBlockFrames);
+    const PulseRecorder::Result result = startMic(*m_mic, input->uid);
     if (const auto* failure = std::get_if<PulseRecorder::Failure>(&result)) {
         qInfo().noquote() << QStringLiteral("[Corvinel] microphone failed: ") + failure->message;
         using Step = PulseRecorder::Failure::Step;
@@ -437,11 +442,7 @@ std::optional<AudioFailure> AudioCaptureEngine::openMic(const AudioInputDevice& 
     if (!m_pipeline.setMicReturning(input.sampleRate,
                                     std::clamp(m_micChannelAsked, 0, input.channelCount - 1)))
         return engineError(EngineError::badFormat);
-    PulseRecorder::Source source;
-    source.kind = PulseRecorder::Source::Kind::device;
-    source.name = input.uid;
-    const PulseRecorder::Result result = m_mic->start(source, micBlockFrames);
-    if (std::holds_alternative<PulseRecorder::Format>(result))
+    if (std::holds_alternative<PulseRecorder::Format>(startMic(*m_mic, input.uid)))
         return std::nullopt;
     m_mic->stop();
     m_pipeline.setMicAbsent();
@@ -509,10 +510,7 @@ void AudioCaptureEngine::resumeAfterServer() {
             return;
         }
     } else {
-        PulseRecorder::Source source;
-        source.kind = PulseRecorder::Source::Kind::device;
-        source.name = m_micUid;
-        if (!std::holds_alternative<PulseRecorder::Format>(m_mic->start(source, micBlockFrames))) {
+        if (!std::holds_alternative<PulseRecorder::Format>(startMic(*m_mic, m_micUid))) {
             reportFault({missingMeetingDevice(m_micUid), std::chrono::steady_clock::now()});
             return;
         }
