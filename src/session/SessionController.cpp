@@ -221,7 +221,8 @@ void SessionController::wireComponents() {
     });
     m_c.audio.onError = [this](const AudioFailure& error) { setBanner(error.description); };
     m_c.audio.onFollowedApp = [this](const QString& app, bool alone) {
-        const QString name = appName(app);
+        // The name it was listed with at Start or when narrowed to: no sound-server query here.
+        const QString name = m_appNames.value(app, app);
         record(QStringLiteral("meeting_source"),
                {{QStringLiteral("app"), app}, {QStringLiteral("alone"), alone}});
         setBanner(alone ? QStringLiteral("Listening to %1 alone again.").arg(name)
@@ -353,9 +354,10 @@ std::optional<AudioCaptureEngineInterface::Source> SessionController::chooseSour
         failStart(kPickApp);
         return std::nullopt;
     }
+    // Looked up now, while the app is listed: later banners about it must not ask the server.
+    const QString name = appName(bundle);
     if (const std::optional<uint32_t> object = m_c.apps.audioObject(bundle))
         return Engine::SystemTap{TapTarget::process(*object), s.deviceUID(), s.micChannel()};
-    const QString name = appName(bundle);
     setBanner(name +
               QStringLiteral(" isn't playing audio yet — listening to all of this Mac's "
                              "audio, and switching to ") +
