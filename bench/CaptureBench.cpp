@@ -27,6 +27,17 @@ constexpr int kTapBlock = 960;  // the loopback capture's 20 ms blocks
 constexpr int kMicBlock = 2048; // the microphone's blocks
 constexpr int kSeconds = 10;    // audio per benchmark iteration
 
+// A tap-mode pipeline at kRate for `channels` of tapped output.
+void prepareTap(CapturePipeline& pipeline, CapturePipeline::StreamSource source, int channels,
+                ArchiveWriter* archive = nullptr) {
+    CapturePipeline::Setup setup;
+    setup.usingTap = true;
+    setup.micRate = kRate;
+    setup.streamSource = source;
+    pipeline.prepare(setup, archive);
+    pipeline.setTapFormat(kRate, channels);
+}
+
 // Ten seconds of a stereo meeting and a mono microphone, as the two capture threads get them.
 struct Audio {
     std::vector<float> meetingLeft, meetingRight, mic;
@@ -73,12 +84,7 @@ void EngineTapBothRecording(benchmark::State& state) {
     auto archive = std::move(std::get<std::unique_ptr<ArchiveWriter>>(
         ArchiveWriter::open(dir.filePath(QStringLiteral("bench.wav")), kRate)));
     CapturePipeline pipeline;
-    CapturePipeline::Setup setup;
-    setup.usingTap = true;
-    setup.micRate = kRate;
-    setup.streamSource = CapturePipeline::StreamSource::both;
-    pipeline.prepare(setup, archive.get());
-    pipeline.setTapFormat(kRate, 2);
+    prepareTap(pipeline, CapturePipeline::StreamSource::both, 2, archive.get());
     qsizetype bytes = 0;
     pipeline.onPCM16 = [&bytes](const QByteArray& pcm) { bytes += pcm.size(); };
     for (auto _ : state)
@@ -143,12 +149,7 @@ double converterDelaySeconds() {
     qsizetype peakAt = -1;
     for (int pass = 0; pass < 2; ++pass) {
         CapturePipeline pipeline;
-        CapturePipeline::Setup setup;
-        setup.usingTap = true;
-        setup.micRate = kRate;
-        setup.streamSource = CapturePipeline::StreamSource::meetingOnly;
-        pipeline.prepare(setup, nullptr);
-        pipeline.setTapFormat(kRate, 2);
+        prepareTap(pipeline, CapturePipeline::StreamSource::meetingOnly, 2);
         std::vector<int16_t> stream;
         pipeline.onPCM16 = [&stream](const QByteArray& pcm) {
             const auto* samples = reinterpret_cast<const int16_t*>(pcm.constData());
@@ -177,12 +178,7 @@ double bothModeMeetingWaitSeconds() {
     std::vector<double> waits;
     for (int phase = 0; phase < 40; ++phase) {
         CapturePipeline pipeline;
-        CapturePipeline::Setup setup;
-        setup.usingTap = true;
-        setup.micRate = kRate;
-        setup.streamSource = CapturePipeline::StreamSource::both;
-        pipeline.prepare(setup, nullptr);
-        pipeline.setTapFormat(kRate, 1);
+        prepareTap(pipeline, CapturePipeline::StreamSource::both, 1);
         // The impulse is out once a sample of the stream carries it (mixed at half, spread a
         // little by the converters).
         bool heard = false;
@@ -222,12 +218,7 @@ double bothModeMeetingWaitSeconds() {
 // Processing time of one tap block from its arrival to the PCM16 hand-off, median of many.
 double blockProcessingSeconds() {
     CapturePipeline pipeline;
-    CapturePipeline::Setup setup;
-    setup.usingTap = true;
-    setup.micRate = kRate;
-    setup.streamSource = CapturePipeline::StreamSource::meetingOnly;
-    pipeline.prepare(setup, nullptr);
-    pipeline.setTapFormat(kRate, 2);
+    prepareTap(pipeline, CapturePipeline::StreamSource::meetingOnly, 2);
     std::chrono::steady_clock::time_point handedOff;
     pipeline.onPCM16 = [&handedOff](const QByteArray&) {
         handedOff = std::chrono::steady_clock::now();
