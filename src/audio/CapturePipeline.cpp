@@ -377,5 +377,5 @@ void CapturePipeline::tapPiece(const FloatAudioBuffer& block, int64_t offset, in
     }
     if (m_archive)
         m_archive->push(m_silence.data(), meeting, m);
-    postLevels(0.0f, peak(meeting, m));
+    postLevels(0.0f, meetingPeak());
 }
