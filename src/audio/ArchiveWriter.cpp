@@ -69,8 +69,8 @@ void ArchiveWriter::push(const float* left, const float* right, int64_t frames) 
             out[2 * i] = left[offset + i];
             out[2 * i + 1] = right[offset + i];
         }
-        if (const int64_t left = m_ring->push(out, n * 2))
-            m_droppedFrames.fetch_add(left / 2, std::memory_order_relaxed);
+        if (const int64_t lost = m_ring->push(out, n * 2))
+            m_droppedFrames.fetch_add(lost / 2, std::memory_order_relaxed);
     }
 }
 
