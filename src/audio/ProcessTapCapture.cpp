@@ -95,14 +95,6 @@ std::optional<QString> ProcessTapCapture::bundleID(uint32_t object) {
     return std::nullopt;
 }
 
-namespace {
-// Blocks of 40 ms at 48 kHz. Recording a monitor sets the output's own period to the fragment
-// (PulseAudio) or to the fragment rounded down to a power of two (PipeWire): 20 ms cost the
-// whole output wake-ups and could crackle on weak machines. 40 ms still arrives well within the
-// model's 100 ms chunks on both servers; 50 ms would come every 43 or 85 ms on PipeWire.
-constexpr int kFragmentFrames = 1920;
-} // namespace
-
 QString ProcessTapCapture::TapError::description() const {
     const QString n = QString::number(status);
     switch (kind) {
@@ -194,7 +186,8 @@ std::optional<ProcessTapCapture::TapError> ProcessTapCapture::start(const TapTar
         source.streamIndex = *target.processObject;
     }
     m_interruptionPosted = false;
-    const PulseRecorder::Result result = m_recorder->start(source, kFragmentFrames);
+    const PulseRecorder::Result result =
+        m_recorder->start(source, PulseRecorder::monitorFragmentFrames);
     if (const auto* failure = std::get_if<PulseRecorder::Failure>(&result)) {
         cleanUp();
         qInfo().noquote() << QStringLiteral("[Corvinel] tap failed: ") + failure->message;

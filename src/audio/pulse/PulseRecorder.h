@@ -70,6 +70,11 @@ public:
 
     // The rate `fragmentFrames` counts at when an output or application is recorded.
     static constexpr int outputFragmentRate = 48000;
+    // Blocks of 40 ms at 48 kHz. Recording a monitor sets the output's own period to the fragment
+    // (PulseAudio) or to the fragment rounded down to a power of two (PipeWire): 20 ms cost the
+    // whole output wake-ups and could crackle on weak machines. 40 ms still arrives well within the
+    // model's 100 ms chunks on both servers; 50 ms would come every 43 or 85 ms on PipeWire.
+    static constexpr int monitorFragmentFrames = 1920;
 
     // Connects and records; blocks until the stream runs or fails. `fragmentFrames` is the
     // block size asked of the server and the size blocks are gathered to: frames of a device,
