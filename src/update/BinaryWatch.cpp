@@ -33,14 +33,6 @@ BinaryWatch::BinaryWatch(QString executablePath, QString runningVersion, QObject
     keepWatching();
 }
 
-BinaryWatch::~BinaryWatch() {
-    if (m_probe) {
-        m_probe->disconnect(this);
-        m_probe->kill();
-        m_probe->waitForFinished(1000);
-    }
-}
-
 QString BinaryWatch::runningExecutable() {
     return QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
 }

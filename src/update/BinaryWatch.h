@@ -19,7 +19,6 @@ class BinaryWatch : public QObject {
 public:
     explicit BinaryWatch(QString executablePath = runningExecutable(),
                          QString runningVersion = QString(), QObject* parent = nullptr);
-    ~BinaryWatch() override;
 
     // "Updated to X — restart when convenient" once a new version was found; empty before.
     QString notice() const { return m_notice; }
@@ -53,6 +52,6 @@ private:
     QString m_notice;
     std::optional<Identity> m_seen;
     QFileSystemWatcher m_watcher;
-    QProcess* m_probe = nullptr;
-    bool m_lookAgain = false; // the file changed while the last one was being asked
+    QProcess* m_probe = nullptr; // a child: ending with the watch kills a running one
+    bool m_lookAgain = false;    // the file changed while the last one was being asked
 };
