@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -57,17 +58,16 @@ private:
 
 } // namespace
 
-enum class Script {
-    succeed,
-    notAuthorized,
-    userCancelled,
-    cancelledByError,
-    failWithDetails,
-    silent
+// What PackageKit's transaction says once InstallFiles arrives (its enumerations' values):
+// an error first where there is one, then how it ended, or nothing at all.
+struct Script {
+    std::optional<uint> errorCode;
+    QString details;
+    std::optional<uint> exit;
 };
 
-// What PackageKit's transaction does once InstallFiles arrives; Destroy ends every played
-// transaction, as PackageKit does, so the test knows nothing more will come.
+// Destroy ends every transaction that finishes, as PackageKit's do, so the test knows nothing
+// more will come.
 class FakeTransaction : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.PackageKit.Transaction")
@@ -94,29 +94,11 @@ signals:
 
 private:
     void play() {
-        constexpr uint success = 1, failed = 2, cancelled = 3;
-        switch (m_script) {
-        case Script::succeed:
-            emit Finished(success, 1200);
-            break;
-        case Script::notAuthorized:
-            emit ErrorCode(48, QStringLiteral("Failed to obtain authentication."));
-            emit Finished(failed, 0);
-            break;
-        case Script::userCancelled:
-            emit Finished(cancelled, 300);
-            break;
-        case Script::cancelledByError:
-            emit ErrorCode(17, QStringLiteral("The task was stopped successfully"));
-            emit Finished(failed, 300);
-            break;
-        case Script::failWithDetails:
-            emit ErrorCode(38, QStringLiteral("Local packages cannot be authenticated"));
-            emit Finished(failed, 40);
-            break;
-        case Script::silent:
+        if (m_script.errorCode)
+            emit ErrorCode(*m_script.errorCode, m_script.details);
+        if (!m_script.exit)
             return;
-        }
+        emit Finished(*m_script.exit, 300);
         emit Destroy();
     }
     Script m_script;
@@ -207,7 +189,7 @@ TEST_P(InstallOutcomes, EndAsTheInstallerSaid) {
             opened << path;
             return row.openerWorks;
         });
-        installer.setTimeout(row.script == Script::silent ? 300ms : 20s);
+        installer.setTimeout(!row.script.exit ? 300ms : 20s);
         QList<InstallOutcome> outcomes;
         QObject::connect(&installer, &PackageInstaller::finished,
                          [&](const InstallOutcome& outcome) { outcomes << outcome; });
@@ -217,7 +199,7 @@ TEST_P(InstallOutcomes, EndAsTheInstallerSaid) {
         EXPECT_TRUE(outcomes.isEmpty()) << "finished inside install()";
         ASSERT_TRUE(finished.wait(10000));
         // Let whatever else was on its way arrive before counting.
-        if (row.serviceRuns && row.script != Script::silent && ended.isEmpty()) {
+        if (row.serviceRuns && row.script.exit && ended.isEmpty()) {
             ASSERT_TRUE(ended.wait(5000));
         }
         QCoreApplication::processEvents();
@@ -244,24 +226,34 @@ TEST_P(InstallOutcomes, EndAsTheInstallerSaid) {
 }
 
 using Kind = InstallOutcome::Kind;
+constexpr uint kSuccess = 1, kFailed = 2, kCancelled = 3;
+
+Row played(const char* name, Script script, Kind kind, const QString& words) {
+    return {name, true, std::move(script), true, kind, words};
+}
+Row withoutService(const char* name, bool openerWorks, Kind kind, const QString& words) {
+    return {name, false, {}, openerWorks, kind, words};
+}
+
+const QString kCancelledWords = QStringLiteral("The installation was cancelled.");
 INSTANTIATE_TEST_SUITE_P(
     PackageKit, InstallOutcomes,
-    ::testing::Values(Row{"installed", true, Script::succeed, true, Kind::installed,
-                          QStringLiteral("installed")},
-                      Row{"passwordRefused", true, Script::notAuthorized, true, Kind::declined,
-                          QStringLiteral("The installation was cancelled.")},
-                      Row{"promptCancelled", true, Script::userCancelled, true, Kind::declined,
-                          QStringLiteral("The installation was cancelled.")},
-                      Row{"transactionCancelled", true, Script::cancelledByError, true,
-                          Kind::declined, QStringLiteral("The installation was cancelled.")},
-                      Row{"failedWithReason", true, Script::failWithDetails, true, Kind::failed,
-                          QStringLiteral("Local packages cannot be authenticated")},
-                      Row{"neverAnswers", true, Script::silent, true, Kind::failed,
-                          QStringLiteral("did not finish in time")},
-                      Row{"noServiceOpened", false, Script::succeed, true, Kind::handedOver,
-                          QStringLiteral("Opened in your software centre to finish installing.")},
-                      Row{"noServiceNothingOpens", false, Script::succeed, false, Kind::savedOnly,
-                          QStringLiteral("saved at")}),
+    ::testing::Values(
+        played("installed", {{}, {}, kSuccess}, Kind::installed, QStringLiteral("installed")),
+        played("passwordRefused", {48, QStringLiteral("Failed to obtain authentication."), kFailed},
+               Kind::declined, kCancelledWords),
+        played("promptCancelled", {{}, {}, kCancelled}, Kind::declined, kCancelledWords),
+        played("transactionCancelled",
+               {17, QStringLiteral("The task was stopped successfully"), kFailed}, Kind::declined,
+               kCancelledWords),
+        played("failedWithReason",
+               {38, QStringLiteral("Local packages cannot be authenticated"), kFailed},
+               Kind::failed, QStringLiteral("Local packages cannot be authenticated")),
+        played("neverAnswers", {}, Kind::failed, QStringLiteral("did not finish in time")),
+        withoutService("noServiceOpened", true, Kind::handedOver,
+                       QStringLiteral("Opened in your software centre to finish installing.")),
+        withoutService("noServiceNothingOpens", false, Kind::savedOnly,
+                       QStringLiteral("saved at"))),
     [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
 } // namespace
