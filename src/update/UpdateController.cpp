@@ -61,8 +61,11 @@ UpdateController::UpdateController(UpdateSettings settings, PackageInstaller& in
 }
 
 UpdateController::~UpdateController() {
-    if (m_reply)
+    // Aborting finishes the reply at once: nothing of it may reach a controller being destroyed.
+    if (m_reply) {
+        m_reply->disconnect(this);
         m_reply->abort();
+    }
     discardDownload();
 }
 

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QSslConfiguration>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -230,6 +231,27 @@ TEST_F(UpdaterTest, RefusedFeedAddressIsNeverFetched) {
     controller.checkForUpdates();
     EXPECT_EQ(controller.state(), State::failed);
     EXPECT_TRUE(controller.statusText().contains(QLatin1String("https")));
+}
+
+TEST_F(UpdaterTest, UnreachableServerIsToldInWords) {
+    QTcpServer closed; // a port nobody listens on once it is closed again
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    UpdateSettings settings{
+        UpdateAddress::check(QStringLiteral("https://127.0.0.1:%1/appcast.xml").arg(port),
+                             QStringLiteral("update feed")),
+        QStringLiteral("0.1.0"), signingKey().publicKeyBase64(), folder.path()};
+    UpdateController controller(std::move(settings), installer, relauncher, [] { return false; });
+
+    controller.checkForUpdates();
+    settle(controller);
+
+    EXPECT_EQ(controller.state(), State::failed);
+    EXPECT_TRUE(controller.statusText().startsWith(QLatin1String("Could not check for updates: ")))
+        << controller.statusText().toStdString();
+    EXPECT_TRUE(controller.statusText().contains(QLatin1String("refused"), Qt::CaseInsensitive))
+        << controller.statusText().toStdString();
 }
 
 // ---- The download ----
