@@ -8,13 +8,16 @@ class SessionController;
 class UpdateController;
 struct UpdateSettings;
 
-// The updater of one program run: the update controller, the installer it hands verified
-// packages to and the relaunch after an install, told by the session controller when a session
-// runs and when it ends. Create it on the main thread after the session controller, and destroy
-// it first.
+// The updater of one program run: the update controller, PackageKit to install verified
+// packages and the relaunch after an install, told by the session controller when a session runs
+// and when it ends. Create it on the main thread after the session controller and early in the
+// run (the relaunch reads the program's path then), and destroy it first.
 class AppUpdater {
 public:
+    // PackageKit and the process relaunch.
     AppUpdater(UpdateSettings settings, SessionController& session);
+    AppUpdater(UpdateSettings settings, SessionController& session,
+               std::unique_ptr<PackageInstaller> installer, std::unique_ptr<Relauncher> relauncher);
     ~AppUpdater();
     AppUpdater(const AppUpdater&) = delete;
     AppUpdater& operator=(const AppUpdater&) = delete;

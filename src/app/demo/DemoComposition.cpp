@@ -84,7 +84,9 @@ DemoComposition::DemoComposition()
                            UpdateBuild::version(),
                            {},
                            m_folder.path() + QStringLiteral("/updates")};
-    m_updater = std::make_unique<AppUpdater>(std::move(updates), *m_controller);
+    m_updater = std::make_unique<AppUpdater>(std::move(updates), *m_controller,
+                                             std::make_unique<KeepPackageInstaller>(),
+                                             std::make_unique<NoRestart>());
     UpdateController* updater = &m_updater->controller();
     QObject::connect(
         updater, &UpdateController::lastCheckChanged, updater,
