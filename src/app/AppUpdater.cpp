@@ -1,6 +1,7 @@
 #include "app/AppUpdater.h"
 
 #include "session/SessionController.h"
+#include "update/BinaryWatch.h"
 #include "update/PackageKitInstaller.h"
 #include "update/ProcessRelauncher.h"
 #include "update/UpdateController.h"
@@ -20,6 +21,14 @@ AppUpdater::AppUpdater(UpdateSettings settings, SessionController& session,
                      &UpdateController::sessionActivityChanged);
     QObject::connect(&session, &SessionController::sessionEnded, m_controller.get(),
                      &UpdateController::sessionEnded);
+    m_binary = std::make_unique<BinaryWatch>(BinaryWatch::runningExecutable(),
+                                             m_controller->currentVersion());
+    UpdateController* controller = m_controller.get();
+    QObject::connect(m_binary.get(), &BinaryWatch::replaced, controller,
+                     [controller, &session, watch = m_binary.get()](const QString& version) {
+                         controller->binaryReplaced(version);
+                         session.setBannerText(watch->notice());
+                     });
 }
 
 AppUpdater::~AppUpdater() = default;

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+class BinaryWatch;
 class PackageInstaller;
 class Relauncher;
 class SessionController;
@@ -10,8 +11,9 @@ struct UpdateSettings;
 
 // The updater of one program run: the update controller, PackageKit to install verified
 // packages and the relaunch after an install, told by the session controller when a session runs
-// and when it ends. Create it on the main thread after the session controller and early in the
-// run (the relaunch reads the program's path then), and destroy it first.
+// and when it ends, and a watch on the program's file that says so in the window's banner when
+// the package manager replaced it. Create it on the main thread after the session controller and
+// early in the run (the relaunch reads the program's path then), and destroy it first.
 class AppUpdater {
 public:
     // PackageKit and the process relaunch.
@@ -27,5 +29,6 @@ public:
 private:
     std::unique_ptr<PackageInstaller> m_installer;
     std::unique_ptr<Relauncher> m_relauncher;
-    std::unique_ptr<UpdateController> m_controller; // last: destroyed first
+    std::unique_ptr<UpdateController> m_controller;
+    std::unique_ptr<BinaryWatch> m_binary; // last: destroyed first
 };

@@ -335,6 +335,19 @@ void UpdateController::sessionActivityChanged() {
     show(std::move(view));
 }
 
+void UpdateController::binaryReplaced(const QString& version) {
+    // A download or install in flight ends with its own words; the file on disk is news after.
+    if (busy())
+        return;
+    View view = m_view;
+    view.availableVersion = version;
+    view.releaseNotes.clear();
+    view.releaseNotesLink.clear();
+    show(std::move(view));
+    showState(State::installed,
+              QStringLiteral("Updated to %1 — restart when convenient").arg(version));
+}
+
 void UpdateController::sessionEnded() {
     sessionActivityChanged();
     if (m_view.state == State::waitingForSession && !sessionRuns())

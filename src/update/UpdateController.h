@@ -87,6 +87,9 @@ public slots:
     void restartNow();
     void sessionEnded();
     void sessionActivityChanged();
+    // The package manager replaced this program's file (apt upgraded it, or our own install
+    // did) with `version`: it runs after a restart, offered when no session runs.
+    void binaryReplaced(const QString& version);
 
 signals:
     void stateChanged();

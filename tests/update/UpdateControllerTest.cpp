@@ -350,6 +350,16 @@ TEST_F(UpdaterTest, RestartIsNeverOfferedOrDoneDuringSession) {
     EXPECT_TRUE(controller->canRestart());
     controller->restartNow();
     EXPECT_EQ(relauncher.count, 1);
+
+    // apt replaced the program during a session: said, and offered only once it ends.
+    sessionActive = true;
+    controller->binaryReplaced(QStringLiteral("0.3.0"));
+    EXPECT_EQ(controller->statusText(),
+              QStringLiteral("Updated to 0.3.0 — restart when convenient"));
+    EXPECT_FALSE(controller->canRestart());
+    sessionActive = false;
+    controller->sessionEnded();
+    EXPECT_TRUE(controller->canRestart());
 }
 
 } // namespace
