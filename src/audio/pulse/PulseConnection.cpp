@@ -1,5 +1,5 @@
 #include "audio/pulse/PulseConnection.h"
-#include "audio/pulse/PulseWait.h"
+#include "audio/pulse/PulseContext.h"
 
 #include <pulse/context.h>
 #include <pulse/error.h>
@@ -55,24 +55,6 @@ PulseError unresponsive() {
             QStringLiteral("The sound server did not answer in time.")};
 }
 
-// What a list query collects on the server's thread; the waiting caller owns it.
-template <typename Record, typename Info> struct ListQuery {
-    pa_threaded_mainloop* loop = nullptr;
-    Record (*convert)(const Info&) = nullptr;
-    QList<Record> items;
-    bool done = false;
-
-    static void callback(pa_context*, const Info* info, int eol, void* userdata) {
-        auto* query = static_cast<ListQuery*>(userdata);
-        if (eol != 0 || !info) {
-            query->done = true;
-            pa_threaded_mainloop_signal(query->loop, 0);
-            return;
-        }
-        query->items.append(query->convert(*info));
-    }
-};
-
 PulseSource toSource(const pa_source_info& info) {
     return {info.index,
             text(info.name),
@@ -113,7 +95,7 @@ struct PulseConnection::Impl {
 
     // Waits on the server's thread until `done` holds or `timeoutMs` passes. Lock held.
     bool waitFor(const std::function<bool()>& done, int timeoutMs) {
-        return waitOnMainloop(loop, done, timeoutMs);
+        return PulseContext::waitOn(loop, done, timeoutMs);
     }
 
     void dropContext() {
@@ -137,20 +119,9 @@ struct PulseConnection::Impl {
         if (context && !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
             dropContext();
         if (!context) {
-            pa_proplist* list = pa_proplist_new();
-            pa_proplist_sets(list, PA_PROP_APPLICATION_NAME, "Corvinel");
-            pa_proplist_sets(list, PA_PROP_APPLICATION_ID, ownApplicationID.toUtf8().constData());
-            context =
-                pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop), "Corvinel", list);
-            pa_proplist_free(list);
+            context = PulseContext::make(loop);
             if (!context)
                 return connectFailure(PA_ERR_INTERNAL);
-            pa_context_set_state_callback(
-                context,
-                [](pa_context*, void* userdata) {
-                    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);
-                },
-                loop);
             const char* address = server.isEmpty() ? nullptr : server.constData();
             if (pa_context_connect(context, address, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
                 const int error = pa_context_errno(context);
@@ -219,14 +190,14 @@ struct PulseConnection::Impl {
     std::variant<QList<Record>, PulseError>
     list(pa_operation* (*call)(pa_context*, void (*)(pa_context*, const Info*, int, void*), void*),
          Record (*convert)(const Info&)) {
-        using Query = ListQuery<Record, Info>;
-        Query query;
-        query.loop = loop;
-        query.convert = convert;
+        QList<Record> items;
+        PulseContext::InfoQuery<Info> query{
+            loop, [&items, convert](const Info& info) { items.append(convert(info)); }};
         if (auto error =
-                run([&](pa_context* c) { return call(c, &Query::callback, &query); }, query.done))
+                run([&](pa_context* c) { return call(c, &decltype(query)::callback, &query); },
+                    query.done))
             return *error;
-        return query.items;
+        return items;
     }
 };
 

@@ -1,7 +1,5 @@
 #include "audio/pulse/PulsePlayer.h"
-#include "audio/pulse/PulseWait.h"
-
-#include "audio/pulse/PulseConnection.h"
+#include "audio/pulse/PulseContext.h"
 
 #include <pulse/context.h>
 #include <pulse/error.h>
@@ -14,10 +12,7 @@
 
 namespace {
 
-QString errorText(int code) {
-    const char* text = pa_strerror(code);
-    return text ? QString::fromUtf8(text) : QStringLiteral("error %1").arg(code);
-}
+using PulseContext::errorText;
 
 // One playback on the event thread; every member runs with the loop's lock held.
 struct Playback {
@@ -32,7 +27,7 @@ struct Playback {
         return int(std::max<int64_t>(0, left.count()));
     }
     bool waitFor(const std::function<bool()>& done) {
-        return waitOnMainloop(loop, done, remainingMs());
+        return PulseContext::waitOn(loop, done, remainingMs());
     }
     QString contextError() const {
         return errorText(context ? pa_context_errno(context) : PA_ERR_INTERNAL);
@@ -44,28 +39,11 @@ struct Playback {
     }
 
     std::optional<QString> connect(const QByteArray& server) {
-        pa_proplist* list = pa_proplist_new();
-        pa_proplist_sets(list, PA_PROP_APPLICATION_NAME, "Corvinel");
-        pa_proplist_sets(list, PA_PROP_APPLICATION_ID,
-                         PulseConnection::ownApplicationID.toUtf8().constData());
-        context =
-            pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop), "Corvinel", list);
-        pa_proplist_free(list);
+        context = PulseContext::make(loop);
         if (!context)
             return errorText(PA_ERR_INTERNAL);
-        pa_context_set_state_callback(
-            context, [](pa_context*, void* userdata) { signal(userdata); }, this);
-        const char* address = server.isEmpty() ? nullptr : server.constData();
-        if (pa_context_connect(context, address, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-            return contextError();
-        const bool settled = waitFor([this] {
-            const pa_context_state_t state = pa_context_get_state(context);
-            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-        });
-        if (!settled)
-            return errorText(PA_ERR_TIMEOUT);
-        if (pa_context_get_state(context) != PA_CONTEXT_READY)
-            return contextError();
+        if (const int code = PulseContext::connect(loop, context, server, remainingMs()))
+            return errorText(code);
         return std::nullopt;
     }
 

@@ -1,5 +1,5 @@
 #include "audio/pulse/PulseRecorder.h"
-#include "audio/pulse/PulseWait.h"
+#include "audio/pulse/PulseContext.h"
 
 #include "audio/FrameGatherer.h"
 #include "audio/pulse/PulseConnection.h"
@@ -21,10 +21,8 @@
 
 namespace {
 
-QString errorText(int code) {
-    const char* text = pa_strerror(code);
-    return text ? QString::fromUtf8(text) : QStringLiteral("error %1").arg(code);
-}
+using PulseContext::errorText;
+using PulseContext::InfoQuery;
 
 // An output as the server lists it, with what a record stream on its monitor needs.
 struct Output {
@@ -35,37 +33,6 @@ struct Output {
     pa_sample_spec spec{};
     pa_channel_map map{};
 };
-
-ChannelPosition positionOf(pa_channel_position_t position) {
-    switch (position) {
-    case PA_CHANNEL_POSITION_MONO:
-        return ChannelPosition::mono;
-    case PA_CHANNEL_POSITION_FRONT_LEFT:
-        return ChannelPosition::frontLeft;
-    case PA_CHANNEL_POSITION_FRONT_RIGHT:
-        return ChannelPosition::frontRight;
-    case PA_CHANNEL_POSITION_FRONT_CENTER:
-        return ChannelPosition::frontCentre;
-    case PA_CHANNEL_POSITION_LFE:
-        return ChannelPosition::lfe;
-    case PA_CHANNEL_POSITION_REAR_LEFT:
-        return ChannelPosition::rearLeft;
-    case PA_CHANNEL_POSITION_REAR_RIGHT:
-        return ChannelPosition::rearRight;
-    case PA_CHANNEL_POSITION_REAR_CENTER:
-        return ChannelPosition::rearCentre;
-    case PA_CHANNEL_POSITION_SIDE_LEFT:
-        return ChannelPosition::sideLeft;
-    case PA_CHANNEL_POSITION_SIDE_RIGHT:
-        return ChannelPosition::sideRight;
-    case PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER:
-        return ChannelPosition::frontLeftOfCentre;
-    case PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER:
-        return ChannelPosition::frontRightOfCentre;
-    default:
-        return ChannelPosition::other;
-    }
-}
 
 // What recording a device needs.
 struct Device {
@@ -102,21 +69,12 @@ struct PulseRecorder::Impl {
     // ---- waiting on the event thread (lock held) ----
 
     bool waitFor(const std::function<bool()>& done) {
-        return waitOnMainloop(loop, done, timeoutMs);
+        return PulseContext::waitOn(loop, done, timeoutMs);
     }
 
     // Runs one query and waits for its end; false when it failed or took too long.
     bool await(pa_operation* operation, const bool& done) {
-        if (!operation)
-            return false;
-        waitFor([&] {
-            return done || pa_operation_get_state(operation) != PA_OPERATION_RUNNING ||
-                   !PA_CONTEXT_IS_GOOD(pa_context_get_state(context));
-        });
-        if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
-            pa_operation_cancel(operation);
-        pa_operation_unref(operation);
-        return done;
+        return PulseContext::await(loop, context, operation, done, timeoutMs);
     }
 
     int contextError() const { return context ? pa_context_errno(context) : PA_ERR_INTERNAL; }
@@ -124,27 +82,16 @@ struct PulseRecorder::Impl {
     // ---- start steps (lock held) ----
 
     std::optional<Failure> connect() {
-        pa_proplist* list = pa_proplist_new();
-        pa_proplist_sets(list, PA_PROP_APPLICATION_NAME, "Corvinel");
-        pa_proplist_sets(list, PA_PROP_APPLICATION_ID,
-                         PulseConnection::ownApplicationID.toUtf8().constData());
-        context =
-            pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop), "Corvinel", list);
-        pa_proplist_free(list);
+        context = PulseContext::make(loop);
         if (!context)
             return Failure{Failure::Step::connect, PA_ERR_INTERNAL, errorText(PA_ERR_INTERNAL)};
+        // Failures after the start are told through this context's own state callback.
         pa_context_set_state_callback(context, &Impl::contextState, this);
-        const char* address = server.isEmpty() ? nullptr : server.constData();
-        if (pa_context_connect(context, address, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-            return connectFailure(contextError());
-        const bool settled = waitFor([this] {
-            const pa_context_state_t state = pa_context_get_state(context);
-            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-        });
-        if (!settled)
-            return Failure{Failure::Step::connect, PA_ERR_TIMEOUT, errorText(PA_ERR_TIMEOUT)};
-        if (pa_context_get_state(context) != PA_CONTEXT_READY)
-            return connectFailure(contextError());
+        if (const int code = PulseContext::connect(loop, context, server, timeoutMs)) {
+            if (code == PA_ERR_TIMEOUT)
+                return Failure{Failure::Step::connect, code, errorText(code)};
+            return connectFailure(code);
+        }
         return std::nullopt;
     }
 
@@ -175,75 +122,46 @@ struct PulseRecorder::Impl {
     }
 
     std::optional<Failure> readOutputs(std::vector<Output>& outputs) {
-        struct Query {
-            Impl* d;
-            std::vector<Output>* outputs;
-            bool done = false;
-        } query{this, &outputs};
-        auto callback = [](pa_context*, const pa_sink_info* info, int eol, void* userdata) {
-            auto* q = static_cast<Query*>(userdata);
-            if (eol != 0 || !info) {
-                q->done = true;
-                pa_threaded_mainloop_signal(q->d->loop, 0);
-                return;
-            }
-            Output output;
-            output.index = info->index;
-            output.name = info->name ? info->name : "";
-            output.description = QString::fromUtf8(info->description ? info->description : "");
-            output.monitor = info->monitor_source_name ? info->monitor_source_name : "";
-            output.spec = info->sample_spec;
-            output.map = info->channel_map;
-            q->outputs->push_back(std::move(output));
-        };
-        if (!await(pa_context_get_sink_info_list(context, callback, &query), query.done))
+        InfoQuery<pa_sink_info> query{
+            loop, [&outputs](const pa_sink_info& info) {
+                Output output;
+                output.index = info.index;
+                output.name = info.name ? info.name : "";
+                output.description = QString::fromUtf8(info.description ? info.description : "");
+                output.monitor = info.monitor_source_name ? info.monitor_source_name : "";
+                output.spec = info.sample_spec;
+                output.map = info.channel_map;
+                outputs.push_back(std::move(output));
+            }};
+        if (!await(pa_context_get_sink_info_list(context, &decltype(query)::callback, &query),
+                   query.done))
             return lookupFailure(contextError());
         return std::nullopt;
     }
 
     // The output a playback stream plays on.
     std::optional<Failure> readStreamOutput(uint32_t index, uint32_t& output) {
-        struct Query {
-            Impl* d;
-            uint32_t sink = PA_INVALID_INDEX;
-            bool done = false;
-        } query{this};
-        auto callback = [](pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
-            auto* q = static_cast<Query*>(userdata);
-            if (eol != 0 || !info) {
-                q->done = true;
-                pa_threaded_mainloop_signal(q->d->loop, 0);
-                return;
-            }
-            q->sink = info->sink;
-        };
+        output = PA_INVALID_INDEX;
+        InfoQuery<pa_sink_input_info> query{
+            loop, [&output](const pa_sink_input_info& info) { output = info.sink; }};
         // An index that names no stream ends the query with an error, not an empty list.
-        await(pa_context_get_sink_input_info(context, index, callback, &query), query.done);
-        if (query.sink == PA_INVALID_INDEX)
+        await(pa_context_get_sink_input_info(context, index, &decltype(query)::callback, &query),
+              query.done);
+        if (output == PA_INVALID_INDEX)
             return lookupFailure(query.done ? PA_ERR_NOENTITY : contextError());
-        output = query.sink;
         return std::nullopt;
     }
 
     std::optional<Failure> readDevice(const QByteArray& name, Device& device) {
-        struct Query {
-            Impl* d;
-            Device* device;
-            bool done = false;
-        } query{this, &device};
-        auto callback = [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
-            auto* q = static_cast<Query*>(userdata);
-            if (eol != 0 || !info) {
-                q->done = true;
-                pa_threaded_mainloop_signal(q->d->loop, 0);
-                return;
-            }
-            q->device->found = true;
-            q->device->description = QString::fromUtf8(info->description ? info->description : "");
-            q->device->spec = info->sample_spec;
-            q->device->map = info->channel_map;
-        };
-        await(pa_context_get_source_info_by_name(context, name.constData(), callback, &query),
+        InfoQuery<pa_source_info> query{loop, [&device](const pa_source_info& info) {
+                                            device.found = true;
+                                            device.description = QString::fromUtf8(
+                                                info.description ? info.description : "");
+                                            device.spec = info.sample_spec;
+                                            device.map = info.channel_map;
+                                        }};
+        await(pa_context_get_source_info_by_name(context, name.constData(),
+                                                 &decltype(query)::callback, &query),
               query.done);
         if (!device.found)
             return lookupFailure(query.done ? PA_ERR_NOENTITY : contextError());
@@ -373,7 +291,7 @@ struct PulseRecorder::Impl {
         if (const pa_channel_map* map = pa_stream_get_channel_map(stream);
             map && map->channels == spec->channels)
             for (unsigned c = 0; c < map->channels; ++c)
-                format.positions.push_back(positionOf(map->map[c]));
+                format.positions.push_back(PulseContext::positionOf(map->map[c]));
         return format;
     }
 
