@@ -1,6 +1,7 @@
 #include "speech/RecordingTranscriber.h"
 #include "speech/RecordingTranscript.h"
 #include "support/FakeSpeechEngine.h"
+#include "support/TestFiles.h"
 #include "support/TestHome.h"
 
 #include <QFile>
@@ -37,13 +38,6 @@ void writeWav(const QString& path, double seconds, int channels,
     }
     sf_writef_float(file, data.data(), frames);
     sf_close(file);
-}
-
-QString readAll(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("<missing>");
-    return QString::fromUtf8(file.readAll());
 }
 
 const QString kHeaderTail =
@@ -91,21 +85,21 @@ TEST_F(RecordingTranscriberTest, HundredSecondStereoRecording) {
     const QString target =
         home.path() + QStringLiteral("/meeting_2025-03-14_09-05-07.transcript.md");
     EXPECT_EQ(std::get<QString>(result), target);
-    EXPECT_EQ(readAll(target), QStringLiteral("# Meeting transcript\n"
-                                              "\n"
-                                              "Source: `meeting_2025-03-14_09-05-07.wav`\n"
-                                              "Duration: 1 min 40 s\n") +
-                                   kHeaderTail +
-                                   QStringLiteral("\n"
-                                                  "### 00:00\n"
-                                                  "**You:** words\n"
-                                                  "**Interviewer:** words\n"
-                                                  "\n"
-                                                  "### 00:45\n"
-                                                  "**Interviewer:** words\n"
-                                                  "\n"
-                                                  "### 01:30\n"
-                                                  "**You:** words\n"));
+    EXPECT_EQ(readText(target), QStringLiteral("# Meeting transcript\n"
+                                               "\n"
+                                               "Source: `meeting_2025-03-14_09-05-07.wav`\n"
+                                               "Duration: 1 min 40 s\n") +
+                                    kHeaderTail +
+                                    QStringLiteral("\n"
+                                                   "### 00:00\n"
+                                                   "**You:** words\n"
+                                                   "**Interviewer:** words\n"
+                                                   "\n"
+                                                   "### 00:45\n"
+                                                   "**Interviewer:** words\n"
+                                                   "\n"
+                                                   "### 01:30\n"
+                                                   "**You:** words\n"));
     EXPECT_EQ(progress, (QList<std::pair<double, double>>{{45, 100}, {90, 100}, {100, 100}}));
     EXPECT_TRUE(onMainThread);
     EXPECT_EQ(engine->modes(), QList<SpeechEngine::Mode>{SpeechEngine::Mode::batch});
@@ -117,7 +111,7 @@ TEST_F(RecordingTranscriberTest, MonoRecordingHasOnlyYouAndSkipsSilentChunks) {
     writeWav(wav, 100.0, 1, {{{1, 3}, {91, 92}}});
     const auto result = transcribe(wav);
     ASSERT_TRUE(std::holds_alternative<QString>(result));
-    EXPECT_EQ(readAll(std::get<QString>(result)),
+    EXPECT_EQ(readText(std::get<QString>(result)),
               QStringLiteral("# Meeting transcript\n\nSource: `mono.wav`\nDuration: 1 min 40 s\n") +
                   kHeaderTail +
                   QStringLiteral("\n### 00:00\n**You:** words\n\n### 01:30\n**You:** words\n"));
@@ -129,7 +123,7 @@ TEST_F(RecordingTranscriberTest, ShortRecordingGivesTheHeaderOnly) {
     const auto result = transcribe(wav);
     ASSERT_TRUE(std::holds_alternative<QString>(result));
     EXPECT_EQ(
-        readAll(std::get<QString>(result)),
+        readText(std::get<QString>(result)),
         QStringLiteral("# Meeting transcript\n\nSource: `short.wav`\nDuration: 0 min 00 s\n") +
             kHeaderTail);
     EXPECT_EQ(progress, (QList<std::pair<double, double>>{{0.5, 0.5}}));
@@ -144,7 +138,7 @@ TEST_F(RecordingTranscriberTest, SecondRunReplacesItsOwnTranscript) {
     ASSERT_TRUE(std::holds_alternative<QString>(result));
     EXPECT_EQ(std::get<QString>(result), home.path() + QStringLiteral("/again.transcript.md"));
     EXPECT_TRUE(
-        readAll(std::get<QString>(result)).endsWith(QStringLiteral("**Interviewer:** words\n")));
+        readText(std::get<QString>(result)).endsWith(QStringLiteral("**Interviewer:** words\n")));
 }
 
 TEST_F(RecordingTranscriberTest, NeverOverwritesTheSessionsOwnTranscript) {
@@ -162,9 +156,9 @@ TEST_F(RecordingTranscriberTest, NeverOverwritesTheSessionsOwnTranscript) {
     ASSERT_TRUE(std::holds_alternative<QString>(result));
     EXPECT_EQ(std::get<QString>(result),
               home.path() + QStringLiteral("/meeting_2025-03-14_09-05-07.recording.transcript.md"));
-    EXPECT_EQ(readAll(sessionTranscript).toUtf8(), cards);
+    EXPECT_EQ(readText(sessionTranscript).toUtf8(), cards);
     EXPECT_TRUE(
-        readAll(std::get<QString>(result)).startsWith(QStringLiteral("# Meeting transcript\n\n")));
+        readText(std::get<QString>(result)).startsWith(QStringLiteral("# Meeting transcript\n\n")));
 }
 
 // The run ends on the worker while the main thread is busy; the main thread then handles
@@ -195,9 +189,9 @@ TEST_F(RecordingTranscriberTest, ReadsSamplesThatTheHeaderDoesNotCountYet) {
     auto result = transcribe(wav);
     ASSERT_TRUE(std::holds_alternative<QString>(result));
     EXPECT_TRUE(
-        readAll(std::get<QString>(result)).contains(QStringLiteral("Duration: 0 min 50 s\n")))
-        << readAll(std::get<QString>(result)).toStdString();
-    EXPECT_TRUE(readAll(std::get<QString>(result))
+        readText(std::get<QString>(result)).contains(QStringLiteral("Duration: 0 min 50 s\n")))
+        << readText(std::get<QString>(result)).toStdString();
+    EXPECT_TRUE(readText(std::get<QString>(result))
                     .contains(QStringLiteral("### 00:45\n**Interviewer:** words")));
 
     const quint32 all = 50 * kRate * 4, tags = 10 * kRate * 4;
@@ -212,7 +206,7 @@ TEST_F(RecordingTranscriberTest, ReadsSamplesThatTheHeaderDoesNotCountYet) {
     result = transcribe(wav);
     ASSERT_TRUE(std::holds_alternative<QString>(result));
     EXPECT_TRUE(
-        readAll(std::get<QString>(result)).contains(QStringLiteral("Duration: 0 min 50 s\n")));
+        readText(std::get<QString>(result)).contains(QStringLiteral("Duration: 0 min 50 s\n")));
 }
 
 TEST_F(RecordingTranscriberTest, UnreadableFileFailsWithoutTranscript) {
@@ -271,7 +265,7 @@ TEST_F(RecordingTranscriberTest, BufferOverTheTimeLimitContributesNothing) {
     writeWav(inTime, 2.0, 2, {{{0, 2}}, {{0, 2}}});
     const auto first = transcriber.run(inTime, {});
     ASSERT_TRUE(std::holds_alternative<QString>(first));
-    EXPECT_TRUE(readAll(std::get<QString>(first))
+    EXPECT_TRUE(readText(std::get<QString>(first))
                     .endsWith(QStringLiteral("**You:** words\n**Interviewer:** words\n")));
 
     // Four seconds would take 200 s: both channels are given up and contribute nothing.
@@ -279,7 +273,7 @@ TEST_F(RecordingTranscriberTest, BufferOverTheTimeLimitContributesNothing) {
     writeWav(tooLong, 4.0, 2, {{{0, 4}}, {{0, 4}}});
     const auto second = transcriber.run(tooLong, {});
     ASSERT_TRUE(std::holds_alternative<QString>(second));
-    EXPECT_TRUE(readAll(std::get<QString>(second)).endsWith(kHeaderTail));
+    EXPECT_TRUE(readText(std::get<QString>(second)).endsWith(kHeaderTail));
     EXPECT_EQ(engine->counts().cancels, 2);
 }
 
