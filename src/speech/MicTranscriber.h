@@ -1,11 +1,11 @@
 #pragma once
 
+#include "base/MainThreadInbox.h"
 #include "speech/MicBlockQueue.h"
 #include "speech/MicTranscriberInterface.h"
 #include "speech/RecognitionWorker.h"
 #include "speech/SpeechEngine.h"
 
-#include <QObject>
 #include <atomic>
 #include <memory>
 
@@ -52,9 +52,8 @@ private:
     std::atomic<long long> m_appendedFrames{0};
     std::atomic<double> m_feedRate{48000.0};
 
-    // Worker events cross to the main thread through this object's event queue; pending
-    // ones are discarded with it.
-    std::unique_ptr<QObject> m_receiver;
+    // Worker events cross to the main thread through it; pending ones are dropped with it.
+    MainThreadInbox m_inbox;
     std::shared_ptr<bool> m_alive;
     MicBlockQueue m_queue;
     std::unique_ptr<RecognitionWorker> m_worker;
