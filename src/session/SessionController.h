@@ -1,9 +1,9 @@
 #pragma once
 
 #include "audio/AudioCaptureEngineInterface.h"
+#include "base/Clock.h"
 #include "base/MainThreadInbox.h"
 #include "realtime/RealtimeClientInterface.h"
-#include "session/Clock.h"
 #include "session/CostModel.h"
 #include "session/PairListModel.h"
 #include "session/QAPair.h"

@@ -1,16 +1,14 @@
 #include "speech/MicTranscriber.h"
 
 #include "speech/SpeechAvailability.h"
-#include "speech/SpeechScheduler.h"
 
 #include <QDebug>
 
-MicTranscriber::MicTranscriber(std::shared_ptr<SpeechEngine> engine, SpeechScheduler& scheduler,
+MicTranscriber::MicTranscriber(std::shared_ptr<SpeechEngine> engine, Clock& clock,
                                const QString& locale)
-    : m_engine(std::move(engine)), m_scheduler(scheduler), m_locale(locale),
+    : m_engine(std::move(engine)), m_clock(clock), m_locale(locale),
       m_recognizerAvailable(m_engine &&
-                            m_engine->modelFor(locale) == SpeechEngine::ModelState::installed),
-      m_alive(std::make_shared<bool>(true)) {
+                            m_engine->modelFor(locale) == SpeechEngine::ModelState::installed) {
     if (m_recognizerAvailable) {
         m_worker = std::make_unique<RecognitionWorker>(
             m_engine, m_queue, [this](const RecognitionWorker::Event& event) {
@@ -58,11 +56,7 @@ void MicTranscriber::end() {
     m_feedSegment.store(0, std::memory_order_release);
     m_worker->endSegment(m_segmentID);
     const int segment = m_segmentID;
-    std::weak_ptr<bool> alive = m_alive;
-    m_scheduler.schedule(fallbackSeconds, [this, alive, segment] {
-        if (alive.lock())
-            fallback(segment);
-    });
+    m_fallback = m_clock.schedule(fallbackSeconds, false, [this, segment] { fallback(segment); });
 }
 
 void MicTranscriber::fallback(int segment) {

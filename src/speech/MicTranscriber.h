@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Clock.h"
 #include "base/MainThreadInbox.h"
 #include "speech/MicBlockQueue.h"
 #include "speech/MicTranscriberInterface.h"
@@ -9,16 +10,13 @@
 #include <atomic>
 #include <memory>
 
-class SpeechScheduler;
-
 // Transcribes the user's answers on the device, one segment per answer. Everything but
 // append() runs on the main thread; the recognizer runs on a worker thread.
 class MicTranscriber final : public MicTranscriberInterface {
 public:
     static constexpr double fallbackSeconds = 3.0;
 
-    MicTranscriber(std::shared_ptr<SpeechEngine> engine, SpeechScheduler& scheduler,
-                   const QString& locale);
+    MicTranscriber(std::shared_ptr<SpeechEngine> engine, Clock& clock, const QString& locale);
     ~MicTranscriber() override;
 
     void requestAuthorization(std::function<void(const Availability&)> completion) override;
@@ -38,7 +36,7 @@ private:
     void fallback(int segment);
 
     std::shared_ptr<SpeechEngine> m_engine;
-    SpeechScheduler& m_scheduler;
+    Clock& m_clock;
     QString m_locale;
     bool m_recognizerAvailable;
 
@@ -54,7 +52,8 @@ private:
 
     // Worker events cross to the main thread through it; pending ones are dropped with it.
     MainThreadInbox m_inbox;
-    std::shared_ptr<bool> m_alive;
+    // The last ended segment's fallback; goes with the transcriber.
+    std::unique_ptr<Clock::Timer> m_fallback;
     MicBlockQueue m_queue;
     std::unique_ptr<RecognitionWorker> m_worker;
 };

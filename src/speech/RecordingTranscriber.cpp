@@ -15,15 +15,9 @@
 #include <sndfile.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
 namespace {
-double steadySeconds() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
 class SoundFile {
 public:
     explicit SoundFile(const QString& path) {
@@ -113,8 +107,8 @@ RecordingTranscriber::RecordingTranscriber(std::shared_ptr<SpeechEngine> engine,
 RecordingTranscriber::RecordingTranscriber(std::shared_ptr<SpeechEngine> engine,
                                            const QString& locale, Options options)
     : m_engine(std::move(engine)), m_locale(locale), m_options(std::move(options)) {
-    if (!m_options.now)
-        m_options.now = steadySeconds;
+    if (!m_options.clock)
+        m_options.clock = &systemClock();
     if (!(m_options.chunkSeconds > 0))
         m_options.chunkSeconds = 45.0;
 }
@@ -243,9 +237,9 @@ QString RecordingTranscriber::recognize(SpeechStream& stream, const std::vector<
 
     if (stream.begin())
         return {};
-    const double deadline = m_options.now() + m_options.bufferLimitSeconds;
+    const double deadline = m_options.clock->now() + m_options.bufferLimitSeconds;
     for (size_t offset = 0; offset < samples.size(); offset += kFeedSamples) {
-        if (m_options.now() > deadline) {
+        if (m_options.clock->now() > deadline) {
             stream.cancel();
             return {};
         }
@@ -253,7 +247,7 @@ QString RecordingTranscriber::recognize(SpeechStream& stream, const std::vector<
         stream.feed(samples.data() + offset, count);
     }
     const SpeechOutcome outcome = stream.finish();
-    if (m_options.now() > deadline)
+    if (m_options.clock->now() > deadline)
         return {};
     return outcome.kind == SpeechOutcome::Kind::text ? outcome.text : QString();
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "audio/AppListingInterface.h"
+#include "base/Clock.h"
 #include "platform/Platform.h"
-#include "session/Clock.h"
 #include "speech/RecordingTranscriberInterface.h"
 
 // The demo's stand-ins for the desktop: everything granted, no applications, no file manager,
