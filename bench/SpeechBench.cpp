@@ -4,7 +4,6 @@
 #include "speech/MicTranscriber.h"
 #include "speech/RecordingTranscriber.h"
 #include "speech/SpeechResampler.h"
-#include "speech/SpeechScheduler.h"
 #include "speech/sphinx/SphinxEngine.h"
 
 #include <QCoreApplication>
@@ -144,8 +143,7 @@ static void BM_LiveFinalLatency(benchmark::State& state) {
     // The last clip alone (about 3 s): "he might even have been made amiable himself".
     const std::vector<float> clip(all.end() - std::min<ptrdiff_t>(ptrdiff_t(all.size()), 158000),
                                   all.end());
-    QtSpeechScheduler scheduler;
-    MicTranscriber transcriber(std::make_shared<SphinxEngine>(), scheduler,
+    MicTranscriber transcriber(std::make_shared<SphinxEngine>(), systemClock(),
                                QStringLiteral("en_US"));
     bool finished = false;
     transcriber.onFinal = [&finished](const QString&) { finished = true; };

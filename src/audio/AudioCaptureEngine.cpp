@@ -5,9 +5,7 @@
 #include "audio/pulse/PulseConnection.h"
 #include "audio/pulse/PulseRecorder.h"
 
-#include <QCoreApplication>
 #include <QObject>
-#include <QThread>
 #include <QTimer>
 #include <QtDebug>
 #include <utility>
@@ -28,12 +26,9 @@ PulseRecorder::Result startMic(PulseRecorder& mic, const QString& uid) {
 } // namespace
 
 AudioCaptureEngine::AudioCaptureEngine(std::function<bool()> micAuthorized, const QString& server)
-    : m_mainThread(std::make_unique<QObject>()), m_micAuthorized(std::move(micAuthorized)),
+    : m_micAuthorized(std::move(micAuthorized)),
       m_connection(std::make_unique<PulseConnection>(server)), m_tap(server),
       m_mic(std::make_unique<PulseRecorder>(QStringLiteral("Corvinel microphone"), server)) {
-    if (QCoreApplication* app = QCoreApplication::instance())
-        m_mainThread->moveToThread(app->thread());
-
     // The pipeline's outputs reach the owner's callbacks as they are when each block runs.
     m_pipeline.onPCM16 = [this](const QByteArray& pcm16) {
         if (onPCM16)
@@ -44,13 +39,13 @@ AudioCaptureEngine::AudioCaptureEngine(std::function<bool()> micAuthorized, cons
             onMicBuffer(samples, frames, rate);
     };
     m_pipeline.onLevels = [this](float mic, float meeting) {
-        post([this, mic, meeting] {
+        m_inbox.post([this, mic, meeting] {
             if (onLevels)
                 onLevels(mic, meeting);
         });
     };
     m_mic->onFailure = [this](const StreamFault& fault) {
-        post([this, fault] {
+        m_inbox.post([this, fault] {
             // A microphone unplugged from a running server: the meeting needs none.
             if (m_running.load() && m_usingTap && fault.kind == StreamFault::Kind::streamEnded) {
                 loseMic(fault.device);
@@ -77,10 +72,6 @@ AudioCaptureEngine::~AudioCaptureEngine() {
     // stop() does nothing when not running; no stream may outlive the engine either way.
     m_mic->stop();
     m_tap.stop();
-}
-
-void AudioCaptureEngine::post(std::function<void()> work) {
-    QMetaObject::invokeMethod(m_mainThread.get(), std::move(work), Qt::QueuedConnection);
 }
 
 std::optional<AudioFailure> AudioCaptureEngine::start(const Source& source,
@@ -183,7 +174,7 @@ std::optional<AudioFailure> AudioCaptureEngine::startCapture(const Source& sourc
         m_mic->onBlock = [this](const FloatAudioBuffer& block) { m_pipeline.deviceBlock(block); };
     if (m_micMissing) {
         m_pipeline.setMicAbsent();
-        post([this] {
+        m_inbox.post([this] {
             tell(QStringLiteral("No microphone was found. The meeting is heard and recorded; "
                                 "your side is silent until a microphone is connected."));
             silenceMic({});
@@ -243,7 +234,7 @@ std::optional<AudioFailure> AudioCaptureEngine::startTap(const TapTarget& target
         m_heardOutput = heard;
         if (!heard.isEmpty())
             qInfo().noquote() << QStringLiteral("[Corvinel] hearing what plays on %1").arg(heard);
-        post([this, heard] {
+        m_inbox.post([this, heard] {
             if (onHeardOutput)
                 onHeardOutput(heard);
         });
@@ -350,10 +341,10 @@ void AudioCaptureEngine::reconsiderOutput(bool defaultChanged) {
     m_chooseAfresh = m_chooseAfresh || defaultChanged;
     // Streams come and change in bursts (a call starting opens several): one look after them.
     if (!m_outputSettle) {
-        m_outputSettle = new QTimer(m_mainThread.get());
+        m_outputSettle = std::make_unique<QTimer>();
         m_outputSettle->setSingleShot(true);
         m_outputSettle->setInterval(200);
-        QObject::connect(m_outputSettle, &QTimer::timeout, m_mainThread.get(),
+        QObject::connect(m_outputSettle.get(), &QTimer::timeout, m_outputSettle.get(),
                          [this] { settleOutput(); });
     }
     if (!m_outputSettle->isActive())
@@ -394,9 +385,9 @@ void AudioCaptureEngine::followLostApp(const std::optional<StreamFault>& cause) 
             onFollowedApp(*m_followedApp, false);
     }
     if (!m_followPoll) {
-        m_followPoll = new QTimer(m_mainThread.get());
+        m_followPoll = std::make_unique<QTimer>();
         m_followPoll->setInterval(static_cast<int>(followPollSeconds * 1000));
-        QObject::connect(m_followPoll, &QTimer::timeout, m_mainThread.get(),
+        QObject::connect(m_followPoll.get(), &QTimer::timeout, m_followPoll.get(),
                          [this] { pollFollowedApp(); });
     }
     m_followPoll->start();
@@ -473,9 +464,9 @@ void AudioCaptureEngine::silenceMic(const QString& banner) {
         tell(banner);
     }
     if (!m_micPoll) {
-        m_micPoll = new QTimer(m_mainThread.get());
+        m_micPoll = std::make_unique<QTimer>();
         m_micPoll->setInterval(static_cast<int>(micPollSeconds * 1000));
-        QObject::connect(m_micPoll, &QTimer::timeout, m_mainThread.get(), [this] { pollMic(); });
+        QObject::connect(m_micPoll.get(), &QTimer::timeout, m_micPoll.get(), [this] { pollMic(); });
     }
     m_micPoll->start();
 }
@@ -521,9 +512,9 @@ void AudioCaptureEngine::loseServer(const StreamFault& fault) {
                         "the recording keeps the gap as silence.")
              .arg(fault.reason));
     if (!m_serverPoll) {
-        m_serverPoll = new QTimer(m_mainThread.get());
+        m_serverPoll = std::make_unique<QTimer>();
         m_serverPoll->setSingleShot(true);
-        QObject::connect(m_serverPoll, &QTimer::timeout, m_mainThread.get(),
+        QObject::connect(m_serverPoll.get(), &QTimer::timeout, m_serverPoll.get(),
                          [this] { pollServer(); });
     }
     m_serverPoll->start(250);

@@ -4,6 +4,7 @@
 #include "audio/CaptureFaults.h"
 #include "audio/CapturePipeline.h"
 #include "audio/ProcessTapCapture.h"
+#include "base/MainThreadInbox.h"
 
 #include <QString>
 #include <atomic>
@@ -13,7 +14,6 @@
 class ArchiveWriter;
 class PulseConnection;
 class PulseRecorder;
-class QObject;
 class QTimer;
 
 // Captures the microphone and the meeting at once and turns them into the 24 kHz model stream,
@@ -80,7 +80,6 @@ private:
     // A failure of the meeting capture; with a cause, the stream failure that led to it.
     void reportTapError(const QString& description, const std::optional<StreamFault>& cause);
     void reportFault(const CaptureFault& fault);
-    void post(std::function<void()> work);
     // Tap mode: the microphone went (or there is none); the meeting goes on alone until one
     // is back, looked for every `micPollSeconds`.
     void loseMic(const QString& device);
@@ -95,8 +94,8 @@ private:
     void pollServer();
     void resumeAfterServer();
 
-    // First, so it goes last: queued calls to it are dropped once it is gone.
-    std::unique_ptr<QObject> m_mainThread;
+    // First, so it goes last: what the capture threads post here is dropped once it is gone.
+    MainThreadInbox m_inbox;
     std::function<bool()> m_micAuthorized;
     std::unique_ptr<PulseConnection> m_connection; // device lookups
     ProcessTapCapture m_tap;
@@ -109,20 +108,20 @@ private:
     TapTarget m_startTarget;
     // The bundle identifier of the application being tapped, or looked for while it is quiet.
     std::optional<QString> m_followedApp;
-    QTimer* m_followPoll = nullptr; // main thread; made on first use
-    bool m_widened = false;         // the followed application went quiet: the whole output
+    std::unique_ptr<QTimer> m_followPoll; // main thread; made on first use
+    bool m_widened = false;               // the followed application went quiet: the whole output
     // The output recorded for the whole system, kept across restarts while applications play
     // on it, and the name last told to the owner.
     QString m_keepOutput;
     QString m_heardOutput;
-    QTimer* m_outputSettle = nullptr; // main thread; made on first use
-    bool m_chooseAfresh = false;      // the user changed the default output since the last look
-    QString m_micUid;                 // the microphone asked for (empty: the default input)
+    std::unique_ptr<QTimer> m_outputSettle; // main thread; made on first use
+    bool m_chooseAfresh = false; // the user changed the default output since the last look
+    QString m_micUid;            // the microphone asked for (empty: the default input)
     int m_micChannelAsked = 0;
-    bool m_micMissing = false;   // main thread
-    QTimer* m_micPoll = nullptr; // main thread; made on first use
+    bool m_micMissing = false;         // main thread
+    std::unique_ptr<QTimer> m_micPoll; // main thread; made on first use
     std::optional<std::chrono::steady_clock::time_point> m_serverLostAt; // main thread
-    QTimer* m_serverPoll = nullptr; // main thread; made on first use
+    std::unique_ptr<QTimer> m_serverPoll; // main thread; made on first use
     bool m_usingTap = false;
     std::atomic<bool> m_running{false};
     // Meeting blocks reach the pipeline only once it knows the new stream's format: a

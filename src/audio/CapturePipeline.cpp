@@ -4,17 +4,11 @@
 #include "audio/Resampler.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <limits>
 
 namespace {
 constexpr double kFIFOSeconds = 5.0;
-
-double steadySeconds() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
 
 // The most samples one block of `frames` may drop or repeat for drift.
 int64_t slipFor(int64_t frames) {
@@ -45,7 +39,7 @@ bool LevelThrottle::admit(double now) {
     return true;
 }
 
-CapturePipeline::CapturePipeline() : now(steadySeconds), m_fifo(kFIFOSeconds, meetingRate) {}
+CapturePipeline::CapturePipeline() : m_fifo(kFIFOSeconds, meetingRate) {}
 
 CapturePipeline::~CapturePipeline() = default;
 
@@ -174,7 +168,7 @@ void CapturePipeline::sendToModel(Resampler* converter, const float* mono, int64
 }
 
 void CapturePipeline::postLevels(float mic, float meeting) {
-    if (m_throttle.admit(now()) && onLevels)
+    if (m_throttle.admit(m_clock->now()) && onLevels)
         onLevels(mic, meeting);
 }
 

@@ -4,6 +4,7 @@
 #include "audio/ChannelDownmix.h"
 #include "audio/FloatAudioBuffer.h"
 #include "audio/MonoRingBuffer.h"
+#include "base/Clock.h"
 
 #include <QByteArray>
 #include <atomic>
@@ -72,8 +73,9 @@ public:
     std::function<void(const float* samples, int frames, double sampleRate)> onMicBuffer;
     // A level pair that passed the throttle; the engine posts it to the main thread.
     std::function<void(float mic, float meeting)> onLevels;
-    // Steady seconds for the throttle; tests replace it.
-    std::function<double()> now;
+
+    // The throttle's clock, read on the capture threads; set before any block runs.
+    void setClock(const Clock& clock) { m_clock = &clock; }
 
     // Builds the converters and the scratch space; false when a converter can't be made.
     bool prepare(const Setup& setup, ArchiveWriter* archive);
@@ -147,6 +149,7 @@ private:
     std::atomic<int> m_micState{micPresent};
     bool prepareMic(double micRate);
     LevelThrottle m_throttle;
+    const Clock* m_clock = &systemClock();
 
     // Scratch space of the microphone thread...
     std::vector<float> m_mono, m_mic48, m_popped, m_mix48;

@@ -6,7 +6,6 @@
 #include "audio/pulse/PulseRecorder.h"
 
 #include <QCoreApplication>
-#include <QThread>
 #include <QtDebug>
 
 namespace {
@@ -119,10 +118,7 @@ QString ProcessTapCapture::TapError::description() const {
 }
 
 ProcessTapCapture::ProcessTapCapture(const QString& server)
-    : m_recorder(std::make_unique<PulseRecorder>(QStringLiteral("Corvinel meeting"), server)),
-      m_mainThread(std::make_unique<QObject>()) {
-    if (QCoreApplication* app = QCoreApplication::instance())
-        m_mainThread->moveToThread(app->thread());
+    : m_recorder(std::make_unique<PulseRecorder>(QStringLiteral("Corvinel meeting"), server)) {
     m_recorder->onBlock = [this](const FloatAudioBuffer& block) {
         if (onAudio)
             onAudio(block);
@@ -141,17 +137,14 @@ void ProcessTapCapture::postInterruption(bool targetLost, const std::optional<St
     // Runs on the recorder's thread: one queued call per run, nothing else.
     if (!m_running.load() || m_interruptionPosted.exchange(true))
         return;
-    QMetaObject::invokeMethod(
-        m_mainThread.get(),
-        [this, targetLost, cause] {
-            if (!m_running.load())
-                return;
-            if (targetLost && onTargetLost)
-                onTargetLost();
-            else if (onInterrupted)
-                onInterrupted(cause);
-        },
-        Qt::QueuedConnection);
+    m_inbox.post([this, targetLost, cause] {
+        if (!m_running.load())
+            return;
+        if (targetLost && onTargetLost)
+            onTargetLost();
+        else if (onInterrupted)
+            onInterrupted(cause);
+    });
 }
 
 void ProcessTapCapture::postOutputsChanged(bool defaultChanged) {
@@ -162,15 +155,12 @@ void ProcessTapCapture::postOutputsChanged(bool defaultChanged) {
         m_defaultChanged = true;
     if (m_outputsPosted.exchange(true))
         return;
-    QMetaObject::invokeMethod(
-        m_mainThread.get(),
-        [this] {
-            m_outputsPosted = false;
-            const bool changed = m_defaultChanged.exchange(false);
-            if (m_running.load() && onOutputsChanged)
-                onOutputsChanged(changed);
-        },
-        Qt::QueuedConnection);
+    m_inbox.post([this] {
+        m_outputsPosted = false;
+        const bool changed = m_defaultChanged.exchange(false);
+        if (m_running.load() && onOutputsChanged)
+            onOutputsChanged(changed);
+    });
 }
 
 std::optional<ProcessTapCapture::TapError> ProcessTapCapture::start(const TapTarget& target,

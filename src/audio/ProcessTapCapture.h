@@ -4,15 +4,14 @@
 #include "audio/ChannelDownmix.h"
 #include "audio/FloatAudioBuffer.h"
 #include "audio/OutputChoice.h"
+#include "base/MainThreadInbox.h"
 
-#include <QPointer>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
 
 class PulseRecorder;
-class QObject;
 
 // Captures what this computer plays: the monitor of one output (the owner says which; see
 // OutputChoice), or the monitor stream of one application's playback. Blocks go to onAudio on
@@ -101,7 +100,7 @@ private:
     void postOutputsChanged(bool defaultChanged);
 
     std::unique_ptr<PulseRecorder> m_recorder;
-    std::unique_ptr<QObject> m_mainThread; // receives the queued interruptions
+    MainThreadInbox m_inbox; // receives the queued interruptions
     std::optional<Format> m_format;
     TapTarget m_target;
     std::atomic<bool> m_running{false};

@@ -1,20 +1,21 @@
 #pragma once
 
+#include "base/MainThreadInbox.h"
 #include "realtime/RealtimeClientInterface.h"
 #include "realtime/RealtimeTiming.h"
 
 #include <QSslConfiguration>
 #include <QThread>
+#include <atomic>
 #include <functional>
 #include <optional>
 
 class RealtimeConnection;
-class RealtimeCallbackRelay;
 
 // The WebSocket client for the OpenAI Realtime API. Its socket and state live on a thread of
 // its own; every operation is queued there and returns at once, so append() may be called from
-// a capture thread. Callbacks arrive on the thread that created the client, in order, and never
-// after it is destroyed.
+// a capture thread. Callbacks arrive on the main thread, in order, and never after it is
+// destroyed.
 class RealtimeClient : public RealtimeClientInterface {
 public:
     struct Options {
@@ -39,7 +40,13 @@ public:
 private:
     void enqueue(std::function<void()> work);
 
+    // Notifications reach the owner on the creating thread, in order. Every start() and
+    // stop() numbers a new run; a notification carries the run the connection was in when it
+    // posted, and one of an earlier run is dropped: the main thread may be busy long enough
+    // for a whole answer to queue up behind a Stop.
+    MainThreadInbox m_inbox;
+    std::atomic<quint64> m_currentRun{0}; // the caller's newest start() or stop()
+    std::atomic<quint64> m_postingRun{0}; // the one the connection has taken up
     QThread m_thread;
     RealtimeConnection* m_connection = nullptr;
-    RealtimeCallbackRelay* m_relay = nullptr;
 };

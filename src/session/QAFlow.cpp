@@ -1,6 +1,6 @@
 #include "session/QAFlow.h"
 
-#include "session/Clock.h"
+#include "base/Clock.h"
 #include "settings/Graphemes.h"
 
 #include <QUuid>

@@ -11,7 +11,6 @@
 #include "speech/RecordingTranscriberInterface.h"
 #include "speech/RecordingTranscript.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
@@ -135,7 +134,7 @@ SessionController::~SessionController() {
     // that a capture it started is stopped below rather than left running.
     if (m_engineStart.joinable())
         m_engineStart.join();
-    *m_alive = false;
+    m_inbox.close();
     if (m_isSessionActive || m_c.audio.isRunning())
         stop();
     // The components outlive the controller: leave them nothing that points back here.
@@ -304,22 +303,15 @@ void SessionController::continueStart(bool micGranted) {
         setBanner(kWaitingForPermission);
     });
     setStarting(true);
-    QPointer<SessionController> self(this);
     Engine* audio = &m_c.audio;
     // The previous start has delivered its result, so its thread has ended or is ending.
     if (m_engineStart.joinable())
         m_engineStart.join();
-    m_engineStart = std::thread([self, audio, source = *source, streamSource, record, archive] {
+    m_engineStart = std::thread([this, audio, source = *source, streamSource, record, archive] {
         // Blocks: the first capture may wait for the sound server or a permission prompt.
         const std::optional<AudioFailure> failure =
             audio->start(source, streamSource, record, archive);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, failure] {
-                if (self)
-                    self->engineStarted(failure);
-            },
-            Qt::QueuedConnection);
+        m_inbox.post([this, failure] { engineStarted(failure); });
     });
 }
 

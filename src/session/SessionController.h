@@ -1,8 +1,9 @@
 #pragma once
 
 #include "audio/AudioCaptureEngineInterface.h"
+#include "base/Clock.h"
+#include "base/MainThreadInbox.h"
 #include "realtime/RealtimeClientInterface.h"
-#include "session/Clock.h"
 #include "session/CostModel.h"
 #include "session/PairListModel.h"
 #include "session/QAPair.h"
@@ -246,8 +247,9 @@ private:
     QString m_transcribeModel; // the one the client runs with, which prices its transcriptions
     double m_transcriptionProgress = -1;
     std::optional<QString> m_progressBanner; // the last progress report of a transcription
-    // Lets a start that finishes after the controller is gone do nothing.
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // Carries the engine start's result back; what is still queued when the controller goes
+    // is dropped.
+    MainThreadInbox m_inbox;
     // Starts the capture engine, which blocks on the sound server. A thread of its own: on the
     // shared pool it would wait behind recording transcriptions. Joined before the next start
     // and on destruction.

@@ -1,7 +1,7 @@
 #include "session/SessionLog.h"
 
 #include "audio/WholeFile.h"
-#include "session/Clock.h"
+#include "base/Clock.h"
 #include "session/QAFlow.h"
 
 #include <QDir>

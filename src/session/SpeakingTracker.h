@@ -1,6 +1,6 @@
 #pragma once
 
-#include "session/Clock.h"
+#include "base/Clock.h"
 
 #include <QHash>
 #include <QJsonObject>

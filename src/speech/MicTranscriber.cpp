@@ -1,31 +1,26 @@
 #include "speech/MicTranscriber.h"
 
 #include "speech/SpeechAvailability.h"
-#include "speech/SpeechScheduler.h"
 
 #include <QDebug>
-#include <QMetaObject>
 
-MicTranscriber::MicTranscriber(std::shared_ptr<SpeechEngine> engine, SpeechScheduler& scheduler,
+MicTranscriber::MicTranscriber(std::shared_ptr<SpeechEngine> engine, Clock& clock,
                                const QString& locale)
-    : m_engine(std::move(engine)), m_scheduler(scheduler), m_locale(locale),
+    : m_engine(std::move(engine)), m_clock(clock), m_locale(locale),
       m_recognizerAvailable(m_engine &&
-                            m_engine->modelFor(locale) == SpeechEngine::ModelState::installed),
-      m_receiver(std::make_unique<QObject>()), m_alive(std::make_shared<bool>(true)) {
+                            m_engine->modelFor(locale) == SpeechEngine::ModelState::installed) {
     if (m_recognizerAvailable) {
-        QObject* receiver = m_receiver.get();
         m_worker = std::make_unique<RecognitionWorker>(
-            m_engine, m_queue, [this, receiver](const RecognitionWorker::Event& event) {
-                QMetaObject::invokeMethod(
-                    receiver, [this, event] { receive(event); }, Qt::QueuedConnection);
+            m_engine, m_queue, [this](const RecognitionWorker::Event& event) {
+                m_inbox.post([this, event] { receive(event); });
             });
     }
 }
 
 MicTranscriber::~MicTranscriber() {
     m_feedSegment.store(0);
-    m_worker.reset();   // joins: no event is posted after this
-    m_receiver.reset(); // drops the events still queued
+    m_worker.reset(); // joins: no event is posted after this
+    m_inbox.close();  // drops the events still queued
 }
 
 void MicTranscriber::requestAuthorization(std::function<void(const Availability&)> completion) {
@@ -33,13 +28,10 @@ void MicTranscriber::requestAuthorization(std::function<void(const Availability&
     const Availability availability =
         m_engine ? speechAvailability(*m_engine, m_locale)
                  : Availability::unsupported(speechUnavailableText(m_locale));
-    QMetaObject::invokeMethod(
-        m_receiver.get(),
-        [completion = std::move(completion), availability] {
-            if (completion)
-                completion(availability);
-        },
-        Qt::QueuedConnection);
+    m_inbox.post([completion = std::move(completion), availability] {
+        if (completion)
+            completion(availability);
+    });
 }
 
 void MicTranscriber::begin() {
@@ -64,11 +56,7 @@ void MicTranscriber::end() {
     m_feedSegment.store(0, std::memory_order_release);
     m_worker->endSegment(m_segmentID);
     const int segment = m_segmentID;
-    std::weak_ptr<bool> alive = m_alive;
-    m_scheduler.schedule(fallbackSeconds, [this, alive, segment] {
-        if (alive.lock())
-            fallback(segment);
-    });
+    m_fallback = m_clock.schedule(fallbackSeconds, false, [this, segment] { fallback(segment); });
 }
 
 void MicTranscriber::fallback(int segment) {

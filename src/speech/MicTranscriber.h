@@ -1,15 +1,14 @@
 #pragma once
 
+#include "base/Clock.h"
+#include "base/MainThreadInbox.h"
 #include "speech/MicBlockQueue.h"
 #include "speech/MicTranscriberInterface.h"
 #include "speech/RecognitionWorker.h"
 #include "speech/SpeechEngine.h"
 
-#include <QObject>
 #include <atomic>
 #include <memory>
-
-class SpeechScheduler;
 
 // Transcribes the user's answers on the device, one segment per answer. Everything but
 // append() runs on the main thread; the recognizer runs on a worker thread.
@@ -17,8 +16,7 @@ class MicTranscriber final : public MicTranscriberInterface {
 public:
     static constexpr double fallbackSeconds = 3.0;
 
-    MicTranscriber(std::shared_ptr<SpeechEngine> engine, SpeechScheduler& scheduler,
-                   const QString& locale);
+    MicTranscriber(std::shared_ptr<SpeechEngine> engine, Clock& clock, const QString& locale);
     ~MicTranscriber() override;
 
     void requestAuthorization(std::function<void(const Availability&)> completion) override;
@@ -38,7 +36,7 @@ private:
     void fallback(int segment);
 
     std::shared_ptr<SpeechEngine> m_engine;
-    SpeechScheduler& m_scheduler;
+    Clock& m_clock;
     QString m_locale;
     bool m_recognizerAvailable;
 
@@ -52,10 +50,10 @@ private:
     std::atomic<long long> m_appendedFrames{0};
     std::atomic<double> m_feedRate{48000.0};
 
-    // Worker events cross to the main thread through this object's event queue; pending
-    // ones are discarded with it.
-    std::unique_ptr<QObject> m_receiver;
-    std::shared_ptr<bool> m_alive;
+    // Worker events cross to the main thread through it; pending ones are dropped with it.
+    MainThreadInbox m_inbox;
+    // The last ended segment's fallback; goes with the transcriber.
+    std::unique_ptr<Clock::Timer> m_fallback;
     MicBlockQueue m_queue;
     std::unique_ptr<RecognitionWorker> m_worker;
 };

@@ -1,5 +1,6 @@
 #include "speech/OnDeviceSpeech.h"
 
+#include "base/Clock.h"
 #include "speech/SpeechAvailability.h"
 #include "speech/sphinx/SphinxEngine.h"
 
@@ -7,7 +8,7 @@ OnDeviceSpeech::OnDeviceSpeech()
     : OnDeviceSpeech(std::make_shared<SphinxEngine>(), currentSpeechLocale()) {}
 
 OnDeviceSpeech::OnDeviceSpeech(std::shared_ptr<SpeechEngine> engine, const QString& locale)
-    : m_engine(std::move(engine)), m_mic(m_engine, m_scheduler, locale),
+    : m_engine(std::move(engine)), m_mic(m_engine, systemClock(), locale),
       m_recording(m_engine, locale) {}
 
 bool speechModelInstalled() {

@@ -2,7 +2,6 @@
 
 #include "speech/MicTranscriber.h"
 #include "speech/RecordingTranscriber.h"
-#include "speech/SpeechScheduler.h"
 
 #include <memory>
 
@@ -22,7 +21,6 @@ public:
 
 private:
     std::shared_ptr<SpeechEngine> m_engine;
-    QtSpeechScheduler m_scheduler;
     MicTranscriber m_mic;
     RecordingTranscriber m_recording;
 };

@@ -1,14 +1,13 @@
 #include "speech/RecordingTranscriber.h"
 
 #include "audio/WholeFile.h"
+#include "base/MainThreadInbox.h"
 #include "speech/RecordingTranscript.h"
 #include "speech/SpeechAvailability.h"
 #include "speech/SpeechResampler.h"
 #include "speech/WavSpan.h"
 
 #include <QFileInfo>
-#include <QMetaObject>
-#include <QObject>
 #include <QThreadPool>
 
 #include <cstdio>
@@ -16,15 +15,9 @@
 #include <sndfile.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
 namespace {
-double steadySeconds() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
 class SoundFile {
 public:
     explicit SoundFile(const QString& path) {
@@ -114,8 +107,8 @@ RecordingTranscriber::RecordingTranscriber(std::shared_ptr<SpeechEngine> engine,
 RecordingTranscriber::RecordingTranscriber(std::shared_ptr<SpeechEngine> engine,
                                            const QString& locale, Options options)
     : m_engine(std::move(engine)), m_locale(locale), m_options(std::move(options)) {
-    if (!m_options.now)
-        m_options.now = steadySeconds;
+    if (!m_options.clock)
+        m_options.clock = &systemClock();
     if (!(m_options.chunkSeconds > 0))
         m_options.chunkSeconds = 45.0;
 }
@@ -123,38 +116,31 @@ RecordingTranscriber::RecordingTranscriber(std::shared_ptr<SpeechEngine> engine,
 void RecordingTranscriber::transcribe(const QString& wavPath,
                                       std::function<void(double, double)> progress,
                                       std::function<void(const Result&)> completion) {
-    // Lives on the main thread and carries every report there. The completion holds a
-    // reference of its own: were the last one dropped on the worker first, the deferred delete
-    // could be handled before the completion, and deleting the receiver discards it unsent.
-    std::shared_ptr<QObject> receiver(new QObject, [](QObject* object) { object->deleteLater(); });
+    // Carries every report to the main thread. The completion holds the inbox itself: were
+    // the pool's task the last to let go of it, it would close before the completion ran.
+    auto inbox = std::make_shared<MainThreadInbox>();
     auto self = std::make_shared<RecordingTranscriber>(m_engine, m_locale, m_options);
-    QThreadPool::globalInstance()->start([self, receiver, wavPath, progress = std::move(progress),
-                                          completion = std::move(completion)] {
-        auto report = [&receiver, &progress](double done, double total) {
-            QMetaObject::invokeMethod(
-                receiver.get(),
-                [progress, done, total] {
+    QThreadPool::globalInstance()->start(
+        [self, inbox, wavPath, progress = std::move(progress), completion = std::move(completion)] {
+            auto report = [&inbox, &progress](double done, double total) {
+                inbox->post([progress, done, total] {
                     if (progress)
                         progress(done, total);
-                },
-                Qt::QueuedConnection);
-        };
-        Result result = Failure{QStringLiteral("The recording couldn't be transcribed.")};
-        try {
-            result = self->run(wavPath, report);
-        } catch (const std::exception& error) {
-            // An exception must not leave the pool's thread; the caller hears of it instead.
-            result = Failure{QStringLiteral("The recording couldn't be transcribed: ") +
-                             QString::fromUtf8(error.what())};
-        }
-        QMetaObject::invokeMethod(
-            receiver.get(),
-            [completion, result, receiver] {
+                });
+            };
+            Result result = Failure{QStringLiteral("The recording couldn't be transcribed.")};
+            try {
+                result = self->run(wavPath, report);
+            } catch (const std::exception& error) {
+                // An exception must not leave the pool's thread; the caller hears of it instead.
+                result = Failure{QStringLiteral("The recording couldn't be transcribed: ") +
+                                 QString::fromUtf8(error.what())};
+            }
+            inbox->post([completion, result, inbox] {
                 if (completion)
                     completion(result);
-            },
-            Qt::QueuedConnection);
-    });
+            });
+        });
 }
 
 RecordingTranscriber::Result
@@ -251,9 +237,9 @@ QString RecordingTranscriber::recognize(SpeechStream& stream, const std::vector<
 
     if (stream.begin())
         return {};
-    const double deadline = m_options.now() + m_options.bufferLimitSeconds;
+    const double deadline = m_options.clock->now() + m_options.bufferLimitSeconds;
     for (size_t offset = 0; offset < samples.size(); offset += kFeedSamples) {
-        if (m_options.now() > deadline) {
+        if (m_options.clock->now() > deadline) {
             stream.cancel();
             return {};
         }
@@ -261,7 +247,7 @@ QString RecordingTranscriber::recognize(SpeechStream& stream, const std::vector<
         stream.feed(samples.data() + offset, count);
     }
     const SpeechOutcome outcome = stream.finish();
-    if (m_options.now() > deadline)
+    if (m_options.clock->now() > deadline)
         return {};
     return outcome.kind == SpeechOutcome::Kind::text ? outcome.text : QString();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Clock.h"
 #include "speech/RecordingTranscriberInterface.h"
 #include "speech/SpeechEngine.h"
 
@@ -13,8 +14,8 @@ public:
         double chunkSeconds = 45.0;
         // A buffer still unrecognised after this long contributes nothing.
         double bufferLimitSeconds = 120.0;
-        // Monotonic seconds; tests move time by hand.
-        std::function<double()> now;
+        // Read on the worker thread; tests move time by hand.
+        const Clock* clock = &systemClock();
     };
 
     RecordingTranscriber(std::shared_ptr<SpeechEngine> engine, const QString& locale);

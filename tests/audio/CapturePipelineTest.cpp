@@ -5,6 +5,7 @@
 #include "audio/ArchiveWriter.h"
 #include "audio/ChannelDownmix.h"
 #include "audio/Resampler.h"
+#include "support/FakeClock.h"
 #include "support/SoundPeers.h"
 
 #include <QFile>
@@ -301,8 +302,8 @@ TEST(TapMode, LevelsAreThrottledAndCarryTheLatestMeetingPeak) {
     CapturePipeline pipeline;
     Collector out;
     out.attach(pipeline);
-    double clock = 100.0;
-    pipeline.now = [&clock] { return clock; };
+    FakeClock clock;
+    pipeline.setClock(clock);
     ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::micOnly), nullptr));
     ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
     const Signal mic(48000, {440}, 1.0, 0.3);
@@ -314,7 +315,7 @@ TEST(TapMode, LevelsAreThrottledAndCarryTheLatestMeetingPeak) {
         mic.feed(
             960, [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); }, size_t(i) * 960,
             size_t(i + 1) * 960);
-        clock += 0.02;
+        clock.advance(0.02);
     }
     ASSERT_EQ(out.levels.size(), 3u);
     for (const auto& [micLevel, meetingLevel] : out.levels) {
@@ -644,8 +645,9 @@ TEST(TapMode, AMicrophoneLostForAWhileLeavesTheMeetingWhole) {
     CapturePipeline pipeline;
     Collector out;
     out.attach(pipeline);
-    double now = 0;
-    pipeline.now = [&now] { return now += 0.02; };
+    FakeClock clock;
+    clock.advanceOnEveryRead(0.02);
+    pipeline.setClock(clock);
     ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::both), archive.get()));
     ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
     const auto inTime = [](size_t tapAt) { return double(tapAt + 960) / 48000; };

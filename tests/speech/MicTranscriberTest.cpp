@@ -57,8 +57,8 @@ protected:
     }
 
     std::shared_ptr<FakeSpeechEngine> engine = std::make_shared<FakeSpeechEngine>();
-    ManualSpeechScheduler scheduler;
-    MicTranscriber transcriber{engine, scheduler, QStringLiteral("en_US")};
+    FakeClock clock;
+    MicTranscriber transcriber{engine, clock, QStringLiteral("en_US")};
     QStringList partials, finals, failures;
 };
 } // namespace
@@ -81,8 +81,10 @@ TEST_F(MicTranscriberTest, SegmentDeliversInterimThenOneFinal) {
     EXPECT_EQ(engine->modes(), QList<SpeechEngine::Mode>{SpeechEngine::Mode::live});
 
     // The fallback of a segment that finished normally does nothing.
-    EXPECT_EQ(scheduler.delays, QList<double>{3.0});
-    EXPECT_EQ(scheduler.runAll(), 1);
+    clock.advance(2.99);
+    EXPECT_EQ(clock.activeTimers(), 1);
+    clock.advance(0.01);
+    EXPECT_EQ(clock.activeTimers(), 0);
     EXPECT_EQ(finals.size(), 1);
 }
 
@@ -93,7 +95,7 @@ TEST_F(MicTranscriberTest, SilenceEndsWithoutCallbacks) {
     transcriber.append(silence.data(), int(silence.size()), 48000.0);
     transcriber.end();
     ASSERT_TRUE(waitIdle());
-    scheduler.runAll();
+    clock.advance(MicTranscriber::fallbackSeconds);
     EXPECT_TRUE(finals.isEmpty());
     EXPECT_TRUE(failures.isEmpty());
     EXPECT_TRUE(partials.isEmpty());
@@ -188,7 +190,7 @@ TEST_F(MicTranscriberTest, FallbackDeliversLatestTextWhenNoFinalCame) {
     ASSERT_TRUE(speakAndEndWithTheFinalHeldBack());
     EXPECT_TRUE(finals.isEmpty());
 
-    EXPECT_EQ(scheduler.runAll(), 1); // three seconds pass
+    clock.advance(MicTranscriber::fallbackSeconds);
     EXPECT_EQ(finals, QStringList{QStringLiteral("I led the team")});
     EXPECT_FALSE(transcriber.hasOpenTask());
 
@@ -206,7 +208,7 @@ TEST_F(MicTranscriberTest, FallbackWithoutTextStaysSilent) {
     transcriber.begin();
     transcriber.end();
     ASSERT_TRUE(QTest::qWaitFor([this] { return engine->finishWaiting(); }, kWait));
-    scheduler.runAll();
+    clock.advance(MicTranscriber::fallbackSeconds);
     EXPECT_FALSE(transcriber.hasOpenTask());
     engine->releaseFinish();
     EXPECT_TRUE(finals.isEmpty());
@@ -248,7 +250,7 @@ TEST_F(MicTranscriberTest, PendingFallbackLeavesANewerSegmentAlone) {
     script(QStringLiteral("old words"), SpeechOutcome::noSpeech());
     ASSERT_TRUE(speakAndEndWithTheFinalHeldBack());
     transcriber.begin(); // the user starts the next answer before three seconds pass
-    scheduler.runAll();
+    clock.advance(MicTranscriber::fallbackSeconds);
     EXPECT_TRUE(transcriber.hasOpenTask());
     EXPECT_TRUE(finals.isEmpty());
     engine->releaseFinish();
@@ -287,8 +289,8 @@ TEST(MicTranscriberAvailability, MissingModelMeansBeginDoesNothing) {
     FakeSpeechEngine::Script s;
     s.modelState = SpeechEngine::ModelState::unsupportedLanguage;
     engine->setScript(s);
-    ManualSpeechScheduler scheduler;
-    MicTranscriber transcriber(engine, scheduler, QStringLiteral("de_DE"));
+    FakeClock clock;
+    MicTranscriber transcriber(engine, clock, QStringLiteral("de_DE"));
     transcriber.begin();
     EXPECT_FALSE(transcriber.hasOpenTask());
     EXPECT_EQ(transcriber.segmentID(), 0);

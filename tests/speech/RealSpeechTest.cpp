@@ -72,8 +72,8 @@ TEST(WordErrorRateTest, CountsEditsOverReferenceWords) {
 TEST(RealSpeechTest, LivePathTranscribesFliteAnswers) {
     TestHome home;
     auto engine = std::make_shared<SphinxEngine>();
-    ManualSpeechScheduler scheduler; // the fallback never fires: every final comes from decoding
-    MicTranscriber transcriber(engine, scheduler, QStringLiteral("en_US"));
+    FakeClock clock; // the fallback never fires: every final comes from decoding
+    MicTranscriber transcriber(engine, clock, QStringLiteral("en_US"));
     QStringList finals;
     int partials = 0;
     transcriber.onFinal = [&finals](const QString& text) { finals << text; };
@@ -111,8 +111,8 @@ TEST(RealSpeechTest, LivePathTranscribesFliteAnswers) {
 
 TEST(RealSpeechTest, LivePathSilenceEndsSilently) {
     auto engine = std::make_shared<SphinxEngine>();
-    ManualSpeechScheduler scheduler;
-    MicTranscriber transcriber(engine, scheduler, QStringLiteral("en_US"));
+    FakeClock clock;
+    MicTranscriber transcriber(engine, clock, QStringLiteral("en_US"));
     int callbacks = 0;
     transcriber.onFinal = [&callbacks](const QString&) { ++callbacks; };
     transcriber.onFailure = [&callbacks](const QString&) { ++callbacks; };

@@ -253,11 +253,13 @@ TEST_F(RecordingTranscriberTest, MissingModelFailsWithTheUnavailableText) {
 }
 
 TEST_F(RecordingTranscriberTest, BufferOverTheTimeLimitContributesNothing) {
+    FakeClock clock;
     FakeSpeechEngine::Script s = engine->script();
     s.secondsPerFeed = 50.0; // every second of audio "takes" 50 s
+    s.clock = &clock;
     engine->setScript(s);
     RecordingTranscriber::Options options;
-    options.now = [this] { return engine->clock(); };
+    options.clock = &clock;
     RecordingTranscriber transcriber(engine, QStringLiteral("en_US"), options);
 
     // Two seconds per channel finish in 100 s, inside the limit of 120 s.

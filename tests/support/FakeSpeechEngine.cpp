@@ -16,7 +16,8 @@ public:
     void feed(const int16_t* samples, int count) override {
         std::lock_guard<std::mutex> guard(m_engine.m_mutex);
         m_engine.m_counts.samplesFed += count;
-        m_engine.m_clock += m_engine.m_script.secondsPerFeed;
+        if (m_engine.m_script.clock)
+            m_engine.m_script.clock->advance(m_engine.m_script.secondsPerFeed);
         for (int i = 0; i < count; ++i)
             m_peak = std::max(m_peak, std::abs(int(samples[i])));
     }
@@ -79,11 +80,6 @@ FakeSpeechEngine::Counts FakeSpeechEngine::counts() const {
     return m_counts;
 }
 
-double FakeSpeechEngine::clock() const {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    return m_clock;
-}
-
 QList<SpeechEngine::Mode> FakeSpeechEngine::modes() const {
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_modes;
@@ -105,17 +101,4 @@ void FakeSpeechEngine::releaseFinish() {
 bool FakeSpeechEngine::finishWaiting() const {
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_waiting;
-}
-
-void ManualSpeechScheduler::schedule(double seconds, std::function<void()> task) {
-    delays.append(seconds);
-    m_tasks.push_back(std::move(task));
-}
-
-int ManualSpeechScheduler::runAll() {
-    std::vector<std::function<void()>> tasks;
-    tasks.swap(m_tasks);
-    for (auto& task : tasks)
-        task();
-    return int(tasks.size());
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "speech/SpeechEngine.h"
-#include "speech/SpeechScheduler.h"
+#include "support/FakeClock.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -17,7 +17,8 @@ public:
         QString interim;                                   // what interim() answers
         SpeechOutcome outcome = SpeechOutcome::noSpeech(); // what finish() answers
         QString loudText;          // non-empty: finish() answers it when a fed sample exceeded 1000
-        double secondsPerFeed = 0; // added to `clock` by every feed
+        double secondsPerFeed = 0; // moves `clock` on at every feed
+        FakeClock* clock = nullptr;
     };
     struct Counts {
         int streamsCreated = 0;
@@ -33,7 +34,6 @@ public:
     void setScript(const Script& script);
     Script script() const;
     Counts counts() const;
-    double clock() const;
     QList<Mode> modes() const;
 
     // While held, finish() waits (after saying so) until released.
@@ -48,19 +48,6 @@ private:
     Script m_script;
     Counts m_counts;
     QList<Mode> m_modes;
-    double m_clock = 0;
     bool m_hold = false;
     bool m_waiting = false;
-};
-
-// Runs scheduled tasks when the test says so.
-class ManualSpeechScheduler final : public SpeechScheduler {
-public:
-    void schedule(double seconds, std::function<void()> task) override;
-    // Runs every task scheduled so far; returns how many ran.
-    int runAll();
-    QList<double> delays;
-
-private:
-    std::vector<std::function<void()>> m_tasks;
 };

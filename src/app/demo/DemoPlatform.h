@@ -1,8 +1,8 @@
 #pragma once
 
 #include "audio/AppListingInterface.h"
+#include "base/Clock.h"
 #include "platform/Platform.h"
-#include "session/Clock.h"
 #include "speech/RecordingTranscriberInterface.h"
 #include "update/PackageInstaller.h"
 

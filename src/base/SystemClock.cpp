@@ -1,4 +1,4 @@
-#include "session/Clock.h"
+#include "base/Clock.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -37,4 +37,9 @@ private:
 
 std::unique_ptr<Clock> makeSystemClock() {
     return std::make_unique<SystemClock>();
+}
+
+Clock& systemClock() {
+    static SystemClock clock;
+    return clock;
 }
