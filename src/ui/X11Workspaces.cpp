@@ -5,8 +5,11 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
+#include <optional>
 
 namespace {
 xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
@@ -26,38 +29,66 @@ uint32_t currentDesktop(xcb_connection_t* connection, xcb_window_t root) {
         return 0;
     return *static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
 }
+
+// The window's connection and root, when the application runs on xcb.
+struct X11Window {
+    xcb_connection_t* connection = nullptr;
+    xcb_window_t root = 0;
+    xcb_window_t window = 0;
+};
+
+std::optional<X11Window> x11Window(QWindow* window) {
+    // Other platforms (offscreen among them) may answer for X11 too, without a connection.
+    if (!window || !window->handle() || QGuiApplication::platformName() != QLatin1String("xcb"))
+        return std::nullopt;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return std::nullopt;
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    if (!screen)
+        return std::nullopt;
+    return X11Window{connection, screen->root, xcb_window_t(window->winId())};
+}
+
+// An EWMH request to the window manager about the window.
+void ask(const X11Window& x, xcb_atom_t type, std::initializer_list<uint32_t> data) {
+    xcb_client_message_event_t event;
+    memset(&event, 0, sizeof(event));
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = x.window;
+    event.type = type;
+    std::copy(data.begin(), data.end(), event.data.data32);
+    xcb_send_event(x.connection, 0, x.root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&event));
+}
 } // namespace
 
 namespace X11Workspaces {
 
 void showOnAll(QWindow* window, bool all) {
-    // Other platforms (offscreen among them) may answer for X11 too, without a connection.
-    if (!window || !window->handle() || QGuiApplication::platformName() != QLatin1String("xcb"))
+    const std::optional<X11Window> x = x11Window(window);
+    if (!x)
         return;
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-    if (!connection)
-        return;
-    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    if (!screen)
-        return;
-    const uint32_t desktop = all ? 0xFFFFFFFFu : currentDesktop(connection, screen->root);
-
-    xcb_client_message_event_t event;
-    memset(&event, 0, sizeof(event));
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = xcb_window_t(window->winId());
-    event.type = atom(connection, "_NET_WM_DESKTOP");
-    event.data.data32[0] = desktop;
-    event.data.data32[1] = 1; // a normal application asks
-    xcb_send_event(connection, 0, screen->root,
-                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                   reinterpret_cast<const char*>(&event));
+    const uint32_t desktop = all ? 0xFFFFFFFFu : currentDesktop(x->connection, x->root);
+    const xcb_atom_t type = atom(x->connection, "_NET_WM_DESKTOP");
+    ask(*x, type, {desktop, 1}); // 1: a normal application asks
     // Also for a window not mapped yet, which the manager reads the property of at map time.
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, event.window, event.type,
-                        XCB_ATOM_CARDINAL, 32, 1, &desktop);
-    xcb_flush(connection);
+    xcb_change_property(x->connection, XCB_PROP_MODE_REPLACE, x->window, type, XCB_ATOM_CARDINAL,
+                        32, 1, &desktop);
+    xcb_flush(x->connection);
+}
+
+void keepAbove(QWindow* window, bool above) {
+    const std::optional<X11Window> x = x11Window(window);
+    if (!x)
+        return;
+    // 1 add, 0 remove; the last 1: a normal application asks.
+    ask(*x, atom(x->connection, "_NET_WM_STATE"),
+        {above ? 1u : 0u, atom(x->connection, "_NET_WM_STATE_ABOVE"), 0, 1});
+    xcb_flush(x->connection);
 }
 
 } // namespace X11Workspaces
