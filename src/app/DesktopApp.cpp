@@ -1,6 +1,7 @@
 #include "app/DesktopApp.h"
 
 #include "app/AppComposition.h"
+#include "app/AppUpdater.h"
 #include "app/demo/DemoComposition.h"
 #include "app/demo/DemoScript.h"
 #include "app/demo/DemoShots.h"
@@ -9,6 +10,7 @@
 #include "settings/AppSettings.h"
 #include "settings/SecretStore.h"
 #include "ui/DisplayPlatform.h"
+#include "update/UpdateController.h"
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
@@ -37,9 +39,10 @@ std::unique_ptr<QGuiApplication> makeApplication(int& argc, char* argv[], bool n
 }
 
 QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine, SessionController& controller,
-                             AppSettings& settings) {
+                             AppSettings& settings, UpdateController& updater) {
     engine.setInitialProperties({{QStringLiteral("session"), QVariant::fromValue(&controller)},
-                                 {QStringLiteral("settings"), QVariant::fromValue(&settings)}});
+                                 {QStringLiteral("settings"), QVariant::fromValue(&settings)},
+                                 {QStringLiteral("updater"), QVariant::fromValue(&updater)}});
     engine.load(QUrl(QStringLiteral("qrc:/Corvinel/Main.qml")));
     return engine.rootObjects().isEmpty()
                ? nullptr
@@ -55,9 +58,10 @@ int runDesktop(int argc, char* argv[], bool nativeWayland) {
         SecretStore::migrateFromKeychain(
             &settings, [&settings](const QString& key) { settings.setApiKey(key); });
     AppComposition composition(settings);
+    AppUpdater updater(UpdateSettings::fromBuild(), composition.controller());
 
     QQmlApplicationEngine engine;
-    if (!loadMainWindow(engine, composition.controller(), settings))
+    if (!loadMainWindow(engine, composition.controller(), settings, updater.controller()))
         return 1;
     return app->exec();
 }
@@ -69,14 +73,15 @@ int runDemo(int argc, char* argv[], bool nativeWayland) {
     DemoComposition composition;
 
     QQmlApplicationEngine engine;
-    QQuickWindow* window = loadMainWindow(engine, composition.controller(), composition.settings());
+    QQuickWindow* window = loadMainWindow(engine, composition.controller(), composition.settings(),
+                                          composition.updater());
     if (!window)
         return 1;
 
     std::unique_ptr<DemoShots> shots;
     if (const QString folder = DemoShots::folderFromEnvironment(); !folder.isEmpty()) {
         shots = std::make_unique<DemoShots>(*window, composition.controller(),
-                                            composition.settings(), folder);
+                                            composition.settings(), composition.updater(), folder);
         composition.client().onMark = [&shots](const QString& name) { shots->moment(name); };
     }
     SessionController* controller = &composition.controller();

@@ -69,6 +69,7 @@ AudioCaptureEngine::AudioCaptureEngine(std::function<bool()> micAuthorized, cons
     };
     m_tap.onInterrupted = [this](const std::optional<StreamFault>& cause) { restartTap(cause); };
     m_tap.onTargetLost = [this] { followLostApp(); };
+    m_tap.onOutputsChanged = [this](bool defaultChanged) { reconsiderOutput(defaultChanged); };
 }
 
 AudioCaptureEngine::~AudioCaptureEngine() {
@@ -90,6 +91,8 @@ std::optional<AudioFailure> AudioCaptureEngine::start(const Source& source,
     if (m_micAuthorized && !m_micAuthorized())
         return engineError(EngineError::micDenied);
     m_faults.reset();
+    m_keepOutput.clear();
+    m_heardOutput.clear();
     m_pipeline.meetingFIFO().clear();
     auto failure = startCapture(source, streamSource, record, archivePath);
     if (failure) {
@@ -183,7 +186,7 @@ std::optional<AudioFailure> AudioCaptureEngine::startCapture(const Source& sourc
         post([this] {
             tell(QStringLiteral("No microphone was found. The meeting is heard and recorded; "
                                 "your side is silent until a microphone is connected."));
-            loseMic({});
+            silenceMic({});
         });
         return std::nullopt;
     }
@@ -231,8 +234,20 @@ std::optional<AudioFailure> AudioCaptureEngine::startTap(const TapTarget& target
                                                          bool keepConverter) {
     m_tapReady.store(false, std::memory_order_release);
     m_tap.stop();
-    if (auto error = m_tap.start(target))
+    const QString output = target.isSystemOutput() ? pickOutput(m_keepOutput) : QString();
+    if (auto error = m_tap.start(target, output))
         return AudioFailure{error->description()};
+    if (target.isSystemOutput())
+        m_keepOutput = m_tap.outputName();
+    if (const QString heard = m_tap.outputDescription(); heard != m_heardOutput) {
+        m_heardOutput = heard;
+        if (!heard.isEmpty())
+            qInfo().noquote() << QStringLiteral("[Corvinel] hearing what plays on %1").arg(heard);
+        post([this, heard] {
+            if (onHeardOutput)
+                onHeardOutput(heard);
+        });
+    }
     const auto format = m_tap.format();
     if (!format)
         return engineError(EngineError::badFormat);
@@ -270,6 +285,9 @@ void AudioCaptureEngine::stop() {
     m_running = false;
     m_followedApp.reset();
     m_widened = false;
+    m_chooseAfresh = false;
+    if (m_outputSettle)
+        m_outputSettle->stop();
     // Every frame handed over before is written, and the header is final, once this returns.
     if (m_archive) {
         m_archive->close();
@@ -315,6 +333,43 @@ void AudioCaptureEngine::restartTap(const std::optional<StreamFault>& cause) {
     m_followedApp = appOf(m_startTarget);
     if (auto failure = startTap(m_startTarget, true))
         reportTapError(failure->description, cause);
+}
+
+QString AudioCaptureEngine::pickOutput(const QString& keep) const {
+    const auto listing = ProcessTapCapture::outputListing();
+    if (!listing)
+        return keep; // the recorder says so if the server is really gone
+    const auto choice = OutputChoice::choose(*listing, ProcessTapCapture::self(),
+                                             qEnvironmentVariable("OV_TAP_CLOCK_NAME"), keep);
+    return choice ? choice->name : QString();
+}
+
+void AudioCaptureEngine::reconsiderOutput(bool defaultChanged) {
+    if (!m_running.load() || !m_usingTap || m_serverLostAt || !m_tap.target().isSystemOutput())
+        return;
+    m_chooseAfresh = m_chooseAfresh || defaultChanged;
+    // Streams come and change in bursts (a call starting opens several): one look after them.
+    if (!m_outputSettle) {
+        m_outputSettle = new QTimer(m_mainThread.get());
+        m_outputSettle->setSingleShot(true);
+        m_outputSettle->setInterval(200);
+        QObject::connect(m_outputSettle, &QTimer::timeout, m_mainThread.get(),
+                         [this] { settleOutput(); });
+    }
+    if (!m_outputSettle->isActive())
+        m_outputSettle->start();
+}
+
+void AudioCaptureEngine::settleOutput() {
+    if (!m_running.load() || !m_usingTap || m_serverLostAt || !m_tap.target().isSystemOutput())
+        return;
+    const QString now = m_tap.outputName();
+    const QString next = pickOutput(std::exchange(m_chooseAfresh, false) ? QString() : now);
+    if (next.isEmpty() || next == now)
+        return;
+    m_keepOutput = next;
+    if (auto failure = startTap(TapTarget::systemOutput(), true))
+        reportTapError(failure->description, std::nullopt);
 }
 
 void AudioCaptureEngine::followLostApp(const std::optional<StreamFault>& cause) {
@@ -405,13 +460,17 @@ void AudioCaptureEngine::tell(const QString& text) {
 }
 
 void AudioCaptureEngine::loseMic(const QString& device) {
+    silenceMic(QStringLiteral("The microphone %1 was lost. The meeting is still heard and "
+                              "recorded; your side is silent until a microphone is back.")
+                   .arg(device));
+}
+
+void AudioCaptureEngine::silenceMic(const QString& banner) {
     if (!m_micMissing) {
         m_micMissing = true;
         m_mic->stop();
         m_pipeline.setMicAbsent();
-        tell(QStringLiteral("The microphone %1 was lost. The meeting is still heard and "
-                            "recorded; your side is silent until a microphone is back.")
-                 .arg(device));
+        tell(banner);
     }
     if (!m_micPoll) {
         m_micPoll = new QTimer(m_mainThread.get());
@@ -506,7 +565,10 @@ void AudioCaptureEngine::resumeAfterServer() {
         const auto found = findInput(m_micUid);
         const auto* input = std::get_if<AudioInputDevice>(&found);
         if (!input || openMic(*input)) {
-            loseMic(QStringLiteral("(none after the restart)"));
+            silenceMic(QStringLiteral(
+                "The sound server is back, but no microphone is there now. The meeting is "
+                "heard and recorded again; your side is silent until a microphone is "
+                "connected."));
             return;
         }
     } else {

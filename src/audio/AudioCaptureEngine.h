@@ -69,6 +69,11 @@ private:
     void release();
     std::optional<AudioFailure> startTap(const TapTarget& target, bool keepConverter);
     void restartTap(const std::optional<StreamFault>& cause = {});
+    // The output to record for the whole system: the one applications play on, keeping
+    // `keep` while they play there (see OutputChoice). Empty: the default output.
+    QString pickOutput(const QString& keep) const;
+    void reconsiderOutput(bool defaultChanged);
+    void settleOutput();
     void followLostApp(const std::optional<StreamFault>& cause = {});
     bool resumeFollowedApp();
     void pollFollowedApp();
@@ -79,6 +84,8 @@ private:
     // Tap mode: the microphone went (or there is none); the meeting goes on alone until one
     // is back, looked for every `micPollSeconds`.
     void loseMic(const QString& device);
+    // Tells `banner` unless the microphone was already silent; looks for one from then on.
+    void silenceMic(const QString& banner);
     void pollMic();
     std::optional<AudioFailure> openMic(const AudioInputDevice& input);
     void tell(const QString& text);
@@ -104,7 +111,13 @@ private:
     std::optional<QString> m_followedApp;
     QTimer* m_followPoll = nullptr; // main thread; made on first use
     bool m_widened = false;         // the followed application went quiet: the whole output
-    QString m_micUid;               // the microphone asked for (empty: the default input)
+    // The output recorded for the whole system, kept across restarts while applications play
+    // on it, and the name last told to the owner.
+    QString m_keepOutput;
+    QString m_heardOutput;
+    QTimer* m_outputSettle = nullptr; // main thread; made on first use
+    bool m_chooseAfresh = false;      // the user changed the default output since the last look
+    QString m_micUid;                 // the microphone asked for (empty: the default input)
     int m_micChannelAsked = 0;
     bool m_micMissing = false;   // main thread
     QTimer* m_micPoll = nullptr; // main thread; made on first use

@@ -69,4 +69,7 @@ public:
     // until it plays again (`alone` false), or it plays again and is heard alone (`alone` true).
     // On the main thread.
     std::function<void(const QString& app, bool alone)> onFollowedApp;
+    // The output whose sound is heard as the meeting, by its name for people; empty while an
+    // application or an input device is heard instead. On the main thread, on each change.
+    std::function<void(const QString& output)> onHeardOutput;
 };

@@ -62,7 +62,8 @@ bool canRecordSystemOutput(const QString& server) {
     };
     PulseRecorder::Source source;
     source.kind = PulseRecorder::Source::Kind::output;
-    if (!std::holds_alternative<PulseRecorder::Format>(recorder.start(source, 960)))
+    if (!std::holds_alternative<PulseRecorder::Format>(
+            recorder.start(source, PulseRecorder::monitorFragmentFrames)))
         return false;
     // The first block proves it ran; an idle output may take longer than the moment to send one.
     const QDeadlineTimer moment(momentMs);

@@ -95,7 +95,8 @@ Outcome runCheck(const QString& server, const std::atomic<bool>& cancelled) {
     recorder.onBlock = [&recording](const FloatAudioBuffer& block) { recording.take(block); };
     PulseRecorder::Source source;
     source.kind = PulseRecorder::Source::Kind::output;
-    const PulseRecorder::Result started = recorder.start(source, 960);
+    const PulseRecorder::Result started =
+        recorder.start(source, PulseRecorder::monitorFragmentFrames);
     if (const auto* failure = std::get_if<PulseRecorder::Failure>(&started))
         return {false, notRecorded.arg(failure->message)};
     const double rate = std::get<PulseRecorder::Format>(started).sampleRate;

@@ -33,12 +33,34 @@ std::optional<ServerPrograms> readPrograms() {
                           std::get<QList<PulseClient>>(std::move(clients))};
 }
 
-SoundServerListing::Self self() {
+} // namespace
+
+SoundServerListing::Self ProcessTapCapture::self() {
     return {static_cast<int32_t>(QCoreApplication::applicationPid()),
             PulseConnection::ownApplicationID};
 }
 
-} // namespace
+std::optional<OutputChoice::Listing> ProcessTapCapture::outputListing() {
+    PulseConnection& connection = PulseConnection::shared();
+    OutputChoice::Listing listing;
+    auto server = connection.serverInfo();
+    auto outputs = connection.sinks();
+    auto streams = connection.sinkInputs();
+    auto clients = connection.clients();
+    auto recordings = connection.sourceOutputs();
+    if (!std::holds_alternative<PulseServerInfo>(server) ||
+        !std::holds_alternative<QList<PulseSink>>(outputs) ||
+        !std::holds_alternative<QList<PulseSinkInput>>(streams) ||
+        !std::holds_alternative<QList<PulseClient>>(clients) ||
+        !std::holds_alternative<QList<PulseSourceOutput>>(recordings))
+        return std::nullopt;
+    listing.defaultOutput = std::get<PulseServerInfo>(server).defaultSinkName;
+    listing.outputs = std::get<QList<PulseSink>>(std::move(outputs));
+    listing.streams = std::get<QList<PulseSinkInput>>(std::move(streams));
+    listing.clients = std::get<QList<PulseClient>>(std::move(clients));
+    listing.recordings = std::get<QList<PulseSourceOutput>>(std::move(recordings));
+    return listing;
+}
 
 QList<AudioProcessInfo> ProcessTapCapture::runningAudioProcesses() {
     const auto programs = readPrograms();
@@ -73,14 +95,6 @@ std::optional<QString> ProcessTapCapture::bundleID(uint32_t object) {
     return std::nullopt;
 }
 
-namespace {
-// Blocks of 40 ms at 48 kHz. Recording a monitor sets the output's own period to the fragment
-// (PulseAudio) or to the fragment rounded down to a power of two (PipeWire): 20 ms cost the
-// whole output wake-ups and could crackle on weak machines. 40 ms still arrives well within the
-// model's 100 ms chunks on both servers; 50 ms would come every 43 or 85 ms on PipeWire.
-constexpr int kFragmentFrames = 1920;
-} // namespace
-
 QString ProcessTapCapture::TapError::description() const {
     const QString n = QString::number(status);
     switch (kind) {
@@ -113,7 +127,8 @@ ProcessTapCapture::ProcessTapCapture(const QString& server)
         if (onAudio)
             onAudio(block);
     };
-    m_recorder->onDefaultOutputChanged = [this] { postInterruption(false); };
+    m_recorder->onDefaultOutputChanged = [this] { postOutputsChanged(true); };
+    m_recorder->onStreamsChanged = [this] { postOutputsChanged(false); };
     m_recorder->onSourceLost = [this] { postInterruption(true); };
     m_recorder->onFailure = [this](const StreamFault& fault) { postInterruption(false, fault); };
 }
@@ -139,22 +154,40 @@ void ProcessTapCapture::postInterruption(bool targetLost, const std::optional<St
         Qt::QueuedConnection);
 }
 
-std::optional<ProcessTapCapture::TapError> ProcessTapCapture::start(const TapTarget& target) {
+void ProcessTapCapture::postOutputsChanged(bool defaultChanged) {
+    // Runs on the recorder's thread: flags and at most one queued call outstanding.
+    if (!m_running.load())
+        return;
+    if (defaultChanged)
+        m_defaultChanged = true;
+    if (m_outputsPosted.exchange(true))
+        return;
+    QMetaObject::invokeMethod(
+        m_mainThread.get(),
+        [this] {
+            m_outputsPosted = false;
+            const bool changed = m_defaultChanged.exchange(false);
+            if (m_running.load() && onOutputsChanged)
+                onOutputsChanged(changed);
+        },
+        Qt::QueuedConnection);
+}
+
+std::optional<ProcessTapCapture::TapError> ProcessTapCapture::start(const TapTarget& target,
+                                                                    const QString& output) {
     if (m_running.load())
         return std::nullopt;
     PulseRecorder::Source source;
     if (target.isSystemOutput()) {
         source.kind = PulseRecorder::Source::Kind::output;
-        source.name = qEnvironmentVariable("OV_TAP_CLOCK_NAME");
-        if (!source.name.isEmpty())
-            qInfo().noquote()
-                << QStringLiteral("[Corvinel] tapping the output named like %1").arg(source.name);
+        source.name = output;
     } else {
         source.kind = PulseRecorder::Source::Kind::application;
         source.streamIndex = *target.processObject;
     }
     m_interruptionPosted = false;
-    const PulseRecorder::Result result = m_recorder->start(source, kFragmentFrames);
+    const PulseRecorder::Result result =
+        m_recorder->start(source, PulseRecorder::monitorFragmentFrames);
     if (const auto* failure = std::get_if<PulseRecorder::Failure>(&result)) {
         cleanUp();
         qInfo().noquote() << QStringLiteral("[Corvinel] tap failed: ") + failure->message;
@@ -174,6 +207,8 @@ std::optional<ProcessTapCapture::TapError> ProcessTapCapture::start(const TapTar
     }
     const auto& format = std::get<PulseRecorder::Format>(result);
     m_format = Format{format.sampleRate, format.channels, format.positions};
+    m_outputName = format.outputName;
+    m_outputDescription = target.isSystemOutput() ? format.description : QString();
     m_target = target;
     m_running = true;
     return std::nullopt;
@@ -187,4 +222,6 @@ void ProcessTapCapture::stop() {
 void ProcessTapCapture::cleanUp() {
     m_recorder->stop();
     m_format.reset();
+    m_outputName.clear();
+    m_outputDescription.clear();
 }

@@ -154,6 +154,7 @@ SessionController::~SessionController() {
     m_c.audio.onLevels = nullptr;
     m_c.audio.onError = nullptr;
     m_c.audio.onFollowedApp = nullptr;
+    m_c.audio.onHeardOutput = nullptr;
     m_c.audio.onMicBuffer = nullptr;
     m_c.micTranscriber.onPartial = nullptr;
     m_c.micTranscriber.onFinal = nullptr;
@@ -229,6 +230,12 @@ void SessionController::wireComponents() {
                         : QStringLiteral("%1 stopped playing — listening to everything this "
                                          "computer plays until it plays again.")
                               .arg(name));
+    };
+
+    m_c.audio.onHeardOutput = [this](const QString& output) {
+        // Reported while the capture starts, before the session counts as running.
+        if (m_isSessionActive || m_isStarting)
+            setHeardOutput(output);
     };
 
     transcriber.onPartial = [this](const QString& text) { updateMyAnswer(text, false); };
@@ -332,6 +339,7 @@ void SessionController::engineStarted(const std::optional<AudioFailure>& failure
 
 void SessionController::failStart(const QString& message) {
     setBanner(message);
+    setHeardOutput({});
     m_c.client.stop();
     setSessionActive(false);
 }
@@ -438,6 +446,13 @@ void SessionController::finishStart() {
 
 // ---- Stop ----
 
+void SessionController::setHeardOutput(const QString& output) {
+    if (output == m_heardOutput)
+        return;
+    m_heardOutput = output;
+    emit heardOutputChanged();
+}
+
 void SessionController::stop() {
     if (!m_isSessionActive && !m_c.audio.isRunning())
         return;
@@ -462,6 +477,7 @@ void SessionController::stop() {
 
     m_tracker->clearLastAnswerDuration();
     setLevels(0, 0);
+    setHeardOutput({});
     postStopBanner();
     m_sessionUsage = {};
     emit costChanged();

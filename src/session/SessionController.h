@@ -72,6 +72,7 @@ class SessionController : public QObject {
     Q_PROPERTY(QString banner READ bannerText NOTIFY bannerChanged)
     Q_PROPERTY(bool hasBanner READ hasBanner NOTIFY bannerChanged)
     Q_PROPERTY(bool isSpeaking READ isSpeaking NOTIFY isSpeakingChanged)
+    Q_PROPERTY(QString heardOutput READ heardOutput NOTIFY heardOutputChanged)
     Q_PROPERTY(bool isAnswering READ isAnswering NOTIFY isAnsweringChanged)
     Q_PROPERTY(double speakingElapsed READ speakingElapsed NOTIFY speakingElapsedChanged)
     Q_PROPERTY(double sessionElapsed READ sessionElapsed NOTIFY sessionElapsedChanged)
@@ -132,6 +133,9 @@ public:
     bool hasBanner() const { return m_banner.has_value(); }
     QList<BannerLink> bannerLinks() const { return m_bannerLinks; }
     bool isSpeaking() const;
+    // While a session hears what this computer plays: the output heard, by its name for
+    // people; empty otherwise.
+    QString heardOutput() const { return m_heardOutput; }
     bool isAnswering() const;
     double speakingElapsed() const;
     std::optional<double> lastAnswerDuration() const;
@@ -182,6 +186,7 @@ signals:
     void sessionElapsedChanged();
     void costChanged();
     void transcriptionProgressChanged();
+    void heardOutputChanged();
     // Posted each time a session stops.
     void sessionEnded();
 
@@ -205,6 +210,7 @@ private:
     void setSessionActive(bool value);
     void setStarting(bool value);
     void setLevels(float mic, float meeting);
+    void setHeardOutput(const QString& output);
     void setLastRecordingPath(const std::optional<QString>& path);
     void setLastTranscriptPath(const std::optional<QString>& path);
     void setTranscriptionProgress(double progress);
@@ -218,6 +224,7 @@ private:
     Status m_status;
     bool m_isSessionActive = false;
     bool m_isStarting = false;
+    QString m_heardOutput;
     float m_micLevel = 0;
     float m_meetingLevel = 0;
     std::optional<QString> m_lastRecordingPath;

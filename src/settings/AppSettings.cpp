@@ -4,15 +4,18 @@
 #include "settings/SecretStore.h"
 #include "settings/StoredValue.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFontDatabase>
 #include <QMetaEnum>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QtDebug>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 const QString kKeyFile = QStringLiteral("openai.key");
@@ -21,67 +24,141 @@ template <typename E> QString enumRaw(E value) {
     return QString::fromLatin1(QMetaEnum::fromType<E>().valueToKey(int(value)));
 }
 
-template <typename E> E enumFromRaw(const QString& raw) {
+std::optional<int> caseValue(const QMetaEnum& cases, const QString& raw) {
     bool ok = false;
-    const int value = QMetaEnum::fromType<E>().keyToValue(raw.toLatin1().constData(), &ok);
+    const int value = cases.keyToValue(raw.toLatin1().constData(), &ok);
     // keyToValue also accepts "A|B" and scoped names; only an exact case name counts.
-    if (!ok || enumRaw(E(value)) != raw)
-        return E(QMetaEnum::fromType<E>().value(0));
-    return E(value);
+    if (!ok || QLatin1String(cases.valueToKey(value)) != raw)
+        return std::nullopt;
+    return value;
+}
+
+template <typename E> E enumFromRaw(const QString& raw) {
+    const QMetaEnum cases = QMetaEnum::fromType<E>();
+    return E(caseValue(cases, raw).value_or(cases.value(0)));
 }
 
 Panel twoBlankInterviewers() {
     return {Interviewer::blank(), Interviewer::blank()};
 }
 
-// The ranges the settings window offers. A value from outside them (a hand-edited file, an old
-// version) is brought into range on reading and on assignment: "nan" would go out as JSON null,
-// and a huge reconnect period overflows the cycle timer.
-double inRange(double value, double low, double high, double fallback) {
-    if (!std::isfinite(value))
-        return fallback;
-    return std::clamp(value, low, high);
-}
-
-int inRange(int value, int low, int high) {
-    return std::clamp(value, low, high);
-}
-
-constexpr int intMax = std::numeric_limits<int>::max();
-
-int micChannelIn(int value) {
-    return inRange(value, 0, intMax);
-}
-int meetingChannelIn(int value) {
-    return inRange(value, -1, intMax);
-}
-double vadThresholdIn(double value) {
-    return inRange(value, 0.1, 0.9, 0.5);
-}
-int prefixPaddingMsIn(int value) {
-    return inRange(value, 0, 1000);
-}
-int silenceDurationMsIn(int value) {
-    return inRange(value, 200, 3000);
-}
-double followUpWindowIn(double value) {
-    return inRange(value, 0.0, 20.0, 8.0);
-}
-double fontSizeIn(double value) {
-    return inRange(value, 10.0, 36.0, 14.0);
-}
-int reconnectMinutesIn(int value) {
-    return inRange(value, 5, 55);
-}
+constexpr double noLimit = std::numeric_limits<int>::max();
 } // namespace
+
+// One row per stored setting: its key, how the file's value is read, its default, its range
+// and whether the model's instructions are built from it.
+struct AppSettings::Spec {
+    enum class Kind {
+        flag,
+        whole,  // an int within [low, high]
+        real,   // a finite double within [low, high]; NaN and infinities read as the default
+        name,   // a single word or identifier
+        text,   // free text, which a person may have typed in with commas
+        names,  // a list of strings
+        choice, // an enum stored as its case name; unknown names read as the default
+    };
+    const char* key;
+    Kind kind;
+    QVariant fallback;
+    void (AppSettings::*changed)();
+    double low = 0;
+    double high = 0;
+    bool feedsInstructions = false;
+    QMetaEnum choices{};
+
+    // The ranges the settings window offers. A value from outside them (a hand-edited file, an
+    // old version) is brought into range on reading and on assignment: "nan" would go out as
+    // JSON null, and a huge reconnect period overflows the cycle timer.
+    QVariant bounded(const QVariant& value) const {
+        if (kind == Kind::whole)
+            return std::clamp(value.toInt(), int(low), int(high));
+        if (kind == Kind::real) {
+            const double number = value.toDouble();
+            return std::isfinite(number) ? std::clamp(number, low, high) : fallback;
+        }
+        return value;
+    }
+
+    std::optional<QVariant> read(const QVariant& stored) const {
+        using namespace StoredValue;
+        switch (kind) {
+        case Kind::flag:
+            return toBool(stored);
+        case Kind::whole:
+            return toInt(stored);
+        case Kind::real:
+            return toDouble(stored);
+        case Kind::name:
+            return toString(stored);
+        case Kind::text:
+            return toText(stored);
+        case Kind::names:
+            return toStringList(stored);
+        case Kind::choice: {
+            const std::optional<QString> raw = toString(stored);
+            const std::optional<int> value = raw ? caseValue(choices, *raw) : std::nullopt;
+            return value ? std::optional<QVariant>(*value) : std::nullopt;
+        }
+        }
+        return std::nullopt;
+    }
+
+    QVariant toStore(const QVariant& value) const {
+        if (kind == Kind::choice)
+            return QString::fromLatin1(choices.valueToKey(value.toInt()));
+        return value;
+    }
+};
+
+const AppSettings::Spec& AppSettings::spec(Setting setting) {
+    using K = Spec::Kind;
+    using S = AppSettings;
+    static const Spec table[] = {
+        {"hasCompletedOnboarding", K::flag, false, &S::hasCompletedOnboardingChanged},
+        {"model", K::name, QStringLiteral("gpt-realtime-2.1"), &S::modelChanged},
+        {"transcribeModel", K::name, QStringLiteral("gpt-live-transcribe"),
+         &S::transcribeModelChanged},
+        {"deviceUID", K::text, QString(), &S::deviceUIDChanged},
+        {"micChannel", K::whole, 0, &S::micChannelChanged, 0, noLimit},
+        {"meetingChannel", K::whole, 1, &S::meetingChannelChanged, -1, noLimit},
+        {"saveAudio", K::flag, false, &S::saveAudioChanged},
+        {"alwaysOnTop", K::flag, true, &S::alwaysOnTopChanged},
+        {"vadThreshold", K::real, 0.5, &S::vadThresholdChanged, 0.1, 0.9},
+        {"prefixPaddingMs", K::whole, 300, &S::prefixPaddingMsChanged, 0, 1000},
+        {"silenceDurationMs", K::whole, 800, &S::silenceDurationMsChanged, 200, 3000},
+        {"systemPrompt", K::text, defaultSystemPrompt(), &S::systemPromptChanged, 0, 0, true},
+        {"contextText", K::text, QString(), &S::contextTextChanged, 0, 0, true},
+        {"contextFileNames", K::names, QStringList(), &S::contextFileNamesChanged},
+        {"meetingSource", K::choice, int(MeetingSource::systemOutput), &S::meetingSourceChanged, 0,
+         0, false, QMetaEnum::fromType<MeetingSource>()},
+        {"tappedBundleID", K::name, QString(), &S::tappedBundleIDChanged},
+        {"streamSource", K::choice, int(StreamSource::meetingOnly), &S::streamSourceChanged, 0, 0,
+         false, QMetaEnum::fromType<StreamSource>()},
+        {"appearance", K::choice, int(Appearance::system), &S::appearanceChanged, 0, 0, false,
+         QMetaEnum::fromType<Appearance>()},
+        {"transcribeMyAnswers", K::flag, false, &S::transcribeMyAnswersChanged},
+        {"followUpWindow", K::real, 8.0, &S::followUpWindowChanged, 0.0, 20.0},
+        {"fontSize", K::real, 14.0, &S::fontSizeChanged, 10.0, 36.0},
+        {"fontFamily", K::text, QString(), &S::fontFamilyChanged},
+        {"companyName", K::text, QString(), &S::companyNameChanged, 0, 0, true},
+        {"roleTitle", K::text, QString(), &S::roleTitleChanged, 0, 0, true},
+        {"jobDescription", K::text, QString(), &S::jobDescriptionChanged, 0, 0, true},
+        {"reconnectMinutes", K::whole, 25, &S::reconnectMinutesChanged, 5, 55},
+    };
+    static_assert(std::size(table) == size_t(Setting::count));
+    return table[size_t(setting)];
+}
 
 AppSettings::AppSettings(const QString& path, QObject* parent)
     : QObject(parent), m_store(path, QSettings::IniFormat) {
     load();
+    // The shared instance is never destroyed: what is pending is written as the app quits.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &AppSettings::flush);
 }
 
 AppSettings::~AppSettings() {
-    m_store.sync();
+    flush();
 }
 
 AppSettings& AppSettings::shared() {
@@ -142,41 +219,16 @@ void AppSettings::load() {
     if (m_apiKey.isEmpty())
         m_apiKey = qEnvironmentVariable("OPENAI_API_KEY"); // as given, not trimmed
 
-    auto value = [this](const char* key) { return m_store.value(QLatin1String(key)); };
-    using namespace StoredValue;
-    m_hasCompletedOnboarding = toBool(value("hasCompletedOnboarding")).value_or(false);
-    m_model = toString(value("model")).value_or(QStringLiteral("gpt-realtime-2.1"));
-    m_transcribeModel =
-        toString(value("transcribeModel")).value_or(QStringLiteral("gpt-live-transcribe"));
-    m_deviceUID = toText(value("deviceUID")).value_or(QString());
-    m_micChannel = micChannelIn(toInt(value("micChannel")).value_or(0));
-    m_meetingChannel = meetingChannelIn(toInt(value("meetingChannel")).value_or(1));
-    m_saveAudio = toBool(value("saveAudio")).value_or(false);
-    m_alwaysOnTop = toBool(value("alwaysOnTop")).value_or(true);
-    m_vadThreshold = vadThresholdIn(toDouble(value("vadThreshold")).value_or(0.5));
-    m_prefixPaddingMs = prefixPaddingMsIn(toInt(value("prefixPaddingMs")).value_or(300));
-    m_silenceDurationMs = silenceDurationMsIn(toInt(value("silenceDurationMs")).value_or(800));
-    m_systemPrompt = toText(value("systemPrompt")).value_or(defaultSystemPrompt());
-    m_contextText = toText(value("contextText")).value_or(QString());
-    m_contextFileNames = toStringList(value("contextFileNames")).value_or(QStringList());
-    m_meetingSource =
-        meetingSourceFromRaw(toString(value("meetingSource")).value_or(QStringLiteral("")));
-    m_tappedBundleID = toString(value("tappedBundleID")).value_or(QString());
-    m_streamSource =
-        streamSourceFromRaw(toString(value("streamSource")).value_or(QStringLiteral("")));
-    m_appearance = appearanceFromRaw(toString(value("appearance")).value_or(QStringLiteral("")));
-    m_transcribeMyAnswers = toBool(value("transcribeMyAnswers")).value_or(false);
-    m_followUpWindow = followUpWindowIn(toDouble(value("followUpWindow")).value_or(8.0));
-    m_fontSize = fontSizeIn(toDouble(value("fontSize")).value_or(14.0));
-    m_fontFamily = toText(value("fontFamily")).value_or(QString());
-    m_companyName = toText(value("companyName")).value_or(QString());
-    m_roleTitle = toText(value("roleTitle")).value_or(QString());
-    m_jobDescription = toText(value("jobDescription")).value_or(QString());
-    m_reconnectMinutes = reconnectMinutesIn(toInt(value("reconnectMinutes")).value_or(25));
+    for (size_t i = 0; i < m_values.size(); ++i) {
+        const Spec& row = spec(Setting(i));
+        const std::optional<QVariant> read = row.read(m_store.value(QLatin1String(row.key)));
+        m_values[i] = read ? row.bounded(*read) : row.fallback;
+    }
 
     // The panel always has two members; anything else is replaced in memory only, so the
     // stored value stays until the user edits the panel.
-    const std::optional<QByteArray> data = toData(value("interviewers"));
+    const std::optional<QByteArray> data =
+        StoredValue::toData(m_store.value(QStringLiteral("interviewers")));
     std::optional<Panel> panel = data ? decodePanel(*data) : std::nullopt;
     if (!panel)
         panel = handWrittenPanel();
@@ -200,12 +252,20 @@ std::optional<Panel> AppSettings::handWrittenPanel() const {
 }
 
 QString AppSettings::instructions() const {
-    return assembleInstructions({m_systemPrompt, m_companyName, m_roleTitle, m_jobDescription,
-                                 m_interviewers, m_contextText});
+    return assembleInstructions({systemPrompt(), companyName(), roleTitle(), jobDescription(),
+                                 m_interviewers, contextText()});
 }
 
 void AppSettings::write(const QString& key, const QVariant& value) {
     m_store.setValue(key, value);
+    if (std::exchange(m_flushPending, true))
+        return;
+    QTimer::singleShot(0, this, &AppSettings::flush);
+}
+
+void AppSettings::flush() {
+    if (!std::exchange(m_flushPending, false))
+        return;
     m_store.sync();
     if (m_store.status() != QSettings::NoError && !m_reportedWriteFailure) {
         m_reportedWriteFailure = true;
@@ -213,17 +273,18 @@ void AppSettings::write(const QString& key, const QVariant& value) {
     }
 }
 
-template <typename T>
-void AppSettings::assign(T& field, const T& value, void (AppSettings::*changed)(),
-                         const QString& key, const QVariant& stored, bool feedsInstructions) {
-    const bool isChange = !(field == value);
+void AppSettings::assign(Setting setting, const QVariant& given) {
+    const Spec& row = spec(setting);
+    const QVariant value = row.bounded(given);
+    QVariant& field = m_values[size_t(setting)];
+    const bool isChange = field != value;
     field = value;
     if (isChange) {
-        emit(this->*changed)();
-        if (feedsInstructions)
+        emit(this->*row.changed)();
+        if (row.feedsInstructions)
             emit instructionsChanged();
     }
-    write(key, stored);
+    write(QLatin1String(row.key), row.toStore(value));
 }
 
 void AppSettings::setApiKey(const QString& value) {
@@ -238,51 +299,85 @@ void AppSettings::setApiKey(const QString& value) {
     }
 }
 
-#define CORVINEL_SETTER(Name, field, Type, key, stored, feeds)                                     \
-    void AppSettings::set##Name(Type value) {                                                      \
-        assign(field, value, &AppSettings::key##Changed, QStringLiteral(#key), stored, feeds);     \
-    }
-// A setting with a range: the value is brought into it before it is kept and written.
-#define CORVINEL_RANGED_SETTER(Name, field, Type, key, range)                                      \
-    void AppSettings::set##Name(Type given) {                                                      \
-        const Type value = range(given);                                                           \
-        assign(field, value, &AppSettings::key##Changed, QStringLiteral(#key), value, false);      \
-    }
-
-CORVINEL_SETTER(HasCompletedOnboarding, m_hasCompletedOnboarding, bool, hasCompletedOnboarding,
-                value, false)
-CORVINEL_SETTER(Model, m_model, const QString&, model, value, false)
-CORVINEL_SETTER(TranscribeModel, m_transcribeModel, const QString&, transcribeModel, value, false)
-CORVINEL_SETTER(DeviceUID, m_deviceUID, const QString&, deviceUID, value, false)
-CORVINEL_RANGED_SETTER(MicChannel, m_micChannel, int, micChannel, micChannelIn)
-CORVINEL_RANGED_SETTER(MeetingChannel, m_meetingChannel, int, meetingChannel, meetingChannelIn)
-CORVINEL_SETTER(SaveAudio, m_saveAudio, bool, saveAudio, value, false)
-CORVINEL_SETTER(AlwaysOnTop, m_alwaysOnTop, bool, alwaysOnTop, value, false)
-CORVINEL_RANGED_SETTER(VadThreshold, m_vadThreshold, double, vadThreshold, vadThresholdIn)
-CORVINEL_RANGED_SETTER(PrefixPaddingMs, m_prefixPaddingMs, int, prefixPaddingMs, prefixPaddingMsIn)
-CORVINEL_RANGED_SETTER(SilenceDurationMs, m_silenceDurationMs, int, silenceDurationMs,
-                       silenceDurationMsIn)
-CORVINEL_SETTER(SystemPrompt, m_systemPrompt, const QString&, systemPrompt, value, true)
-CORVINEL_SETTER(ContextText, m_contextText, const QString&, contextText, value, true)
-CORVINEL_SETTER(ContextFileNames, m_contextFileNames, const QStringList&, contextFileNames, value,
-                false)
-CORVINEL_SETTER(MeetingSource, m_meetingSource, MeetingSource, meetingSource, rawValue(value),
-                false)
-CORVINEL_SETTER(TappedBundleID, m_tappedBundleID, const QString&, tappedBundleID, value, false)
-CORVINEL_SETTER(StreamSource, m_streamSource, StreamSource, streamSource, rawValue(value), false)
-CORVINEL_SETTER(Appearance, m_appearance, Appearance, appearance, rawValue(value), false)
-CORVINEL_SETTER(TranscribeMyAnswers, m_transcribeMyAnswers, bool, transcribeMyAnswers, value, false)
-CORVINEL_RANGED_SETTER(FollowUpWindow, m_followUpWindow, double, followUpWindow, followUpWindowIn)
-CORVINEL_RANGED_SETTER(FontSize, m_fontSize, double, fontSize, fontSizeIn)
-CORVINEL_SETTER(FontFamily, m_fontFamily, const QString&, fontFamily, value, false)
-CORVINEL_SETTER(CompanyName, m_companyName, const QString&, companyName, value, true)
-CORVINEL_SETTER(RoleTitle, m_roleTitle, const QString&, roleTitle, value, true)
-CORVINEL_SETTER(JobDescription, m_jobDescription, const QString&, jobDescription, value, true)
-CORVINEL_RANGED_SETTER(ReconnectMinutes, m_reconnectMinutes, int, reconnectMinutes,
-                       reconnectMinutesIn)
-
-#undef CORVINEL_SETTER
-#undef CORVINEL_RANGED_SETTER
+// Each assignment goes through the table's row for its key.
+void AppSettings::setHasCompletedOnboarding(bool value) {
+    assign(Setting::hasCompletedOnboarding, value);
+}
+void AppSettings::setModel(const QString& value) {
+    assign(Setting::model, value);
+}
+void AppSettings::setTranscribeModel(const QString& value) {
+    assign(Setting::transcribeModel, value);
+}
+void AppSettings::setDeviceUID(const QString& value) {
+    assign(Setting::deviceUID, value);
+}
+void AppSettings::setMicChannel(int value) {
+    assign(Setting::micChannel, value);
+}
+void AppSettings::setMeetingChannel(int value) {
+    assign(Setting::meetingChannel, value);
+}
+void AppSettings::setSaveAudio(bool value) {
+    assign(Setting::saveAudio, value);
+}
+void AppSettings::setAlwaysOnTop(bool value) {
+    assign(Setting::alwaysOnTop, value);
+}
+void AppSettings::setVadThreshold(double value) {
+    assign(Setting::vadThreshold, value);
+}
+void AppSettings::setPrefixPaddingMs(int value) {
+    assign(Setting::prefixPaddingMs, value);
+}
+void AppSettings::setSilenceDurationMs(int value) {
+    assign(Setting::silenceDurationMs, value);
+}
+void AppSettings::setSystemPrompt(const QString& value) {
+    assign(Setting::systemPrompt, value);
+}
+void AppSettings::setContextText(const QString& value) {
+    assign(Setting::contextText, value);
+}
+void AppSettings::setContextFileNames(const QStringList& value) {
+    assign(Setting::contextFileNames, value);
+}
+void AppSettings::setMeetingSource(MeetingSource value) {
+    assign(Setting::meetingSource, int(value));
+}
+void AppSettings::setTappedBundleID(const QString& value) {
+    assign(Setting::tappedBundleID, value);
+}
+void AppSettings::setStreamSource(StreamSource value) {
+    assign(Setting::streamSource, int(value));
+}
+void AppSettings::setAppearance(Appearance value) {
+    assign(Setting::appearance, int(value));
+}
+void AppSettings::setTranscribeMyAnswers(bool value) {
+    assign(Setting::transcribeMyAnswers, value);
+}
+void AppSettings::setFollowUpWindow(double value) {
+    assign(Setting::followUpWindow, value);
+}
+void AppSettings::setFontSize(double value) {
+    assign(Setting::fontSize, value);
+}
+void AppSettings::setFontFamily(const QString& value) {
+    assign(Setting::fontFamily, value);
+}
+void AppSettings::setCompanyName(const QString& value) {
+    assign(Setting::companyName, value);
+}
+void AppSettings::setRoleTitle(const QString& value) {
+    assign(Setting::roleTitle, value);
+}
+void AppSettings::setJobDescription(const QString& value) {
+    assign(Setting::jobDescription, value);
+}
+void AppSettings::setReconnectMinutes(int value) {
+    assign(Setting::reconnectMinutes, value);
+}
 
 void AppSettings::setInterviewers(const Panel& value) {
     const bool isChange = m_interviewers != value;
@@ -296,10 +391,11 @@ void AppSettings::setInterviewers(const Panel& value) {
 
 QFont AppSettings::font(double size, int weight) const {
     QFont font;
-    if (m_fontFamily == QLatin1String("__mono"))
+    const QString family = fontFamily();
+    if (family == QLatin1String("__mono"))
         font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    else if (!m_fontFamily.isEmpty() && QFontDatabase::families().contains(m_fontFamily))
-        font = QFont(m_fontFamily);
+    else if (!family.isEmpty() && QFontDatabase::families().contains(family))
+        font = QFont(family);
     else
         font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     font.setPointSizeF(size);

@@ -6,10 +6,14 @@
 #include <QObject>
 #include <QSettings>
 #include <QStringList>
+#include <QVariant>
+#include <array>
 
 // The program's single store of user settings. Every assignment notifies (on real change) and
-// is written through at once; reading is strict, so an absent or mistyped value reads as the
-// default. The API key is kept by SecretStore, never in the settings file.
+// is written on the next turn of the event loop, so a slider's steps make one write, not one
+// each; whatever is pending is written at exit too. Reading is strict, so an absent or
+// mistyped value reads as the default. The API key is kept by SecretStore, never in the
+// settings file.
 class AppSettings : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString apiKey READ apiKey WRITE setApiKey NOTIFY apiKeyChanged)
@@ -95,33 +99,39 @@ public:
     // What loading found wrong with the key file's permissions (and fixed when it could), for
     // the user to be told once.
     QStringList keyFileNotices() const { return m_keyFileNotices; }
-    bool hasCompletedOnboarding() const { return m_hasCompletedOnboarding; }
-    QString model() const { return m_model; }
-    QString transcribeModel() const { return m_transcribeModel; }
-    QString deviceUID() const { return m_deviceUID; }
-    int micChannel() const { return m_micChannel; }
-    int meetingChannel() const { return m_meetingChannel; }
-    bool saveAudio() const { return m_saveAudio; }
-    bool alwaysOnTop() const { return m_alwaysOnTop; }
-    double vadThreshold() const { return m_vadThreshold; }
-    int prefixPaddingMs() const { return m_prefixPaddingMs; }
-    int silenceDurationMs() const { return m_silenceDurationMs; }
-    QString systemPrompt() const { return m_systemPrompt; }
-    QString contextText() const { return m_contextText; }
-    QStringList contextFileNames() const { return m_contextFileNames; }
-    MeetingSource meetingSource() const { return m_meetingSource; }
-    QString tappedBundleID() const { return m_tappedBundleID; }
-    StreamSource streamSource() const { return m_streamSource; }
-    Appearance appearance() const { return m_appearance; }
-    bool transcribeMyAnswers() const { return m_transcribeMyAnswers; }
-    double followUpWindow() const { return m_followUpWindow; }
-    double fontSize() const { return m_fontSize; }
-    QString fontFamily() const { return m_fontFamily; }
+    bool hasCompletedOnboarding() const { return stored(Setting::hasCompletedOnboarding).toBool(); }
+    QString model() const { return stored(Setting::model).toString(); }
+    QString transcribeModel() const { return stored(Setting::transcribeModel).toString(); }
+    QString deviceUID() const { return stored(Setting::deviceUID).toString(); }
+    int micChannel() const { return stored(Setting::micChannel).toInt(); }
+    int meetingChannel() const { return stored(Setting::meetingChannel).toInt(); }
+    bool saveAudio() const { return stored(Setting::saveAudio).toBool(); }
+    bool alwaysOnTop() const { return stored(Setting::alwaysOnTop).toBool(); }
+    double vadThreshold() const { return stored(Setting::vadThreshold).toDouble(); }
+    int prefixPaddingMs() const { return stored(Setting::prefixPaddingMs).toInt(); }
+    int silenceDurationMs() const { return stored(Setting::silenceDurationMs).toInt(); }
+    QString systemPrompt() const { return stored(Setting::systemPrompt).toString(); }
+    QString contextText() const { return stored(Setting::contextText).toString(); }
+    QStringList contextFileNames() const {
+        return stored(Setting::contextFileNames).toStringList();
+    }
+    MeetingSource meetingSource() const {
+        return MeetingSource(stored(Setting::meetingSource).toInt());
+    }
+    QString tappedBundleID() const { return stored(Setting::tappedBundleID).toString(); }
+    StreamSource streamSource() const {
+        return StreamSource(stored(Setting::streamSource).toInt());
+    }
+    Appearance appearance() const { return Appearance(stored(Setting::appearance).toInt()); }
+    bool transcribeMyAnswers() const { return stored(Setting::transcribeMyAnswers).toBool(); }
+    double followUpWindow() const { return stored(Setting::followUpWindow).toDouble(); }
+    double fontSize() const { return stored(Setting::fontSize).toDouble(); }
+    QString fontFamily() const { return stored(Setting::fontFamily).toString(); }
     Panel interviewers() const { return m_interviewers; }
-    QString companyName() const { return m_companyName; }
-    QString roleTitle() const { return m_roleTitle; }
-    QString jobDescription() const { return m_jobDescription; }
-    int reconnectMinutes() const { return m_reconnectMinutes; }
+    QString companyName() const { return stored(Setting::companyName).toString(); }
+    QString roleTitle() const { return stored(Setting::roleTitle).toString(); }
+    QString jobDescription() const { return stored(Setting::jobDescription).toString(); }
+    int reconnectMinutes() const { return stored(Setting::reconnectMinutes).toInt(); }
 
     // Assembled afresh on every read.
     QString instructions() const;
@@ -192,44 +202,53 @@ signals:
     void instructionsChanged();
 
 private:
+    // Every stored setting but the panel, in the order of the table in the implementation.
+    enum class Setting {
+        hasCompletedOnboarding,
+        model,
+        transcribeModel,
+        deviceUID,
+        micChannel,
+        meetingChannel,
+        saveAudio,
+        alwaysOnTop,
+        vadThreshold,
+        prefixPaddingMs,
+        silenceDurationMs,
+        systemPrompt,
+        contextText,
+        contextFileNames,
+        meetingSource,
+        tappedBundleID,
+        streamSource,
+        appearance,
+        transcribeMyAnswers,
+        followUpWindow,
+        fontSize,
+        fontFamily,
+        companyName,
+        roleTitle,
+        jobDescription,
+        reconnectMinutes,
+        count
+    };
+    struct Spec;
+    static const Spec& spec(Setting setting);
+
+    const QVariant& stored(Setting setting) const { return m_values[size_t(setting)]; }
     void load();
     std::optional<Panel> handWrittenPanel() const;
+    void assign(Setting setting, const QVariant& given);
     void write(const QString& key, const QVariant& value);
-    template <typename T>
-    void assign(T& field, const T& value, void (AppSettings::*changed)(), const QString& key,
-                const QVariant& stored, bool feedsInstructions = false);
+    void flush();
 
     QSettings m_store;
     bool m_reportedWriteFailure = false;
+    bool m_flushPending = false;
 
     QString m_apiKey;
     QString m_apiKeySaveError;
     QStringList m_keyFileNotices;
-    bool m_hasCompletedOnboarding = false;
-    QString m_model;
-    QString m_transcribeModel;
-    QString m_deviceUID;
-    int m_micChannel = 0;
-    int m_meetingChannel = 1;
-    bool m_saveAudio = false;
-    bool m_alwaysOnTop = true;
-    double m_vadThreshold = 0.5;
-    int m_prefixPaddingMs = 300;
-    int m_silenceDurationMs = 800;
-    QString m_systemPrompt;
-    QString m_contextText;
-    QStringList m_contextFileNames;
-    MeetingSource m_meetingSource = MeetingSource::systemOutput;
-    QString m_tappedBundleID;
-    StreamSource m_streamSource = StreamSource::meetingOnly;
-    Appearance m_appearance = Appearance::system;
-    bool m_transcribeMyAnswers = false;
-    double m_followUpWindow = 8.0;
-    double m_fontSize = 14.0;
-    QString m_fontFamily;
+    std::array<QVariant, size_t(Setting::count)> m_values;
     Panel m_interviewers;
-    QString m_companyName;
-    QString m_roleTitle;
-    QString m_jobDescription;
-    int m_reconnectMinutes = 25;
 };

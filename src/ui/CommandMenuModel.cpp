@@ -7,14 +7,12 @@ using Kind = CommandMenuModel::Kind;
 CommandMenuModel::CommandMenuModel(QObject* parent) : QAbstractListModel(parent) {}
 
 const QList<CommandMenuModel::Row>& CommandMenuModel::rows() {
-    // Updates are checked by the updater, which this build does not have yet.
     static const QList<Row> table = {
         {Kind::action,
          QStringLiteral("Check for Updates…"),
          QStringLiteral("checkForUpdates"),
          {},
-         {},
-         false},
+         {}},
         {Kind::action,
          QStringLiteral("Transcribe Recording…"),
          QStringLiteral("transcribeRecording"),

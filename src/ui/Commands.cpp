@@ -26,6 +26,13 @@ void Commands::setSession(SessionController* session) {
     emit sessionChanged();
 }
 
+void Commands::setUpdater(UpdateController* updater) {
+    if (m_updater == updater)
+        return;
+    m_updater = updater;
+    emit updaterChanged();
+}
+
 QVariantList Commands::startStopShortcuts() {
     return {QStringLiteral("Ctrl+Return"), QStringLiteral("Ctrl+Enter")};
 }
@@ -35,7 +42,9 @@ double Commands::clampFontSize(double size) {
 }
 
 void Commands::trigger(const QString& command) {
-    if (command == QLatin1String("transcribeRecording"))
+    if (command == QLatin1String("checkForUpdates"))
+        checkForUpdates();
+    else if (command == QLatin1String("transcribeRecording"))
         emit transcribeRecordingRequested();
     else if (command == QLatin1String("alwaysOnTop"))
         toggleAlwaysOnTop();
@@ -50,6 +59,13 @@ void Commands::trigger(const QString& command) {
     else if (command.startsWith(kAppearancePrefix) && m_settings)
         m_settings->setAppearance(
             AppSettings::appearanceFromRaw(command.mid(kAppearancePrefix.size())));
+}
+
+void Commands::checkForUpdates() {
+    if (!m_updater)
+        return;
+    emit softwareUpdateRequested();
+    m_updater->checkForUpdates();
 }
 
 void Commands::biggerText() {

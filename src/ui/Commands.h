@@ -3,6 +3,7 @@
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
 #include "ui/CommandMenuModel.h"
+#include "update/UpdateController.h"
 
 #include <QObject>
 #include <QPointer>
@@ -15,6 +16,7 @@ class Commands : public QObject {
     QML_ELEMENT
     Q_PROPERTY(AppSettings* settings READ settings WRITE setSettings NOTIFY settingsChanged)
     Q_PROPERTY(SessionController* session READ session WRITE setSession NOTIFY sessionChanged)
+    Q_PROPERTY(UpdateController* updater READ updater WRITE setUpdater NOTIFY updaterChanged)
     Q_PROPERTY(CommandMenuModel* menu READ menu CONSTANT)
     // The key sequences that start or stop a session.
     Q_PROPERTY(QVariantList startStopShortcuts READ startStopShortcuts CONSTANT)
@@ -32,6 +34,8 @@ public:
     void setSettings(AppSettings* settings);
     SessionController* session() const { return m_session; }
     void setSession(SessionController* session);
+    UpdateController* updater() const { return m_updater; }
+    void setUpdater(UpdateController* updater);
     CommandMenuModel* menu() const { return m_menu; }
     static QVariantList startStopShortcuts();
 
@@ -45,6 +49,8 @@ public:
     // Runs the menu row's command (the model's `command` role).
     Q_INVOKABLE void trigger(const QString& command);
 
+    // Shows the Software Update window and looks for a newer version.
+    Q_INVOKABLE void checkForUpdates();
     Q_INVOKABLE void biggerText();
     Q_INVOKABLE void smallerText();
     // 14 points and the system font.
@@ -59,11 +65,15 @@ public:
 signals:
     void settingsChanged();
     void sessionChanged();
+    void updaterChanged();
+    // "Check for Updates…" ran: the view shows the Software Update window.
+    void softwareUpdateRequested();
     // The view answers with a file chooser for WAV files, then transcribeChosen().
     void transcribeRecordingRequested();
 
 private:
     QPointer<AppSettings> m_settings;
     QPointer<SessionController> m_session;
+    QPointer<UpdateController> m_updater;
     CommandMenuModel* m_menu;
 };

@@ -42,7 +42,10 @@ QString shortenedName(const QString& name) {
 QString meetingSourceLabel(const Inputs& inputs) {
     switch (inputs.meetingSource) {
     case AppSettings::MeetingSource::systemOutput:
-        return QStringLiteral("This Mac");
+        // Which output matters when it is not the one the user expects (a headset); the bar
+        // has room for its name alone, the tooltip says the rest.
+        return inputs.heardOutput.isEmpty() ? QStringLiteral("This Mac")
+                                            : shortenedName(inputs.heardOutput);
     case AppSettings::MeetingSource::singleApp:
         return inputs.tappedBundleID.isEmpty() ? QStringLiteral("Pick an app")
                                                : appLabel(inputs.tappedBundleID);
@@ -97,9 +100,12 @@ State compute(const Inputs& in) {
     s.micLabel = micLabel(in);
     s.hearingCaption = Symbols::speaker() + u' ' + s.meetingSourceLabel + QStringLiteral("  ") +
                        Symbols::micLive() + u' ' + s.micLabel;
-    s.hearingHelp = QStringLiteral("Hearing: ") + s.meetingSourceLabel +
-                    QStringLiteral(". Your voice: ") + s.micLabel +
-                    QStringLiteral(". Click to change.");
+    const QString heard =
+        in.meetingSource == AppSettings::MeetingSource::systemOutput && !in.heardOutput.isEmpty()
+            ? QStringLiteral("what plays on ") + in.heardOutput
+            : s.meetingSourceLabel;
+    s.hearingHelp = QStringLiteral("Hearing: ") + heard + QStringLiteral(". Your voice: ") +
+                    s.micLabel + QStringLiteral(". Click to change.");
 
     s.jobLabel = in.companyName.isEmpty() ? QStringLiteral("Job") : in.companyName;
     s.jobCaption = Symbols::briefcase() + u' ' + s.jobLabel;

@@ -26,6 +26,8 @@ struct Inputs {
     AppSettings::Appearance appearance = AppSettings::Appearance::system;
     AppSettings::MeetingSource meetingSource = AppSettings::MeetingSource::systemOutput;
     QString tappedBundleID;
+    // The output a running session hears (empty: none yet, or not an output).
+    QString heardOutput;
     QString deviceUID;
     int meetingChannel = 1;
     int micChannel = 0;

@@ -58,7 +58,7 @@ void ControlBarModel::wireSession() {
          {&SessionController::isSessionActiveChanged, &SessionController::lastRecordingPathChanged,
           &SessionController::lastTranscriptPathChanged, &SessionController::sessionElapsedChanged,
           &SessionController::isAnsweringChanged, &SessionController::lastAnswerDurationChanged,
-          &SessionController::costChanged})
+          &SessionController::costChanged, &SessionController::heardOutputChanged})
         m_sessionConnections.append(connect(m_session, changed, this, &ControlBarModel::recompute));
 }
 
@@ -104,6 +104,7 @@ ControlBarLabels::Inputs ControlBarModel::gatherInputs() const {
         in.lastAnswerDuration = m_session->lastAnswerDuration();
         in.costSummary = m_session->costSummaryText();
         in.sessionCost = CostModel::cost(m_session->sessionUsage());
+        in.heardOutput = m_session->heardOutput();
     }
     if (m_settings) {
         in.streamSource = m_settings->streamSource();

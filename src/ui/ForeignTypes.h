@@ -4,6 +4,7 @@
 #include "session/PairListModel.h"
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
+#include "update/UpdateController.h"
 
 #include <QtQml/qqml.h>
 
@@ -36,4 +37,11 @@ struct ForeignJobContextModel {
     QML_FOREIGN(JobContextModel)
     QML_NAMED_ELEMENT(JobContextModel)
     QML_UNCREATABLE("created by a view model")
+};
+
+struct ForeignUpdateController {
+    Q_GADGET
+    QML_FOREIGN(UpdateController)
+    QML_NAMED_ELEMENT(UpdateController)
+    QML_UNCREATABLE("created by the application")
 };

@@ -6,11 +6,11 @@
 // What became of a downloaded package handed to the system's installer.
 struct InstallOutcome {
     enum class Kind {
-        installed,     // the package manager installed it; the new version runs after a restart
-        declined,      // the user cancelled the password prompt or the installer refused
-        failed,        // the installer ran and reported an error
-        handedOver,    // no installer service: the file was opened in the software centre
-        savedOnly,     // nothing could open it: the user installs it from where it was saved
+        installed,  // the package manager installed it; the new version runs after a restart
+        declined,   // the user cancelled the password prompt or the installer refused
+        failed,     // the installer ran and reported an error
+        handedOver, // no installer service: the file was opened in the software centre
+        savedOnly,  // nothing could open it: the user installs it from where it was saved
     };
     Kind kind = Kind::failed;
     QString text; // user-facing words: what happened and, where useful, what to do next

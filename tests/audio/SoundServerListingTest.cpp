@@ -1,4 +1,5 @@
 #include "audio/SoundServerListing.h"
+#include "audio/OutputChoice.h"
 
 #include <gtest/gtest.h>
 
@@ -288,4 +289,63 @@ TEST(AppListing, TheSoundServersOwnClientsAndStreamsAreNeverOffered) {
     EXPECT_EQ(playing[0].objectID, std::optional<uint32_t>(10));
     const auto apps = SoundServerListing::selectableApps(playing, clients, self);
     EXPECT_EQ(names(apps), QStringList({"Zoom Meetings"}));
+}
+
+// Which output "what this computer plays" records. Outputs: speakers (the default), headset
+// and feed; a call app is client 1, a music player client 2, this program client 3.
+TEST(OutputChoice, TheOutputWhereApplicationsPlayWinsOverASilentDefault) {
+    const PulseClient call = client(1, program("zoom", 100));
+    const PulseClient music = client(2, program("rhythmbox", 200));
+    const PulseClient own = client(3, program("corvinel", self.pid));
+    const auto on = [](uint32_t index, uint32_t sink, std::optional<uint32_t> from,
+                       bool corked = false) {
+        return PulseSinkInput{index, from, sink, corked, {}};
+    };
+    const auto recorder = [](uint32_t source, PulseProperties who) {
+        return PulseSourceOutput{90, std::nullopt, source, who};
+    };
+    struct Row {
+        const char* what;
+        QList<PulseSinkInput> streams;
+        QList<PulseSourceOutput> recordings;
+        QString current;
+        QString namedLike;
+        const char* expected;
+    };
+    const QList<Row> rows = {
+        {"nothing plays", {}, {}, {}, {}, "speakers"},
+        {"call on the headset", {on(5, 1, 1)}, {}, {}, {}, "headset"},
+        {"both play: the default", {on(5, 1, 1), on(6, 0, 2)}, {}, {}, {}, "speakers"},
+        {"kept while it plays", {on(5, 1, 1), on(6, 0, 2)}, {}, "headset", {}, "headset"},
+        {"left when it went quiet", {on(6, 0, 2)}, {}, "headset", {}, "speakers"},
+        {"stays when nothing plays", {}, {}, "headset", {}, "headset"},
+        {"gone output forgotten", {}, {}, "usb", {}, "speakers"},
+        {"paused stream", {on(5, 1, 1, true)}, {}, {}, {}, "speakers"},
+        {"server's own stream", {on(5, 1, std::nullopt)}, {}, {}, {}, "speakers"},
+        {"own stream", {on(5, 1, 3)}, {}, {}, {}, "speakers"},
+        {"the busiest", {on(5, 1, 1), on(6, 1, 2), on(7, 2, 2)}, {}, {}, {}, "headset"},
+        {"a monitor others record is plumbing",
+         {on(7, 2, 2)},
+         {recorder(12, program("easyeffects", 300))},
+         {},
+         {},
+         "speakers"},
+        {"a module's recording too", {on(7, 2, 2)}, {recorder(12, {})}, {}, {}, "speakers"},
+        {"our own recording is not", {on(7, 2, 2)}, {recorder(12, own.properties)}, {}, {}, "feed"},
+        {"named by the user", {on(6, 0, 2)}, {}, {}, QStringLiteral("HEAD"), "headset"},
+    };
+    for (const Row& row : rows) {
+        OutputChoice::Listing listing;
+        listing.defaultOutput = QStringLiteral("speakers");
+        listing.outputs = {{0, u"speakers"_qs, u"Speakers"_qs, u"speakers.monitor"_qs, 10},
+                           {1, u"headset"_qs, u"USB Headset"_qs, u"headset.monitor"_qs, 11},
+                           {2, u"feed"_qs, u"Feed"_qs, u"feed.monitor"_qs, 12}};
+        listing.streams = row.streams;
+        listing.clients = {call, music, own};
+        listing.recordings = row.recordings;
+        const auto chosen = OutputChoice::choose(listing, self, row.namedLike, row.current);
+        ASSERT_TRUE(chosen) << row.what;
+        EXPECT_EQ(chosen->name, QString::fromUtf8(row.expected)) << row.what;
+    }
+    EXPECT_FALSE(OutputChoice::choose({}, self));
 }

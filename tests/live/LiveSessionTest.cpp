@@ -200,21 +200,28 @@ TEST_F(LiveSession, AKilledSoundServerGivesABannerAndStopStillLeavesAValidRecord
 TEST_F(LiveSession, ADefaultOutputChangeMidSessionRestartsTheTapAndCaptureGoesOn) {
     const QString tone = makeTone(m_files.path(), QStringLiteral("h.wav"), 30, 1700);
     auto headsetPlayer = playOn(QStringLiteral("headset"), tone);
+    auto speakersPlayer = playOn(QStringLiteral("speakers"),
+                                 makeTone(m_files.path(), QStringLiteral("s.wav"), 30, 1300));
+    ASSERT_TRUE(waitUntil([] { return ProcessTapCapture::runningAudioProcesses().size() == 2; }));
     m_settings->setMeetingSource(AppSettings::MeetingSource::systemOutput);
     m_settings->setStreamSource(AppSettings::StreamSource::meetingOnly);
     SessionController& controller = startSession();
+    ASSERT_TRUE(hears(1300));
     size_t from = streamedSamples();
     ASSERT_TRUE(streamFor(0.3));
     EXPECT_LT(toneAmplitude(streamedSince(from), 24000, 1700), 0.005);
+    EXPECT_EQ(controller.heardOutput(), QStringLiteral("FakeSpeakers"));
 
     ASSERT_TRUE(m_sound.pactl({QStringLiteral("set-default-sink"), QStringLiteral("headset")}));
     ASSERT_TRUE(hears(1700));
+    EXPECT_EQ(controller.heardOutput(), QStringLiteral("FakeHeadset"));
     from = streamedSamples();
     ASSERT_TRUE(streamFor(0.5));
     EXPECT_NEAR(steadyToneAmplitude(streamedSince(from), 24000, 1700), 0.5, 0.05);
     EXPECT_TRUE(controller.isSessionActive());
     EXPECT_FALSE(controller.banner().has_value()) << controller.bannerText().toStdString();
     controller.stop();
+    EXPECT_TRUE(controller.heardOutput().isEmpty());
     EXPECT_TRUE(readWav(sessionFile(QStringLiteral(".wav"))).valid);
 }
 

@@ -1,7 +1,9 @@
 #include "settings/AppSettings.h"
 #include "settings/SecretStore.h"
+#include "support/TestFiles.h"
 #include "support/TestHome.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -286,6 +288,23 @@ TEST(AppSettingsTest, AssignmentNotifiesOnlyOnChangeButAlwaysWrites) {
     EXPECT_EQ(instructions.count(), 2);
     settings.setReconnectMinutes(7);
     EXPECT_EQ(settings.reconnectMinutes(), 7);
+}
+
+// A slider's steps make one write on the next turn of the event loop; what is pending when the
+// settings go away is written all the same.
+TEST(AppSettingsTest, AssignmentsAreWrittenTogetherOnTheNextTurnOfTheEventLoop) {
+    TestHome home;
+    const QString path = configPath(home);
+    {
+        AppSettings settings(path);
+        for (int step = 10; step <= 20; ++step)
+            settings.setFontSize(step);
+        EXPECT_FALSE(QFile::exists(path));
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(readText(path).contains(QStringLiteral("fontSize=20")));
+        settings.setModel(QStringLiteral("gpt-realtime-2"));
+    }
+    EXPECT_TRUE(readText(path).contains(QStringLiteral("model=gpt-realtime-2")));
 }
 
 struct RangeCase {

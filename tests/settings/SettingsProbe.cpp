@@ -1,6 +1,6 @@
 // Reads or writes every setting in a process of its own, so tests see what a relaunch sees.
 //   settings_probe dump        prints every property as one JSON object
-//   settings_probe write-all   assigns a non-default value to every property
+//   settings_probe write-all   assigns a non-default value to every property, then quits
 #include "settings/AppSettings.h"
 
 #include <QCoreApplication>
@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QMetaProperty>
 #include <QTextStream>
+#include <QTimer>
 
 namespace {
 QJsonValue toJson(const QMetaProperty& property, const QVariant& value) {
@@ -61,10 +62,15 @@ void writeAll(AppSettings& s) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const QString mode = app.arguments().value(1);
-    AppSettings settings;
+    // As in the app: the shared instance, never destroyed, assigned to while the event loop
+    // runs and left as it quits.
+    AppSettings& settings = AppSettings::shared();
     if (mode == QLatin1String("write-all")) {
-        writeAll(settings);
-        return 0;
+        QTimer::singleShot(0, &app, [&] {
+            writeAll(settings);
+            QCoreApplication::quit();
+        });
+        return app.exec();
     }
     if (mode != QLatin1String("dump"))
         return 2;

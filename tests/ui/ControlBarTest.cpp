@@ -166,6 +166,21 @@ TEST(ControlBarLabels, FollowTheSessionAndTheSettings) {
          text(&State::meetingSourceLabel), "Studio"},
         {"hearing help", [](Inputs&) {}, text(&State::hearingHelp),
          "Hearing: This Mac. Your voice: Default ch 1. Click to change."},
+        {"heard output",
+         [](Inputs& in) { in.heardOutput = QStringLiteral("Jabra Evolve2 65 Headset"); },
+         text(&State::meetingSourceLabel), "Jabra"},
+        {"heard output help",
+         [](Inputs& in) { in.heardOutput = QStringLiteral("Jabra Evolve2 65 Headset"); },
+         text(&State::hearingHelp),
+         "Hearing: what plays on Jabra Evolve2 65 Headset. Your voice: Default ch 1. Click to "
+         "change."},
+        {"app ignores heard output",
+         [](Inputs& in) {
+             in.meetingSource = Source::singleApp;
+             in.tappedBundleID = QStringLiteral("us.zoom.xos");
+             in.heardOutput = QStringLiteral("Speakers");
+         },
+         text(&State::hearingHelp), "Hearing: Xos. Your voice: Default ch 1. Click to change."},
         {"job default", [](Inputs&) {}, text(&State::jobLabel), "Job"},
         {"job company", [](Inputs& in) { in.companyName = QStringLiteral("Acme"); },
          text(&State::jobLabel), "Acme"},

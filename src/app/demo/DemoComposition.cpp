@@ -1,5 +1,7 @@
 #include "app/demo/DemoComposition.h"
 
+#include "app/AppUpdater.h"
+
 #include "app/demo/DemoPlatform.h"
 #include "app/demo/DemoScript.h"
 #include "app/demo/QuietCaptureEngine.h"
@@ -7,6 +9,7 @@
 #include "app/demo/ScriptedRealtimeClient.h"
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
+#include "update/UpdateController.h"
 
 #include <QFile>
 
@@ -32,6 +35,14 @@ std::unique_ptr<AppSettings> makeDemoSettings(const QString& folder) {
         settings->setAppearance(AppSettings::appearanceFromRaw(appearance));
     return settings;
 }
+// The release after `version`: its minor number plus one ("0.1.0" → "0.2.0").
+QString nextVersion(const QString& version) {
+    QStringList parts = version.split(u'.');
+    while (parts.size() < 2)
+        parts.append(QStringLiteral("0"));
+    return QStringLiteral("%1.%2.0").arg(parts.at(0)).arg(parts.at(1).toInt() + 1);
+}
+
 std::optional<QByteArray> variable(const char* name) {
     return qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
 }
@@ -66,9 +77,29 @@ DemoComposition::DemoComposition()
         *m_settings, *m_engine, *m_client, *m_micTranscriber, *m_recordingTranscriber, *m_apps,
         *m_permissions, nullptr, m_revealer.get(), *m_clock,
         m_folder.path() + QStringLiteral("/sessions")});
+
+    // No address to fetch: each check fails at once, and the script's feed answers it a turn
+    // later in place of a server.
+    UpdateSettings updates{{{}, QStringLiteral("The demo does not look for updates.")},
+                           UpdateBuild::version(),
+                           {},
+                           m_folder.path() + QStringLiteral("/updates")};
+    m_updater = std::make_unique<AppUpdater>(std::move(updates), *m_controller,
+                                             std::make_unique<KeepPackageInstaller>(),
+                                             std::make_unique<NoRestart>());
+    UpdateController* updater = &m_updater->controller();
+    QObject::connect(
+        updater, &UpdateController::lastCheckChanged, updater,
+        [updater] { updater->takeFeed(DemoScript::appcast(nextVersion(UpdateBuild::version()))); },
+        Qt::QueuedConnection);
+}
+
+UpdateController& DemoComposition::updater() {
+    return m_updater->controller();
 }
 
 DemoComposition::~DemoComposition() {
+    m_updater.reset();
     // The controller stops the session, closing its files, while its parts still exist.
     m_controller.reset();
     restore("XDG_DATA_HOME", m_dataHome);

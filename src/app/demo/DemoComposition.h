@@ -6,6 +6,7 @@
 #include <optional>
 
 class AppSettings;
+class AppUpdater;
 class FileRevealer;
 class FixedStartClock;
 class GrantedPermissions;
@@ -15,11 +16,13 @@ class QuietCaptureEngine;
 class ScriptedMicTranscriber;
 class ScriptedRealtimeClient;
 class SessionController;
+class UpdateController;
 
 // The real session controller over a scripted interview: the scripted model client, the quiet
 // capture engine and the scripted transcriber of the candidate's words. Nothing reaches the
 // network, a sound server or the user's files: the settings are a copy in a temporary folder,
-// the session's files go there too, and the key is a stand-in held in memory.
+// the session's files go there too, the key is a stand-in held in memory, and the updater's
+// feed is part of the script.
 class DemoComposition {
 public:
     DemoComposition();
@@ -30,6 +33,8 @@ public:
     SessionController& controller() { return *m_controller; }
     AppSettings& settings() { return *m_settings; }
     ScriptedRealtimeClient& client() { return *m_client; }
+    // Answers every check with the script's feed of a newer version.
+    UpdateController& updater();
     // Where the demo keeps its settings and session files; removed on exit.
     QString folder() const { return m_folder.path(); }
 
@@ -47,5 +52,6 @@ private:
     std::unique_ptr<ScriptedMicTranscriber> m_micTranscriber;
     std::unique_ptr<NoRecordingTranscriber> m_recordingTranscriber;
     std::unique_ptr<NoAppListing> m_apps;
-    std::unique_ptr<SessionController> m_controller; // last: destroyed first
+    std::unique_ptr<SessionController> m_controller;
+    std::unique_ptr<AppUpdater> m_updater; // before the controller it listens to
 };

@@ -16,3 +16,11 @@ FixedStartClock::FixedStartClock(const QDateTime& start)
 QDateTime FixedStartClock::wallNow() const {
     return m_start.addMSecs(qint64((m_system->now() - m_startedAt) * 1000));
 }
+
+void KeepPackageInstaller::install(const QString& packagePath) {
+    const InstallOutcome outcome{
+        InstallOutcome::Kind::savedOnly,
+        QStringLiteral("The demo installs nothing; the update stays in %1.").arg(packagePath)};
+    // Never from inside install(): the updater hears the outcome a turn later.
+    QTimer::singleShot(0, this, [this, outcome] { emit finished(outcome); });
+}

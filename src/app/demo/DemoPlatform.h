@@ -4,10 +4,11 @@
 #include "platform/Platform.h"
 #include "session/Clock.h"
 #include "speech/RecordingTranscriberInterface.h"
+#include "update/PackageInstaller.h"
 
 // The demo's stand-ins for the desktop: everything granted, no applications, no file manager,
-// no recordings to transcribe, and a wall clock that starts at a fixed time of day so the cards'
-// times are the same on every run.
+// no recordings to transcribe, no package installer or restart, and a wall clock that starts at a
+// fixed time of day so the cards' times are the same on every run.
 
 class GrantedPermissions : public Permissions {
 public:
@@ -45,4 +46,18 @@ private:
     std::unique_ptr<Clock> m_system;
     QDateTime m_start;
     double m_startedAt;
+};
+
+// The demo installs nothing on the system: a package (which its feed can never deliver) stays
+// where it was saved.
+class KeepPackageInstaller : public PackageInstaller {
+    Q_OBJECT
+public:
+    void install(const QString& packagePath) override;
+};
+
+// The demo never replaces its binary, so there is nothing to start again.
+class NoRestart : public Relauncher {
+public:
+    void relaunch() override {}
 };

@@ -77,4 +77,26 @@ QStringList fragments(const QString& answer) {
     return out;
 }
 
+QByteArray appcast(const QString& version) {
+    return QStringLiteral(
+               "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+               "<rss version=\"2.0\" "
+               "xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">\n"
+               "<channel><title>Corvinel</title><item>\n"
+               "<title>Corvinel %1</title>\n"
+               "<sparkle:version>%1</sparkle:version>\n"
+               "<description><![CDATA[<ul>"
+               "<li>Answers appear a moment sooner after the interviewer stops talking.</li>"
+               "<li>The transcript keeps your place while an answer streams in.</li>"
+               "<li>Recordings of long interviews transcribe faster.</li>"
+               "</ul>]]></description>\n"
+               "<pubDate>Mon, 07 Dec 2026 09:00:00 +0000</pubDate>\n"
+               "<enclosure url=\"https://127.0.0.1:9/corvinel_%1_amd64.deb\" length=\"1048576\" "
+               "type=\"application/vnd.debian.binary-package\" sparkle:os=\"linux\" "
+               "sparkle:edSignature=\"c2FtcGxl\"/>\n"
+               "</item></channel></rss>\n")
+        .arg(version)
+        .toUtf8();
+}
+
 } // namespace DemoScript

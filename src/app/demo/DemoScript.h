@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -23,6 +24,10 @@ struct Turn {
 };
 
 const QList<Turn>& interview();
+
+// The update feed the demo answers "Check for Updates…" with: one release, `version`, for Linux,
+// whose package would come from this computer (nothing is fetched from the network).
+QByteArray appcast(const QString& version);
 
 // The factor from CORVINEL_DEMO_SPEED (above 0; default 1): 4 plays the script four times as
 // fast.

@@ -1,7 +1,9 @@
 #include "app/demo/DemoShots.h"
 
+#include "app/demo/DemoScript.h"
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
+#include "update/UpdateController.h"
 
 #include <QAccessible>
 #include <QCoreApplication>
@@ -31,9 +33,9 @@ QAccessibleInterface* findNamed(QAccessibleInterface* node, const QString& name)
 } // namespace
 
 DemoShots::DemoShots(QQuickWindow& window, SessionController& controller, AppSettings& settings,
-                     QString folder, QObject* parent)
+                     UpdateController& updater, QString folder, QObject* parent)
     : QObject(parent), m_window(&window), m_controller(controller), m_settings(settings),
-      m_folder(std::move(folder)) {
+      m_updater(updater), m_folder(std::move(folder)) {
     QDir().mkpath(m_folder);
 }
 
@@ -83,11 +85,27 @@ void DemoShots::showWalkthroughStep(int step) {
     QObject* model =
         walkthrough ? walkthrough->findChild<QObject*>(QStringLiteral("walkthrough")) : nullptr;
     if (!model || step == 3) {
-        QCoreApplication::quit();
+        if (model) // "Start using it"
+            QMetaObject::invokeMethod(model, "primary");
+        QTimer::singleShot(kSettleMs * 2, this, [this] { showSoftwareUpdate(); });
         return;
     }
     QMetaObject::invokeMethod(model, "primary");
     QTimer::singleShot(kSettleMs * 2, this, [this, step] { showWalkthroughStep(step + 1); });
+}
+
+void DemoShots::showSoftwareUpdate() {
+    // What "Check for Updates…" does; the demo's feed offers the next version.
+    m_window->setProperty("showSoftwareUpdate", true);
+    m_updater.checkForUpdates();
+    QTimer::singleShot(kSettleMs * 2, this, [this] {
+        grab(dialog(), QStringLiteral("update-available"));
+        m_updater.takeFeed(DemoScript::appcast(m_updater.currentVersion()));
+        QTimer::singleShot(kSettleMs * 2, this, [this] {
+            grab(dialog(), QStringLiteral("update-current"));
+            QCoreApplication::quit();
+        });
+    });
 }
 
 QQuickWindow* DemoShots::dialog() const {

@@ -7,17 +7,19 @@
 class AppSettings;
 class QQuickWindow;
 class SessionController;
+class UpdateController;
 
 // Screenshots of the demo at the script's named moments: the window grabs itself into
 // `folder`/<moment>.png. At the end of the script it stops the session, takes the banner the
-// stop leaves, then the settings sheet and each step of the first-launch walkthrough, and quits.
+// stop leaves, then the settings sheet, each step of the first-launch walkthrough and the Software
+// Update window (a newer version offered, then up to date), and quits.
 // Moments that set a scene instead of showing one ("scroll-up") act on
 // the window the way a user would.
 class DemoShots : public QObject {
     Q_OBJECT
 public:
     DemoShots(QQuickWindow& window, SessionController& controller, AppSettings& settings,
-              QString folder, QObject* parent = nullptr);
+              UpdateController& updater, QString folder, QObject* parent = nullptr);
 
     void moment(const QString& name);
 
@@ -33,9 +35,11 @@ private:
     QQuickWindow* dialog() const;
     void showDialogs();
     void showWalkthroughStep(int step);
+    void showSoftwareUpdate();
 
     QPointer<QQuickWindow> m_window;
     SessionController& m_controller;
     AppSettings& m_settings;
+    UpdateController& m_updater;
     QString m_folder;
 };

@@ -13,15 +13,20 @@ QuietCaptureEngine::QuietCaptureEngine(QObject* parent) : QObject(parent) {
 
 QuietCaptureEngine::~QuietCaptureEngine() = default;
 
-std::optional<AudioFailure> QuietCaptureEngine::start(const Source&, StreamSource, bool,
+std::optional<AudioFailure> QuietCaptureEngine::start(const Source& source, StreamSource, bool,
                                                       const QString&) {
     // Called on a pool thread: the meters' timer belongs to the main thread.
     m_running = true;
+    const auto* tap = std::get_if<SystemTap>(&source);
+    const bool wholeOutput = tap && tap->target.isSystemOutput();
     QMetaObject::invokeMethod(
         this,
-        [this] {
+        [this, wholeOutput] {
             if (!m_running)
                 return;
+            // The name a laptop's own output has on most Linux desktops.
+            if (wholeOutput && onHeardOutput)
+                onHeardOutput(QStringLiteral("Built-in Audio Analog Stereo"));
             m_clock.start();
             m_meetingUntil = m_micUntil = -1;
             m_timer.start();

@@ -82,6 +82,15 @@ PulseSource toSource(const pa_source_info& info) {
             validIndex(info.monitor_of_sink)};
 }
 
+PulseSink toSink(const pa_sink_info& info) {
+    return {info.index, text(info.name), text(info.description), text(info.monitor_source_name),
+            info.monitor_source};
+}
+
+PulseSourceOutput toSourceOutput(const pa_source_output_info& info) {
+    return {info.index, validIndex(info.client), info.source, properties(info.proplist)};
+}
+
 PulseSinkInput toSinkInput(const pa_sink_input_info& info) {
     return {info.index, validIndex(info.client), info.sink, info.corked != 0,
             properties(info.proplist)};
@@ -305,6 +314,25 @@ std::variant<QList<PulseSource>, PulseError> PulseConnection::sources() {
         return absent(PA_ERR_INTERNAL);
     pa_threaded_mainloop_lock(d->loop);
     auto result = d->list<PulseSource, pa_source_info>(pa_context_get_source_info_list, toSource);
+    pa_threaded_mainloop_unlock(d->loop);
+    return result;
+}
+
+std::variant<QList<PulseSink>, PulseError> PulseConnection::sinks() {
+    if (!d->loop)
+        return absent(PA_ERR_INTERNAL);
+    pa_threaded_mainloop_lock(d->loop);
+    auto result = d->list<PulseSink, pa_sink_info>(pa_context_get_sink_info_list, toSink);
+    pa_threaded_mainloop_unlock(d->loop);
+    return result;
+}
+
+std::variant<QList<PulseSourceOutput>, PulseError> PulseConnection::sourceOutputs() {
+    if (!d->loop)
+        return absent(PA_ERR_INTERNAL);
+    pa_threaded_mainloop_lock(d->loop);
+    auto result = d->list<PulseSourceOutput, pa_source_output_info>(
+        pa_context_get_source_output_info_list, toSourceOutput);
     pa_threaded_mainloop_unlock(d->loop);
     return result;
 }

@@ -35,7 +35,9 @@ public:
 
     std::variant<PulseServerInfo, PulseError> serverInfo();
     std::variant<QList<PulseSource>, PulseError> sources();
+    std::variant<QList<PulseSink>, PulseError> sinks();
     std::variant<QList<PulseSinkInput>, PulseError> sinkInputs();
+    std::variant<QList<PulseSourceOutput>, PulseError> sourceOutputs();
     std::variant<QList<PulseClient>, PulseError> clients();
 
     // How long a connection attempt and a query may take before the server counts as frozen.

@@ -88,6 +88,7 @@ struct PulseRecorder::Impl {
     Source source;
     std::string defaultOutput; // the server's default output as last heard
     QString recordedDevice;    // the description of the device or output recorded
+    QString recordedOutputName;
     uint32_t recordedOutput = PA_INVALID_INDEX;
     // Set once start() has succeeded: only then do events reach the owner.
     bool running = false;
@@ -339,31 +340,21 @@ struct PulseRecorder::Impl {
             std::vector<Output> outputs;
             if (auto failure = readOutputs(outputs))
                 return *failure;
-            const Output* chosen = nullptr;
-            if (source.kind == Source::Kind::application) {
-                uint32_t sink = PA_INVALID_INDEX;
+            uint32_t sink = PA_INVALID_INDEX;
+            if (source.kind == Source::Kind::application)
                 if (auto failure = readStreamOutput(source.streamIndex, sink))
                     return *failure;
-                for (const Output& output : outputs)
-                    if (output.index == sink)
-                        chosen = &output;
-            } else {
-                if (!source.name.isEmpty()) {
-                    for (const Output& output : outputs) {
-                        if (!output.description.isEmpty() &&
-                            output.description.contains(source.name, Qt::CaseInsensitive)) {
-                            chosen = &output;
-                            break;
-                        }
-                    }
-                }
-                for (const Output& output : outputs)
-                    if (!chosen && output.name == defaultOutput)
-                        chosen = &output;
-            }
+            const std::string wanted =
+                source.name.isEmpty() ? defaultOutput : source.name.toStdString();
+            const Output* chosen = nullptr;
+            for (const Output& output : outputs)
+                if (source.kind == Source::Kind::application ? output.index == sink
+                                                             : output.name == wanted)
+                    chosen = &output;
             if (!chosen || chosen->monitor.empty())
                 return lookupFailure(PA_ERR_NOENTITY);
             recordedOutput = chosen->index;
+            recordedOutputName = QString::fromStdString(chosen->name);
             recordedDevice = chosen->description;
             // Outputs run at their own rates: the fragment is a duration, given at 48 kHz. In
             // frames, a 44.1 kHz output's 40 ms would round to PipeWire's 2048-frame period.
@@ -374,7 +365,11 @@ struct PulseRecorder::Impl {
                 return *failure;
         }
         const pa_sample_spec* spec = pa_stream_get_sample_spec(stream);
-        Format format{static_cast<double>(spec->rate), spec->channels, {}};
+        Format format{static_cast<double>(spec->rate),
+                      spec->channels,
+                      {},
+                      source.kind == Source::Kind::output ? recordedOutputName : QString(),
+                      recordedDevice};
         if (const pa_channel_map* map = pa_stream_get_channel_map(stream);
             map && map->channels == spec->channels)
             for (unsigned c = 0; c < map->channels; ++c)
@@ -473,8 +468,14 @@ struct PulseRecorder::Impl {
                 pa_operation_unref(op);
             return;
         }
-        if (facility != PA_SUBSCRIPTION_EVENT_SINK_INPUT ||
-            d->source.kind != Source::Kind::application || index != d->source.streamIndex)
+        if (facility != PA_SUBSCRIPTION_EVENT_SINK_INPUT)
+            return;
+        if (d->source.kind == Source::Kind::output) {
+            if (d->running && d->owner->onStreamsChanged)
+                d->owner->onStreamsChanged();
+            return;
+        }
+        if (d->source.kind != Source::Kind::application || index != d->source.streamIndex)
             return;
         if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
             d->lose();

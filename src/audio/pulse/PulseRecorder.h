@@ -24,8 +24,7 @@ public:
     struct Source {
         enum class Kind {
             device,      // the source named `name` (an input device's uid)
-            output,      // the monitor of the default output, or of the output whose
-                         // description contains `name` when one does
+            output,      // the monitor of the output named `name`, or of the default one
             application, // the monitor stream of the playback stream `streamIndex`
         };
         Kind kind = Kind::device;
@@ -37,6 +36,8 @@ public:
         double sampleRate = 0;
         int channels = 0;
         std::vector<ChannelPosition> positions; // one per channel, from the server's map
+        QString outputName;  // the output whose monitor is recorded (outputs only)
+        QString description; // the device's or output's name for people
     };
 
     // Why start() failed, at which step, with the server's error code (0 when there is none).
@@ -57,8 +58,11 @@ public:
 
     // Set before start(); each may be unset.
     std::function<void(const FloatAudioBuffer& block)> onBlock;
-    // The server's default output changed (output and application sources only).
+    // The server's default output changed (output sources only).
     std::function<void()> onDefaultOutputChanged;
+    // A playback stream came, went or changed (output sources only): where applications play
+    // may have moved.
+    std::function<void()> onStreamsChanged;
     // The recorded application's stream ended or moved to another output.
     std::function<void()> onSourceLost;
     // The stream or the connection failed after a successful start; reported once.
@@ -66,6 +70,11 @@ public:
 
     // The rate `fragmentFrames` counts at when an output or application is recorded.
     static constexpr int outputFragmentRate = 48000;
+    // Blocks of 40 ms at 48 kHz. Recording a monitor sets the output's own period to the fragment
+    // (PulseAudio) or to the fragment rounded down to a power of two (PipeWire): 20 ms cost the
+    // whole output wake-ups and could crackle on weak machines. 40 ms still arrives well within the
+    // model's 100 ms chunks on both servers; 50 ms would come every 43 or 85 ms on PipeWire.
+    static constexpr int monitorFragmentFrames = 1920;
 
     // Connects and records; blocks until the stream runs or fails. `fragmentFrames` is the
     // block size asked of the server and the size blocks are gathered to: frames of a device,

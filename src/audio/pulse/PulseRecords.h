@@ -28,11 +28,28 @@ struct PulseSource {
     std::optional<uint32_t> monitorOfSink;
 };
 
+// An output (a sink), with the source that is its monitor.
+struct PulseSink {
+    uint32_t index = 0;
+    QString name;
+    QString description;
+    QString monitorSourceName;
+    uint32_t monitorSource = 0;
+};
+
 struct PulseSinkInput {
     uint32_t index = 0;
     std::optional<uint32_t> client;
     uint32_t sink = 0;
     bool corked = false;
+    PulseProperties properties;
+};
+
+// A record stream, with the source it records.
+struct PulseSourceOutput {
+    uint32_t index = 0;
+    std::optional<uint32_t> client;
+    uint32_t source = 0;
     PulseProperties properties;
 };
 

@@ -9,6 +9,10 @@ ApplicationWindow {
 
     required property SessionController session
     required property AppSettings settings
+    // The application hands one in; without it "Check for Updates…" does nothing.
+    property UpdateController updater: null
+    // Set by "Check for Updates…"; the Software Update window shows while it is.
+    property bool showSoftwareUpdate: false
 
     title: "Corvinel"
     width: 480
@@ -21,6 +25,8 @@ ApplicationWindow {
         id: windowCommands
         settings: window.settings
         session: window.session
+        updater: window.updater
+        onSoftwareUpdateRequested: window.showSoftwareUpdate = true
         onTranscribeRecordingRequested: recordingChooser.open(windowCommands.recordingChooserTitle,
                                                               windowCommands.recordingFileFilters, false)
     }
@@ -31,6 +37,15 @@ ApplicationWindow {
         window: window
         alwaysOnTop: window.settings.alwaysOnTop
         appearance: window.settings.appearance
+    }
+
+    SoftwareUpdateWindow {
+        objectName: "softwareUpdate"
+        // A plain window does not follow the application palette by itself.
+        palette: window.palette
+        updater: window.updater
+        visible: window.showSoftwareUpdate
+        onDismissed: window.showSoftwareUpdate = false
     }
 
     FileChooserDialog {
