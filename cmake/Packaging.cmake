@@ -3,9 +3,9 @@
 # Debian wants; and CPack settings that turn the same install into a .deb.
 include(GNUInstallDirs)
 
-set(CORVINEL_HOMEPAGE_URL "https://github.com/brisendo/corvinel"
+set(CORVINEL_HOMEPAGE_URL "https://corvinel.app"
     CACHE STRING "The project's home page (package and AppStream data)")
-set(CORVINEL_SCREENSHOTS_URL "${CORVINEL_HOMEPAGE_URL}/raw/main/docs/screenshots"
+set(CORVINEL_SCREENSHOTS_URL "${CORVINEL_HOMEPAGE_URL}/screenshots"
     CACHE STRING "Where the PNGs of docs/screenshots are published (AppStream data)")
 set(CORVINEL_MAINTAINER "Corvinel maintainers <maintainers@corvinel.invalid>"
     CACHE STRING "The package maintainer, as 'Name <address>'")
