@@ -30,8 +30,8 @@ std::unique_ptr<QGuiApplication> makeApplication(int& argc, char* argv[], bool n
     DisplayPlatform::choose(nativeWayland);
     auto app = std::make_unique<QGuiApplication>(argc, argv);
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Corvinel"));
-    // The id of the .desktop file: Wayland app ids, window rules and portals go by it.
-    QGuiApplication::setDesktopFileName(QStringLiteral("corvinel"));
+    // The id of the installed .desktop file: Wayland app ids, window rules and portals go by it.
+    QGuiApplication::setDesktopFileName(QStringLiteral(CORVINEL_APP_ID));
     // Closing the one window ends the program.
     QGuiApplication::setQuitOnLastWindowClosed(true);
     QQuickStyle::setStyle(QStringLiteral("Fusion"));

@@ -144,8 +144,11 @@ void WavWriter::write(const FloatAudioBuffer& buffer) {
         // sample, and a header counting the lost block would promise audio that is not there.
         // The capture that feeds the archive goes on regardless.
         const int64_t kept = written / frameBytes * frameBytes;
-        if (kept != written)
-            (void)::ftruncate(m_fd, headerSize + m_dataBytes + kept);
+        if (kept != written) {
+            // Should cutting the torn frame off fail too, the header still counts whole
+            // frames only, and readers stop at the header's count.
+            [[maybe_unused]] const int cut = ::ftruncate(m_fd, headerSize + m_dataBytes + kept);
+        }
         m_dataBytes += kept;
         m_failure = AudioFailure{WholeFile::reason(error)};
         m_bytesSinceHeaderUpdate = 0;

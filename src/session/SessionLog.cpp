@@ -100,7 +100,9 @@ void SessionLog::append(const QString& event, const QJsonObject& fields) {
         return;
     }
     m_failure = WholeFile::reason(error);
-    (void)::ftruncate(m_file.handle(), m_written);
+    // Should cutting the partial line off fail too, the log ends in one broken line that
+    // readers of JSON lines skip; nothing is written after it.
+    [[maybe_unused]] const int cut = ::ftruncate(m_file.handle(), m_written);
 }
 
 void SessionLog::close() {

@@ -7,6 +7,7 @@
 #include "settings/AppSettings.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 
 namespace {
@@ -132,10 +133,19 @@ QString iniValue(const QString& key) {
     return QSettings(AppSettings::defaultPath(), QSettings::IniFormat).value(key).toString();
 }
 
+// The window class the installed menu entry promises: docks and window lists match the
+// window to the entry (its name and icon) by it.
+QString startupWindowClass() {
+    const QRegularExpression line(QStringLiteral("^StartupWMClass=(.*)$"),
+                                  QRegularExpression::MultilineOption);
+    return line.match(readText(QStringLiteral(CORVINEL_DESKTOP_FILE))).captured(1);
+}
+
 } // namespace
 
-// The window as the desktop sees it: it opens where it was left, stays above other windows on
-// every workspace while "On top" is set, lets go of both at Shift+Ctrl+T, and remembers a move.
+// The window as the desktop sees it: its class is the one its menu entry names, it opens where
+// it was left, stays above other windows on every workspace while "On top" is set, lets go of
+// both at Shift+Ctrl+T, and remembers a move.
 TEST(DesktopWindow, OpensWhereItWasKeepsAboveOnEveryWorkspaceAndRemembersAMove) {
     if (!XServer::installed())
         GTEST_SKIP() << "Xvfb is not installed (scripts/setup-deps --tests)";
@@ -154,6 +164,15 @@ TEST(DesktopWindow, OpensWhereItWasKeepsAboveOnEveryWorkspaceAndRemembersAMove) 
     DesktopProgram corvinel(x);
     const QString window = x.findWindow(QStringLiteral("Corvinel"), 20000);
     ASSERT_FALSE(window.isEmpty()) << corvinel.output();
+    const QString windowClass = startupWindowClass();
+    ASSERT_FALSE(windowClass.isEmpty());
+    const auto wmClass =
+        x.run(QStringLiteral("xprop"), {QStringLiteral("-id"), window, QStringLiteral("WM_CLASS")});
+    ASSERT_TRUE(wmClass);
+    // WM_CLASS holds the instance name, then the class, which is what the entry is matched to.
+    EXPECT_TRUE(wmClass->trimmed().endsWith(QStringLiteral(", \"%1\"").arg(windowClass)))
+        << wmClass->toStdString();
+
     auto info = [&] { return x.run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), window}); };
     auto hints = [&] {
         return x.run(QStringLiteral("xprop"),
