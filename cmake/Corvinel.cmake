@@ -15,13 +15,23 @@ endfunction()
 # The private sound servers of the audio tests: fake devices on a socket in the build tree.
 # Every test that needs one runs on PulseAudio and, where it is installed, once more on
 # PipeWire's PulseAudio server, which most desktops run today.
+# Each server only where it is installed (a desktop may have only the one it runs).
+find_program(CORVINEL_PULSEAUDIO pulseaudio)
 find_program(CORVINEL_PIPEWIRE_PULSE pipewire-pulse)
 find_program(CORVINEL_WIREPLUMBER wireplumber)
-if(CORVINEL_PIPEWIRE_PULSE AND CORVINEL_WIREPLUMBER)
-    set(CORVINEL_SOUND_SERVERS pulseaudio pipewire)
+set(CORVINEL_SOUND_SERVERS)
+if(CORVINEL_PULSEAUDIO)
+    list(APPEND CORVINEL_SOUND_SERVERS pulseaudio)
 else()
-    set(CORVINEL_SOUND_SERVERS pulseaudio)
-    message(STATUS "pipewire-pulse or wireplumber missing: the audio tests run on PulseAudio only")
+    message(STATUS "pulseaudio missing: the audio tests do not run on PulseAudio")
+endif()
+if(CORVINEL_PIPEWIRE_PULSE AND CORVINEL_WIREPLUMBER)
+    list(APPEND CORVINEL_SOUND_SERVERS pipewire)
+else()
+    message(STATUS "pipewire-pulse or wireplumber missing: the audio tests do not run on PipeWire")
+endif()
+if(NOT CORVINEL_SOUND_SERVERS)
+    message(STATUS "No sound server to test on: the audio tests are left out")
 endif()
 
 # The variables that lead a test to the private server of `kind` (pulseaudio or pipewire).
