@@ -1,9 +1,9 @@
 #pragma once
 
-#include "audio/AppListingInterface.h"
+#include "audio/AppListing.h"
 
 // The application listing of the sound server, as the session controller sees it.
-class PulseAppListing : public AppListingInterface {
+class PulseAppListing : public AppListing {
 public:
     QList<AudioProcessInfo> selectableApps() override;
     std::optional<uint32_t> audioObject(const QString& bundleID) override;

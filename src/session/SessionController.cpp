@@ -1,6 +1,6 @@
 #include "session/SessionController.h"
 
-#include "audio/AppListingInterface.h"
+#include "audio/AppListing.h"
 #include "platform/Platform.h"
 #include "session/QAFlow.h"
 #include "session/SessionLog.h"

@@ -16,7 +16,7 @@
 #include <optional>
 #include <thread>
 
-class AppListingInterface;
+class AppListing;
 class AppSettings;
 class FileRevealer;
 class MicTranscriberInterface;
@@ -45,7 +45,7 @@ struct SessionComponents {
     RealtimeClientInterface& client;
     MicTranscriberInterface& micTranscriber;
     RecordingTranscriberInterface& recordingTranscriber;
-    AppListingInterface& apps;
+    AppListing& apps;
     Permissions& permissions;
     SleepInhibitor* sleepInhibitor = nullptr;
     FileRevealer* revealer = nullptr;
@@ -119,7 +119,7 @@ public:
     const QList<QAPair>& pairs() const;
     // The desktop services the controller was built with, for the views that ask them too.
     Permissions& permissions() const { return m_c.permissions; }
-    AppListingInterface& apps() const { return m_c.apps; }
+    AppListing& apps() const { return m_c.apps; }
     PairListModel* pairModel() const { return m_pairModel; }
     Status status() const { return m_status; }
     bool isSessionActive() const { return m_isSessionActive; }

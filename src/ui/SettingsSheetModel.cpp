@@ -1,6 +1,6 @@
 #include "ui/SettingsSheetModel.h"
 
-#include "audio/AppListingInterface.h"
+#include "audio/AppListing.h"
 #include "realtime/RealtimeEndpoint.h"
 #include "session/SessionLog.h"
 #include "settings/Graphemes.h"
@@ -231,7 +231,7 @@ void SettingsSheetModel::rescanApps() {
         return;
     // Asking the sound server can take seconds: away from the GUI thread, like the devices.
     QPointer<SettingsSheetModel> self(this);
-    AppListingInterface* apps = &m_session->apps();
+    AppListing* apps = &m_session->apps();
     QThreadPool::globalInstance()->start([self, apps] {
         QList<AudioProcessInfo> listed = apps->selectableApps();
         QMetaObject::invokeMethod(

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/AppListingInterface.h"
+#include "audio/AppListing.h"
 #include "audio/AudioCaptureEngineInterface.h"
 #include "platform/Platform.h"
 #include "realtime/RealtimeClientInterface.h"
@@ -116,7 +116,7 @@ public:
     std::function<void(const Result&)> completion;
 };
 
-class FakeAppListing final : public AppListingInterface {
+class FakeAppListing final : public AppListing {
 public:
     QList<AudioProcessInfo> selectableApps() override { return apps; }
     std::optional<uint32_t> audioObject(const QString& bundleID) override {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/AppListingInterface.h"
+#include "audio/AppListing.h"
 #include "base/Clock.h"
 #include "platform/Platform.h"
 #include "speech/RecordingTranscriberInterface.h"
@@ -19,7 +19,7 @@ public:
     Report check() override { return {true, true, true}; }
 };
 
-class NoAppListing : public AppListingInterface {
+class NoAppListing : public AppListing {
 public:
     QList<AudioProcessInfo> selectableApps() override { return {}; }
     std::optional<uint32_t> audioObject(const QString&) override { return std::nullopt; }
