@@ -102,10 +102,7 @@ struct PulseConnection::Impl {
         if (!context)
             return;
         lostServer = lostServer || contextWasReady;
-        pa_context_set_state_callback(context, nullptr, nullptr);
-        pa_context_disconnect(context);
-        pa_context_unref(context);
-        context = nullptr;
+        PulseContext::drop(context);
         contextWasReady = false;
         // A caller still waiting on the dropped context hears no state callback any more.
         pa_threaded_mainloop_signal(loop, 0);

@@ -77,6 +77,27 @@ int connect(pa_threaded_mainloop* loop, pa_context* context, const QByteArray& s
     return PA_OK;
 }
 
+void drop(pa_stream*& stream) {
+    if (!stream)
+        return;
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+    stream = nullptr;
+}
+
+void drop(pa_context*& context) {
+    if (!context)
+        return;
+    pa_context_set_subscribe_callback(context, nullptr, nullptr);
+    pa_context_set_state_callback(context, nullptr, nullptr);
+    pa_context_disconnect(context);
+    pa_context_unref(context);
+    context = nullptr;
+}
+
 bool await(pa_threaded_mainloop* loop, pa_context* context, pa_operation* operation,
            const bool& done, int timeoutMs) {
     if (!operation)

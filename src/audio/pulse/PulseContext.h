@@ -8,6 +8,7 @@
 
 struct pa_context;
 struct pa_operation;
+struct pa_stream;
 struct pa_threaded_mainloop;
 
 // What every connection to the sound server here does the same way: a context named as this
@@ -31,6 +32,11 @@ pa_context* make(pa_threaded_mainloop* loop);
 // it is ready. 0 when it is; else the error code (PA_ERR_TIMEOUT when it took too long).
 int connect(pa_threaded_mainloop* loop, pa_context* context, const QByteArray& server,
             int timeoutMs);
+
+// Silences, disconnects and lets go of a stream or a context, and clears the pointer; nothing
+// of it calls back once this returns. A null pointer is left as it is.
+void drop(pa_stream*& stream);
+void drop(pa_context*& context);
 
 // Waits for `operation` (which may be null: it failed to start) until `done` holds, it ended or
 // the context failed, cancels it if it still runs and lets it go. Returns `done`.

@@ -122,19 +122,8 @@ struct Playback {
     }
 
     void release() {
-        if (stream) {
-            pa_stream_set_state_callback(stream, nullptr, nullptr);
-            pa_stream_set_write_callback(stream, nullptr, nullptr);
-            pa_stream_disconnect(stream);
-            pa_stream_unref(stream);
-            stream = nullptr;
-        }
-        if (context) {
-            pa_context_set_state_callback(context, nullptr, nullptr);
-            pa_context_disconnect(context);
-            pa_context_unref(context);
-            context = nullptr;
-        }
+        PulseContext::drop(stream);
+        PulseContext::drop(context);
     }
 };
 

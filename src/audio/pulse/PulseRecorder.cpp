@@ -298,20 +298,8 @@ struct PulseRecorder::Impl {
     void release() {
         running = false;
         recording = false;
-        if (stream) {
-            pa_stream_set_state_callback(stream, nullptr, nullptr);
-            pa_stream_set_read_callback(stream, nullptr, nullptr);
-            pa_stream_disconnect(stream);
-            pa_stream_unref(stream);
-            stream = nullptr;
-        }
-        if (context) {
-            pa_context_set_subscribe_callback(context, nullptr, nullptr);
-            pa_context_set_state_callback(context, nullptr, nullptr);
-            pa_context_disconnect(context);
-            pa_context_unref(context);
-            context = nullptr;
-        }
+        PulseContext::drop(stream);
+        PulseContext::drop(context);
     }
 
     // ---- the event thread ----
