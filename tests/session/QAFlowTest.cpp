@@ -350,6 +350,9 @@ TEST_F(QAFlowTest, AnswersStayUnderTheQuestionOfTheirOwnAudio) {
           "R g -", "D g We added canaries.", "E g"},
          {"Walk me through the outage and what you changed after | We added canaries. | ",
           "Why us? |  | "}},
+        {"an_answer_under_way_keeps_its_card_when_another_ends",
+         {"T i1 First?", "R r1 i1", "D r1 A.", "R r2 i2", "E r1", "T i2 Second?"},
+         {"First? | A. | ", "Second? |  | "}},
     };
     for (const Row& row : table) {
         SCOPED_TRACE(row.name);
