@@ -27,7 +27,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(AddressRow{"https://corvinel.app/appcast.xml", true},
                       AddressRow{"http://127.0.0.1:8080/appcast.xml", true},
                       AddressRow{"http://localhost/appcast.xml", true},
-                      AddressRow{"http://LocalHost:8080/appcast.xml", true},
                       AddressRow{"http://[::1]:9000/appcast.xml", true},
                       AddressRow{"https://127.0.0.1/appcast.xml", true},
                       AddressRow{"http://corvinel.app/appcast.xml", false},
