@@ -648,6 +648,26 @@ TEST(TapMode, TheMeetingRunsWithoutGapsWhateverTheTwoRhythms) {
             }
 }
 
+// A meeting that holds exactly the microphone's block hands all of it over, unpadded.
+TEST(TapMode, AMeetingHoldingExactlyOneBlockIsTakenWhole) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("exact.wav"));
+    auto archive = openArchive(path);
+    CapturePipeline pipeline;
+    ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::both), archive.get()));
+    ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
+    const Signal meeting(48000, {1000}, 0.08), mic(48000, {440}, 0.08);
+    // A block for the cushion and one more; the second microphone block empties the FIFO.
+    meeting.feed(
+        1920, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); }, 0, 3840);
+    mic.feed(
+        1920, [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); }, 0, 3840);
+    archive->close();
+    const WavContents wav = readWav(path);
+    ASSERT_EQ(wav.right.size(), 3840u);
+    EXPECT_LE(longestSilence(wav.right.begin(), wav.right.end()), 2);
+}
+
 // The microphone goes for a second and comes back at another rate: meanwhile the meeting
 // still reaches the archive, on time and beside a silent left channel, and the model's mix;
 // then the microphone takes both over again.
