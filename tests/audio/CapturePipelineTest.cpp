@@ -648,7 +648,8 @@ TEST(TapMode, TheMeetingRunsWithoutGapsWhateverTheTwoRhythms) {
             }
 }
 
-// A meeting that holds exactly the microphone's block hands all of it over, unpadded.
+// A meeting that holds exactly the microphone's block hands all of it over, and one that then
+// keeps in step with the microphone runs on unpadded.
 TEST(TapMode, AMeetingHoldingExactlyOneBlockIsTakenWhole) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("exact.wav"));
@@ -656,15 +657,17 @@ TEST(TapMode, AMeetingHoldingExactlyOneBlockIsTakenWhole) {
     CapturePipeline pipeline;
     ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::both), archive.get()));
     ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
-    const Signal meeting(48000, {1000}, 0.08), mic(48000, {440}, 0.08);
+    const Signal meeting(48000, {1000}, 0.12), mic(48000, {440}, 0.12);
+    const auto tap = [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); };
+    const auto micBlock = [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); };
     // A block for the cushion and one more; the second microphone block empties the FIFO.
-    meeting.feed(
-        1920, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); }, 0, 3840);
-    mic.feed(
-        1920, [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); }, 0, 3840);
+    meeting.feed(1920, tap, 0, 3840);
+    mic.feed(1920, micBlock, 0, 3840);
+    meeting.feed(1920, tap, 3840, 5760);
+    mic.feed(1920, micBlock, 3840, 5760);
     archive->close();
     const WavContents wav = readWav(path);
-    ASSERT_EQ(wav.right.size(), 3840u);
+    ASSERT_EQ(wav.right.size(), 5760u);
     EXPECT_LE(longestSilence(wav.right.begin(), wav.right.end()), 2);
 }
 
