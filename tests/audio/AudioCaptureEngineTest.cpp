@@ -331,6 +331,9 @@ TEST_F(CaptureEngine, WhenTheTappedStreamEndsTheCaptureFollowsTheApplication) {
     EXPECT_LT(toneAmplitude(stream, 24000, 2100), 0.005);
     EXPECT_EQ(told,
               (QStringList{QStringLiteral("test.zoom quiet"), QStringLiteral("test.zoom alone")}));
+    zoomAgain.reset(); // and once more: the session is told again
+    ASSERT_TRUE(waitUntil([&] { return told.size() == 3; }));
+    EXPECT_EQ(told.last(), QStringLiteral("test.zoom quiet"));
     EXPECT_TRUE(out.errors.isEmpty()) << out.errors.join(u'\n').toStdString();
     engine.stop();
 }
@@ -347,6 +350,17 @@ TEST_F(CaptureEngine, AnApplicationMovedToAnotherOutputIsStillHeard) {
     out.attach(engine);
     ASSERT_EQ(startOnApp(engine, *zoomObject), std::nullopt);
     ASSERT_TRUE(out.hears({1300}));
+
+    // A change of its volume is no move: the tap keeps the stream it has.
+    const auto tapStreams = [&] {
+        return m_server.pactlOutput({u"list"_s, u"short"_s, u"source-outputs"_s});
+    };
+    const auto before = tapStreams();
+    const QString zoomIndex = QString::number(*zoomObject);
+    ASSERT_TRUE(m_server.pactl({u"set-sink-input-mute"_s, zoomIndex, u"1"_s}));
+    ASSERT_TRUE(m_server.pactl({u"set-sink-input-mute"_s, zoomIndex, u"0"_s}));
+    out.collect(0.3);
+    EXPECT_EQ(tapStreams(), before);
 
     // Once the server has moved it, nothing of it is left on the speakers: what is heard from
     // then on comes from the headset.

@@ -402,24 +402,34 @@ TEST(TapMode, ACentreChannelVoiceKeepsItsLevel) {
     EXPECT_NEAR(20 * std::log10(centre / stereo), 0.0, 1.0);
 }
 
+// Both kinds of converter; a cleared one converts as a new one does.
 TEST(ResamplerTest, ConsumesWholeBlocksAndKeepsStateAcrossThem) {
-    auto whole = Resampler::create(48000, 24000, 1, Resampler::Output::int16);
-    auto pieces = Resampler::create(48000, 24000, 1, Resampler::Output::int16);
-    ASSERT_TRUE(whole && pieces);
-    const Signal signal(48000, {440}, 1.0);
-    std::vector<int16_t> a(size_t(whole->capacityFor(48000))), b(a.size());
-    int64_t gotA = 0, gotB = 0;
-    signal.feed(48000, [&](const FloatAudioBuffer& block) {
-        gotA +=
-            whole->process(block.channelData[0], block.frameLength, a.data(), int64_t(a.size()));
-    });
-    signal.feed(333, [&](const FloatAudioBuffer& block) {
-        gotB += pieces->process(block.channelData[0], block.frameLength, b.data() + gotB,
-                                int64_t(b.size()) - gotB);
-    });
-    ASSERT_GT(gotA, 23000);
-    ASSERT_EQ(gotA, gotB);
-    EXPECT_TRUE(std::equal(a.begin(), a.begin() + gotA, b.begin()));
+    for (const auto latency : {Resampler::Latency::normal, Resampler::Latency::low}) {
+        auto whole = Resampler::create(48000, 24000, 1, Resampler::Output::int16, latency);
+        auto pieces = Resampler::create(48000, 24000, 1, Resampler::Output::int16, latency);
+        ASSERT_TRUE(whole && pieces);
+        const Signal signal(48000, {440}, 1.0);
+        std::vector<int16_t> a(size_t(whole->capacityFor(48000))), b(a.size()), c(a.size());
+        int64_t gotA = 0, gotB = 0, gotC = 0;
+        signal.feed(48000, [&](const FloatAudioBuffer& block) {
+            gotA += whole->process(block.channelData[0], block.frameLength, a.data(),
+                                   int64_t(a.size()));
+        });
+        signal.feed(333, [&](const FloatAudioBuffer& block) {
+            gotB += pieces->process(block.channelData[0], block.frameLength, b.data() + gotB,
+                                    int64_t(b.size()) - gotB);
+        });
+        ASSERT_GT(gotA, 23000);
+        ASSERT_EQ(gotA, gotB);
+        EXPECT_TRUE(std::equal(a.begin(), a.begin() + gotA, b.begin()));
+        pieces->clear();
+        signal.feed(48000, [&](const FloatAudioBuffer& block) {
+            gotC += pieces->process(block.channelData[0], block.frameLength, c.data(),
+                                    int64_t(c.size()));
+        });
+        ASSERT_EQ(gotC, gotA);
+        EXPECT_TRUE(std::equal(a.begin(), a.begin() + gotA, c.begin()));
+    }
     EXPECT_EQ(Resampler::capacityFor(48000, 24000, 2048), 2048);
     EXPECT_EQ(Resampler::capacityFor(44100, 48000, 1000), 1088 + 1024);
     EXPECT_FALSE(Resampler::create(0, 24000, 1, Resampler::Output::int16));
@@ -581,58 +591,85 @@ TEST(TapMode, AMeetingThatStartedFirstDoesNotStayBehindTheMicrophone) {
 // its last sample has arrived, in the order of those times, until the microphone's signal ends.
 // `tapArrival(at)` is the time the tap block starting at frame `at` is complete.
 void feedInTimeOrder(CapturePipeline& pipeline, const Signal& meeting, const Signal& mic,
-                     const std::function<double(size_t)>& tapArrival, size_t tapBlock = 960) {
+                     const std::function<double(size_t)>& tapArrival, size_t tapBlock = 960,
+                     size_t micBlock = 2048) {
     size_t tapAt = 0, micAt = 0;
-    while (micAt + 2048 <= mic.frames()) {
+    while (micAt + micBlock <= mic.frames()) {
         if (tapAt + tapBlock <= meeting.frames() &&
-            tapArrival(tapAt) <= double(micAt + 2048) / mic.rate()) {
+            tapArrival(tapAt) <= double(micAt + micBlock) / mic.rate()) {
             meeting.feed(
                 int(tapBlock), [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); }, tapAt,
                 tapAt + tapBlock);
             tapAt += tapBlock;
         } else {
             mic.feed(
-                2048, [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); }, micAt,
-                micAt + 2048);
-            micAt += 2048;
+                int(micBlock), [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); }, micAt,
+                micAt + micBlock);
+            micAt += micBlock;
         }
     }
 }
 
-// The two servers' rhythms: 20 or 40 ms from the tap, 2048 frames from the microphone, in the
-// order of their times, the tap a little late now and then. Once the cushion is built the
-// meeting in the archive runs on without a single padded gap.
+// The two servers' rhythms: 10 to 40 ms from the tap, 10 ms to 2048 frames from the microphone,
+// in the order of their times, the tap a little late now and then (a 10 ms tap later than its
+// own block, which only the 30 ms cushion covers). Once the cushion is built the meeting in the
+// archive runs on without a single padded gap.
 TEST(TapMode, TheMeetingRunsWithoutGapsWhateverTheTwoRhythms) {
-    for (const size_t tapBlock : {960, 1920})
-        for (const double lateness : {0.0, 0.004, 0.009}) {
-            SCOPED_TRACE(testing::Message() << tapBlock << " frames, " << lateness << " s late");
-            QTemporaryDir dir;
-            const QString path = dir.filePath(QStringLiteral("rhythm.wav"));
-            auto archive = openArchive(path);
-            CapturePipeline pipeline;
-            ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::both), archive.get()));
-            ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
-            const Signal meeting(48000, {1000}, 3.0);
-            const Signal mic(48000, {440}, 3.0);
-            // Every seventh tap block comes `lateness` seconds after its time.
-            feedInTimeOrder(
-                pipeline, meeting, mic,
-                [lateness, tapBlock](size_t tapAt) {
-                    return double(tapAt + tapBlock) / 48000 +
-                           ((tapAt / tapBlock) % 7 == 6 ? lateness : 0.0);
-                },
-                tapBlock);
-            archive->close();
-            const WavContents wav = readWav(path);
-            ASSERT_TRUE(wav.valid);
-            // The meeting's first sample, then no run of silence longer than a zero crossing.
-            const auto first =
-                std::find_if(wav.right.begin(), wav.right.end(), [](float v) { return v != 0; });
-            ASSERT_NE(first, wav.right.end());
-            EXPECT_LE(longestSilence(first, wav.right.end()), 2);
-            const std::vector<float> steady(first, wav.right.end());
-            EXPECT_NEAR(toneAmplitude(steady, 48000, 1000), 0.5, 0.02);
-        }
+    for (const size_t micBlock : {480, 1024, 2048})
+        for (const size_t tapBlock : {480, 960, 1920})
+            for (const double lateness : {0.0, 0.004, 0.009, tapBlock == 480 ? 0.012 : 0.0}) {
+                SCOPED_TRACE(testing::Message() << micBlock << " and " << tapBlock << " frames, "
+                                                << lateness << " s late");
+                QTemporaryDir dir;
+                const QString path = dir.filePath(QStringLiteral("rhythm.wav"));
+                auto archive = openArchive(path);
+                CapturePipeline pipeline;
+                ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::both), archive.get()));
+                ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
+                const Signal meeting(48000, {1000}, 3.0);
+                const Signal mic(48000, {440}, 3.0);
+                // Every seventh tap block comes `lateness` seconds after its time.
+                feedInTimeOrder(
+                    pipeline, meeting, mic,
+                    [lateness, tapBlock](size_t tapAt) {
+                        return double(tapAt + tapBlock) / 48000 +
+                               ((tapAt / tapBlock) % 7 == 6 ? lateness : 0.0);
+                    },
+                    tapBlock, micBlock);
+                archive->close();
+                const WavContents wav = readWav(path);
+                ASSERT_TRUE(wav.valid);
+                // The meeting's first sample, then no run of silence longer than a zero crossing.
+                const auto first = std::find_if(wav.right.begin(), wav.right.end(),
+                                                [](float v) { return v != 0; });
+                ASSERT_NE(first, wav.right.end());
+                EXPECT_LE(longestSilence(first, wav.right.end()), 2);
+                const std::vector<float> steady(first, wav.right.end());
+                EXPECT_NEAR(toneAmplitude(steady, 48000, 1000), 0.5, 0.02);
+            }
+}
+
+// A meeting that holds exactly the microphone's block hands all of it over, and one that then
+// keeps in step with the microphone runs on unpadded.
+TEST(TapMode, AMeetingHoldingExactlyOneBlockIsTakenWhole) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("exact.wav"));
+    auto archive = openArchive(path);
+    CapturePipeline pipeline;
+    ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::both), archive.get()));
+    ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
+    const Signal meeting(48000, {1000}, 0.12), mic(48000, {440}, 0.12);
+    const auto tap = [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); };
+    const auto micBlock = [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); };
+    // A block for the cushion and one more; the second microphone block empties the FIFO.
+    meeting.feed(1920, tap, 0, 3840);
+    mic.feed(1920, micBlock, 0, 3840);
+    meeting.feed(1920, tap, 3840, 5760);
+    mic.feed(1920, micBlock, 3840, 5760);
+    archive->close();
+    const WavContents wav = readWav(path);
+    ASSERT_EQ(wav.right.size(), 5760u);
+    EXPECT_LE(longestSilence(wav.right.begin(), wav.right.end()), 2);
 }
 
 // The microphone goes for a second and comes back at another rate: meanwhile the meeting
@@ -661,7 +698,7 @@ TEST(TapMode, AMicrophoneLostForAWhileLeavesTheMeetingWhole) {
     EXPECT_EQ(out.levels.back().first, 0.0f);
 
     ASSERT_TRUE(pipeline.setMicReturning(44100, 0));
-    const Signal meeting(48000, {1000}, 1.0);
+    const Signal meeting(48000, {1300}, 1.0);
     const Signal mic(44100, {440}, 1.0);
     feedInTimeOrder(pipeline, meeting, mic, inTime);
     archive->close();
@@ -676,7 +713,13 @@ TEST(TapMode, AMicrophoneLostForAWhileLeavesTheMeetingWhole) {
     EXPECT_NEAR(steadyToneAmplitude(second(wav.right, 1.1), 48000, 1000), 0.5, 0.02);
     EXPECT_LT(rms(second(wav.left, 1.1).data(), 38400), 1e-4);
     EXPECT_NEAR(steadyToneAmplitude(second(wav.left, 2.1), 48000, 440), 0.5, 0.02);
-    EXPECT_NEAR(steadyToneAmplitude(second(wav.right, 2.1), 48000, 1000), 0.5, 0.02);
+    EXPECT_NEAR(steadyToneAmplitude(second(wav.right, 2.1), 48000, 1300), 0.5, 0.02);
+    // Where the microphone is back, nothing of the meeting from before its absence returns.
+    const auto back = std::find_if(wav.left.begin() + 48000 * 3 / 2, wav.left.end(),
+                                   [](float v) { return v != 0; }) -
+                      wav.left.begin();
+    const std::vector<float> whenBack(wav.right.begin() + back, wav.right.begin() + back + 4096);
+    EXPECT_LT(toneAmplitude(whenBack, 48000, 1000), 0.05);
     EXPECT_GT(streamedWhileAbsent, size_t(24000 * 1.9)) << "the model heard the meeting meanwhile";
 }
 

@@ -81,6 +81,10 @@ TEST(FrameGatherer, LargePiecesAreSplitAtTheCapacityAndSmallOnesWaitForTheFlushS
     gatherer.take(small.data(), small.size() * sizeof(float));
     gatherer.flush();
     EXPECT_EQ(blocks.sizes.back(), 60);
+    const auto exact = frames(40, 2);
+    gatherer.take(exact.data(), exact.size() * sizeof(float));
+    gatherer.flush();
+    EXPECT_EQ(blocks.sizes.back(), 40) << "exactly the flush size is enough";
 }
 
 TEST(FrameGatherer, AHoleDropsTheFrameItSplitAndMisalignedPiecesStillRead) {

@@ -291,6 +291,12 @@ TEST_F(WavWriterTest, AFullFileStopsAtTheLastWholeFrameWithAMatchingHeader) {
     EXPECT_EQ(u32At(bytes, 4), 1036u);
     writer->close();
     EXPECT_EQ(contents(path()), bytes);
+
+    // A block that fills the file to the last byte completes it just the same.
+    auto exact = WavWriter::create(path(), 48000, 2, 800);
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<WavWriter>>(exact));
+    std::get<std::unique_ptr<WavWriter>>(exact)->write(block.buffer());
+    EXPECT_EQ(u32At(contents(path()), 40), 800u);
 }
 
 namespace {

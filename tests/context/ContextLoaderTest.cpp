@@ -118,6 +118,8 @@ TEST(ContextLoaderTest, JoinsContributingFilesInOrderAndSkipsTheRest) {
                                   "caf\xE9 \x93"
                                   "au lait\x94");
     const QUrl cut = writeFile(home, QStringLiteral("cut.txt"), "z\xC3\xBCrich caf\xC3");
+    const QUrl cutLonger =
+        writeFile(home, QStringLiteral("smile.txt"), "z\xC3\xBCrich \xF0\x9F\x98");
     const QUrl other = writeFile(home, QStringLiteral("log.LOG"), "\xEF\xBB\xBFz\xC3\xBCrich");
     const QUrl first = writeFile(home, QStringLiteral("a.TXT"), "One");
     const QUrl missing = QUrl::fromLocalFile(home.path() + QStringLiteral("/missing.txt"));
@@ -126,8 +128,9 @@ TEST(ContextLoaderTest, JoinsContributingFilesInOrderAndSkipsTheRest) {
     const QUrl notPdf = writeFile(home, QStringLiteral("fake.pdf"), "plain words");
     const QUrl notRtf = writeFile(home, QStringLiteral("fake.rtf"), "plain words");
 
-    const ContextLoader::Result result = ContextLoader::load(
-        {first, missing, blank, second, legacy, cut, remote, folder, notPdf, notRtf, other});
+    const ContextLoader::Result result =
+        ContextLoader::load({first, missing, blank, second, legacy, cut, cutLonger, remote, folder,
+                             notPdf, notRtf, other});
     EXPECT_EQ(result.names, (QStringList{QStringLiteral("a.TXT"), QStringLiteral("b.md"),
                                          QStringLiteral("cp1252.txt"), QStringLiteral("log.LOG")}));
     EXPECT_EQ(result.text,

@@ -40,6 +40,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         SettingsCase{"Gnome", "GNOME", everything, gnomeSound},
         SettingsCase{"UbuntuGnome", "ubuntu:GNOME", everything, gnomeSound},
+        SettingsCase{"UbuntuAlone", "ubuntu", everything, gnomeSound},
         SettingsCase{"Unity", "Unity", everything, gnomeSound},
         SettingsCase{"GnomeFlashback", "GNOME-Flashback:GNOME", everything, gnomeSound},
         SettingsCase{"GnomeWithoutItsPanel", "ubuntu:GNOME", {plasma, pavucontrol}, {pavucontrol}},

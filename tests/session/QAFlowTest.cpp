@@ -350,6 +350,12 @@ TEST_F(QAFlowTest, AnswersStayUnderTheQuestionOfTheirOwnAudio) {
           "R g -", "D g We added canaries.", "E g"},
          {"Walk me through the outage and what you changed after | We added canaries. | ",
           "Why us? |  | "}},
+        {"a_late_transcription_replaces_the_failure_notice",
+         {"R r1 i1", "D r1 A.", "F i1", "T i1 Why?", "E r1"},
+         {"Why? | A. | "}},
+        {"an_answer_under_way_keeps_its_card_when_another_ends",
+         {"T i1 First?", "R r1 i1", "D r1 A.", "R r2 i2", "E r1", "T i2 Second?"},
+         {"First? | A. | ", "Second? |  | "}},
     };
     for (const Row& row : table) {
         SCOPED_TRACE(row.name);

@@ -41,10 +41,14 @@ QAPair card(const char* time, const char* q, const char* a, const char* mine = "
 TEST(SessionLogTest, LinesAreSortedCompactJsonWithRoundedTime) {
     TestHome home;
     FakeClock clock;
+    const QString path = home.path() + QStringLiteral("/meeting_2026-03-14_09-26-53.events.jsonl");
+    QByteArray running; // read while the session runs
     {
+        auto reserved =
+            SessionLog::reserve(home.path(), QStringLiteral("2026-03-14_09-26-53"), clock);
         clock.advance(7); // times count from the session's start, not from the reservation
-        auto log = begun(home.path(), QStringLiteral("2026-03-14_09-26-53"), clock);
-        ASSERT_TRUE(log);
+        auto log = std::move(std::get<std::unique_ptr<SessionLog>>(reserved));
+        log->begin();
         clock.advance(1.0625);
         log->append(QStringLiteral("question"),
                     {{QStringLiteral("text"), QStringLiteral("Why \"Rust\"?\nÅ")},
@@ -54,9 +58,11 @@ TEST(SessionLogTest, LinesAreSortedCompactJsonWithRoundedTime) {
         log->append(QStringLiteral("usage"), {{QStringLiteral("audio_in"), 400},
                                               {QStringLiteral("response_cost_usd"), 0.01296},
                                               {QStringLiteral("t"), 99}});
+        running = read(path);
     }
-    const QByteArray bytes =
-        read(home.path() + QStringLiteral("/meeting_2026-03-14_09-26-53.events.jsonl"));
+    const QByteArray bytes = read(path);
+    EXPECT_EQ(running, bytes.left(bytes.indexOf("{\"event\":\"session_ended\"")))
+        << "every record is in the file, whole, as soon as it is written";
     EXPECT_EQ(bytes,
               QByteArray("{\"event\":\"session_started\",\"t\":0}\n"
                          "{\"event\":\"question\",\"pair\":\"P1\",\"t\":1.063,"

@@ -92,6 +92,18 @@ TEST_F(SpeakingTest, PauseKeepsTheTimerAndTheNextVoiceAppendsANewSegment) {
     EXPECT_TRUE(flow->pairs()[0].myAnswerInProgress);
 }
 
+// The user talks again before the recognizer's final text of the last words: those words, as
+// last heard, stay ahead of the new ones.
+TEST_F(SpeakingTest, ResumingBeforeTheFinalTextKeepsTheEarlierWords) {
+    flow->ingestTranscript(QStringLiteral("Why Rust?"));
+    level(0.3f, 2.0);
+    tracker->updateMyAnswer(QStringLiteral("I build"), false);
+    level(0.0f); // two seconds of silence close the segment
+    level(0.3f);
+    tracker->updateMyAnswer(QStringLiteral("systems"), false);
+    EXPECT_EQ(flow->pairs()[0].myAnswer, QStringLiteral("I build systems"));
+}
+
 TEST_F(SpeakingTest, RecognizerClosingASegmentMidSpeechOpensAnother) {
     level(0.3f);
     mic.open = false; // the recognizer finished on its own
@@ -114,6 +126,9 @@ TEST_F(SpeakingTest, SpeakingBeforeAnyQuestionCreatesOneEmptyCardOnlyWhenTranscr
     EXPECT_TRUE(card.myAnswerInProgress);
     tracker->updateMyAnswer(QStringLiteral("Hello there"), true);
     EXPECT_EQ(flow->pairs()[0].myAnswer, QStringLiteral("Hello there"));
+    flow->ingestTranscript(QStringLiteral("Why?")); // never into the card of the user's words
+    ASSERT_EQ(flow->pairs().size(), 2);
+    EXPECT_EQ(flow->pairs()[0].question, QString());
 }
 
 TEST_F(SpeakingTest, NextQuestionEndsTheAnswerAndKeepsItsLength) {

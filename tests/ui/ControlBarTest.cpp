@@ -120,6 +120,8 @@ TEST(ControlBarLabels, FollowTheSessionAndTheSettings) {
          flag(&State::costVisible), false},
         {"answer 2.5 s leaves nothing", [](Inputs& in) { in.lastAnswerDuration = 2.5; },
          flag(&State::lastAnswerVisible), false},
+        {"answer 3 s", [](Inputs& in) { in.lastAnswerDuration = 3; }, text(&State::lastAnswerText),
+         "last 3s"},
         {"answer 75 s", [](Inputs& in) { in.lastAnswerDuration = 75; },
          text(&State::lastAnswerText), "last 1:15"},
         {"answer 42 s", [](Inputs& in) { in.lastAnswerDuration = 42; },
@@ -240,6 +242,13 @@ TEST(ControlBarWidgets, TimerMeterPillAndBannerRules) {
         EXPECT_EQ(StatusPillModel::label(row.kind), QString::fromUtf8(row.label));
         EXPECT_EQ(StatusPillModel::dotColor(row.kind), row.color) << row.label;
     }
+    StatusPillModel pill;
+    QSignalSpy pillChanged(&pill, &StatusPillModel::statusChanged);
+    pill.setStatus(int(Kind::failed));
+    EXPECT_EQ(pill.label(), QStringLiteral("Error"));
+    pill.setStatus(int(Kind::failed) + 1); // a status it does not know reads as idle
+    EXPECT_EQ(pill.label(), QStringLiteral("Idle"));
+    EXPECT_EQ(pillChanged.count(), 2);
 
     EXPECT_EQ(BannerModel::linkSymbol(QStringLiteral("Folder")), QStringLiteral("📁"));
     EXPECT_EQ(BannerModel::linkSymbol(QStringLiteral("Transcript")), QStringLiteral("📄"));

@@ -65,6 +65,9 @@ TEST(SettingsSheet, PickerRowsAndLabels) {
          labels(Sheet::fontRows({QStringLiteral("b"), QStringLiteral("A")}, QString())),
          {QStringLiteral("System"), QStringLiteral("System Mono"), QStringLiteral("A"),
           QStringLiteral("b")}},
+        {"the stored mono choice is listed once",
+         labels(Sheet::fontRows({QStringLiteral("A")}, QStringLiteral("__mono"))),
+         {QStringLiteral("System"), QStringLiteral("System Mono"), QStringLiteral("A")}},
         {"a stored family that is not installed",
          labels(Sheet::fontRows({QStringLiteral("A")}, QStringLiteral("Gone"))),
          {QStringLiteral("System"), QStringLiteral("System Mono"), QStringLiteral("A"),
@@ -76,6 +79,7 @@ TEST(SettingsSheet, PickerRowsAndLabels) {
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.got, row.expected) << row.what;
+    EXPECT_NE(Sheet::followUpLabel(0.5), Sheet::followUpLabel(0)) << "half a second is on";
     EXPECT_EQ(Sheet::meetingChannelRows(1).first().value, QVariant(-1));
     EXPECT_EQ(Sheet::micChannelRows(2).last().value, QVariant(1));
 }
@@ -88,6 +92,7 @@ TEST(SettingsSheet, KeyCaptionGivesTheLengthAndTheRealFolder) {
     EXPECT_EQ(Sheet::keyCaption(51),
               QStringLiteral("Key held on this Mac (51 chars), 0600 file in "
                              "~/.local/share/Corvinel. Sent only to api.openai.com over TLS."));
+    EXPECT_TRUE(Sheet::keyCaption(1).startsWith(QStringLiteral("Key held")));
     EXPECT_EQ(Sheet::keyCaption(0),
               QStringLiteral("Stored on this Mac only, in a 0600 file under "
                              "~/.local/share/Corvinel. Falls back to the OPENAI_API_KEY "

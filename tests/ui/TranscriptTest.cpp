@@ -1,3 +1,4 @@
+#include "ui/Transcript.h"
 #include "session/PairListModel.h"
 #include "settings/AppSettings.h"
 #include "support/TestHome.h"
@@ -282,6 +283,17 @@ TEST(CardList, AStreamedDeltaIsOneRowsChangeWithItsDerivedRoles) {
 }
 
 // Unfolding is kept by id, survives a new feed and touches only that card.
+// The window's transcript hands the pairs it is given to its cards, and says so.
+TEST(CardList, TheTranscriptPassesItsPairsOn) {
+    PairListModel pairs;
+    Transcript transcript;
+    QSignalSpy changed(&transcript, &Transcript::pairsChanged);
+    transcript.setPairs(&pairs);
+    pairs.sync({pair("A", "Q1", "x", true)});
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(transcript.cards()->rowCount(), 1);
+}
+
 TEST(CardList, UnfoldedAnswersAreKeptByIdAcrossSessions) {
     PairListModel pairs;
     CardListModel cards;

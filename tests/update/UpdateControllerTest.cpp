@@ -122,10 +122,10 @@ protected:
     // Publishes `package` (the server sends `served` of it) as version 0.2.0 and gets the
     // controller as far as "available".
     std::unique_ptr<UpdateController> offer(const QByteArray& package, const QByteArray& served,
-                                            const QByteArray& signature) {
+                                            const QByteArray& signature, bool lengthGiven = true) {
         server.serve(QStringLiteral("/corvinel.deb"), served);
         FeedItem item{QStringLiteral("0.2.0")};
-        item.length = package.size();
+        item.length = lengthGiven ? package.size() : 0; // a feed's 0 is no length at all
         item.signature = signature;
         server.serve(QStringLiteral("/appcast.xml"), appcast({item}, server));
         auto controller = makeController();
@@ -263,6 +263,7 @@ struct DownloadRow {
     bool truncated;
     Signing signing;
     const char* words;
+    bool lengthGiven = true;
 };
 
 class Download : public UpdaterTest, public ::testing::WithParamInterface<DownloadRow> {};
@@ -273,8 +274,8 @@ TEST_P(Download, ReachesTheInstallerOnlyWhenLengthAndSignatureMatch) {
     const QByteArray signature = row.signing == Signing::good    ? signingKey().signBase64(package)
                                  : row.signing == Signing::wrong ? signingKey().signBase64("other")
                                                                  : QByteArray();
-    auto controller =
-        offer(package, row.truncated ? package.left(package.size() / 2) : package, signature);
+    auto controller = offer(package, row.truncated ? package.left(package.size() / 2) : package,
+                            signature, row.lengthGiven);
 
     controller->install();
     settle(*controller);
@@ -304,7 +305,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(DownloadRow{"good", false, Signing::good, "is installed"},
                       DownloadRow{"truncated", true, Signing::good, "incomplete"},
                       DownloadRow{"wrong_signature", false, Signing::wrong, "does not match"},
-                      DownloadRow{"unsigned", false, Signing::none, "not signed"}),
+                      DownloadRow{"unsigned", false, Signing::none, "not signed"},
+                      DownloadRow{"feed_without_length", false, Signing::good, "is installed",
+                                  false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Sessions ----
