@@ -58,7 +58,9 @@ TEST(SessionWindow, StartStreamStopFromTheWindow) {
     QmlHarness::click(transcript);
     ASSERT_EQ(fake.revealer.revealed.size(), 1);
     EXPECT_TRUE(fake.revealer.revealed.first().first().startsWith(folder));
-    EXPECT_TRUE(fake.revealer.revealed.first().first().endsWith(QStringLiteral(".transcript.md")));
+    EXPECT_TRUE(fake.revealer.revealed.first().first().endsWith(QStringLiteral(".transcript.md")))
+        << fake.revealer.revealed.first().first().toStdString()
+        << " banner: " << fake.controller->bannerText().toStdString();
     EXPECT_TRUE(qml.warnings().isEmpty()) << qPrintable(qml.warnings().join(u'\n'));
 }
 
