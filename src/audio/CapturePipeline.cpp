@@ -282,9 +282,14 @@ void CapturePipeline::takeMeeting(int64_t frames) {
         m_lowestSpare = std::min(m_lowestSpare, held - frames);
         m_windowFrames += frames;
         if (m_windowFrames >= driftWindowFrames) {
-            m_slip = m_lowestSpare > cushion * driftHighFactor   ? 1
-                     : m_lowestSpare < cushion / driftLowDivisor ? -1
-                                                                 : 0;
+            // A low cushion alone may be a late block now and then, which no repeated sample
+            // cures: the microphone runs ahead only when it is low two stretches running and
+            // still sinking.
+            const int64_t low = cushion / driftLowDivisor;
+            const bool sinking = m_lowestSpare < low && m_previousLowestSpare < low &&
+                                 m_lowestSpare < m_previousLowestSpare;
+            m_slip = m_lowestSpare > cushion * driftHighFactor ? 1 : sinking ? -1 : 0;
+            m_previousLowestSpare = m_lowestSpare;
             m_lowestSpare = std::numeric_limits<int64_t>::max();
             m_windowFrames = 0;
         }
@@ -312,6 +317,7 @@ void CapturePipeline::takeMeeting(int64_t frames) {
 
 void CapturePipeline::restartDriftWatch() {
     m_lowestSpare = std::numeric_limits<int64_t>::max();
+    m_previousLowestSpare = std::numeric_limits<int64_t>::max();
     m_windowFrames = 0;
     m_slip = 0;
 }

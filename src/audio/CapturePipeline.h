@@ -48,8 +48,9 @@ public:
     // meeting that started first does not stay behind the microphone. 100 ms.
     static constexpr int64_t maxMeetingBacklogFrames = 4800;
     // The microphone and the output may run on two clocks that drift apart. Over each stretch
-    // of this many frames the smallest cushion is taken; outside the band below, a few samples
-    // per block are dropped or repeated through the next stretch, up to one in 500.
+    // of this many frames the smallest cushion is taken; above the band below, a few samples
+    // per block are dropped through the next stretch, up to one in 500; below it, repeated, once
+    // two stretches running were below and the second lower still (a late block is no drift).
     static constexpr int64_t driftWindowFrames = 96000;
     // The band, as parts of the cushion (30 ms, or a whole tap block when those are longer).
     static constexpr int64_t driftLowDivisor = 4;
@@ -137,6 +138,7 @@ private:
     // Microphone thread only: the cushion is being built; the drift watch.
     bool m_meetingWaits = true;
     int64_t m_lowestSpare = 0;
+    int64_t m_previousLowestSpare = 0; // the stretch before
     int64_t m_windowFrames = 0;
     int m_slip = 0; // +1: drop samples, -1: repeat samples, 0: neither
     void restartDriftWatch();
