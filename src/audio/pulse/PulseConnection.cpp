@@ -15,6 +15,8 @@ const QString PulseConnection::ownApplicationID = QStringLiteral("com.brisendo.c
 
 namespace {
 
+using PulseContext::Locked;
+
 QString text(const char* value) {
     return value ? QString::fromUtf8(value) : QString();
 }
@@ -166,17 +168,7 @@ struct PulseConnection::Impl {
     std::optional<PulseError> wait(pa_operation* operation, pa_context* current, const bool& done) {
         if (!operation)
             return gone(pa_context_errno(current));
-        waitFor(
-            [&] {
-                return done || pa_operation_get_state(operation) != PA_OPERATION_RUNNING ||
-                       !PA_CONTEXT_IS_GOOD(pa_context_get_state(current));
-            },
-            queryTimeoutMs);
-        // Cancelling under the lock guarantees no callback touches the caller's query later.
-        if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
-            pa_operation_cancel(operation);
-        pa_operation_unref(operation);
-        if (done)
+        if (PulseContext::await(loop, current, operation, done, queryTimeoutMs))
             return std::nullopt;
         if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(current)))
             return gone(pa_context_errno(current));
@@ -187,6 +179,9 @@ struct PulseConnection::Impl {
     std::variant<QList<Record>, PulseError>
     list(pa_operation* (*call)(pa_context*, void (*)(pa_context*, const Info*, int, void*), void*),
          Record (*convert)(const Info&)) {
+        if (!loop)
+            return absent(PA_ERR_INTERNAL);
+        Locked locked(loop);
         QList<Record> items;
         PulseContext::InfoQuery<Info> query{
             loop, [&items, convert](const Info& info) { items.append(convert(info)); }};
@@ -225,101 +220,63 @@ PulseConnection& PulseConnection::shared() {
 std::optional<PulseError> PulseConnection::connect() {
     if (!d->loop)
         return absent(PA_ERR_INTERNAL);
-    pa_threaded_mainloop_lock(d->loop);
-    auto result = d->connect();
-    pa_threaded_mainloop_unlock(d->loop);
-    return result;
+    Locked locked(d->loop);
+    return d->connect();
 }
 
 bool PulseConnection::isConnected() const {
     if (!d->loop)
         return false;
-    pa_threaded_mainloop_lock(d->loop);
-    const bool ready = d->context && pa_context_get_state(d->context) == PA_CONTEXT_READY;
-    pa_threaded_mainloop_unlock(d->loop);
-    return ready;
+    Locked locked(d->loop);
+    return d->context && pa_context_get_state(d->context) == PA_CONTEXT_READY;
 }
 
 std::optional<uint32_t> PulseConnection::clientIndex() const {
     if (!d->loop)
         return std::nullopt;
-    pa_threaded_mainloop_lock(d->loop);
-    std::optional<uint32_t> index;
+    Locked locked(d->loop);
     if (d->context && pa_context_get_state(d->context) == PA_CONTEXT_READY)
-        index = validIndex(pa_context_get_index(d->context));
-    pa_threaded_mainloop_unlock(d->loop);
-    return index;
+        return validIndex(pa_context_get_index(d->context));
+    return std::nullopt;
 }
 
 std::variant<PulseServerInfo, PulseError> PulseConnection::serverInfo() {
     if (!d->loop)
         return absent(PA_ERR_INTERNAL);
-    struct Query {
-        pa_threaded_mainloop* loop = nullptr;
-        PulseServerInfo info;
-        bool done = false;
-    } query;
-    query.loop = d->loop;
-    auto callback = [](pa_context*, const pa_server_info* info, void* userdata) {
-        auto* q = static_cast<Query*>(userdata);
-        if (info)
-            q->info = {text(info->default_sink_name), text(info->default_source_name),
-                       text(info->server_name)};
-        q->done = true;
-        pa_threaded_mainloop_signal(q->loop, 0);
-    };
-    pa_threaded_mainloop_lock(d->loop);
-    auto error = d->run(
-        [&](pa_context* c) { return pa_context_get_server_info(c, callback, &query); }, query.done);
-    pa_threaded_mainloop_unlock(d->loop);
-    if (error)
+    PulseServerInfo found;
+    PulseContext::ServerQuery query{d->loop, [&found](const pa_server_info& info) {
+                                        found = {text(info.default_sink_name),
+                                                 text(info.default_source_name),
+                                                 text(info.server_name)};
+                                    }};
+    Locked locked(d->loop);
+    if (auto error = d->run(
+            [&](pa_context* c) {
+                return pa_context_get_server_info(c, &PulseContext::ServerQuery::callback, &query);
+            },
+            query.done))
         return *error;
-    return query.info;
+    return found;
 }
 
 std::variant<QList<PulseSource>, PulseError> PulseConnection::sources() {
-    if (!d->loop)
-        return absent(PA_ERR_INTERNAL);
-    pa_threaded_mainloop_lock(d->loop);
-    auto result = d->list<PulseSource, pa_source_info>(pa_context_get_source_info_list, toSource);
-    pa_threaded_mainloop_unlock(d->loop);
-    return result;
+    return d->list<PulseSource, pa_source_info>(pa_context_get_source_info_list, toSource);
 }
 
 std::variant<QList<PulseSink>, PulseError> PulseConnection::sinks() {
-    if (!d->loop)
-        return absent(PA_ERR_INTERNAL);
-    pa_threaded_mainloop_lock(d->loop);
-    auto result = d->list<PulseSink, pa_sink_info>(pa_context_get_sink_info_list, toSink);
-    pa_threaded_mainloop_unlock(d->loop);
-    return result;
+    return d->list<PulseSink, pa_sink_info>(pa_context_get_sink_info_list, toSink);
 }
 
 std::variant<QList<PulseSourceOutput>, PulseError> PulseConnection::sourceOutputs() {
-    if (!d->loop)
-        return absent(PA_ERR_INTERNAL);
-    pa_threaded_mainloop_lock(d->loop);
-    auto result = d->list<PulseSourceOutput, pa_source_output_info>(
-        pa_context_get_source_output_info_list, toSourceOutput);
-    pa_threaded_mainloop_unlock(d->loop);
-    return result;
+    return d->list<PulseSourceOutput, pa_source_output_info>(pa_context_get_source_output_info_list,
+                                                             toSourceOutput);
 }
 
 std::variant<QList<PulseSinkInput>, PulseError> PulseConnection::sinkInputs() {
-    if (!d->loop)
-        return absent(PA_ERR_INTERNAL);
-    pa_threaded_mainloop_lock(d->loop);
-    auto result = d->list<PulseSinkInput, pa_sink_input_info>(pa_context_get_sink_input_info_list,
-                                                              toSinkInput);
-    pa_threaded_mainloop_unlock(d->loop);
-    return result;
+    return d->list<PulseSinkInput, pa_sink_input_info>(pa_context_get_sink_input_info_list,
+                                                       toSinkInput);
 }
 
 std::variant<QList<PulseClient>, PulseError> PulseConnection::clients() {
-    if (!d->loop)
-        return absent(PA_ERR_INTERNAL);
-    pa_threaded_mainloop_lock(d->loop);
-    auto result = d->list<PulseClient, pa_client_info>(pa_context_get_client_info_list, toClient);
-    pa_threaded_mainloop_unlock(d->loop);
-    return result;
+    return d->list<PulseClient, pa_client_info>(pa_context_get_client_info_list, toClient);
 }

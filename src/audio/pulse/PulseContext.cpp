@@ -6,6 +6,14 @@
 
 namespace PulseContext {
 
+Locked::Locked(pa_threaded_mainloop* loop) : m_loop(loop) {
+    pa_threaded_mainloop_lock(m_loop);
+}
+
+Locked::~Locked() {
+    pa_threaded_mainloop_unlock(m_loop);
+}
+
 QString errorText(int code) {
     const char* text = pa_strerror(code);
     return text ? QString::fromUtf8(text) : QStringLiteral("error %1").arg(code);

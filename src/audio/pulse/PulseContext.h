@@ -7,6 +7,7 @@
 #include <functional>
 
 struct pa_context;
+struct pa_server_info;
 struct pa_operation;
 struct pa_stream;
 struct pa_threaded_mainloop;
@@ -16,6 +17,18 @@ struct pa_threaded_mainloop;
 // with a time limit each so that a frozen server never hangs the caller. Every function runs
 // with the loop's lock held.
 namespace PulseContext {
+
+// Holds the loop's lock while it lives.
+class Locked {
+public:
+    explicit Locked(pa_threaded_mainloop* loop);
+    ~Locked();
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    pa_threaded_mainloop* m_loop;
+};
 
 // The server's words for an error code.
 QString errorText(int code);
@@ -62,6 +75,21 @@ template <typename Info> struct InfoQuery {
             query->take(*info);
             return;
         }
+        query->done = true;
+        wake(query->loop);
+    }
+};
+
+// The query for the server's own facts (its default output and input), answered once.
+struct ServerQuery {
+    pa_threaded_mainloop* loop = nullptr;
+    std::function<void(const pa_server_info&)> take;
+    bool done = false;
+
+    static void callback(pa_context*, const pa_server_info* info, void* userdata) {
+        auto* query = static_cast<ServerQuery*>(userdata);
+        if (info)
+            query->take(*info);
         query->done = true;
         wake(query->loop);
     }

@@ -2,47 +2,20 @@
 #include "audio/pulse/PulseContext.h"
 
 #include "audio/FrameGatherer.h"
-#include "audio/pulse/PulseConnection.h"
+#include "audio/pulse/PulseLookup.h"
+#include "audio/pulse/PulseStreamEvents.h"
 
 #include <pulse/context.h>
 #include <pulse/error.h>
-#include <pulse/introspect.h>
-#include <pulse/operation.h>
-#include <pulse/proplist.h>
 #include <pulse/stream.h>
-#include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
 #include <pulse/timeval.h>
 
 #include <atomic>
-#include <cstring>
 #include <string>
 #include <vector>
 
-namespace {
-
 using PulseContext::errorText;
-using PulseContext::InfoQuery;
-
-// An output as the server lists it, with what a record stream on its monitor needs.
-struct Output {
-    uint32_t index = PA_INVALID_INDEX;
-    std::string name;
-    QString description;
-    std::string monitor;
-    pa_sample_spec spec{};
-    pa_channel_map map{};
-};
-
-// What recording a device needs.
-struct Device {
-    bool found = false;
-    QString description;
-    pa_sample_spec spec{};
-    pa_channel_map map{};
-};
-
-} // namespace
 
 struct PulseRecorder::Impl {
     QByteArray streamName;
@@ -53,10 +26,9 @@ struct PulseRecorder::Impl {
     PulseRecorder* owner = nullptr;
 
     Source source;
-    std::string defaultOutput; // the server's default output as last heard
-    QString recordedDevice;    // the description of the device or output recorded
+    PulseStreamEvents events;
+    QString recordedDevice; // the description of the device or output recorded
     QString recordedOutputName;
-    uint32_t recordedOutput = PA_INVALID_INDEX;
     // Set once start() has succeeded: only then do events reach the owner.
     bool running = false;
     bool failureReported = false;
@@ -70,11 +42,6 @@ struct PulseRecorder::Impl {
 
     bool waitFor(const std::function<bool()>& done) {
         return PulseContext::waitOn(loop, done, timeoutMs);
-    }
-
-    // Runs one query and waits for its end; false when it failed or took too long.
-    bool await(pa_operation* operation, const bool& done) {
-        return PulseContext::await(loop, context, operation, done, timeoutMs);
     }
 
     int contextError() const { return context ? pa_context_errno(context) : PA_ERR_INTERNAL; }
@@ -101,72 +68,6 @@ struct PulseRecorder::Impl {
     }
 
     Failure lookupFailure(int code) { return {Failure::Step::lookup, code, errorText(code)}; }
-
-    std::optional<Failure> readDefaultOutput() {
-        struct Query {
-            Impl* d;
-            std::string name;
-            bool done = false;
-        } query{this, {}};
-        auto callback = [](pa_context*, const pa_server_info* info, void* userdata) {
-            auto* q = static_cast<Query*>(userdata);
-            if (info && info->default_sink_name)
-                q->name = info->default_sink_name;
-            q->done = true;
-            pa_threaded_mainloop_signal(q->d->loop, 0);
-        };
-        if (!await(pa_context_get_server_info(context, callback, &query), query.done))
-            return lookupFailure(contextError());
-        defaultOutput = query.name;
-        return std::nullopt;
-    }
-
-    std::optional<Failure> readOutputs(std::vector<Output>& outputs) {
-        InfoQuery<pa_sink_info> query{
-            loop, [&outputs](const pa_sink_info& info) {
-                Output output;
-                output.index = info.index;
-                output.name = info.name ? info.name : "";
-                output.description = QString::fromUtf8(info.description ? info.description : "");
-                output.monitor = info.monitor_source_name ? info.monitor_source_name : "";
-                output.spec = info.sample_spec;
-                output.map = info.channel_map;
-                outputs.push_back(std::move(output));
-            }};
-        if (!await(pa_context_get_sink_info_list(context, &decltype(query)::callback, &query),
-                   query.done))
-            return lookupFailure(contextError());
-        return std::nullopt;
-    }
-
-    // The output a playback stream plays on.
-    std::optional<Failure> readStreamOutput(uint32_t index, uint32_t& output) {
-        output = PA_INVALID_INDEX;
-        InfoQuery<pa_sink_input_info> query{
-            loop, [&output](const pa_sink_input_info& info) { output = info.sink; }};
-        // An index that names no stream ends the query with an error, not an empty list.
-        await(pa_context_get_sink_input_info(context, index, &decltype(query)::callback, &query),
-              query.done);
-        if (output == PA_INVALID_INDEX)
-            return lookupFailure(query.done ? PA_ERR_NOENTITY : contextError());
-        return std::nullopt;
-    }
-
-    std::optional<Failure> readDevice(const QByteArray& name, Device& device) {
-        InfoQuery<pa_source_info> query{loop, [&device](const pa_source_info& info) {
-                                            device.found = true;
-                                            device.description = QString::fromUtf8(
-                                                info.description ? info.description : "");
-                                            device.spec = info.sample_spec;
-                                            device.map = info.channel_map;
-                                        }};
-        await(pa_context_get_source_info_by_name(context, name.constData(),
-                                                 &decltype(query)::callback, &query),
-              query.done);
-        if (!device.found)
-            return lookupFailure(query.done ? PA_ERR_NOENTITY : contextError());
-        return std::nullopt;
-    }
 
     std::optional<Failure> openStream(const char* sourceName, const pa_sample_spec& deviceSpec,
                                       const pa_channel_map& deviceMap, int fragmentFrames) {
@@ -232,54 +133,56 @@ struct PulseRecorder::Impl {
         };
     }
 
+    // The monitor of an output: the one named, the default one, or the one the recorded
+    // application plays on.
+    std::optional<Failure> recordOutput(PulseLookup::Recordable& found, int fragmentFrames) {
+        const bool application = source.kind == Source::Kind::application;
+        if (!application)
+            events.listen(context, {[this] {
+                                        if (running && owner->onDefaultOutputChanged)
+                                            owner->onDefaultOutputChanged();
+                                    },
+                                    [this] {
+                                        if (running && owner->onStreamsChanged)
+                                            owner->onStreamsChanged();
+                                    }});
+        std::string defaultOutput;
+        if (const int code = PulseLookup::defaultOutput(loop, context, timeoutMs, defaultOutput))
+            return lookupFailure(code);
+        events.setDefaultOutput(defaultOutput);
+        const std::string wanted =
+            source.name.isEmpty() ? defaultOutput : source.name.toStdString();
+        int code = PA_ERR_NOENTITY;
+        if (application)
+            code = PulseLookup::outputOfStream(loop, context, timeoutMs, source.streamIndex, found);
+        else if (!wanted.empty())
+            code = PulseLookup::outputNamed(loop, context, timeoutMs, wanted, found);
+        if (code != PA_OK)
+            return lookupFailure(code);
+        recordedOutputName = QString::fromStdString(found.outputName);
+        recordedDevice = found.description;
+        // Outputs run at their own rates: the fragment is a duration, given at 48 kHz. In
+        // frames, a 44.1 kHz output's 40 ms would round to PipeWire's 2048-frame period.
+        const auto frames = static_cast<int>(int64_t(fragmentFrames) * found.spec.rate /
+                                             int64_t(outputFragmentRate));
+        return openStream(found.source.c_str(), found.spec, found.map, std::max(frames, 1));
+    }
+
     Result begin(const Source& what, int fragmentFrames) {
         source = what;
         if (auto failure = connect())
             return *failure;
+        PulseLookup::Recordable found;
         if (source.kind == Source::Kind::device) {
-            Device device;
-            const QByteArray name = source.name.toUtf8();
-            if (auto failure = readDevice(name, device))
-                return *failure;
-            recordedDevice = device.description;
+            if (const int code =
+                    PulseLookup::device(loop, context, timeoutMs, source.name.toUtf8(), found))
+                return lookupFailure(code);
+            recordedDevice = found.description;
             if (auto failure =
-                    openStream(name.constData(), device.spec, device.map, fragmentFrames))
+                    openStream(found.source.c_str(), found.spec, found.map, fragmentFrames))
                 return *failure;
         } else {
-            // Events first, so that a change between the reads below and the stream is heard.
-            pa_context_set_subscribe_callback(context, &Impl::event, this);
-            const unsigned mask = PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK_INPUT;
-            pa_operation* subscribed = pa_context_subscribe(
-                context, static_cast<pa_subscription_mask_t>(mask), nullptr, nullptr);
-            if (subscribed)
-                pa_operation_unref(subscribed);
-            if (auto failure = readDefaultOutput())
-                return *failure;
-            std::vector<Output> outputs;
-            if (auto failure = readOutputs(outputs))
-                return *failure;
-            uint32_t sink = PA_INVALID_INDEX;
-            if (source.kind == Source::Kind::application)
-                if (auto failure = readStreamOutput(source.streamIndex, sink))
-                    return *failure;
-            const std::string wanted =
-                source.name.isEmpty() ? defaultOutput : source.name.toStdString();
-            const Output* chosen = nullptr;
-            for (const Output& output : outputs)
-                if (source.kind == Source::Kind::application ? output.index == sink
-                                                             : output.name == wanted)
-                    chosen = &output;
-            if (!chosen || chosen->monitor.empty())
-                return lookupFailure(PA_ERR_NOENTITY);
-            recordedOutput = chosen->index;
-            recordedOutputName = QString::fromStdString(chosen->name);
-            recordedDevice = chosen->description;
-            // Outputs run at their own rates: the fragment is a duration, given at 48 kHz. In
-            // frames, a 44.1 kHz output's 40 ms would round to PipeWire's 2048-frame period.
-            const auto frames = static_cast<int>(int64_t(fragmentFrames) * chosen->spec.rate /
-                                                 int64_t(outputFragmentRate));
-            if (auto failure = openStream(chosen->monitor.c_str(), chosen->spec, chosen->map,
-                                          std::max(frames, 1)))
+            if (auto failure = recordOutput(found, fragmentFrames))
                 return *failure;
         }
         const pa_sample_spec* spec = pa_stream_get_sample_spec(stream);
@@ -361,54 +264,6 @@ struct PulseRecorder::Impl {
         if (d->source.kind == Source::Kind::application)
             d->lose();
         d->fail(StreamFault::Kind::streamEnded, d->contextError());
-    }
-
-    static void event(pa_context* c, pa_subscription_event_type_t type, uint32_t index,
-                      void* userdata) {
-        auto* d = static_cast<Impl*>(userdata);
-        const unsigned facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
-        const unsigned kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
-        if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
-            // Answered later on this thread; nothing here may wait for it.
-            if (pa_operation* op = pa_context_get_server_info(c, &Impl::serverInfo, d))
-                pa_operation_unref(op);
-            return;
-        }
-        if (facility != PA_SUBSCRIPTION_EVENT_SINK_INPUT)
-            return;
-        if (d->source.kind == Source::Kind::output) {
-            if (d->running && d->owner->onStreamsChanged)
-                d->owner->onStreamsChanged();
-            return;
-        }
-        if (d->source.kind != Source::Kind::application || index != d->source.streamIndex)
-            return;
-        if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
-            d->lose();
-        } else if (kind == PA_SUBSCRIPTION_EVENT_CHANGE) {
-            if (pa_operation* op = pa_context_get_sink_input_info(c, index, &Impl::streamInfo, d))
-                pa_operation_unref(op);
-        }
-    }
-
-    static void serverInfo(pa_context*, const pa_server_info* info, void* userdata) {
-        auto* d = static_cast<Impl*>(userdata);
-        if (!info || !info->default_sink_name || d->defaultOutput == info->default_sink_name)
-            return;
-        d->defaultOutput = info->default_sink_name;
-        // An application's stream is tapped wherever it plays; only a tap of the default output
-        // has to move with it.
-        if (d->running && d->source.kind == Source::Kind::output &&
-            d->owner->onDefaultOutputChanged)
-            d->owner->onDefaultOutputChanged();
-    }
-
-    static void streamInfo(pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
-        auto* d = static_cast<Impl*>(userdata);
-        if (eol != 0 || !info)
-            return;
-        if (info->sink != d->recordedOutput)
-            d->lose();
     }
 };
 
