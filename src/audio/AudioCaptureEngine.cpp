@@ -4,6 +4,7 @@
 #include "audio/SoundServerListing.h"
 #include "audio/pulse/PulseConnection.h"
 #include "audio/pulse/PulseRecorder.h"
+#include "base/Clock.h"
 
 #include <QObject>
 #include <QTimer>
@@ -433,7 +434,7 @@ void AudioCaptureEngine::reportTapError(const QString& description,
         reportFault(CaptureFaults::describe(CaptureFaults::Stream::meeting, *cause));
         return;
     }
-    reportFault({description, std::chrono::steady_clock::now()});
+    reportFault({description, systemClock().now()});
 }
 
 void AudioCaptureEngine::reportFault(const CaptureFault& fault) {
@@ -532,8 +533,7 @@ void AudioCaptureEngine::pollServer() {
 }
 
 void AudioCaptureEngine::resumeAfterServer() {
-    const double gap =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - *m_serverLostAt).count();
+    const double gap = systemClock().now() - *m_serverLostAt;
     m_serverLostAt.reset();
     // Neither stream runs: this thread is the archive's only writer until they start again.
     // What the queue cannot take is counted as lost, like a stalled disk.
@@ -550,7 +550,7 @@ void AudioCaptureEngine::resumeAfterServer() {
         if (m_followedApp) {
             followLostApp();
         } else if (auto failure = startTap(m_startTarget, false)) {
-            reportFault({failure->description, std::chrono::steady_clock::now()});
+            reportFault({failure->description, systemClock().now()});
             return;
         }
         const auto found = findInput(m_micUid);
@@ -564,7 +564,7 @@ void AudioCaptureEngine::resumeAfterServer() {
         }
     } else {
         if (!std::holds_alternative<PulseRecorder::Format>(startMic(*m_mic, m_micUid))) {
-            reportFault({missingMeetingDevice(m_micUid), std::chrono::steady_clock::now()});
+            reportFault({missingMeetingDevice(m_micUid), systemClock().now()});
             return;
         }
     }

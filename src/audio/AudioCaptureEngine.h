@@ -118,9 +118,9 @@ private:
     bool m_chooseAfresh = false; // the user changed the default output since the last look
     QString m_micUid;            // the microphone asked for (empty: the default input)
     int m_micChannelAsked = 0;
-    bool m_micMissing = false;         // main thread
-    std::unique_ptr<QTimer> m_micPoll; // main thread; made on first use
-    std::optional<std::chrono::steady_clock::time_point> m_serverLostAt; // main thread
+    bool m_micMissing = false;            // main thread
+    std::unique_ptr<QTimer> m_micPoll;    // main thread; made on first use
+    std::optional<double> m_serverLostAt; // main thread, Clock::now() seconds
     std::unique_ptr<QTimer> m_serverPoll; // main thread; made on first use
     bool m_usingTap = false;
     std::atomic<bool> m_running{false};

@@ -2,7 +2,6 @@
 
 #include <QList>
 #include <QString>
-#include <chrono>
 #include <cstdint>
 #include <optional>
 
@@ -53,11 +52,11 @@ struct StreamFault {
     Kind kind = Kind::connectionLost;
     QString reason; // the server's words: "Connection terminated", "Entity killed"
     QString device; // the description of what was recorded: "FakeMic", "FakeSpeakers"
-    std::chrono::steady_clock::time_point at; // when the recorder heard it
+    double at = 0;  // when the recorder heard it, in Clock::now() seconds
 };
 
 // A capture failure with the text the user sees and when it happened.
 struct CaptureFault {
     QString description;
-    std::chrono::steady_clock::time_point at;
+    double at = 0; // Clock::now() seconds
 };

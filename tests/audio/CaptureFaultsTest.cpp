@@ -2,16 +2,14 @@
 
 #include <gtest/gtest.h>
 
-using namespace std::chrono_literals;
 using namespace Qt::StringLiterals;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-const Clock::time_point t0{};
+constexpr double t0 = 100.0; // seconds on the steady clock
 
 StreamFault fault(StreamFault::Kind kind, const QString& reason, const QString& device,
-                  Clock::duration after = {}) {
+                  double after = 0) {
     return {kind, reason, device, t0 + after};
 }
 
@@ -46,10 +44,10 @@ TEST(CaptureFaultText, NamesTheStreamAndItsDeviceOrTheLostServer) {
 // The reports of one run reach the main thread in any order; the banner ends on the one that
 // happened first, and changes only when its words would.
 TEST(CaptureFaultOrder, TheEarliestFailureIsShownWhateverOrderTheReportsCome) {
-    const CaptureFault lost{u"lost"_s, t0 + 10ms};
-    const CaptureFault lostToo{u"lost"_s, t0 + 12ms};
-    const CaptureFault refused{u"refused"_s, t0 + 20ms};
-    const CaptureFault killed{u"killed"_s, t0 + 5ms};
+    const CaptureFault lost{u"lost"_s, t0 + 0.010};
+    const CaptureFault lostToo{u"lost"_s, t0 + 0.012};
+    const CaptureFault refused{u"refused"_s, t0 + 0.020};
+    const CaptureFault killed{u"killed"_s, t0 + 0.005};
     const struct {
         const char* name;
         std::vector<CaptureFault> reports;

@@ -1,5 +1,7 @@
 #include "app/demo/QuietCaptureEngine.h"
 
+#include "base/Clock.h"
+
 #include <cmath>
 
 namespace {
@@ -27,7 +29,7 @@ std::optional<AudioFailure> QuietCaptureEngine::start(const Source& source, Stre
             // The name a laptop's own output has on most Linux desktops.
             if (wholeOutput && onHeardOutput)
                 onHeardOutput(QStringLiteral("Built-in Audio Analog Stereo"));
-            m_clock.start();
+            m_startedAt = systemClock().now();
             m_meetingUntil = m_micUntil = -1;
             m_timer.start();
         },
@@ -41,13 +43,19 @@ void QuietCaptureEngine::stop() {
 }
 
 void QuietCaptureEngine::meetingSpeaks(double seconds) {
-    if (m_clock.isValid())
-        m_meetingUntil = double(m_clock.elapsed()) / 1000 + seconds;
+    if (const auto t = elapsed())
+        m_meetingUntil = *t + seconds;
 }
 
 void QuietCaptureEngine::micSpeaks(double seconds) {
-    if (m_clock.isValid())
-        m_micUntil = double(m_clock.elapsed()) / 1000 + seconds;
+    if (const auto t = elapsed())
+        m_micUntil = *t + seconds;
+}
+
+std::optional<double> QuietCaptureEngine::elapsed() const {
+    if (!m_startedAt)
+        return std::nullopt;
+    return systemClock().now() - *m_startedAt;
 }
 
 float QuietCaptureEngine::level(double t, bool speaking, double phase) {
@@ -61,6 +69,6 @@ float QuietCaptureEngine::level(double t, bool speaking, double phase) {
 void QuietCaptureEngine::tick() {
     if (!onLevels)
         return;
-    const double t = double(m_clock.elapsed()) / 1000;
+    const double t = elapsed().value_or(0);
     onLevels(level(t, t < m_micUntil, 1.3), level(t, t < m_meetingUntil, 0.0));
 }

@@ -2,10 +2,10 @@
 
 #include "audio/AudioCaptureEngineInterface.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <atomic>
+#include <optional>
 
 // A capture engine that touches no sound server and records nothing: it runs as soon as it
 // is started and moves the meters gently, higher while someone is said to be talking.
@@ -34,10 +34,12 @@ public:
 
 private:
     void tick();
+    // Seconds since the session started; absent before.
+    std::optional<double> elapsed() const;
 
     std::atomic<bool> m_running{false};
     QTimer m_timer;
-    QElapsedTimer m_clock;
+    std::optional<double> m_startedAt; // Clock::now() seconds
     double m_meetingUntil = -1;
     double m_micUntil = -1;
 };

@@ -1,5 +1,6 @@
 #include "audio/pulse/PulsePlayer.h"
 #include "audio/pulse/PulseContext.h"
+#include "base/Clock.h"
 
 #include <pulse/context.h>
 #include <pulse/error.h>
@@ -8,7 +9,7 @@
 #include <pulse/thread-mainloop.h>
 
 #include <algorithm>
-#include <chrono>
+#include <cstdint>
 
 namespace {
 
@@ -19,12 +20,10 @@ struct Playback {
     pa_threaded_mainloop* loop = nullptr;
     pa_context* context = nullptr;
     pa_stream* stream = nullptr;
-    std::chrono::steady_clock::time_point deadline;
+    double deadline = 0; // Clock::now() seconds
 
     int remainingMs() const {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        return int(std::max<int64_t>(0, left.count()));
+        return int(std::max(0.0, (deadline - systemClock().now()) * 1000.0));
     }
     bool waitFor(const std::function<bool()>& done) {
         return PulseContext::waitOn(loop, done, remainingMs());
@@ -144,10 +143,8 @@ std::optional<QString> PulsePlayer::play(const std::vector<float>& samples, int 
         pa_threaded_mainloop_free(playback.loop);
         return errorText(PA_ERR_INTERNAL);
     }
-    const auto length = std::chrono::milliseconds(int64_t(samples.size()) * 1000 /
-                                                  (int64_t(sampleRate) * channels));
-    playback.deadline =
-        std::chrono::steady_clock::now() + length + std::chrono::milliseconds(timeoutMs);
+    const double length = double(samples.size()) / (double(sampleRate) * channels);
+    playback.deadline = systemClock().now() + length + timeoutMs / 1000.0;
 
     pa_threaded_mainloop_lock(playback.loop);
     std::optional<QString> failure = playback.connect(m_server);

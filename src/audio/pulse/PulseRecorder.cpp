@@ -4,6 +4,7 @@
 #include "audio/FrameGatherer.h"
 #include "audio/pulse/PulseLookup.h"
 #include "audio/pulse/PulseStreamEvents.h"
+#include "base/Clock.h"
 
 #include <pulse/context.h>
 #include <pulse/error.h>
@@ -234,8 +235,7 @@ struct PulseRecorder::Impl {
         failureReported = true;
         recording = false;
         if (owner->onFailure)
-            owner->onFailure(
-                {kind, errorText(code), recordedDevice, std::chrono::steady_clock::now()});
+            owner->onFailure({kind, errorText(code), recordedDevice, systemClock().now()});
     }
 
     void lose() {
