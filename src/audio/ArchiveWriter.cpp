@@ -3,8 +3,8 @@
 #include "audio/Resampler.h"
 #include "audio/SampleQueue.h"
 #include "audio/WavWriter.h"
+#include "base/Folders.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -21,8 +21,9 @@ ArchiveWriter::Result ArchiveWriter::open(const QString& path, double inputRate,
     if (!(inputRate > 0))
         return AudioFailure{QStringLiteral("Could not read a valid input format from the device.")};
     const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder))
-        return AudioFailure{QStringLiteral("%1: could not create the folder").arg(folder)};
+    if (const QString why = makeFolder(folder); !why.isEmpty())
+        return AudioFailure{
+            QStringLiteral("%1: could not create the folder (%2)").arg(folder, why)};
     auto created = WavWriter::create(path, archiveRate, 2);
     if (auto* failure = std::get_if<AudioFailure>(&created))
         return *failure;

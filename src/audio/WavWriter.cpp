@@ -1,6 +1,7 @@
 #include "audio/WavWriter.h"
 
 #include "audio/WholeFile.h"
+#include "base/SystemReason.h"
 
 #include <QDebug>
 #include <QFile>
@@ -15,7 +16,7 @@
 namespace {
 
 AudioFailure fileError(const QString& path, int error) {
-    return {QStringLiteral("%1: %2").arg(path, WholeFile::reason(error))};
+    return {QStringLiteral("%1: %2").arg(path, systemReason(error))};
 }
 
 using WholeFile::writeAll;
@@ -150,7 +151,7 @@ void WavWriter::write(const FloatAudioBuffer& buffer) {
             [[maybe_unused]] const int cut = ::ftruncate(m_fd, headerSize + m_dataBytes + kept);
         }
         m_dataBytes += kept;
-        m_failure = AudioFailure{WholeFile::reason(error)};
+        m_failure = AudioFailure{systemReason(error)};
         m_bytesSinceHeaderUpdate = 0;
         updateHeader();
         return;
@@ -171,7 +172,7 @@ void WavWriter::updateHeader() {
     if ((!writeUInt32At(m_fd, 4, static_cast<uint32_t>(m_dataBytes + 36)) ||
          !writeUInt32At(m_fd, 40, static_cast<uint32_t>(m_dataBytes))) &&
         !m_failure)
-        m_failure = AudioFailure{WholeFile::reason(errno)};
+        m_failure = AudioFailure{systemReason(errno)};
 }
 
 void WavWriter::close() {

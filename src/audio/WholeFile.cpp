@@ -4,7 +4,6 @@
 #include <QSaveFile>
 
 #include <cerrno>
-#include <cstring>
 #include <unistd.h>
 
 QString WholeFile::write(const QString& path, const QByteArray& bytes) {
@@ -38,8 +37,4 @@ size_t WholeFile::writeAll(int fd, const char* data, size_t size, int& error) {
         done += static_cast<size_t>(written);
     }
     return done;
-}
-
-QString WholeFile::reason(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
 }

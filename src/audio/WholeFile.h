@@ -13,6 +13,4 @@ QString write(const QString& path, const QByteArray& bytes);
 // Appends all of `size` bytes to `fd`, retrying interrupted writes. The count written: all of
 // them, or fewer with `error` set to the errno of the refusal (a full disk, a lost medium).
 size_t writeAll(int fd, const char* data, size_t size, int& error);
-// The file system's words for an errno.
-QString reason(int error);
 } // namespace WholeFile

@@ -2,6 +2,8 @@
 
 #include "audio/WholeFile.h"
 #include "base/Clock.h"
+#include "base/Folders.h"
+#include "base/SystemReason.h"
 #include "session/QAFlow.h"
 
 #include <QDir>
@@ -10,8 +12,6 @@
 #include <QStandardPaths>
 #include <QStringList>
 
-#include <cerrno>
-#include <sys/stat.h>
 #include <unistd.h>
 
 QString sessionDirectory() {
@@ -23,27 +23,6 @@ SessionLog::SessionLog(const QString& directory, const QString& stamp, const Clo
     : m_clock(clock), m_directory(directory), m_stamp(stamp),
       m_jsonPath(directory + QStringLiteral("/meeting_") + stamp + QStringLiteral(".events.jsonl")),
       m_started(clock.now()), m_file(m_jsonPath) {}
-
-namespace {
-
-// Makes `path` and any missing parents; the file system's reason when one cannot be made
-// (QDir::mkpath would only say that it failed).
-QString makeFolder(const QString& path) {
-    const QFileInfo info(path);
-    if (info.isDir())
-        return {};
-    const QString parent = info.absolutePath();
-    if (parent != info.absoluteFilePath()) {
-        const QString error = makeFolder(parent);
-        if (!error.isEmpty())
-            return error;
-    }
-    if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0 && errno != EEXIST)
-        return WholeFile::reason(errno);
-    return {};
-}
-
-} // namespace
 
 SessionLog::Reserved SessionLog::reserve(const QString& directory, const QString& stamp,
                                          const Clock& clock) {
@@ -99,7 +78,7 @@ void SessionLog::append(const QString& event, const QJsonObject& fields) {
         m_written += written;
         return;
     }
-    m_failure = WholeFile::reason(error);
+    m_failure = systemReason(error);
     // Should cutting the partial line off fail too, the log ends in one broken line that
     // readers of JSON lines skip; nothing is written after it.
     [[maybe_unused]] const int cut = ::ftruncate(m_file.handle(), m_written);

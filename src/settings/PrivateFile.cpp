@@ -11,19 +11,6 @@
 // permissions, which would leave the key world-readable until a later chmod.
 namespace PrivateFile {
 
-bool makePrivateDirectory(const QString& path) {
-    const QByteArray native = QFile::encodeName(path);
-    for (qsizetype i = 1; i <= native.size(); ++i) {
-        if (i != native.size() && native[i] != '/')
-            continue;
-        const QByteArray prefix = native.left(i);
-        if (::mkdir(prefix.constData(), 0700) != 0 && errno != EEXIST)
-            return false;
-    }
-    struct stat info {};
-    return ::stat(native.constData(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 std::optional<QByteArray> readRegularFile(const QString& path) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)

@@ -6,8 +6,6 @@
 
 // Files only the user may read: secrets and anything derived from them.
 namespace PrivateFile {
-// Creates the folder and any missing parents with mode 0700; existing folders keep theirs.
-bool makePrivateDirectory(const QString& path);
 // The whole content of `path` when it is, or links to, a regular file we may read; nullopt for
 // anything else (missing, a FIFO, a device). Never blocks: a FIFO put in place of a file
 // would otherwise hold the caller in open() until something writes to it.

@@ -1,5 +1,6 @@
 #include "settings/SecretStore.h"
 
+#include "base/Folders.h"
 #include "settings/PrivateFile.h"
 
 #include <QCoreApplication>
@@ -24,10 +25,10 @@ QString dataRoot() {
 constexpr mode_t kOthersBits = S_IRWXG | S_IRWXO;
 constexpr mode_t kOthersRead = S_IRGRP | S_IROTH;
 
-QString notSaved(const QString& path, int error) {
+QString notSaved(const QString& path, const QString& why) {
     return QStringLiteral("Your API key could not be saved to %1 (%2); it will be gone when "
                           "Corvinel starts again.")
-        .arg(path, qt_error_string(error));
+        .arg(path, why);
 }
 
 // The notice for the key file at `path`, after making it and its folder private.
@@ -111,10 +112,10 @@ std::optional<QString> save(const QString& key) {
                               "back when Corvinel starts again.")
             .arg(path, qt_error_string(errno));
     }
-    if (!PrivateFile::makePrivateDirectory(directory()))
-        return notSaved(path, errno);
+    if (const QString why = makeFolder(directory(), FolderAccess::ownerOnly); !why.isEmpty())
+        return notSaved(path, why);
     if (!PrivateFile::writeAtomically(path, trimmed.toUtf8()))
-        return notSaved(path, errno);
+        return notSaved(path, qt_error_string(errno));
     return std::nullopt;
 }
 
@@ -136,7 +137,7 @@ void migrateIfNeeded(const QString& fileName) {
         PrivateFile::readRegularFile(legacyDirectory() + u'/' + fileName);
     if (!bytes)
         return;
-    PrivateFile::makePrivateDirectory(directory());
+    makeFolder(directory(), FolderAccess::ownerOnly);
     PrivateFile::writeAtomically(target, *bytes);
 }
 

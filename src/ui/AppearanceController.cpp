@@ -24,58 +24,54 @@ bool AppearanceController::isDark(AppSettings::Appearance appearance, bool deskt
     return desktopPrefersDark;
 }
 
+namespace {
+struct PaletteColor {
+    QPalette::ColorGroup group; // All: active, inactive and disabled alike
+    QPalette::ColorRole role;
+    QRgb light;
+    QRgb dark;
+};
+
+// In order: a disabled colour overrides the one set for all groups before it.
+constexpr PaletteColor kPaletteColors[] = {
+    {QPalette::All, QPalette::Window, 0xf4f4f5, 0x232326},
+    {QPalette::All, QPalette::WindowText, 0x1d1d1f, 0xe8e8ea},
+    {QPalette::All, QPalette::Base, 0xffffff, 0x1a1a1c},
+    {QPalette::All, QPalette::AlternateBase, 0xececee, 0x2b2b2f},
+    {QPalette::All, QPalette::Text, 0x1d1d1f, 0xe8e8ea},
+    {QPalette::All, QPalette::PlaceholderText, 0x86868b, 0x8a8a90},
+    {QPalette::All, QPalette::Button, 0xe8e8ea, 0x333337},
+    {QPalette::All, QPalette::ButtonText, 0x1d1d1f, 0xe8e8ea},
+    {QPalette::All, QPalette::BrightText, 0xd7261e, 0xff6b60},
+    {QPalette::All, QPalette::Highlight, 0x1a73e8, 0x3d8bf2},
+    {QPalette::All, QPalette::HighlightedText, 0xffffff, 0xffffff},
+    {QPalette::All, QPalette::Link, 0x1a5fc8, 0x6caaff},
+    {QPalette::All, QPalette::ToolTipBase, 0xffffe1, 0x333337},
+    {QPalette::All, QPalette::ToolTipText, 0x1d1d1f, 0xe8e8ea},
+    {QPalette::All, QPalette::Light, 0xffffff, 0x48484d},
+    {QPalette::All, QPalette::Midlight, 0xe0e0e3, 0x3a3a3f},
+    {QPalette::All, QPalette::Mid, 0xb8b8bd, 0x2a2a2e},
+    {QPalette::All, QPalette::Dark, 0x9a9aa0, 0x151517},
+    {QPalette::All, QPalette::Shadow, 0x505055, 0x000000},
+    {QPalette::Disabled, QPalette::WindowText, 0xa0a0a5, 0x75757a},
+    {QPalette::Disabled, QPalette::Text, 0xa0a0a5, 0x75757a},
+    {QPalette::Disabled, QPalette::ButtonText, 0xa0a0a5, 0x75757a},
+};
+
+QPalette paletteOf(bool dark) {
+    QPalette palette;
+    for (const PaletteColor& color : kPaletteColors)
+        palette.setColor(color.group, color.role, QColor(dark ? color.dark : color.light));
+    return palette;
+}
+} // namespace
+
 QPalette AppearanceController::lightPalette() {
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(0xf4, 0xf4, 0xf5));
-    p.setColor(QPalette::WindowText, QColor(0x1d, 0x1d, 0x1f));
-    p.setColor(QPalette::Base, QColor(0xff, 0xff, 0xff));
-    p.setColor(QPalette::AlternateBase, QColor(0xec, 0xec, 0xee));
-    p.setColor(QPalette::Text, QColor(0x1d, 0x1d, 0x1f));
-    p.setColor(QPalette::PlaceholderText, QColor(0x86, 0x86, 0x8b));
-    p.setColor(QPalette::Button, QColor(0xe8, 0xe8, 0xea));
-    p.setColor(QPalette::ButtonText, QColor(0x1d, 0x1d, 0x1f));
-    p.setColor(QPalette::BrightText, QColor(0xd7, 0x26, 0x1e));
-    p.setColor(QPalette::Highlight, QColor(0x1a, 0x73, 0xe8));
-    p.setColor(QPalette::HighlightedText, QColor(0xff, 0xff, 0xff));
-    p.setColor(QPalette::Link, QColor(0x1a, 0x5f, 0xc8));
-    p.setColor(QPalette::ToolTipBase, QColor(0xff, 0xff, 0xe1));
-    p.setColor(QPalette::ToolTipText, QColor(0x1d, 0x1d, 0x1f));
-    p.setColor(QPalette::Light, QColor(0xff, 0xff, 0xff));
-    p.setColor(QPalette::Midlight, QColor(0xe0, 0xe0, 0xe3));
-    p.setColor(QPalette::Mid, QColor(0xb8, 0xb8, 0xbd));
-    p.setColor(QPalette::Dark, QColor(0x9a, 0x9a, 0xa0));
-    p.setColor(QPalette::Shadow, QColor(0x50, 0x50, 0x55));
-    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0xa0, 0xa0, 0xa5));
-    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0xa0, 0xa0, 0xa5));
-    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0xa0, 0xa0, 0xa5));
-    return p;
+    return paletteOf(false);
 }
 
 QPalette AppearanceController::darkPalette() {
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(0x23, 0x23, 0x26));
-    p.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xea));
-    p.setColor(QPalette::Base, QColor(0x1a, 0x1a, 0x1c));
-    p.setColor(QPalette::AlternateBase, QColor(0x2b, 0x2b, 0x2f));
-    p.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xea));
-    p.setColor(QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x90));
-    p.setColor(QPalette::Button, QColor(0x33, 0x33, 0x37));
-    p.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xea));
-    p.setColor(QPalette::BrightText, QColor(0xff, 0x6b, 0x60));
-    p.setColor(QPalette::Highlight, QColor(0x3d, 0x8b, 0xf2));
-    p.setColor(QPalette::HighlightedText, QColor(0xff, 0xff, 0xff));
-    p.setColor(QPalette::Link, QColor(0x6c, 0xaa, 0xff));
-    p.setColor(QPalette::ToolTipBase, QColor(0x33, 0x33, 0x37));
-    p.setColor(QPalette::ToolTipText, QColor(0xe8, 0xe8, 0xea));
-    p.setColor(QPalette::Light, QColor(0x48, 0x48, 0x4d));
-    p.setColor(QPalette::Midlight, QColor(0x3a, 0x3a, 0x3f));
-    p.setColor(QPalette::Mid, QColor(0x2a, 0x2a, 0x2e));
-    p.setColor(QPalette::Dark, QColor(0x15, 0x15, 0x17));
-    p.setColor(QPalette::Shadow, QColor(0x00, 0x00, 0x00));
-    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x75, 0x75, 0x7a));
-    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x75, 0x75, 0x7a));
-    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x75, 0x75, 0x7a));
-    return p;
+    return paletteOf(true);
 }
 
 void AppearanceController::setAppearance(AppSettings::Appearance appearance) {

@@ -1,5 +1,6 @@
 #include "update/UpdateController.h"
 
+#include "base/Folders.h"
 #include "update/PackageSignature.h"
 #include "update/Version.h"
 
@@ -207,9 +208,10 @@ void UpdateController::install() {
                  .arg(m_offer->displayVersion));
         return;
     }
-    if (!QDir().mkpath(m_settings.downloadFolder)) {
-        fail(QStringLiteral("The update could not be downloaded: the folder %1 cannot be made.")
-                 .arg(QDir::toNativeSeparators(m_settings.downloadFolder)));
+    if (const QString why = makeFolder(m_settings.downloadFolder); !why.isEmpty()) {
+        fail(QStringLiteral("The update could not be downloaded: the folder %1 cannot be made "
+                            "(%2).")
+                 .arg(QDir::toNativeSeparators(m_settings.downloadFolder), why));
         return;
     }
     m_packagePath = m_settings.downloadFolder + u'/' + packageFileName(address.url);

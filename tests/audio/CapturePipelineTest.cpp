@@ -524,7 +524,9 @@ TEST(ArchiveWriterTest, CloseWritesEverythingQueuedBeforeAndDiscardLeavesNoFile)
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     const auto failed = ArchiveWriter::open(dir.filePath(QStringLiteral("file/x.wav")), 48000);
     ASSERT_TRUE(std::holds_alternative<AudioFailure>(failed));
-    EXPECT_FALSE(std::get<AudioFailure>(failed).description.isEmpty());
+    EXPECT_EQ(std::get<AudioFailure>(failed).description,
+              dir.filePath(QStringLiteral("file")) +
+                  QStringLiteral(": could not create the folder (Not a directory)"));
 }
 
 // The disk stalls with a little waiting; 6.5 s more arrive. The queue keeps five seconds and

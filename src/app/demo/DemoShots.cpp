@@ -1,13 +1,13 @@
 #include "app/demo/DemoShots.h"
 
 #include "app/demo/DemoScript.h"
+#include "base/Folders.h"
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
 #include "update/UpdateController.h"
 
 #include <QAccessible>
 #include <QCoreApplication>
-#include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QQuickItem>
@@ -36,7 +36,9 @@ DemoShots::DemoShots(QQuickWindow& window, SessionController& controller, AppSet
                      UpdateController& updater, QString folder, QObject* parent)
     : QObject(parent), m_window(&window), m_controller(controller), m_settings(settings),
       m_updater(updater), m_folder(std::move(folder)) {
-    QDir().mkpath(m_folder);
+    if (const QString why = makeFolder(m_folder); !why.isEmpty())
+        fprintf(stderr, "corvinel: demo: could not create the folder %s (%s)\n",
+                qPrintable(m_folder), qPrintable(why));
 }
 
 QString DemoShots::folderFromEnvironment() {

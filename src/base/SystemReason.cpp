@@ -1,0 +1,7 @@
+#include "base/SystemReason.h"
+
+#include <cstring>
+
+QString systemReason(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
