@@ -23,7 +23,7 @@ protected:
         root = qml.loadMain(*fake.controller, fake.settings);
         ASSERT_NE(root, nullptr) << qPrintable(qml.warnings().join(u'\n'));
         ASSERT_TRUE(QTest::qWaitForWindowExposed(qml.window()));
-        list = qml.findByAccessibleName(QStringLiteral("Transcript"));
+        list = qml.findByAccessibleName(QStringLiteral("Questions and answers"));
         pill = qml.findByAccessibleName(QStringLiteral("New answers below"));
         ASSERT_NE(list, nullptr);
         ASSERT_NE(pill, nullptr);

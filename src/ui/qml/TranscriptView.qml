@@ -48,7 +48,8 @@ Item {
         boundsBehavior: Flickable.StopAtBounds
         keyNavigationEnabled: false
         focus: true
-        Accessible.name: qsTr("Transcript")
+        // Not "Transcript": the Stop banner offers a link of that name.
+        Accessible.name: qsTr("Questions and answers")
 
         ScrollBar.vertical: ScrollBar {
             id: bar
