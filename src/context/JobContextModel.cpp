@@ -1,5 +1,6 @@
 #include "context/JobContextModel.h"
 
+#include "base/Assign.h"
 #include "settings/AppSettings.h"
 #include "settings/Graphemes.h"
 
@@ -59,9 +60,8 @@ void JobContextModel::setJobDescription(const QString& value) {
 }
 
 void JobContextModel::setSessionActive(bool active) {
-    if (m_sessionActive == active)
+    if (!assignIfChanged(m_sessionActive, active))
         return;
-    m_sessionActive = active;
     emit sessionActiveChanged();
     emit applyLabelChanged();
 }

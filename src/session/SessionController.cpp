@@ -1,6 +1,7 @@
 #include "session/SessionController.h"
 
 #include "audio/AppListing.h"
+#include "base/Assign.h"
 #include "platform/Platform.h"
 #include "session/QAFlow.h"
 #include "session/SessionLog.h"
@@ -641,19 +642,15 @@ void SessionController::setBanner(const std::optional<QString>& text) {
         m_bannerLinks.clear();
         emit bannerLinksChanged();
     }
-    if (m_banner != text) {
-        m_banner = text;
+    if (assignIfChanged(m_banner, text))
         emit bannerChanged();
-    }
 }
 
 void SessionController::setBanner(const QString& text, const QList<BannerLink>& links) {
     m_bannerOwningLinks = text;
     setBanner(std::optional<QString>(text));
-    if (m_bannerLinks != links) {
-        m_bannerLinks = links;
+    if (assignIfChanged(m_bannerLinks, links))
         emit bannerLinksChanged();
-    }
 }
 
 // ---- Callback entry points ----
@@ -844,24 +841,18 @@ void SessionController::pollAppTap(const QString& bundleID) {
 // ---- Published state ----
 
 void SessionController::setStatus(const Status& status) {
-    if (m_status != status) {
-        m_status = status;
+    if (assignIfChanged(m_status, status))
         emit statusChanged();
-    }
 }
 
 void SessionController::setSessionActive(bool value) {
-    if (m_isSessionActive != value) {
-        m_isSessionActive = value;
+    if (assignIfChanged(m_isSessionActive, value))
         emit isSessionActiveChanged();
-    }
 }
 
 void SessionController::setStarting(bool value) {
-    if (m_isStarting != value) {
-        m_isStarting = value;
+    if (assignIfChanged(m_isStarting, value))
         emit isStartingChanged();
-    }
 }
 
 void SessionController::setLevels(float mic, float meeting) {
@@ -873,22 +864,16 @@ void SessionController::setLevels(float mic, float meeting) {
 }
 
 void SessionController::setLastRecordingPath(const std::optional<QString>& path) {
-    if (m_lastRecordingPath != path) {
-        m_lastRecordingPath = path;
+    if (assignIfChanged(m_lastRecordingPath, path))
         emit lastRecordingPathChanged();
-    }
 }
 
 void SessionController::setTranscriptionProgress(double progress) {
-    if (m_transcriptionProgress != progress) {
-        m_transcriptionProgress = progress;
+    if (assignIfChanged(m_transcriptionProgress, progress))
         emit transcriptionProgressChanged();
-    }
 }
 
 void SessionController::setLastTranscriptPath(const std::optional<QString>& path) {
-    if (m_lastTranscriptPath != path) {
-        m_lastTranscriptPath = path;
+    if (assignIfChanged(m_lastTranscriptPath, path))
         emit lastTranscriptPathChanged();
-    }
 }

@@ -1,5 +1,6 @@
 #include "session/SpeakingTracker.h"
 
+#include "base/Assign.h"
 #include "platform/Platform.h"
 #include "session/QAFlow.h"
 #include "speech/MicTranscriberInterface.h"
@@ -151,36 +152,26 @@ QString SpeakingTracker::formatDuration(double seconds) {
 }
 
 void SpeakingTracker::setSpeaking(bool value) {
-    if (m_isSpeaking != value) {
-        m_isSpeaking = value;
+    if (assignIfChanged(m_isSpeaking, value))
         emit isSpeakingChanged();
-    }
 }
 
 void SpeakingTracker::setAnswering(bool value) {
-    if (m_isAnswering != value) {
-        m_isAnswering = value;
+    if (assignIfChanged(m_isAnswering, value))
         emit isAnsweringChanged();
-    }
 }
 
 void SpeakingTracker::setSpeakingElapsed(double value) {
-    if (m_speakingElapsed != value) {
-        m_speakingElapsed = value;
+    if (assignIfChanged(m_speakingElapsed, value))
         emit speakingElapsedChanged();
-    }
 }
 
 void SpeakingTracker::setLastAnswerDuration(std::optional<double> value) {
-    if (m_lastAnswerDuration != value) {
-        m_lastAnswerDuration = value;
+    if (assignIfChanged(m_lastAnswerDuration, value))
         emit lastAnswerDurationChanged();
-    }
 }
 
 void SpeakingTracker::setSessionElapsed(double value) {
-    if (m_sessionElapsed != value) {
-        m_sessionElapsed = value;
+    if (assignIfChanged(m_sessionElapsed, value))
         emit sessionElapsedChanged();
-    }
 }

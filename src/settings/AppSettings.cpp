@@ -1,5 +1,6 @@
 #include "settings/AppSettings.h"
 
+#include "base/Assign.h"
 #include "settings/Instructions.h"
 #include "settings/SecretStore.h"
 #include "settings/StoredValue.h"
@@ -288,15 +289,11 @@ void AppSettings::assign(Setting setting, const QVariant& given) {
 }
 
 void AppSettings::setApiKey(const QString& value) {
-    if (m_apiKey != value) {
-        m_apiKey = value;
+    if (assignIfChanged(m_apiKey, value))
         emit apiKeyChanged();
-    }
     const QString error = SecretStore::save(value).value_or(QString());
-    if (m_apiKeySaveError != error) {
-        m_apiKeySaveError = error;
+    if (assignIfChanged(m_apiKeySaveError, error))
         emit apiKeySaveErrorChanged();
-    }
 }
 
 // Each assignment goes through the table's row for its key.

@@ -1,5 +1,6 @@
 #include "ui/BannerModel.h"
 
+#include "base/Assign.h"
 #include "ui/Symbols.h"
 
 QString BannerModel::linkSymbol(const QString& label) {
@@ -11,9 +12,8 @@ QString BannerModel::linkSymbol(const QString& label) {
 }
 
 void BannerModel::setProgress(double progress) {
-    if (m_progress == progress)
+    if (!assignIfChanged(m_progress, progress))
         return;
-    m_progress = progress;
     emit progressChanged();
 }
 

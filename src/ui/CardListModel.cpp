@@ -1,5 +1,7 @@
 #include "ui/CardListModel.h"
 
+#include "base/Assign.h"
+
 #include <QClipboard>
 #include <QGuiApplication>
 
@@ -48,9 +50,8 @@ void CardListModel::setPairs(PairListModel* pairs) {
 }
 
 void CardListModel::setFonts(CardFonts* fonts) {
-    if (m_fonts == fonts)
+    if (!assignIfChanged(m_fonts, fonts))
         return;
-    m_fonts = fonts;
     emit fontsChanged();
 }
 

@@ -1,5 +1,6 @@
 #include "ui/Commands.h"
 
+#include "base/Assign.h"
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
 
@@ -20,16 +21,14 @@ void Commands::setSettings(AppSettings* settings) {
 }
 
 void Commands::setSession(SessionController* session) {
-    if (m_session == session)
+    if (!assignIfChanged(m_session, session))
         return;
-    m_session = session;
     emit sessionChanged();
 }
 
 void Commands::setUpdater(UpdateController* updater) {
-    if (m_updater == updater)
+    if (!assignIfChanged(m_updater, updater))
         return;
-    m_updater = updater;
     emit updaterChanged();
 }
 

@@ -1,5 +1,6 @@
 #include "ui/FollowBottom.h"
 
+#include "base/Assign.h"
 #include "ui/FeedFingerprint.h"
 
 #include <QQuickItem>
@@ -25,9 +26,8 @@ void FollowBottom::setFingerprint(const QString& fingerprint) {
 }
 
 void FollowBottom::setUserInput(bool userInput) {
-    if (m_userInput == userInput)
+    if (!assignIfChanged(m_userInput, userInput))
         return;
-    m_userInput = userInput;
     emit userInputChanged();
     // A wheel moves the view before the view reports that it is moving: the move just made
     // was the reader's.
@@ -97,15 +97,13 @@ double FollowBottom::distanceToEnd(double contentY, double viewHeight, double bo
 }
 
 void FollowBottom::setFollowing(bool following) {
-    if (m_following == following)
+    if (!assignIfChanged(m_following, following))
         return;
-    m_following = following;
     emit followingChanged();
 }
 
 void FollowBottom::setShowsPill(bool showsPill) {
-    if (m_showsPill == showsPill)
+    if (!assignIfChanged(m_showsPill, showsPill))
         return;
-    m_showsPill = showsPill;
     emit showsPillChanged();
 }

@@ -1,5 +1,6 @@
 #include "ui/LevelMeterModel.h"
 
+#include "base/Assign.h"
 #include "ui/Tones.h"
 
 #include <algorithm>
@@ -42,9 +43,8 @@ void LevelMeterModel::setSession(SessionController* session) {
 }
 
 void LevelMeterModel::setMeeting(bool meeting) {
-    if (m_meeting == meeting)
+    if (!assignIfChanged(m_meeting, meeting))
         return;
-    m_meeting = meeting;
     emit channelChanged();
     sample();
 }

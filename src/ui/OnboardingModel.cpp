@@ -1,5 +1,6 @@
 #include "ui/OnboardingModel.h"
 
+#include "base/Assign.h"
 #include "ui/CaptureProof.h"
 #include "ui/JobModels.h"
 #include "ui/Symbols.h"
@@ -290,9 +291,8 @@ void OnboardingModel::test(int row) {
 }
 
 void OnboardingModel::setMicLevel(double level) {
-    if (m_micLevel == level)
+    if (!assignIfChanged(m_micLevel, level))
         return;
-    m_micLevel = level;
     emit micLevelChanged();
 }
 

@@ -1,6 +1,7 @@
 #include "ui/SettingsSheetModel.h"
 
 #include "audio/AppListing.h"
+#include "base/Assign.h"
 #include "realtime/RealtimeEndpoint.h"
 #include "session/SessionLog.h"
 #include "settings/Graphemes.h"
@@ -196,9 +197,8 @@ int SettingsSheetModel::chosenChannelCount() const {
 }
 
 void SettingsSheetModel::setCustomModel(const QString& text) {
-    if (m_customModel == text)
+    if (!assignIfChanged(m_customModel, text))
         return;
-    m_customModel = text;
     emit customModelChanged();
 }
 

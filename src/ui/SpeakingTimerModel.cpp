@@ -1,5 +1,6 @@
 #include "ui/SpeakingTimerModel.h"
 
+#include "base/Assign.h"
 #include "session/SessionController.h"
 #include "ui/Symbols.h"
 #include "ui/Tones.h"
@@ -13,9 +14,8 @@ QColor SpeakingTimerModel::colorFor(double elapsed) {
 }
 
 void SpeakingTimerModel::setElapsed(double elapsed) {
-    if (m_elapsed == elapsed)
+    if (!assignIfChanged(m_elapsed, elapsed))
         return;
-    m_elapsed = elapsed;
     emit elapsedChanged();
     const QString text = SessionController::format(elapsed);
     if (text != m_text) {
@@ -30,9 +30,8 @@ void SpeakingTimerModel::setElapsed(double elapsed) {
 }
 
 void SpeakingTimerModel::setLive(bool live) {
-    if (m_live == live)
+    if (!assignIfChanged(m_live, live))
         return;
-    m_live = live;
     emit liveChanged();
 }
 

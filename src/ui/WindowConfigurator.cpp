@@ -1,5 +1,6 @@
 #include "ui/WindowConfigurator.h"
 
+#include "base/Assign.h"
 #include "ui/AppearanceController.h"
 #include "ui/FrameTracker.h"
 #include "ui/X11Workspaces.h"
@@ -20,41 +21,36 @@ bool WindowConfigurator::platformReportsPosition(const QString& platformName) {
 
 void WindowConfigurator::setWindow(QObject* object) {
     auto* window = qobject_cast<QWindow*>(object);
-    if (m_window == window)
+    if (!assignIfChanged(m_window, window))
         return;
-    m_window = window;
     emit windowChanged();
     scheduleApply();
 }
 
 void WindowConfigurator::setAlwaysOnTop(bool on) {
-    if (m_alwaysOnTop == on)
+    if (!assignIfChanged(m_alwaysOnTop, on))
         return;
-    m_alwaysOnTop = on;
     emit alwaysOnTopChanged();
     scheduleApply();
 }
 
 void WindowConfigurator::setAppearance(AppSettings::Appearance appearance) {
-    if (m_appearance == appearance)
+    if (!assignIfChanged(m_appearance, appearance))
         return;
-    m_appearance = appearance;
     emit appearanceChanged();
     scheduleApply();
 }
 
 void WindowConfigurator::setTracksFrame(bool tracks) {
-    if (m_tracksFrame == tracks)
+    if (!assignIfChanged(m_tracksFrame, tracks))
         return;
-    m_tracksFrame = tracks;
     emit tracksFrameChanged();
     scheduleApply();
 }
 
 void WindowConfigurator::setFramePath(const QString& path) {
-    if (m_framePath == path)
+    if (!assignIfChanged(m_framePath, path))
         return;
-    m_framePath = path;
     emit framePathChanged();
 }
 
