@@ -4,9 +4,8 @@
 
 #include "audio/CaptureChecks.h"
 #include "audio/pulse/PulseRecorder.h"
+#include "base/MainThreadInbox.h"
 
-#include <QCoreApplication>
-#include <QPointer>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -17,14 +16,16 @@
 // One recording, shared by the probe and the pool tasks that open and close it, so that it
 // outlives whichever of them goes first.
 struct MicLevelProbe::Run {
-    Run(const QString& server, QPointer<MicLevelProbe> probe)
-        : recorder(QStringLiteral("Corvinel microphone level"), server), owner(std::move(probe)) {}
+    Run(const QString& server, MicLevelProbe* probe)
+        : owner(probe), recorder(QStringLiteral("Corvinel microphone level"), server) {}
 
-    PulseRecorder recorder;
-    QPointer<MicLevelProbe> owner; // read on the probe's thread only
+    // The probe closes it when it stops this run: what the run posts after that never reaches
+    // the probe, which may be gone or on another run.
+    MainThreadInbox inbox;
+    MicLevelProbe* const owner;
+    PulseRecorder recorder; // after the inbox: it stops, and its thread ends, first
     // The block peak since the last report; negative when nothing arrived.
     std::atomic<float> peak{-1.0f};
-    std::atomic<bool> cancelled{false};
     std::atomic<bool> failurePosted{false};
     // Opening and closing the recorder never overlap.
     std::mutex lifecycle;
@@ -42,7 +43,7 @@ MicLevelProbe::~MicLevelProbe() {
 
 void MicLevelProbe::start(const QString& uid) {
     stop();
-    auto run = std::make_shared<Run>(m_server, QPointer<MicLevelProbe>(this));
+    auto run = std::make_shared<Run>(m_server, this);
     m_run = run;
     m_timer.start();
     Run* raw = run.get();
@@ -55,37 +56,26 @@ void MicLevelProbe::start(const QString& uid) {
         while (peak > held && !raw->peak.compare_exchange_weak(held, peak)) {
         }
     };
-    // Runs on the recorder's thread: one queued call per run. Only copies of the weak
-    // reference travel, so the run is never released on that thread.
-    run->recorder.onFailure = [raw, weak = std::weak_ptr<Run>(run)](const StreamFault& fault) {
+    // Runs on the recorder's thread.
+    run->recorder.onFailure = [raw](const StreamFault& fault) {
         // The meter has no session to restart: the loss alone is said.
-        const QString message =
+        postFailure(
+            *raw,
             fault.kind == StreamFault::Kind::connectionLost
                 ? QStringLiteral("The connection to the sound server was lost: %1.")
                       .arg(fault.reason)
-                : CaptureFaults::describe(CaptureFaults::Stream::microphone, fault).description;
-        QCoreApplication* app = QCoreApplication::instance();
-        if (raw->cancelled.load() || !app || raw->failurePosted.exchange(true))
-            return;
-        QMetaObject::invokeMethod(
-            app,
-            [weak, owner = raw->owner, message] {
-                const std::shared_ptr<Run> current = weak.lock();
-                if (owner && current)
-                    owner->fail(current, message);
-            },
-            Qt::QueuedConnection);
+                : CaptureFaults::describe(CaptureFaults::Stream::microphone, fault).description);
     };
     const QString server = m_server;
     QThreadPool::globalInstance()->start([run, uid, server] {
         const std::lock_guard<std::mutex> guard(run->lifecycle);
-        if (run->cancelled.load())
+        if (!run->inbox.isOpen())
             return;
         QString name = uid;
         if (name.isEmpty()) {
             const auto device = defaultMicrophone(server);
             if (!device)
-                return postFailure(run, QStringLiteral("No microphone was found."));
+                return postFailure(*run, QStringLiteral("No microphone was found."));
             name = device->uid;
         }
         PulseRecorder::Source source;
@@ -95,8 +85,8 @@ void MicLevelProbe::start(const QString& uid) {
         const PulseRecorder::Result result = run->recorder.start(source, 960);
         if (const auto* failure = std::get_if<PulseRecorder::Failure>(&result))
             return postFailure(
-                run, QStringLiteral("Could not open the microphone: %1.").arg(failure->message));
-        if (run->cancelled.load())
+                *run, QStringLiteral("Could not open the microphone: %1.").arg(failure->message));
+        if (!run->inbox.isOpen())
             run->recorder.stop();
     });
 }
@@ -106,7 +96,7 @@ void MicLevelProbe::stop() {
     if (!m_run)
         return;
     std::shared_ptr<Run> run = std::move(m_run);
-    run->cancelled = true;
+    run->inbox.close();
     // Closing waits for the server's thread to end: never on the GUI thread.
     QThreadPool::globalInstance()->start([run] {
         const std::lock_guard<std::mutex> guard(run->lifecycle);
@@ -122,24 +112,11 @@ void MicLevelProbe::report() {
         emit levelChanged(std::min(peak, 1.0f));
 }
 
-void MicLevelProbe::fail(const std::shared_ptr<Run>& run, const QString& message) {
-    if (m_run != run)
+void MicLevelProbe::postFailure(Run& run, const QString& message) {
+    if (run.failurePosted.exchange(true))
         return;
-    stop();
-    emit failed(message);
-}
-
-void MicLevelProbe::postFailure(const std::weak_ptr<Run>& weak, const QString& message) {
-    const std::shared_ptr<Run> run = weak.lock();
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!run || run->cancelled.load() || !app || run->failurePosted.exchange(true))
-        return;
-    QMetaObject::invokeMethod(
-        app,
-        [weak, owner = run->owner, message] {
-            const std::shared_ptr<Run> current = weak.lock();
-            if (owner && current)
-                owner->fail(current, message);
-        },
-        Qt::QueuedConnection);
+    run.inbox.post([probe = run.owner, message] {
+        probe->stop();
+        emit probe->failed(message);
+    });
 }

@@ -35,9 +35,9 @@ signals:
 private:
     struct Run;
     void report();
-    // Hands `message` to the run's probe on its thread, once per run.
-    static void postFailure(const std::weak_ptr<Run>& run, const QString& message);
-    void fail(const std::shared_ptr<Run>& run, const QString& message);
+    // Stops the probe and says `message` on the probe's thread, once per run, unless the probe
+    // has stopped that run meanwhile. Any thread.
+    static void postFailure(Run& run, const QString& message);
 
     QString m_server;
     std::shared_ptr<Run> m_run;
