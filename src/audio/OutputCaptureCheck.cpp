@@ -2,12 +2,10 @@
 
 #include "audio/pulse/PulsePlayer.h"
 #include "audio/pulse/PulseRecorder.h"
+#include "base/Background.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QPointer>
 #include <QThread>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <cmath>
@@ -154,20 +152,12 @@ void OutputCaptureCheck::start() {
     m_cancelled = std::make_shared<std::atomic<bool>>(false);
     // The application's pool is waited for when the application object goes, so no check
     // outlives it.
-    QThreadPool::globalInstance()->start(
-        [server = m_server, cancelled = m_cancelled, self = QPointer<OutputCaptureCheck>(this)] {
-            const Outcome outcome = runCheck(server, *cancelled);
-            // Gone with its check, or with the application: nobody is left to tell.
-            QCoreApplication* app = QCoreApplication::instance();
-            if (cancelled->load() || !app)
-                return;
-            QMetaObject::invokeMethod(
-                app,
-                [self, outcome] {
-                    if (self)
-                        self->deliver(outcome.heard, outcome.message);
-                },
-                Qt::QueuedConnection);
+    runInBackground(
+        this, [server = m_server, cancelled = m_cancelled] { return runCheck(server, *cancelled); },
+        [this, cancelled = m_cancelled](const Outcome& outcome) {
+            // A cancelled check has nobody left to tell.
+            if (!cancelled->load())
+                deliver(outcome.heard, outcome.message);
         });
 }
 

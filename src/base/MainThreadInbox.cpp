@@ -9,6 +9,14 @@ MainThreadInbox::~MainThreadInbox() {
     close();
 }
 
+std::shared_ptr<MainThreadInbox> MainThreadInbox::closedWith(QObject* receiver) {
+    auto inbox = std::make_shared<MainThreadInbox>();
+    // Only the flag is captured: the connection goes with the receiver and holds no inbox.
+    QObject::connect(receiver, &QObject::destroyed,
+                     [open = inbox->m_open] { open->store(false, std::memory_order_release); });
+    return inbox;
+}
+
 void MainThreadInbox::post(std::function<void()> call) const {
     if (!isOpen())
         return;

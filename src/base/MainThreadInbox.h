@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 
+class QObject;
+
 // Hands calls from any thread (a sound-server thread, a std::thread, a pool task) to the main
 // thread, where they run in the order they were posted, and only while the inbox is open.
 //
@@ -22,6 +24,10 @@ public:
     ~MainThreadInbox();
     MainThreadInbox(const MainThreadInbox&) = delete;
     MainThreadInbox& operator=(const MainThreadInbox&) = delete;
+
+    // An inbox that closes when `receiver` is destroyed, for work a QObject hands to another
+    // thread without owning it (a pool task). Whoever posts holds the returned pointer.
+    static std::shared_ptr<MainThreadInbox> closedWith(QObject* receiver);
 
     // Queues `call` for the application's thread; without an application, or once closed,
     // drops it.

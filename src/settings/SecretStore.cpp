@@ -1,14 +1,12 @@
 #include "settings/SecretStore.h"
 
+#include "base/Background.h"
 #include "base/Folders.h"
 #include "settings/PrivateFile.h"
 
-#include <QCoreApplication>
 #include <QFile>
-#include <QPointer>
 #include <QStandardPaths>
 #include <QStringDecoder>
-#include <QThreadPool>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -146,24 +144,20 @@ void migrateFromKeychain(QObject* context, std::function<void(const QString&)> c
     migrateIfNeeded(kKeyFileName);
     if (!readKey().isEmpty())
         return;
-    QPointer<QObject> guard(context);
-    QThreadPool::globalInstance()->start(
-        [guard, completion = std::move(completion), lookup = std::move(lookup)] {
-            const std::optional<QString> found = lookup(QStringLiteral("openai-api-key"));
-            if (!found || found->isEmpty())
-                return;
+    runInBackground(
+        context,
+        [lookup = std::move(lookup)] {
+            std::optional<QString> found = lookup(QStringLiteral("openai-api-key"));
+            if (found && found->isEmpty())
+                found.reset();
             // A failure here is told when the completion saves the key again.
-            (void)save(*found);
-            if (!completion)
-                return;
-            // The guard is only read on its own thread, inside the queued call.
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [guard, completion, key = *found] {
-                    if (guard)
-                        completion(key);
-                },
-                Qt::QueuedConnection);
+            if (found)
+                (void)save(*found);
+            return found;
+        },
+        [completion = std::move(completion)](const std::optional<QString>& found) {
+            if (found && completion)
+                completion(*found);
         });
 }
 

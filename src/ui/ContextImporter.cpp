@@ -1,11 +1,9 @@
 #include "ui/ContextImporter.h"
 
+#include "base/Background.h"
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
 #include "settings/Graphemes.h"
-
-#include <QCoreApplication>
-#include <QThreadPool>
 
 QString ContextImporter::nothingReadBanner(Style style) {
     if (style == Style::walkthrough)
@@ -35,17 +33,9 @@ void ContextImporter::setTargets(SessionController* session, AppSettings* settin
 void ContextImporter::import(const QStringList& paths) {
     if (paths.isEmpty())
         return;
-    QPointer<ContextImporter> self(this);
-    QThreadPool::globalInstance()->start([self, urls = urlsFromPaths(paths)] {
-        ContextLoader::Result result = ContextLoader::load(urls);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, result = std::move(result)] {
-                if (self)
-                    self->apply(result);
-            },
-            Qt::QueuedConnection);
-    });
+    runInBackground(
+        this, [urls = urlsFromPaths(paths)] { return ContextLoader::load(urls); },
+        [this](const ContextLoader::Result& result) { apply(result); });
 }
 
 void ContextImporter::apply(const ContextLoader::Result& result) {

@@ -1,10 +1,7 @@
 #include "ui/DeviceRefresher.h"
 
 #include "audio/AudioDeviceManager.h"
-
-#include <QCoreApplication>
-#include <QPointer>
-#include <QThreadPool>
+#include "base/Background.h"
 
 DeviceSnapshot DeviceRefresher::systemSnapshot() {
     return {AudioDeviceManager::inputDevices(), AudioDeviceManager::defaultInputDevice()};
@@ -35,16 +32,7 @@ void DeviceRefresher::setDefaultLister(Lister lister) {
 DeviceRefresher::DeviceRefresher(QObject* parent) : QObject(parent), m_lister(defaultLister()) {}
 
 void DeviceRefresher::refresh() {
-    QPointer<DeviceRefresher> self(this);
-    QThreadPool::globalInstance()->start([self, lister = m_lister] {
-        DeviceSnapshot snapshot = lister();
-        // The application object outlives every refresher; the guard is read on its thread.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, snapshot = std::move(snapshot)] {
-                if (self)
-                    emit self->listed(snapshot);
-            },
-            Qt::QueuedConnection);
-    });
+    runInBackground(
+        this, [lister = m_lister] { return lister(); },
+        [this](const DeviceSnapshot& snapshot) { emit listed(snapshot); });
 }

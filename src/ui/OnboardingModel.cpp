@@ -1,13 +1,12 @@
 #include "ui/OnboardingModel.h"
 
 #include "base/Assign.h"
+#include "base/Background.h"
 #include "ui/CaptureProof.h"
 #include "ui/JobModels.h"
 #include "ui/Symbols.h"
 #include "ui/Tones.h"
 
-#include <QCoreApplication>
-#include <QThreadPool>
 #include <QVariantMap>
 
 namespace {
@@ -256,19 +255,11 @@ void OnboardingModel::recheck() {
     if (!m_session || m_checking)
         return;
     m_checking = true;
-    QPointer<OnboardingModel> self(this);
     Permissions* permissions = &m_session->permissions();
-    // The checks ask the sound server and may take a moment: never on the GUI thread.
-    QThreadPool::globalInstance()->start([self, permissions] {
-        const Permissions::Report report = permissions->check();
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, report] {
-                if (self)
-                    self->applyReport(report);
-            },
-            Qt::QueuedConnection);
-    });
+    // The checks ask the sound server and may take a moment.
+    runInBackground(
+        this, [permissions] { return permissions->check(); },
+        [this](const Permissions::Report& report) { applyReport(report); });
 }
 
 void OnboardingModel::applyReport(const Permissions::Report& report) {

@@ -2,6 +2,7 @@
 
 #include "audio/AppListing.h"
 #include "base/Assign.h"
+#include "base/Background.h"
 #include "realtime/RealtimeEndpoint.h"
 #include "session/SessionLog.h"
 #include "settings/Graphemes.h"
@@ -10,12 +11,10 @@
 #include "ui/JobModels.h"
 
 #include <QClipboard>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QRegularExpression>
-#include <QThreadPool>
 #include <cmath>
 
 namespace {
@@ -230,21 +229,14 @@ void SettingsSheetModel::rescanApps() {
     if (!m_session)
         return;
     // Asking the sound server can take seconds: away from the GUI thread, like the devices.
-    QPointer<SettingsSheetModel> self(this);
     AppListing* apps = &m_session->apps();
-    QThreadPool::globalInstance()->start([self, apps] {
-        QList<AudioProcessInfo> listed = apps->selectableApps();
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, listed = std::move(listed)] {
-                if (!self)
-                    return;
-                self->m_apps = listed;
-                self->m_listenTo->refresh();
-                emit self->appsListed();
-            },
-            Qt::QueuedConnection);
-    });
+    runInBackground(
+        this, [apps] { return apps->selectableApps(); },
+        [this](const QList<AudioProcessInfo>& listed) {
+            m_apps = listed;
+            m_listenTo->refresh();
+            emit appsListed();
+        });
 }
 
 void SettingsSheetModel::useCustomModel() {

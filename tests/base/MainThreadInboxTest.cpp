@@ -1,4 +1,5 @@
 #include "base/MainThreadInbox.h"
+#include "base/Background.h"
 
 #include <QCoreApplication>
 #include <QTest>
@@ -80,4 +81,33 @@ TEST(MainThreadInboxTest, ACallThatDestroysItsInboxEndsTheQueue) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return first; }, kWait));
     QCoreApplication::processEvents();
     EXPECT_FALSE(second);
+}
+
+// Work done on the pool reaches its receiver on the main thread, unless the receiver went
+// while the work ran.
+TEST(MainThreadInboxTest, BackgroundResultsReachOnlyAReceiverThatStillExists) {
+    for (const bool receiverGoes : {false, true}) {
+        SCOPED_TRACE(receiverGoes ? "receiver destroyed" : "receiver kept");
+        auto receiver = std::make_unique<QObject>();
+        std::atomic<bool> release{false};
+        QThread* deliveredOn = nullptr;
+        runInBackground(
+            receiver.get(),
+            [&] {
+                while (!release.load())
+                    std::this_thread::yield();
+                return 42;
+            },
+            [&](int result) {
+                EXPECT_EQ(result, 42);
+                deliveredOn = QThread::currentThread();
+            });
+        // The delivery is posted once the work ends; a receiver gone by then hears nothing.
+        if (receiverGoes)
+            receiver.reset();
+        release = true;
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(deliveredOn, receiverGoes ? nullptr : QCoreApplication::instance()->thread());
+    }
 }
