@@ -4,6 +4,7 @@
 #include "realtime/RealtimeEndpoint.h"
 
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QWebSocket>
 
 using RealtimeProtocol::ServerEvent;
@@ -24,32 +25,29 @@ void call(const Callback& callback, const Args&... args) {
 RealtimeConnection::RealtimeConnection(const RealtimeTiming& timing,
                                        std::optional<QSslConfiguration> ssl,
                                        std::function<void(Notification)> post)
-    : m_timing(timing), m_ssl(std::move(ssl)), m_post(std::move(post)), m_pingTimer(this),
-      m_pongTimer(this), m_cycleTimer(this), m_handshakeTimer(this), m_reconnectTimer(this) {
+    : m_timing(timing), m_ssl(std::move(ssl)), m_post(std::move(post)) {
     m_pending.reserve(chunkBytes * 4);
-    for (QTimer* timer :
-         {&m_pingTimer, &m_pongTimer, &m_cycleTimer, &m_handshakeTimer, &m_reconnectTimer})
-        timer->setTimerType(Qt::PreciseTimer);
-    m_pingTimer.setInterval(m_timing.pingInterval);
-    m_pongTimer.setSingleShot(true);
-    m_pongTimer.setInterval(m_timing.pongTimeout);
-    m_cycleTimer.setSingleShot(true);
-    m_handshakeTimer.setSingleShot(true);
-    m_handshakeTimer.setInterval(m_timing.handshakeTimeout);
-    m_reconnectTimer.setSingleShot(true);
+}
 
-    connect(&m_pingTimer, &QTimer::timeout, this, &RealtimeConnection::onPingDue);
-    connect(&m_pongTimer, &QTimer::timeout, this, [this] {
-        if (m_shouldRun)
-            reconnect(QStringLiteral("ping failed: no pong within %1 ms")
-                          .arg(m_timing.pongTimeout.count()));
-    });
-    connect(&m_cycleTimer, &QTimer::timeout, this, &RealtimeConnection::onCycleDue);
-    connect(&m_handshakeTimer, &QTimer::timeout, this, &RealtimeConnection::onHandshakeTimeout);
-    connect(&m_reconnectTimer, &QTimer::timeout, this, [this] {
-        if (m_shouldRun)
-            openSocket();
-    });
+void RealtimeConnection::startOnce(std::unique_ptr<Clock::Timer>& timer,
+                                   std::chrono::milliseconds wait,
+                                   void (RealtimeConnection::*due)()) {
+    timer = systemClock().schedule(std::chrono::duration<double>(wait).count(), false,
+                                   [this, &timer, due] {
+                                       timer.reset();
+                                       (this->*due)();
+                                   });
+}
+
+void RealtimeConnection::onPongTimeout() {
+    if (m_shouldRun)
+        reconnect(
+            QStringLiteral("ping failed: no pong within %1 ms").arg(m_timing.pongTimeout.count()));
+}
+
+void RealtimeConnection::onReconnectDue() {
+    if (m_shouldRun)
+        openSocket();
 }
 
 RealtimeConnection::~RealtimeConnection() {
@@ -70,7 +68,7 @@ void RealtimeConnection::start(const Config& config) {
 void RealtimeConnection::stop() {
     m_shouldRun = false;
     m_reconnectPending = false;
-    m_reconnectTimer.stop();
+    m_reconnectTimer.reset();
     tearDown();
     m_pending.clear();
     report(Status::idle());
@@ -122,7 +120,7 @@ void RealtimeConnection::openSocket() {
     if (!m_config)
         return;
     // A start() while a socket is still open must not leave the old one talking.
-    m_reconnectTimer.stop();
+    m_reconnectTimer.reset();
     tearDown();
     report(m_reconnectAttempt != 0 ? Status::reconnecting() : Status::connecting());
     if (m_config->apiKey.isEmpty()) {
@@ -158,16 +156,16 @@ void RealtimeConnection::openSocket() {
             [this](const QByteArray& data) { onFrame(QString::fromUtf8(data).toUtf8()); });
     connect(m_socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
             &RealtimeConnection::onSocketError);
-    connect(m_socket, &QWebSocket::pong, this, [this] { m_pongTimer.stop(); });
-    m_handshakeTimer.start();
+    connect(m_socket, &QWebSocket::pong, this, [this] { m_pongTimer.reset(); });
+    startOnce(m_handshakeTimer, m_timing.handshakeTimeout, &RealtimeConnection::onHandshakeTimeout);
     m_socket->open(request);
 }
 
 void RealtimeConnection::tearDown() {
-    m_pingTimer.stop();
-    m_pongTimer.stop();
-    m_cycleTimer.stop();
-    m_handshakeTimer.stop();
+    m_pingTimer.reset();
+    m_pongTimer.reset();
+    m_cycleTimer.reset();
+    m_handshakeTimer.reset();
     m_isConfigured = false;
     m_cycleDeferred = false;
     // An answer of a socket we have left cannot be cancelled in the next session, and audio it
@@ -204,11 +202,11 @@ void RealtimeConnection::reconnect(const QString& reason, const QString& statusT
     log(QStringLiteral("Reconnecting in %1s — ").arg(steps) + reason);
     report({Status::Kind::reconnecting,
             statusText.contains(u"%1") ? statusText.arg(steps) : statusText});
-    m_reconnectTimer.start(m_timing.backoffUnit * steps);
+    startOnce(m_reconnectTimer, m_timing.backoffUnit * steps, &RealtimeConnection::onReconnectDue);
 }
 
 void RealtimeConnection::fail(const QString& message) {
-    m_reconnectTimer.stop();
+    m_reconnectTimer.reset();
     tearDown();
     report(Status::failed(message));
 }
@@ -268,9 +266,12 @@ void RealtimeConnection::seedHistory() {
 void RealtimeConnection::startSessionTimers() {
     if (!m_config)
         return;
-    m_pongTimer.stop();
-    m_pingTimer.start();
-    m_cycleTimer.start(m_timing.cycleInterval(m_config->reconnectMinutes));
+    m_pongTimer.reset();
+    m_pingTimer =
+        systemClock().schedule(std::chrono::duration<double>(m_timing.pingInterval).count(), true,
+                               [this] { onPingDue(); });
+    startOnce(m_cycleTimer, m_timing.cycleInterval(m_config->reconnectMinutes),
+              &RealtimeConnection::onCycleDue);
 }
 
 void RealtimeConnection::onOpened() {
@@ -289,7 +290,7 @@ void RealtimeConnection::onFrame(const QByteArray& utf8) {
     case ServerEvent::Kind::sessionUpdated:
         if (m_isConfigured)
             break;
-        m_handshakeTimer.stop();
+        m_handshakeTimer.reset();
         m_isConfigured = true;
         m_hadSession = true;
         m_reconnectAttempt = 0;
@@ -365,7 +366,7 @@ void RealtimeConnection::onFrame(const QByteArray& utf8) {
             [id = event.id](RealtimeClientInterface& client) { call(client.onResponseDone, id); });
         // Not from inside the socket's own signal: the cycle replaces that socket.
         if (m_cycleDeferred && !m_activeResponseID)
-            m_cycleTimer.start(0);
+            startOnce(m_cycleTimer, std::chrono::milliseconds(0), &RealtimeConnection::onCycleDue);
         break;
     case ServerEvent::Kind::error:
         handleError(event.text, event.reason);
@@ -476,8 +477,8 @@ void RealtimeConnection::onPingDue() {
     if (!m_socket)
         return;
     m_socket->ping();
-    if (!m_pongTimer.isActive())
-        m_pongTimer.start();
+    if (!m_pongTimer)
+        startOnce(m_pongTimer, m_timing.pongTimeout, &RealtimeConnection::onPongTimeout);
 }
 
 void RealtimeConnection::onCycleDue() {
@@ -488,7 +489,7 @@ void RealtimeConnection::onCycleDue() {
         m_cycleDeferred = true;
         log(QStringLiteral("Cycling session once the answer in progress ends (at most %1 ms)")
                 .arg(m_timing.cycleGrace.count()));
-        m_cycleTimer.start(m_timing.cycleGrace);
+        startOnce(m_cycleTimer, m_timing.cycleGrace, &RealtimeConnection::onCycleDue);
         return;
     }
     cycle();

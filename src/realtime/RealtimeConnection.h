@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Clock.h"
 #include "realtime/RealtimeClientInterface.h"
 #include "realtime/RealtimeProtocol.h"
 #include "realtime/RealtimeTiming.h"
@@ -8,8 +9,9 @@
 #include <QObject>
 #include <QSslConfiguration>
 #include <QStringList>
-#include <QTimer>
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QWebSocket;
@@ -65,7 +67,12 @@ private:
     void onSocketFailure(const QString& reason);
     void onHandshakeTimeout();
     void onPingDue();
+    void onPongTimeout();
     void onCycleDue();
+    void onReconnectDue();
+    // Runs `due` once after `wait`; `timer` is null again by the time `due` runs.
+    void startOnce(std::unique_ptr<Clock::Timer>& timer, std::chrono::milliseconds wait,
+                   void (RealtimeConnection::*due)());
     void handleError(const QString& message, const QString& code);
 
     void report(const Status& status);
@@ -95,9 +102,10 @@ private:
     bool m_cycleDeferred = false;
     int m_reconnectAttempt = 0;
 
-    QTimer m_pingTimer;
-    QTimer m_pongTimer;
-    QTimer m_cycleTimer;
-    QTimer m_handshakeTimer;
-    QTimer m_reconnectTimer;
+    // On this connection's thread; each is null while it does not run.
+    std::unique_ptr<Clock::Timer> m_pingTimer;
+    std::unique_ptr<Clock::Timer> m_pongTimer;
+    std::unique_ptr<Clock::Timer> m_cycleTimer;
+    std::unique_ptr<Clock::Timer> m_handshakeTimer;
+    std::unique_ptr<Clock::Timer> m_reconnectTimer;
 };
