@@ -7,7 +7,6 @@
 #include "base/Clock.h"
 
 #include <QObject>
-#include <QTimer>
 #include <QtDebug>
 #include <utility>
 
@@ -267,10 +266,8 @@ void AudioCaptureEngine::release() {
 void AudioCaptureEngine::stop() {
     if (!m_running.load())
         return;
-    if (m_micPoll)
-        m_micPoll->stop();
-    if (m_serverPoll)
-        m_serverPoll->stop();
+    m_micPoll.reset();
+    m_serverPoll.reset();
     m_micMissing = false;
     m_serverLostAt.reset();
     release();
@@ -278,8 +275,7 @@ void AudioCaptureEngine::stop() {
     m_followedApp.reset();
     m_widened = false;
     m_chooseAfresh = false;
-    if (m_outputSettle)
-        m_outputSettle->stop();
+    m_outputSettle.reset();
     // Every frame handed over before is written, and the header is final, once this returns.
     if (m_archive) {
         m_archive->close();
@@ -341,15 +337,11 @@ void AudioCaptureEngine::reconsiderOutput(bool defaultChanged) {
         return;
     m_chooseAfresh = m_chooseAfresh || defaultChanged;
     // Streams come and change in bursts (a call starting opens several): one look after them.
-    if (!m_outputSettle) {
-        m_outputSettle = std::make_unique<QTimer>();
-        m_outputSettle->setSingleShot(true);
-        m_outputSettle->setInterval(200);
-        QObject::connect(m_outputSettle.get(), &QTimer::timeout, m_outputSettle.get(),
-                         [this] { settleOutput(); });
-    }
-    if (!m_outputSettle->isActive())
-        m_outputSettle->start();
+    if (!m_outputSettle)
+        m_outputSettle = systemClock().schedule(0.2, false, [this] {
+            m_outputSettle.reset();
+            settleOutput();
+        });
 }
 
 void AudioCaptureEngine::settleOutput() {
@@ -385,20 +377,14 @@ void AudioCaptureEngine::followLostApp(const std::optional<StreamFault>& cause) 
         if (onFollowedApp)
             onFollowedApp(*m_followedApp, false);
     }
-    if (!m_followPoll) {
-        m_followPoll = std::make_unique<QTimer>();
-        m_followPoll->setInterval(static_cast<int>(followPollSeconds * 1000));
-        QObject::connect(m_followPoll.get(), &QTimer::timeout, m_followPoll.get(),
-                         [this] { pollFollowedApp(); });
-    }
-    m_followPoll->start();
+    m_followPoll = systemClock().schedule(followPollSeconds, true, [this] { pollFollowedApp(); });
 }
 
 void AudioCaptureEngine::pollFollowedApp() {
     // Stop, a retarget or a restart elsewhere may have settled the matter since.
     if (!m_running.load() || !m_followedApp || !m_tap.target().isSystemOutput() ||
         resumeFollowedApp())
-        m_followPoll->stop();
+        m_followPoll.reset();
 }
 
 // Taps the followed application's stream if it plays one; the capture is left on the whole
@@ -464,18 +450,13 @@ void AudioCaptureEngine::silenceMic(const QString& banner) {
         m_pipeline.setMicAbsent();
         tell(banner);
     }
-    if (!m_micPoll) {
-        m_micPoll = std::make_unique<QTimer>();
-        m_micPoll->setInterval(static_cast<int>(micPollSeconds * 1000));
-        QObject::connect(m_micPoll.get(), &QTimer::timeout, m_micPoll.get(), [this] { pollMic(); });
-    }
-    m_micPoll->start();
+    m_micPoll = systemClock().schedule(micPollSeconds, true, [this] { pollMic(); });
 }
 
 // The same microphone if it is back, else the default input.
 void AudioCaptureEngine::pollMic() {
     if (!m_running.load() || !m_micMissing) {
-        m_micPoll->stop();
+        m_micPoll.reset();
         return;
     }
     const auto found = findInput(m_micUid);
@@ -485,7 +466,7 @@ void AudioCaptureEngine::pollMic() {
     if (openMic(*input))
         return;
     m_micMissing = false;
-    m_micPoll->stop();
+    m_micPoll.reset();
     tell(QStringLiteral("The microphone %1 is back.").arg(input->name));
 }
 
@@ -512,13 +493,12 @@ void AudioCaptureEngine::loseServer(const StreamFault& fault) {
     tell(QStringLiteral("The sound server stopped (%1). Capture resumes as soon as it is back; "
                         "the recording keeps the gap as silence.")
              .arg(fault.reason));
-    if (!m_serverPoll) {
-        m_serverPoll = std::make_unique<QTimer>();
-        m_serverPoll->setSingleShot(true);
-        QObject::connect(m_serverPoll.get(), &QTimer::timeout, m_serverPoll.get(),
-                         [this] { pollServer(); });
-    }
-    m_serverPoll->start(250);
+    pollServerAfter(0.25);
+}
+
+void AudioCaptureEngine::pollServerAfter(double seconds) {
+    m_serverPollSeconds = seconds;
+    m_serverPoll = systemClock().schedule(seconds, false, [this] { pollServer(); });
 }
 
 // Every 250 ms at first, then up to every 2 s.
@@ -526,7 +506,7 @@ void AudioCaptureEngine::pollServer() {
     if (!m_running.load() || !m_serverLostAt)
         return;
     if (std::holds_alternative<PulseError>(m_connection->serverInfo())) {
-        m_serverPoll->start(std::min(m_serverPoll->interval() * 2, 2000));
+        pollServerAfter(std::min(m_serverPollSeconds * 2, 2.0));
         return;
     }
     resumeAfterServer();

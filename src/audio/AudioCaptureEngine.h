@@ -4,6 +4,7 @@
 #include "audio/CaptureFaults.h"
 #include "audio/CapturePipeline.h"
 #include "audio/ProcessTapCapture.h"
+#include "base/Clock.h"
 #include "base/MainThreadInbox.h"
 
 #include <QString>
@@ -14,7 +15,6 @@
 class ArchiveWriter;
 class PulseConnection;
 class PulseRecorder;
-class QTimer;
 
 // Captures the microphone and the meeting at once and turns them into the 24 kHz model stream,
 // the microphone blocks for transcription, the meters' levels and the stereo archive. The
@@ -92,6 +92,7 @@ private:
     // silence) once it answers again, looked for with a short back-off.
     void loseServer(const StreamFault& fault);
     void pollServer();
+    void pollServerAfter(double seconds);
     void resumeAfterServer();
 
     // First, so it goes last: what the capture threads post here is dropped once it is gone.
@@ -108,20 +109,21 @@ private:
     TapTarget m_startTarget;
     // The bundle identifier of the application being tapped, or looked for while it is quiet.
     std::optional<QString> m_followedApp;
-    std::unique_ptr<QTimer> m_followPoll; // main thread; made on first use
-    bool m_widened = false;               // the followed application went quiet: the whole output
+    std::unique_ptr<Clock::Timer> m_followPoll; // main thread; null while not polling
+    bool m_widened = false; // the followed application went quiet: the whole output
     // The output recorded for the whole system, kept across restarts while applications play
     // on it, and the name last told to the owner.
     QString m_keepOutput;
     QString m_heardOutput;
-    std::unique_ptr<QTimer> m_outputSettle; // main thread; made on first use
+    std::unique_ptr<Clock::Timer> m_outputSettle; // main thread; null while not waiting
     bool m_chooseAfresh = false; // the user changed the default output since the last look
     QString m_micUid;            // the microphone asked for (empty: the default input)
     int m_micChannelAsked = 0;
-    bool m_micMissing = false;            // main thread
-    std::unique_ptr<QTimer> m_micPoll;    // main thread; made on first use
-    std::optional<double> m_serverLostAt; // main thread, Clock::now() seconds
-    std::unique_ptr<QTimer> m_serverPoll; // main thread; made on first use
+    bool m_micMissing = false;                  // main thread
+    std::unique_ptr<Clock::Timer> m_micPoll;    // main thread; null while not polling
+    std::optional<double> m_serverLostAt;       // main thread, Clock::now() seconds
+    std::unique_ptr<Clock::Timer> m_serverPoll; // main thread; null while not polling
+    double m_serverPollSeconds = 0;
     bool m_usingTap = false;
     std::atomic<bool> m_running{false};
     // Meeting blocks reach the pipeline only once it knows the new stream's format: a
