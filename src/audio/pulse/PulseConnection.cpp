@@ -195,21 +195,11 @@ struct PulseConnection::Impl {
 
 PulseConnection::PulseConnection(const QString& server) : d(std::make_unique<Impl>()) {
     d->server = server.toUtf8();
-    d->loop = pa_threaded_mainloop_new();
-    if (d->loop && pa_threaded_mainloop_start(d->loop) < 0) {
-        pa_threaded_mainloop_free(d->loop);
-        d->loop = nullptr;
-    }
+    d->loop = PulseContext::startLoop();
 }
 
 PulseConnection::~PulseConnection() {
-    if (!d->loop)
-        return;
-    pa_threaded_mainloop_lock(d->loop);
-    d->dropContext();
-    pa_threaded_mainloop_unlock(d->loop);
-    pa_threaded_mainloop_stop(d->loop);
-    pa_threaded_mainloop_free(d->loop);
+    PulseContext::stopLoop(d->loop, [this] { d->dropContext(); });
 }
 
 PulseConnection& PulseConnection::shared() {

@@ -14,6 +14,26 @@ Locked::~Locked() {
     pa_threaded_mainloop_unlock(m_loop);
 }
 
+pa_threaded_mainloop* startLoop() {
+    pa_threaded_mainloop* loop = pa_threaded_mainloop_new();
+    if (loop && pa_threaded_mainloop_start(loop) < 0) {
+        pa_threaded_mainloop_free(loop);
+        return nullptr;
+    }
+    return loop;
+}
+
+void stopLoop(pa_threaded_mainloop*& loop, const std::function<void()>& release) {
+    if (!loop)
+        return;
+    pa_threaded_mainloop_lock(loop);
+    release();
+    pa_threaded_mainloop_unlock(loop);
+    pa_threaded_mainloop_stop(loop);
+    pa_threaded_mainloop_free(loop);
+    loop = nullptr;
+}
+
 QString errorText(int code) {
     const char* text = pa_strerror(code);
     return text ? QString::fromUtf8(text) : QStringLiteral("error %1").arg(code);

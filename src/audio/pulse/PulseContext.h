@@ -30,6 +30,12 @@ private:
     pa_threaded_mainloop* m_loop;
 };
 
+// A running event thread of its own; null when the library could not make or start one.
+pa_threaded_mainloop* startLoop();
+// Runs `release` with the loop's lock held (it lets go of the streams and the context), then
+// ends the event thread, frees the loop and clears the pointer. A null loop is left as it is.
+void stopLoop(pa_threaded_mainloop*& loop, const std::function<void()>& release);
+
 // The server's words for an error code.
 QString errorText(int code);
 

@@ -136,27 +136,22 @@ std::optional<QString> PulsePlayer::play(const std::vector<float>& samples, int 
     if (sampleRate <= 0 || channels <= 0)
         return errorText(PA_ERR_INVALID);
     Playback playback;
-    playback.loop = pa_threaded_mainloop_new();
+    playback.loop = PulseContext::startLoop();
     if (!playback.loop)
         return errorText(PA_ERR_INTERNAL);
-    if (pa_threaded_mainloop_start(playback.loop) < 0) {
-        pa_threaded_mainloop_free(playback.loop);
-        return errorText(PA_ERR_INTERNAL);
-    }
     const double length = double(samples.size()) / (double(sampleRate) * channels);
     playback.deadline = systemClock().now() + length + timeoutMs / 1000.0;
 
-    pa_threaded_mainloop_lock(playback.loop);
-    std::optional<QString> failure = playback.connect(m_server);
-    if (!failure)
-        failure = playback.open(m_streamName, sampleRate, channels);
-    if (!failure)
-        failure = playback.write(samples);
-    if (!failure)
-        failure = playback.drain();
-    playback.release();
-    pa_threaded_mainloop_unlock(playback.loop);
-    pa_threaded_mainloop_stop(playback.loop);
-    pa_threaded_mainloop_free(playback.loop);
+    std::optional<QString> failure;
+    PulseContext::stopLoop(playback.loop, [&] {
+        failure = playback.connect(m_server);
+        if (!failure)
+            failure = playback.open(m_streamName, sampleRate, channels);
+        if (!failure)
+            failure = playback.write(samples);
+        if (!failure)
+            failure = playback.drain();
+        playback.release();
+    });
     return failure;
 }

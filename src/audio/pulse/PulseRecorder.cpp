@@ -279,13 +279,9 @@ PulseRecorder::~PulseRecorder() {
 
 PulseRecorder::Result PulseRecorder::start(const Source& source, int fragmentFrames) {
     stop();
-    d->loop = pa_threaded_mainloop_new();
-    if (!d->loop || pa_threaded_mainloop_start(d->loop) < 0) {
-        if (d->loop)
-            pa_threaded_mainloop_free(d->loop);
-        d->loop = nullptr;
+    d->loop = PulseContext::startLoop();
+    if (!d->loop)
         return Failure{Failure::Step::connect, PA_ERR_INTERNAL, errorText(PA_ERR_INTERNAL)};
-    }
     pa_threaded_mainloop_lock(d->loop);
     d->failureReported = false;
     d->lossReported = false;
@@ -302,14 +298,7 @@ PulseRecorder::Result PulseRecorder::start(const Source& source, int fragmentFra
 }
 
 void PulseRecorder::stop() {
-    if (!d->loop)
-        return;
-    pa_threaded_mainloop_lock(d->loop);
-    d->release();
-    pa_threaded_mainloop_unlock(d->loop);
-    pa_threaded_mainloop_stop(d->loop);
-    pa_threaded_mainloop_free(d->loop);
-    d->loop = nullptr;
+    PulseContext::stopLoop(d->loop, [this] { d->release(); });
 }
 
 bool PulseRecorder::isRecording() const {
