@@ -49,8 +49,6 @@ void ControlBarModel::importContext(const QStringList& paths) {
 }
 
 void ControlBarModel::wireSession() {
-    for (const QMetaObject::Connection& connection : std::as_const(m_sessionConnections))
-        disconnect(connection);
     m_sessionConnections.clear();
     if (!m_session)
         return;
@@ -59,12 +57,10 @@ void ControlBarModel::wireSession() {
           &SessionController::lastTranscriptPathChanged, &SessionController::sessionElapsedChanged,
           &SessionController::isAnsweringChanged, &SessionController::lastAnswerDurationChanged,
           &SessionController::costChanged, &SessionController::heardOutputChanged})
-        m_sessionConnections.append(connect(m_session, changed, this, &ControlBarModel::recompute));
+        m_sessionConnections.add(connect(m_session, changed, this, &ControlBarModel::recompute));
 }
 
 void ControlBarModel::wireSettings() {
-    for (const QMetaObject::Connection& connection : std::as_const(m_settingsConnections))
-        disconnect(connection);
     m_settingsConnections.clear();
     if (!m_settings)
         return;
@@ -73,8 +69,7 @@ void ControlBarModel::wireSettings() {
                          &AppSettings::deviceUIDChanged, &AppSettings::meetingChannelChanged,
                          &AppSettings::micChannelChanged, &AppSettings::companyNameChanged,
                          &AppSettings::contextFileNamesChanged})
-        m_settingsConnections.append(
-            connect(m_settings, changed, this, &ControlBarModel::recompute));
+        m_settingsConnections.add(connect(m_settings, changed, this, &ControlBarModel::recompute));
 }
 
 void ControlBarModel::rebuildJob() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Wiring.h"
 #include "context/JobContextModel.h"
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
@@ -151,8 +152,8 @@ private:
 
     QPointer<SessionController> m_session;
     QPointer<AppSettings> m_settings;
-    QList<QMetaObject::Connection> m_sessionConnections;
-    QList<QMetaObject::Connection> m_settingsConnections;
+    Wiring m_sessionConnections;
+    Wiring m_settingsConnections;
     JobContextModel* m_job = nullptr;
     DeviceRefresher m_refresher;
     ContextImporter m_importer;

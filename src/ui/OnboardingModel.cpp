@@ -42,16 +42,13 @@ OnboardingModel::~OnboardingModel() = default;
 void OnboardingModel::setSettings(AppSettings* settings) {
     if (m_settings == settings)
         return;
-    for (const QMetaObject::Connection& connection : std::as_const(m_settingsConnections))
-        disconnect(connection);
     m_settingsConnections.clear();
     m_settings = settings;
     if (m_settings) {
-        m_settingsConnections.append(connect(m_settings,
-                                             &AppSettings::hasCompletedOnboardingChanged, this,
-                                             &OnboardingModel::showChanged));
-        m_settingsConnections.append(connect(m_settings, &AppSettings::contextFileNamesChanged,
-                                             this, &OnboardingModel::contextChanged));
+        m_settingsConnections.add(connect(m_settings, &AppSettings::hasCompletedOnboardingChanged,
+                                          this, &OnboardingModel::showChanged));
+        m_settingsConnections.add(connect(m_settings, &AppSettings::contextFileNamesChanged, this,
+                                          &OnboardingModel::contextChanged));
     }
     m_importer.setTargets(m_session, m_settings);
     m_job = renewJobContextModel(m_job, m_settings, m_session, this);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Wiring.h"
 #include "context/JobContextModel.h"
 #include "platform/Platform.h"
 #include "session/SessionController.h"
@@ -133,7 +134,7 @@ private:
 
     QPointer<AppSettings> m_settings;
     QPointer<SessionController> m_session;
-    QList<QMetaObject::Connection> m_settingsConnections;
+    Wiring m_settingsConnections;
     JobContextModel* m_job = nullptr;
     ContextImporter m_importer{ContextImporter::Style::walkthrough};
     QTimer m_recheck;

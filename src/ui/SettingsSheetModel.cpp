@@ -155,8 +155,6 @@ void SettingsSheetModel::setSession(SessionController* session) {
 }
 
 void SettingsSheetModel::wireSettings() {
-    for (const QMetaObject::Connection& connection : std::as_const(m_settingsConnections))
-        disconnect(connection);
     m_settingsConnections.clear();
     if (!m_settings)
         return;
@@ -168,14 +166,14 @@ void SettingsSheetModel::wireSettings() {
           &AppSettings::followUpWindowChanged, &AppSettings::fontSizeChanged,
           &AppSettings::fontFamilyChanged, &AppSettings::contextTextChanged,
           &AppSettings::contextFileNamesChanged})
-        m_settingsConnections.append(
+        m_settingsConnections.add(
             connect(m_settings, changed, this, &SettingsSheetModel::labelsChanged));
     for (auto changed : {&AppSettings::modelChanged, &AppSettings::transcribeModelChanged,
                          &AppSettings::meetingSourceChanged, &AppSettings::tappedBundleIDChanged,
                          &AppSettings::meetingChannelChanged, &AppSettings::deviceUIDChanged,
                          &AppSettings::micChannelChanged, &AppSettings::streamSourceChanged,
                          &AppSettings::appearanceChanged, &AppSettings::fontFamilyChanged})
-        m_settingsConnections.append(
+        m_settingsConnections.add(
             connect(m_settings, changed, this, &SettingsSheetModel::refreshChoices));
 }
 

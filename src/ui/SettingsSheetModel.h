@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioTypes.h"
+#include "base/Wiring.h"
 #include "context/JobContextModel.h"
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
@@ -178,7 +179,7 @@ private:
 
     QPointer<AppSettings> m_settings;
     QPointer<SessionController> m_session;
-    QList<QMetaObject::Connection> m_settingsConnections;
+    Wiring m_settingsConnections;
     JobContextModel* m_job = nullptr;
     DeviceRefresher m_refresher;
     QList<AudioInputDevice> m_devices;
