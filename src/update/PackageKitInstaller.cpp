@@ -74,12 +74,19 @@ void PackageKitInstaller::install(const QString& packagePath) {
 
     const QDBusMessage create = QDBusMessage::createMethodCall(kService, kPath, kInterface,
                                                                QStringLiteral("CreateTransaction"));
-    auto* call = new QDBusPendingCallWatcher(m_bus.asyncCall(create), this);
-    connect(call, &QDBusPendingCallWatcher::finished, this,
-            [this, attempt = m_attempt](QDBusPendingCallWatcher* call) {
+    whenAnswered(m_bus.asyncCall(create), &PackageKitInstaller::onTransactionCreated);
+}
+
+void PackageKitInstaller::whenAnswered(
+    const QDBusPendingCall& pending,
+    void (PackageKitInstaller::*handle)(QDBusPendingCallWatcher*)) {
+    auto* watcher = new QDBusPendingCallWatcher(pending, this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, handle, attempt = m_attempt](QDBusPendingCallWatcher* call) {
                 call->deleteLater();
+                // An answer for an install that has ended (timed out, or replaced) is old news.
                 if (attempt == m_attempt && m_busy)
-                    onTransactionCreated(call);
+                    (this->*handle)(call);
             });
 }
 
@@ -114,13 +121,7 @@ void PackageKitInstaller::onTransactionCreated(QDBusPendingCallWatcher* call) {
     QDBusMessage installFiles = QDBusMessage::createMethodCall(
         m_owner, m_transaction, kTransactionInterface, QStringLiteral("InstallFiles"));
     installFiles << kTransactionFlags << QStringList{m_path};
-    auto* answer = new QDBusPendingCallWatcher(m_bus.asyncCall(installFiles), this);
-    connect(answer, &QDBusPendingCallWatcher::finished, this,
-            [this, attempt = m_attempt](QDBusPendingCallWatcher* call) {
-                call->deleteLater();
-                if (attempt == m_attempt && m_busy)
-                    onInstallFilesAnswered(call);
-            });
+    whenAnswered(m_bus.asyncCall(installFiles), &PackageKitInstaller::onInstallFilesAnswered);
 }
 
 void PackageKitInstaller::onInstallFilesAnswered(QDBusPendingCallWatcher* call) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 
+class QDBusPendingCall;
 class QDBusPendingCallWatcher;
 
 // Installs a package file through PackageKit on the system bus: the desktop's polkit agent asks
@@ -35,6 +36,9 @@ private slots:
     void onFinished(uint exit, uint runtime);
 
 private:
+    // Hands the answer to `handle` while this install is still the one running.
+    void whenAnswered(const QDBusPendingCall& pending,
+                      void (PackageKitInstaller::*handle)(QDBusPendingCallWatcher*));
     void onTransactionCreated(QDBusPendingCallWatcher* call);
     void onInstallFilesAnswered(QDBusPendingCallWatcher* call);
     void handOver();
