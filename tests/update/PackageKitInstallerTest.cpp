@@ -1,11 +1,14 @@
 #include "update/PackageKitInstaller.h"
 
 #include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -104,13 +107,16 @@ private:
     Script m_script;
 };
 
-class FakePackageKit : public QObject {
+class FakePackageKit : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.PackageKit")
 public:
     FakePackageKit(QDBusConnection bus, Script script) : m_bus(std::move(bus)), m_script(script) {}
 
     std::vector<std::unique_ptr<FakeTransaction>> transactions;
+    // Above zero: CreateTransaction is answered this late.
+    int answerAfterMs = 0;
+    bool answered = false;
 
 public slots:
     QDBusObjectPath CreateTransaction() {
@@ -118,6 +124,15 @@ public slots:
         transactions.push_back(std::make_unique<FakeTransaction>(m_script));
         m_bus.registerObject(path, transactions.back().get(),
                              QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals);
+        if (answerAfterMs > 0) {
+            setDelayedReply(true);
+            const QDBusMessage reply =
+                message().createReply(QVariant::fromValue(QDBusObjectPath(path)));
+            QTimer::singleShot(answerAfterMs, this, [this, reply] {
+                m_bus.send(reply);
+                answered = true;
+            });
+        }
         return QDBusObjectPath(path);
     }
 
@@ -255,6 +270,35 @@ INSTANTIATE_TEST_SUITE_P(
         withoutService("noServiceNothingOpens", false, Kind::savedOnly,
                        QStringLiteral("saved at"))),
     [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+// The user was told the install did not finish in time: a transaction whose creation is
+// answered after that must not install the package behind their back.
+TEST(PackageKitInstaller, ATransactionAnsweredAfterTheTimeLimitInstallsNothing) {
+    PrivateBus bus;
+    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+    const ClosedAtEnd closeService{QStringLiteral("packagekit")};
+    const ClosedAtEnd closeClient{QStringLiteral("corvinel")};
+    QDBusConnection serviceBus = QDBusConnection::connectToBus(bus.address(), "packagekit");
+    QDBusConnection clientBus = QDBusConnection::connectToBus(bus.address(), "corvinel");
+    FakePackageKit packageKit(serviceBus, {{}, {}, kSuccess});
+    packageKit.answerAfterMs = 600;
+    ASSERT_TRUE(serviceBus.registerService(QStringLiteral("org.freedesktop.PackageKit")));
+    ASSERT_TRUE(serviceBus.registerObject(QStringLiteral("/org/freedesktop/PackageKit"),
+                                          &packageKit, QDBusConnection::ExportAllSlots));
+
+    PackageKitInstaller installer(clientBus, [](const QString&) { return false; });
+    installer.setTimeout(300ms);
+    QSignalSpy finished(&installer, &PackageInstaller::finished);
+    installer.install(kPackage);
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(finished[0][0].value<InstallOutcome>().kind, Kind::failed);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return packageKit.answered; }, 5000));
+    ASSERT_EQ(packageKit.transactions.size(), 1u);
+    // Nothing is sent back for the late answer; anything sent would arrive within this.
+    EXPECT_FALSE(
+        QTest::qWaitFor([&] { return !packageKit.transactions[0]->files.isEmpty(); }, 500));
+    EXPECT_EQ(finished.size(), 1);
+}
 
 } // namespace
 
