@@ -2,6 +2,7 @@
 
 #include "audio/AppListing.h"
 #include "base/Assign.h"
+#include "base/Background.h"
 #include "platform/Platform.h"
 #include "session/QAFlow.h"
 #include "session/SessionLog.h"
@@ -356,7 +357,7 @@ std::optional<AudioCaptureEngineInterface::Source> SessionController::chooseSour
         return std::nullopt;
     }
     // Looked up now, while the app is listed: later banners about it must not ask the server.
-    const QString name = appName(bundle);
+    const QString name = appName(bundle, m_c.apps.selectableApps());
     if (const std::optional<uint32_t> object = m_c.apps.audioObject(bundle))
         return Engine::SystemTap{TapTarget::process(*object), s.deviceUID(), s.micChannel()};
     setBanner(name +
@@ -803,8 +804,9 @@ std::optional<QString> SessionController::costSummary() const {
 
 // ---- Narrowing to one app ----
 
-QString SessionController::appName(const QString& bundleID) const {
-    for (const AudioProcessInfo& app : m_c.apps.selectableApps())
+QString SessionController::appName(const QString& bundleID,
+                                   const QList<AudioProcessInfo>& listed) const {
+    for (const AudioProcessInfo& app : listed)
         if (app.bundleID == bundleID)
             return m_appNames[bundleID] = app.name;
     // An application that has stopped playing is no longer listed: the name it had then.
@@ -821,21 +823,40 @@ void SessionController::startAppTapPollIfNeeded() {
 }
 
 void SessionController::pollAppTap(const QString& bundleID) {
-    if (!m_isSessionActive || m_pendingAppTap != bundleID)
+    if (!m_isSessionActive || m_pendingAppTap != bundleID || m_appTapLookupRunning)
         return;
-    const std::optional<uint32_t> object = m_c.apps.audioObject(bundleID);
-    if (!object)
-        return;
-    const QString name = appName(bundleID);
+    // The sound server may take its time (or not answer at all): never on the GUI thread.
+    m_appTapLookupRunning = true;
+    AppListing* apps = &m_c.apps;
+    struct Found {
+        std::optional<uint32_t> object;
+        QList<AudioProcessInfo> listed;
+    };
+    runInBackground(
+        this,
+        [apps, bundleID] {
+            Found found{apps->audioObject(bundleID), {}};
+            if (found.object)
+                found.listed = apps->selectableApps();
+            return found;
+        },
+        [this, bundleID](const Found& found) {
+            m_appTapLookupRunning = false;
+            if (found.object && m_isSessionActive && m_pendingAppTap == bundleID)
+                narrowTo(bundleID, *found.object, appName(bundleID, found.listed));
+        });
+}
+
+void SessionController::narrowTo(const QString& bundleID, uint32_t object, const QString& name) {
     m_pendingAppTap.reset();
     record(QStringLiteral("tap_narrowed"), {{QStringLiteral("app"), bundleID}});
-    const std::optional<AudioFailure> failure = m_c.audio.retarget(TapTarget::process(*object));
+    const std::optional<AudioFailure> failure = m_c.audio.retarget(TapTarget::process(object));
     if (!failure)
         setBanner(QStringLiteral("Now listening to ") + name + QStringLiteral(" only."));
     else
         setBanner(QStringLiteral("Stayed on this Mac's audio — could not switch to ") + name +
                   QStringLiteral(": ") + failure->description);
-    m_appTapPoll.reset(); // last: this destroys the timer whose tick is running
+    m_appTapPoll.reset();
 }
 
 // ---- Published state ----

@@ -204,7 +204,9 @@ private:
     void record(const QString& event, const QJsonObject& fields);
     void startAppTapPollIfNeeded();
     void pollAppTap(const QString& bundleID);
-    QString appName(const QString& bundleID) const;
+    void narrowTo(const QString& bundleID, uint32_t object, const QString& name);
+    // The name `bundleID` has in `listed`, else the one it had when last listed.
+    QString appName(const QString& bundleID, const QList<AudioProcessInfo>& listed) const;
     void postStopBanner();
     void showKeySaveError();
     void setStatus(const Status& status);
@@ -240,8 +242,9 @@ private:
     std::unique_ptr<Clock::Timer> m_permissionBanner;
     QString m_logStamp;
     mutable QHash<QString, QString> m_appNames; // application id → the name it was listed with
-    std::optional<QString> m_cannotSave;        // why this session's files cannot be written at all
-    QStringList m_unsaved;                      // what the Stop banner must say was not saved whole
+    bool m_appTapLookupRunning = false;
+    std::optional<QString> m_cannotSave; // why this session's files cannot be written at all
+    QStringList m_unsaved;               // what the Stop banner must say was not saved whole
     bool m_recordingCutShort = false;
     CostModel::Usage m_sessionUsage;
     QString m_transcribeModel; // the one the client runs with, which prices its transcriptions

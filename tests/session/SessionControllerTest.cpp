@@ -26,6 +26,13 @@ class SessionControllerTest : public ::testing::Test {
 protected:
     SessionControllerTest() { settings.setApiKey(QStringLiteral("  sk-test ")); }
 
+    // Moves the clock on, then lets what a timer asked of the pool come back.
+    void advance(double seconds) {
+        clock.advance(seconds);
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+    }
+
     QList<QJsonObject> recordsOnDisk() const {
         QList<QJsonObject> records;
         for (const QString& file : QDir(folder).entryList({QStringLiteral("*.events.jsonl")})) {
@@ -603,17 +610,17 @@ TEST_F(SessionControllerTest, SilentAppIsTappedOnceItPlays) {
               QStringLiteral("Zoom isn't playing audio yet — listening to all of this Mac's audio, "
                              "and switching to Zoom alone as soon as it does."));
     EXPECT_EQ(std::get<Engine::SystemTap>(*engine.lastSource).target, TapTarget::systemOutput());
-    clock.advance(3);
+    advance(3);
     EXPECT_TRUE(engine.retargets.isEmpty());
     apps.playing.insert(QStringLiteral("us.zoom.Zoom"), 77);
-    clock.advance(2.9);
+    advance(2.9);
     EXPECT_TRUE(engine.retargets.isEmpty()) << "only at the next tick";
-    clock.advance(0.1);
+    advance(0.1);
     EXPECT_EQ(engine.retargets, QList<TapTarget>{TapTarget::process(77)});
     EXPECT_EQ(controller->banner(), QStringLiteral("Now listening to Zoom only."));
     EXPECT_FALSE(controller->pendingAppTap().has_value());
     const int lookups = apps.lookups;
-    clock.advance(30);
+    advance(30);
     EXPECT_EQ(apps.lookups, lookups) << "the poll has ended";
 
     // Zoom goes quiet (and off the list), then plays again: each is said, by its listed name.
@@ -635,7 +642,7 @@ TEST_F(SessionControllerTest, FailedNarrowingStaysOnAllAudioAndNamesTheBundleWhe
     engine.retargetFailure = AudioFailure{QStringLiteral("Could not create the tap (-50).")};
     ASSERT_TRUE(startAndWaitActive(*controller));
     apps.playing.insert(QStringLiteral("com.example.Call"), 5);
-    clock.advance(3);
+    advance(3);
     EXPECT_EQ(controller->banner(),
               QStringLiteral("Stayed on this Mac's audio — could not switch to com.example.Call: "
                              "Could not create the tap (-50)."));
