@@ -71,14 +71,16 @@ void WindowConfigurator::apply() {
         m_appliedTo = m_window;
         m_window->setFlag(Qt::WindowStaysOnTopHint, m_alwaysOnTop);
         X11Workspaces::showOnAll(m_window, m_alwaysOnTop);
-        // Asked again once the manager has surely taken the window in: a request made while
-        // it maps a new window can be lost (seen under openbox, one start in five).
-        QTimer::singleShot(FrameTracker::settleMs, this, [this, window = m_window] {
-            if (window != m_window || m_appliedOnTop != m_alwaysOnTop)
-                return;
-            X11Workspaces::keepAbove(m_window, m_alwaysOnTop);
-            X11Workspaces::showOnAll(m_window, m_alwaysOnTop);
-        });
+        // Asked again once the manager has taken the window in: a request made while it maps
+        // a new window can be lost (seen under openbox, one start in five), and a loaded
+        // machine can take longer than the first try allows.
+        for (const int delay : {FrameTracker::settleMs, 5 * FrameTracker::settleMs})
+            QTimer::singleShot(delay, this, [this, window = m_window] {
+                if (window != m_window || m_appliedOnTop != m_alwaysOnTop)
+                    return;
+                X11Workspaces::keepAbove(m_window, m_alwaysOnTop);
+                X11Workspaces::showOnAll(m_window, m_alwaysOnTop);
+            });
     }
     if (m_tracksFrame && !m_frameTracker) {
         m_frameTracker = new FrameTracker(m_framePath, this);
