@@ -6,7 +6,9 @@
 
 // A first-in-first-out store of mono float samples shared by two threads: the meeting side
 // pushes, the microphone side pops exactly as many samples as it is processing. It never holds
-// more than `capacity` samples; the oldest are dropped first.
+// more than `capacity` samples; the oldest are dropped first. (SampleQueue, the archive's
+// queue, cannot do this job: it refuses what does not fit rather than dropping the oldest, and
+// pads nothing, where the meeting must stay current and the microphone must never wait.)
 class MonoRingBuffer {
 public:
     MonoRingBuffer(double maxSeconds, double sampleRate);

@@ -8,6 +8,7 @@
 // one consumer thread, without locks: each side only ever moves its own index. When full, a
 // push takes what fits and leaves the rest (the producer cannot take the oldest away from
 // under a consumer that may be reading it). Storage is allocated once, in the constructor.
+// The archive's queue, where nothing may be lost unnoticed; MonoRingBuffer is the meeting's.
 class SampleQueue {
 public:
     explicit SampleQueue(int64_t capacity);
