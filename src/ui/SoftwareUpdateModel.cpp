@@ -10,27 +10,23 @@ SoftwareUpdateModel::SoftwareUpdateModel(QObject* parent) : QObject(parent) {}
 void SoftwareUpdateModel::setUpdater(UpdateController* updater) {
     if (m_updater == updater)
         return;
-    for (const auto& connection : std::as_const(m_connections))
-        disconnect(connection);
     m_connections.clear();
     m_updater = updater;
     if (updater) {
-        m_connections = {
-            connect(updater, &UpdateController::lastCheckChanged, this,
-                    &SoftwareUpdateModel::lastCheckTextChanged),
-            connect(updater, &UpdateController::releaseNotesChanged, this,
-                    &SoftwareUpdateModel::releaseNotesChanged),
-            connect(updater, &UpdateController::stateChanged, this,
-                    &SoftwareUpdateModel::canCheckChanged),
-            connect(updater, &UpdateController::statusTextChanged, this,
-                    &SoftwareUpdateModel::statusTextChanged),
-            connect(updater, &UpdateController::busyChanged, this,
-                    &SoftwareUpdateModel::busyChanged),
-            connect(updater, &UpdateController::canInstallChanged, this,
-                    &SoftwareUpdateModel::canInstallChanged),
-            connect(updater, &UpdateController::canRestartChanged, this,
-                    &SoftwareUpdateModel::canRestartChanged),
-        };
+        m_connections.add(connect(updater, &UpdateController::lastCheckChanged, this,
+                                  &SoftwareUpdateModel::lastCheckTextChanged));
+        m_connections.add(connect(updater, &UpdateController::releaseNotesChanged, this,
+                                  &SoftwareUpdateModel::releaseNotesChanged));
+        m_connections.add(connect(updater, &UpdateController::stateChanged, this,
+                                  &SoftwareUpdateModel::canCheckChanged));
+        m_connections.add(connect(updater, &UpdateController::statusTextChanged, this,
+                                  &SoftwareUpdateModel::statusTextChanged));
+        m_connections.add(connect(updater, &UpdateController::busyChanged, this,
+                                  &SoftwareUpdateModel::busyChanged));
+        m_connections.add(connect(updater, &UpdateController::canInstallChanged, this,
+                                  &SoftwareUpdateModel::canInstallChanged));
+        m_connections.add(connect(updater, &UpdateController::canRestartChanged, this,
+                                  &SoftwareUpdateModel::canRestartChanged));
     }
     emit updaterChanged();
     emit statusTextChanged();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Wiring.h"
 #include "update/UpdateController.h"
 
 #include <QDateTime>
@@ -58,5 +59,5 @@ signals:
 
 private:
     QPointer<UpdateController> m_updater;
-    QList<QMetaObject::Connection> m_connections;
+    Wiring m_connections;
 };
