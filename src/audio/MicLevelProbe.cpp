@@ -32,10 +32,7 @@ struct MicLevelProbe::Run {
 };
 
 MicLevelProbe::MicLevelProbe(QString server, QObject* parent)
-    : QObject(parent), m_server(std::move(server)) {
-    m_timer.setInterval(intervalMs);
-    connect(&m_timer, &QTimer::timeout, this, &MicLevelProbe::report);
-}
+    : QObject(parent), m_server(std::move(server)) {}
 
 MicLevelProbe::~MicLevelProbe() {
     stop();
@@ -45,7 +42,7 @@ void MicLevelProbe::start(const QString& uid) {
     stop();
     auto run = std::make_shared<Run>(m_server, this);
     m_run = run;
-    m_timer.start();
+    m_timer = systemClock().schedule(intervalMs / 1000.0, true, [this] { report(); });
     Run* raw = run.get();
     run->recorder.onBlock = [raw](const FloatAudioBuffer& block) {
         float peak = 0;
@@ -92,7 +89,7 @@ void MicLevelProbe::start(const QString& uid) {
 }
 
 void MicLevelProbe::stop() {
-    m_timer.stop();
+    m_timer.reset();
     if (!m_run)
         return;
     std::shared_ptr<Run> run = std::move(m_run);

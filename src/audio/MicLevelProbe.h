@@ -1,8 +1,9 @@
 #pragma once
 
+#include "base/Clock.h"
+
 #include <QObject>
 #include <QString>
-#include <QTimer>
 #include <memory>
 
 // A live level meter for one input, so the user can see the microphone hears them before an
@@ -41,5 +42,5 @@ private:
 
     QString m_server;
     std::shared_ptr<Run> m_run;
-    QTimer m_timer;
+    std::unique_ptr<Clock::Timer> m_timer; // while a run reports
 };

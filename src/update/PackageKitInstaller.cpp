@@ -38,14 +38,8 @@ QString savedAt(const QString& path) {
 } // namespace
 
 PackageKitInstaller::PackageKitInstaller(QDBusConnection bus, Opener opener, QObject* parent)
-    : PackageInstaller(parent), m_bus(std::move(bus)), m_opener(std::move(opener)) {
-    m_deadline.setSingleShot(true);
-    m_deadline.setInterval(kDefaultTimeout);
-    connect(&m_deadline, &QTimer::timeout, this, [this] {
-        finish(InstallOutcome::Kind::failed,
-               QStringLiteral("The system's installer did not finish in time. ") + savedAt(m_path));
-    });
-}
+    : PackageInstaller(parent), m_bus(std::move(bus)), m_opener(std::move(opener)),
+      m_timeout(kDefaultTimeout) {}
 
 bool PackageKitInstaller::openWithDesktop(const QString& path) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
@@ -70,7 +64,12 @@ void PackageKitInstaller::install(const QString& packagePath) {
     m_transaction.clear();
     m_errorCode.reset();
     m_errorDetails.clear();
-    m_deadline.start();
+    m_deadline =
+        systemClock().schedule(std::chrono::duration<double>(m_timeout).count(), false, [this] {
+            finish(InstallOutcome::Kind::failed,
+                   QStringLiteral("The system's installer did not finish in time. ") +
+                       savedAt(m_path));
+        });
 
     const QDBusMessage create = QDBusMessage::createMethodCall(kService, kPath, kInterface,
                                                                QStringLiteral("CreateTransaction"));
@@ -176,7 +175,7 @@ void PackageKitInstaller::finish(InstallOutcome::Kind kind, const QString& text)
         return;
     m_busy = false;
     ++m_attempt;
-    m_deadline.stop();
+    m_deadline.reset();
     stopListening();
     emit finished({kind, text});
 }

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "base/Clock.h"
 #include "update/PackageInstaller.h"
 
 #include <QDBusConnection>
-#include <QTimer>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QDBusPendingCall;
@@ -27,7 +28,7 @@ public:
     void install(const QString& packagePath) override;
 
     // How long a whole install may take, password prompt included, before it counts as failed.
-    void setTimeout(std::chrono::milliseconds timeout) { m_deadline.setInterval(timeout); }
+    void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
 
     static bool openWithDesktop(const QString& path);
 
@@ -47,7 +48,8 @@ private:
 
     QDBusConnection m_bus;
     Opener m_opener;
-    QTimer m_deadline;
+    std::chrono::milliseconds m_timeout;
+    std::unique_ptr<Clock::Timer> m_deadline; // while an install runs
     QString m_path;
     QString m_owner;       // PackageKit's unique bus name, so only its signals are taken
     QString m_transaction; // object path of the running transaction
