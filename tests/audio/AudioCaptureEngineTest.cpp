@@ -97,7 +97,11 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(m_server.start());
         m_server.useForThisProcess();
+        m_engine.emplace();
+        out.attach(*m_engine);
     }
+    // An engine on the test's server, made once that server runs, its output gathered in `out`.
+    Engine& engine() { return *m_engine; }
     QString file(const QString& name) const { return m_files.filePath(name); }
     // `file` on the speakers, as the application with this bundle identifier.
     static std::unique_ptr<SoundPeer> playAs(const QString& bundleID, const QString& file) {
@@ -132,6 +136,10 @@ protected:
 
     PrivateSoundServer m_server;
     QTemporaryDir m_files;
+    Output out;
+
+private:
+    std::optional<Engine> m_engine;
 };
 
 } // namespace
@@ -214,21 +222,18 @@ TEST_F(CaptureEngine, DeviceModeStreamsTheMeetingChannelAndArchivesBoth) {
     const QString quad =
         makeQuad(m_files.path(), QStringLiteral("quad.wav"), 6, {700, 1100, 2500, 300});
     ASSERT_FALSE(quad.isEmpty());
-    Engine engine;
-    Output out;
-    out.attach(engine);
     const QString archive = file(QStringLiteral("device.wav"));
-    ASSERT_EQ(engine.start(DeviceChannels{QStringLiteral("iface4"), 0, 1},
-                           StreamSource::meetingOnly, true, archive),
+    ASSERT_EQ(engine().start(DeviceChannels{QStringLiteral("iface4"), 0, 1},
+                             StreamSource::meetingOnly, true, archive),
               std::nullopt);
-    EXPECT_EQ(engine.recordingPath(), archive);
+    EXPECT_EQ(engine().recordingPath(), archive);
     ASSERT_TRUE(streaming(out));
     auto player = playOn(QStringLiteral("iface_feed"), quad,
                          {QStringLiteral("--channel-map=aux0,aux1,aux2,aux3")});
     // Wait for the tones, then take a second of them.
     ASSERT_TRUE(out.hears({1100}));
     const auto stream = out.collect(1.0);
-    engine.stop();
+    engine().stop();
     EXPECT_NEAR(steadyToneAmplitude(stream, 24000, 1100), 0.5, 0.05);
     EXPECT_LT(toneAmplitude(stream, 24000, 700), 0.01);
     EXPECT_LT(toneAmplitude(stream, 24000, 2500), 0.01);
@@ -246,22 +251,19 @@ TEST_F(CaptureEngine, DeviceModeStreamsTheMeetingChannelAndArchivesBoth) {
 
 TEST_F(CaptureEngine, SystemOutputTapStreamsWhatTheSpeakersPlayFromTheTapThread) {
     const QString tone = makeTone(m_files.path(), QStringLiteral("t.wav"), 6, 1300);
-    Engine engine;
-    Output out;
-    out.attach(engine);
-    ASSERT_EQ(startOnOutput(engine, StreamSource::meetingOnly), std::nullopt);
-    EXPECT_TRUE(engine.usingTap());
-    ASSERT_TRUE(engine.tapCapture().format());
-    EXPECT_EQ(engine.tapCapture().format()->sampleRate, 48000);
-    EXPECT_EQ(engine.tapCapture().format()->channels, 2);
+    ASSERT_EQ(startOnOutput(engine(), StreamSource::meetingOnly), std::nullopt);
+    EXPECT_TRUE(engine().usingTap());
+    ASSERT_TRUE(engine().tapCapture().format());
+    EXPECT_EQ(engine().tapCapture().format()->sampleRate, 48000);
+    EXPECT_EQ(engine().tapCapture().format()->channels, 2);
     ASSERT_TRUE(streaming(out));
     auto player = playOn(QStringLiteral("speakers"), tone);
     ASSERT_TRUE(out.hears({1300}));
     const auto stream = out.collect(0.5);
     EXPECT_NEAR(steadyToneAmplitude(stream, 24000, 1300), 0.5, 0.05);
     EXPECT_EQ(out.blocksOnMainThread, 0);
-    engine.stop();
-    EXPECT_FALSE(engine.tapCapture().isRunning());
+    engine().stop();
+    EXPECT_FALSE(engine().tapCapture().isRunning());
 }
 
 TEST_F(CaptureEngine, OneApplicationIsHeardAloneAndRetargetSwitchesToAnother) {
@@ -273,22 +275,19 @@ TEST_F(CaptureEngine, OneApplicationIsHeardAloneAndRetargetSwitchesToAnother) {
     const std::optional<uint32_t> meetObject = playing(QStringLiteral("test.meet"));
     ASSERT_TRUE(zoomObject && meetObject);
 
-    Engine engine;
-    Output out;
-    out.attach(engine);
-    ASSERT_EQ(startOnApp(engine, *zoomObject), std::nullopt);
+    ASSERT_EQ(startOnApp(engine(), *zoomObject), std::nullopt);
     ASSERT_TRUE(out.hears({1300}));
     auto stream = out.collect(0.5);
     EXPECT_NEAR(steadyToneAmplitude(stream, 24000, 1300), 0.5, 0.05);
     EXPECT_LT(toneAmplitude(stream, 24000, 2100), 0.005);
 
-    ASSERT_EQ(engine.retarget(TapTarget::process(*meetObject)), std::nullopt);
-    EXPECT_EQ(engine.tapCapture().target(), TapTarget::process(*meetObject));
+    ASSERT_EQ(engine().retarget(TapTarget::process(*meetObject)), std::nullopt);
+    EXPECT_EQ(engine().tapCapture().target(), TapTarget::process(*meetObject));
     ASSERT_TRUE(out.hears({2100}));
     stream = out.collect(0.5);
     EXPECT_NEAR(steadyToneAmplitude(stream, 24000, 2100), 0.5, 0.05);
     EXPECT_LT(toneAmplitude(stream, 24000, 1300), 0.005);
-    engine.stop();
+    engine().stop();
     EXPECT_TRUE(out.errors.isEmpty());
 }
 
@@ -303,26 +302,23 @@ TEST_F(CaptureEngine, WhenTheTappedStreamEndsTheCaptureFollowsTheApplication) {
     const std::optional<uint32_t> zoomObject = playing(QStringLiteral("test.zoom"));
     ASSERT_TRUE(zoomObject && playing(QStringLiteral("test.meet")));
 
-    Engine engine;
-    Output out;
-    out.attach(engine);
     QStringList told;
-    engine.onFollowedApp = [&](const QString& app, bool alone) {
+    engine().onFollowedApp = [&](const QString& app, bool alone) {
         told << app + (alone ? QStringLiteral(" alone") : QStringLiteral(" quiet"));
     };
-    ASSERT_EQ(startOnApp(engine, *zoomObject), std::nullopt);
+    ASSERT_EQ(startOnApp(engine(), *zoomObject), std::nullopt);
     ASSERT_TRUE(out.hears({1300}));
 
     zoom.reset(); // the stream ends
     ASSERT_TRUE(out.hears({2100})) << "nothing is heard while the application is quiet";
-    EXPECT_EQ(engine.tapCapture().target(), TapTarget::systemOutput());
+    EXPECT_EQ(engine().tapCapture().target(), TapTarget::systemOutput());
     EXPECT_EQ(told, QStringList{QStringLiteral("test.zoom quiet")});
 
     auto zoomAgain = playAs(QStringLiteral("test.zoom"), second);
     // Within one look-up, with slack for a loaded machine.
-    ASSERT_TRUE(waitUntil([&] { return !engine.tapCapture().target().isSystemOutput(); },
+    ASSERT_TRUE(waitUntil([&] { return !engine().tapCapture().target().isSystemOutput(); },
                           int(Engine::followPollSeconds * 1000) + 3000));
-    EXPECT_EQ(engine.tapCapture().target().processObject,
+    EXPECT_EQ(engine().tapCapture().target().processObject,
               ProcessTapCapture::audioObject(QStringLiteral("test.zoom")));
     ASSERT_TRUE(out.hears({1700}));
     out.collect(0.3); // what was under way at the switch
@@ -335,7 +331,7 @@ TEST_F(CaptureEngine, WhenTheTappedStreamEndsTheCaptureFollowsTheApplication) {
     ASSERT_TRUE(waitUntil([&] { return told.size() == 3; }));
     EXPECT_EQ(told.last(), QStringLiteral("test.zoom quiet"));
     EXPECT_TRUE(out.errors.isEmpty()) << out.errors.join(u'\n').toStdString();
-    engine.stop();
+    engine().stop();
 }
 
 // The user sends the meeting app to the headset mid-call: its stream moves to another output
@@ -345,10 +341,7 @@ TEST_F(CaptureEngine, AnApplicationMovedToAnotherOutputIsStillHeard) {
     auto zoom = playAs(QStringLiteral("test.zoom"), tone);
     const std::optional<uint32_t> zoomObject = playing(QStringLiteral("test.zoom"));
     ASSERT_TRUE(zoomObject);
-    Engine engine;
-    Output out;
-    out.attach(engine);
-    ASSERT_EQ(startOnApp(engine, *zoomObject), std::nullopt);
+    ASSERT_EQ(startOnApp(engine(), *zoomObject), std::nullopt);
     ASSERT_TRUE(out.hears({1300}));
 
     // A change of its volume is no move: the tap keeps the stream it has.
@@ -368,9 +361,9 @@ TEST_F(CaptureEngine, AnApplicationMovedToAnotherOutputIsStillHeard) {
     out.collect(0.3);
     const auto stream = out.collect(0.5);
     EXPECT_NEAR(steadyToneAmplitude(stream, 24000, 1300), 0.5, 0.05);
-    EXPECT_EQ(engine.tapCapture().target(), TapTarget::process(*zoomObject));
+    EXPECT_EQ(engine().tapCapture().target(), TapTarget::process(*zoomObject));
     EXPECT_TRUE(out.errors.isEmpty()) << out.errors.join(u'\n').toStdString();
-    engine.stop();
+    engine().stop();
 }
 
 // At 48 kHz, and at the 44.1 kHz that many PulseAudio setups run: the model still gets 24 kHz,
@@ -401,24 +394,21 @@ TEST_P(TapRates, BothAndRecordingKeepMicLeftAndMeetingRight) {
     }
     const QString voice = makeTone(m_files.path(), QStringLiteral("mic.wav"), 8, 700, 0.5, 1);
     const QString meeting = makeTone(m_files.path(), QStringLiteral("meeting.wav"), 8, 1300);
-    Engine engine;
-    Output out;
-    out.attach(engine);
     const QString archive = file(QStringLiteral("tap.wav"));
-    ASSERT_EQ(startOnOutput(engine, StreamSource::both, archive, microphone), std::nullopt);
+    ASSERT_EQ(startOnOutput(engine(), StreamSource::both, archive, microphone), std::nullopt);
     // The output runs at the rate asked; the microphone at the one its server gives the remap
     // (PipeWire keeps 48 kHz there).
-    ASSERT_TRUE(engine.tapCapture().format());
-    EXPECT_EQ(engine.tapCapture().format()->sampleRate, rate);
+    ASSERT_TRUE(engine().tapCapture().format());
+    EXPECT_EQ(engine().tapCapture().format()->sampleRate, rate);
     const auto device = AudioDeviceManager::device(microphone);
     ASSERT_TRUE(device);
-    EXPECT_EQ(engine.micRate(), device->sampleRate);
+    EXPECT_EQ(engine().micRate(), device->sampleRate);
     ASSERT_TRUE(streaming(out));
     auto micPlayer = playOn(feed, voice);
     auto meetingPlayer = playOn(speakers, meeting);
     ASSERT_TRUE(out.hears({700, 1300}, 0.1));
     const auto stream = out.collect(1.0);
-    engine.stop();
+    engine().stop();
     EXPECT_NEAR(steadyToneAmplitude(stream, 24000, 700), 0.25, 0.05);
     EXPECT_NEAR(steadyToneAmplitude(stream, 24000, 1300), 0.25, 0.05);
 
@@ -439,11 +429,8 @@ TEST_F(CaptureEngine, ANarrowedSessionKeepsItsApplicationWhenTheDefaultOutputCha
                        makeTone(m_files.path(), QStringLiteral("m.wav"), 20, 2100));
     const std::optional<uint32_t> zoomObject = playing(QStringLiteral("test.zoom"));
     ASSERT_TRUE(zoomObject && playing(QStringLiteral("test.meet")));
-    Engine engine;
-    Output out;
-    out.attach(engine);
-    ASSERT_EQ(startOnOutput(engine, StreamSource::meetingOnly), std::nullopt);
-    ASSERT_EQ(engine.retarget(TapTarget::process(*zoomObject)), std::nullopt);
+    ASSERT_EQ(startOnOutput(engine(), StreamSource::meetingOnly), std::nullopt);
+    ASSERT_EQ(engine().retarget(TapTarget::process(*zoomObject)), std::nullopt);
     ASSERT_TRUE(out.hears({1300}));
 
     ASSERT_TRUE(m_server.pactl({QStringLiteral("set-default-sink"), QStringLiteral("headset")}));
@@ -451,9 +438,9 @@ TEST_F(CaptureEngine, ANarrowedSessionKeepsItsApplicationWhenTheDefaultOutputCha
     const auto stream = out.collect(0.5);
     EXPECT_NEAR(steadyToneAmplitude(stream, 24000, 1300), 0.5, 0.05);
     EXPECT_LT(toneAmplitude(stream, 24000, 2100), 0.005);
-    EXPECT_EQ(engine.tapCapture().target(), TapTarget::process(*zoomObject));
+    EXPECT_EQ(engine().tapCapture().target(), TapTarget::process(*zoomObject));
     EXPECT_TRUE(out.errors.isEmpty());
-    engine.stop();
+    engine().stop();
 }
 
 // A 5.1 output (HDMI to a receiver) with the dialogue on its centre: the meeting keeps the
@@ -479,17 +466,14 @@ TEST_F(CaptureEngine, ACentreChannelVoiceOnA51OutputKeepsItsLevel) {
                                                   QStringLiteral("0"),     QStringLiteral("0"),
                                                   QStringLiteral("0")}),
         0);
-    Engine engine;
-    Output out;
-    out.attach(engine);
-    ASSERT_EQ(startOnOutput(engine, StreamSource::meetingOnly), std::nullopt);
-    ASSERT_TRUE(engine.tapCapture().format());
-    ASSERT_EQ(engine.tapCapture().format()->channels, 6);
+    ASSERT_EQ(startOnOutput(engine(), StreamSource::meetingOnly), std::nullopt);
+    ASSERT_TRUE(engine().tapCapture().format());
+    ASSERT_EQ(engine().tapCapture().format()->channels, 6);
     ASSERT_TRUE(streaming(out));
     auto player = playOn(QStringLiteral("hdmi51"), centre, {u"--channel-map="_s + map});
     ASSERT_TRUE(out.hears({1300}, 0.05));
     const auto stream = out.collect(0.5);
-    engine.stop();
+    engine().stop();
     const double db = 20 * std::log10(steadyToneAmplitude(stream, 24000, 1300) / (0.5 * M_SQRT1_2));
     EXPECT_NEAR(db, 0.0, 1.0);
 }
@@ -501,10 +485,7 @@ TEST_F(CaptureEngine, TheOutputWhereTheCallPlaysIsHeardRatherThanASilentDefault)
     const QString chime = makeTone(m_files.path(), QStringLiteral("s.wav"), 20, 1300);
     auto headset = playOn(QStringLiteral("headset"), call);
     ASSERT_TRUE(waitUntil([] { return !ProcessTapCapture::runningAudioProcesses().isEmpty(); }));
-    Engine engine;
-    Output out;
-    out.attach(engine);
-    ASSERT_EQ(startOnOutput(engine, StreamSource::meetingOnly), std::nullopt);
+    ASSERT_EQ(startOnOutput(engine(), StreamSource::meetingOnly), std::nullopt);
     ASSERT_TRUE(streaming(out));
     ASSERT_TRUE(out.hears({1700}));
     ASSERT_TRUE(waitUntil([&] { return out.heardOutputs == QStringList{u"FakeHeadset"_s}; }));
@@ -520,7 +501,7 @@ TEST_F(CaptureEngine, TheOutputWhereTheCallPlaysIsHeardRatherThanASilentDefault)
     ASSERT_TRUE(out.hears({1300}));
     EXPECT_EQ(out.heardOutputs, (QStringList{u"FakeHeadset"_s, u"FakeSpeakers"_s}));
     EXPECT_TRUE(out.errors.isEmpty()) << out.errors.join(u'\n').toStdString();
-    engine.stop();
+    engine().stop();
 }
 
 // With sound on both, the default output is heard, and a new default takes over.
@@ -530,10 +511,7 @@ TEST_F(CaptureEngine, ADefaultOutputChangeRestartsTheTapOnTheNewOutput) {
     auto speakers = playOn(QStringLiteral("speakers"),
                            makeTone(m_files.path(), QStringLiteral("s.wav"), 20, 1300));
     ASSERT_TRUE(waitUntil([] { return ProcessTapCapture::runningAudioProcesses().size() == 2; }));
-    Engine engine;
-    Output out;
-    out.attach(engine);
-    ASSERT_EQ(startOnOutput(engine, StreamSource::meetingOnly), std::nullopt);
+    ASSERT_EQ(startOnOutput(engine(), StreamSource::meetingOnly), std::nullopt);
     ASSERT_TRUE(streaming(out));
     ASSERT_TRUE(out.hears({1300}));
     auto stream = out.collect(0.3);
@@ -541,10 +519,10 @@ TEST_F(CaptureEngine, ADefaultOutputChangeRestartsTheTapOnTheNewOutput) {
 
     ASSERT_TRUE(m_server.pactl({QStringLiteral("set-default-sink"), QStringLiteral("headset")}));
     ASSERT_TRUE(out.hears({1700}));
-    EXPECT_TRUE(engine.isRunning());
-    EXPECT_TRUE(engine.tapCapture().isRunning());
+    EXPECT_TRUE(engine().isRunning());
+    EXPECT_TRUE(engine().tapCapture().isRunning());
     EXPECT_TRUE(out.errors.isEmpty());
-    engine.stop();
+    engine().stop();
 }
 
 // Both streams fail within milliseconds when the server goes; whichever report is handled
@@ -591,11 +569,8 @@ TEST_F(CaptureEngine, AKilledServerIsToldOnceAndCaptureResumesWhenItIsBack) {
 }
 
 TEST_F(CaptureEngine, AMicrophoneTheServerRemovesIsNamedInTheError) {
-    Engine engine;
-    Output out;
-    out.attach(engine);
-    ASSERT_EQ(engine.start(DeviceChannels{QStringLiteral("fakemic"), 0, {}}, StreamSource::micOnly,
-                           false, {}),
+    ASSERT_EQ(engine().start(DeviceChannels{QStringLiteral("fakemic"), 0, {}},
+                             StreamSource::micOnly, false, {}),
               std::nullopt);
     const auto modules = m_server.pactlOutput({u"list"_s, u"short"_s, u"modules"_s});
     ASSERT_TRUE(modules);
@@ -608,7 +583,7 @@ TEST_F(CaptureEngine, AMicrophoneTheServerRemovesIsNamedInTheError) {
     ASSERT_TRUE(waitUntil([&] { return !out.errors.isEmpty(); }));
     EXPECT_EQ(out.errors.first(),
               u"The sound server ended the microphone recording on FakeMic: Entity killed."_s);
-    engine.stop();
+    engine().stop();
 }
 
 namespace {
@@ -627,11 +602,8 @@ QString moduleOf(PrivateSoundServer& server, const QString& source) {
 TEST_F(CaptureEngine, AMicrophoneLostMidSessionLeavesTheMeetingRunning) {
     auto meeting = playOn(QStringLiteral("speakers"),
                           makeTone(m_files.path(), QStringLiteral("m.wav"), 30, 1300));
-    Engine engine;
-    Output out;
-    out.attach(engine);
-    ASSERT_EQ(engine.start(SystemTap{TapTarget::systemOutput(), u"fakemic"_s, 0},
-                           StreamSource::both, true, file(u"lost.wav"_s)),
+    ASSERT_EQ(engine().start(SystemTap{TapTarget::systemOutput(), u"fakemic"_s, 0},
+                             StreamSource::both, true, file(u"lost.wav"_s)),
               std::nullopt);
     ASSERT_TRUE(out.hears({1300}, 0.15));
     QElapsedTimer heard; // from the first meeting block on, every moment is recorded
@@ -648,7 +620,7 @@ TEST_F(CaptureEngine, AMicrophoneLostMidSessionLeavesTheMeetingRunning) {
                           int(Engine::micPollSeconds * 1000) + 3000));
     EXPECT_EQ(out.errors[1], u"The microphone FakeInterface4ch is back."_s);
     ASSERT_TRUE(out.hears({1300}, 0.15)) << "the meeting still reaches the model";
-    engine.stop();
+    engine().stop();
     const WavContents wav = readWav(file(u"lost.wav"_s));
     ASSERT_TRUE(wav.valid);
     EXPECT_GT(double(wav.right.size()) / 48000, heard.elapsed() / 1000.0)
@@ -820,22 +792,19 @@ TEST_F(CaptureEngine, RecordersStartedAgainAndAgainDeliverOnlyWholeBlocks) {
 
 TEST_F(CaptureEngine, AFailedRetargetKeepsListeningToWhatItHeardBefore) {
     const QString tone = makeTone(m_files.path(), QStringLiteral("t.wav"), 20, 1300);
-    Engine engine;
-    Output out;
-    out.attach(engine);
-    ASSERT_EQ(startOnOutput(engine, StreamSource::meetingOnly), std::nullopt);
-    const auto failure = engine.retarget(TapTarget::process(999999));
+    ASSERT_EQ(startOnOutput(engine(), StreamSource::meetingOnly), std::nullopt);
+    const auto failure = engine().retarget(TapTarget::process(999999));
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->description,
               QStringLiteral("Could not create the capture device (error 5)."));
-    EXPECT_TRUE(engine.tapCapture().isRunning());
-    EXPECT_EQ(engine.tapCapture().target(), TapTarget::systemOutput());
+    EXPECT_TRUE(engine().tapCapture().isRunning());
+    EXPECT_EQ(engine().tapCapture().target(), TapTarget::systemOutput());
     auto player = playOn(QStringLiteral("speakers"), tone);
     EXPECT_TRUE(out.hears({1300}));
-    engine.stop();
+    engine().stop();
     // Retargeting a stopped engine, or one in device mode, does nothing.
-    EXPECT_EQ(engine.retarget(TapTarget::process(999999)), std::nullopt);
-    EXPECT_FALSE(engine.tapCapture().isRunning());
+    EXPECT_EQ(engine().retarget(TapTarget::process(999999)), std::nullopt);
+    EXPECT_FALSE(engine().tapCapture().isRunning());
 }
 
 namespace {

@@ -60,16 +60,12 @@ private:
 
 struct Collector {
     QByteArray pcm;
-    int pcmBlocks = 0;
     size_t micFrames = 0;
     double micRate = 0;
     std::vector<std::pair<float, float>> levels;
 
     void attach(CapturePipeline& pipeline) {
-        pipeline.onPCM16 = [this](const QByteArray& block) {
-            pcm += block;
-            ++pcmBlocks;
-        };
+        pipeline.onPCM16 = [this](const QByteArray& block) { pcm += block; };
         pipeline.onMicBuffer = [this](const float*, int frames, double rate) {
             micFrames += size_t(frames);
             micRate = rate;
@@ -103,9 +99,9 @@ CapturePipeline::Setup tapSetup(double micRate, StreamSource source) {
     return setup;
 }
 
-// A 48 kHz archive at `path`; the test ends in an exception if it can't be made.
-std::unique_ptr<ArchiveWriter> openArchive(const QString& path) {
-    return std::get<std::unique_ptr<ArchiveWriter>>(ArchiveWriter::open(path, 48000));
+// An archive at `path` of blocks at `rate`; the test ends in an exception if it can't be made.
+std::unique_ptr<ArchiveWriter> openArchive(const QString& path, double rate = 48000) {
+    return std::get<std::unique_ptr<ArchiveWriter>>(ArchiveWriter::open(path, rate));
 }
 
 // The longest run of samples in [first, last) that are silent but for rounding: a padded gap.
@@ -118,6 +114,65 @@ int longestSilence(std::vector<float>::const_iterator first,
     }
     return longest;
 }
+
+// A pipeline with its output collected and, when asked for, a 48 kHz archive in a folder of
+// its own, fed as the tap's and the microphone's threads would.
+struct Rig {
+    QTemporaryDir dir;
+    std::unique_ptr<ArchiveWriter> archive;
+    Collector out;
+    CapturePipeline pipeline;
+
+    Rig() { out.attach(pipeline); }
+    // Tap mode with the output's format already known.
+    [[nodiscard]] bool start(const CapturePipeline::Setup& setup, double tapRate, int tapChannels,
+                             bool archived = false,
+                             const std::vector<ChannelPosition>& positions = {}) {
+        if (archived)
+            archive = openArchive(path());
+        return pipeline.prepare(setup, archive.get()) &&
+               pipeline.setTapFormat(tapRate, tapChannels, positions);
+    }
+    QString path() const { return dir.filePath(QStringLiteral("archive.wav")); }
+    WavContents recording() {
+        archive->close();
+        return readWav(path());
+    }
+    void tap(const Signal& signal, size_t block, size_t from = 0, size_t to = SIZE_MAX) {
+        signal.feed(
+            int64_t(block), [this](const FloatAudioBuffer& b) { pipeline.tapBlock(b); }, from, to);
+    }
+    void mic(const Signal& signal, size_t block, size_t from = 0, size_t to = SIZE_MAX) {
+        signal.feed(
+            int64_t(block), [this](const FloatAudioBuffer& b) { pipeline.micBlock(b); }, from, to);
+    }
+    // `steps` turns of one tap block, then the microphone's block of the same time.
+    void inStep(const Signal& meeting, size_t tapBlock, const Signal& micSignal, size_t micBlock,
+                size_t steps) {
+        for (size_t t = 0; t < steps; ++t) {
+            tap(meeting, tapBlock, t * tapBlock, (t + 1) * tapBlock);
+            mic(micSignal, micBlock, t * micBlock, (t + 1) * micBlock);
+        }
+    }
+    // Tap blocks of `tapBlock` frames and microphone blocks of `micBlock`, each handed over when
+    // its last sample has arrived, in the order of those times, until the microphone's signal
+    // ends. `tapArrival(at)` is the time the tap block starting at frame `at` is complete.
+    void inTimeOrder(const Signal& meeting, const Signal& micSignal,
+                     const std::function<double(size_t)>& tapArrival, size_t tapBlock = 960,
+                     size_t micBlock = 2048) {
+        size_t tapAt = 0, micAt = 0;
+        while (micAt + micBlock <= micSignal.frames()) {
+            if (tapAt + tapBlock <= meeting.frames() &&
+                tapArrival(tapAt) <= double(micAt + micBlock) / micSignal.rate()) {
+                tap(meeting, tapBlock, tapAt, tapAt + tapBlock);
+                tapAt += tapBlock;
+            } else {
+                mic(micSignal, micBlock, micAt, micAt + micBlock);
+                micAt += micBlock;
+            }
+        }
+    }
+};
 
 } // namespace
 
@@ -166,13 +221,12 @@ class DeviceMode : public testing::TestWithParam<DeviceCase> {};
 
 TEST_P(DeviceMode, StreamCarriesTheChosenChannelsAt24kHz) {
     const DeviceCase& c = GetParam();
-    CapturePipeline pipeline;
-    Collector out;
-    out.attach(pipeline);
-    ASSERT_TRUE(pipeline.prepare(deviceSetup(c.rate, 2, c.meeting, c.source), nullptr));
+    Rig rig;
+    ASSERT_TRUE(rig.pipeline.prepare(deviceSetup(c.rate, 2, c.meeting, c.source), nullptr));
     // Channel 2 is the microphone, channel 1 the meeting; 0 and 3 carry other tones.
     const Signal signal(c.rate, {3000, 1000, 440, 5000}, 2.0);
-    signal.feed(2048, [&](const FloatAudioBuffer& b) { pipeline.deviceBlock(b); });
+    signal.feed(2048, [&](const FloatAudioBuffer& b) { rig.pipeline.deviceBlock(b); });
+    const Collector& out = rig.out;
 
     EXPECT_NEAR(double(out.pcm.size()) / 2, 48000, 2048 * 24000 / c.rate + 2);
     const auto stream = out.settled();
@@ -201,9 +255,7 @@ TEST(DeviceModeArchive, LeftIsTheMicRightTheMeetingOrTheMicAgain) {
     for (const std::optional<int> meeting : {std::optional<int>(1), std::optional<int>()}) {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("a.wav"));
-        auto opened = ArchiveWriter::open(path, 44100);
-        ASSERT_TRUE(std::holds_alternative<std::unique_ptr<ArchiveWriter>>(opened));
-        auto archive = std::move(std::get<std::unique_ptr<ArchiveWriter>>(opened));
+        auto archive = openArchive(path, 44100);
         CapturePipeline pipeline;
         ASSERT_TRUE(
             pipeline.prepare(deviceSetup(44100, 0, meeting, StreamSource::micOnly), archive.get()));
@@ -225,49 +277,31 @@ TEST(DeviceModeArchive, LeftIsTheMicRightTheMeetingOrTheMicAgain) {
 }
 
 TEST(TapMode, MeetingOnlyStreamsFromTheTapThreadAndKeepsTheFIFOEmpty) {
-    CapturePipeline pipeline;
-    Collector out;
-    out.attach(pipeline);
-    ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::meetingOnly), nullptr));
-    ASSERT_TRUE(pipeline.setTapFormat(44100, 2));
+    Rig rig;
+    ASSERT_TRUE(rig.start(tapSetup(48000, StreamSource::meetingOnly), 44100, 2));
     // The output's two channels carry two tones: the meeting is their average.
-    const Signal tap(44100, {1000, 2000}, 2.0);
-    tap.feed(441, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); });
-    const auto stream = out.settled();
+    rig.tap(Signal(44100, {1000, 2000}, 2.0), 441);
+    const auto stream = rig.out.settled();
     EXPECT_NEAR(toneAmplitude(stream, 24000, 1000), 0.25, 0.02);
     EXPECT_NEAR(toneAmplitude(stream, 24000, 2000), 0.25, 0.02);
     // Two seconds less what the two converters still hold.
-    EXPECT_NEAR(double(out.pcm.size()) / 2, 48000, 1000);
-    EXPECT_EQ(pipeline.meetingFIFO().count(), 0);
-    EXPECT_GT(pipeline.meetingPeak(), 0.3f);
-    EXPECT_LE(pipeline.meetingPeak(), 0.51f);
-    EXPECT_TRUE(out.levels.empty()); // levels come with microphone blocks
+    EXPECT_NEAR(double(rig.out.pcm.size()) / 2, 48000, 1000);
+    EXPECT_EQ(rig.pipeline.meetingFIFO().count(), 0);
+    EXPECT_GT(rig.pipeline.meetingPeak(), 0.3f);
+    EXPECT_LE(rig.pipeline.meetingPeak(), 0.51f);
+    EXPECT_TRUE(rig.out.levels.empty()); // levels come with microphone blocks
 }
 
 TEST(TapMode, BothMixesMicAndMeetingAndTheArchiveKeepsThemApart) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("both.wav"));
-    auto archive = openArchive(path);
-    CapturePipeline pipeline;
-    Collector out;
-    out.attach(pipeline);
-    ASSERT_TRUE(pipeline.prepare(tapSetup(16000, StreamSource::both), archive.get()));
-    ASSERT_TRUE(pipeline.setTapFormat(48000, 2));
-    const Signal mic(16000, {440}, 2.0);
-    const Signal tap(48000, {1000, 1000}, 2.0);
+    Rig rig;
+    ASSERT_TRUE(rig.start(tapSetup(16000, StreamSource::both), 48000, 2, true));
     // As the two threads would: a tap block of 20 ms, then the mic's share of the same time.
-    for (size_t t = 0; t < 100; ++t) {
-        tap.feed(
-            960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); }, t * 960, (t + 1) * 960);
-        mic.feed(
-            320, [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); }, t * 320, (t + 1) * 320);
-    }
-    archive->close();
-    const auto stream = out.settled();
+    rig.inStep(Signal(48000, {1000, 1000}, 2.0), 960, Signal(16000, {440}, 2.0), 320, 100);
+    const WavContents wav = rig.recording();
+    const auto stream = rig.out.settled();
     EXPECT_NEAR(toneAmplitude(stream, 24000, 440), 0.25, 0.02);
     EXPECT_NEAR(toneAmplitude(stream, 24000, 1000), 0.25, 0.02);
 
-    const WavContents wav = readWav(path);
     ASSERT_TRUE(wav.valid);
     EXPECT_NEAR(double(wav.left.size()), 96000, 2000);
     const std::vector<float> left(wav.left.begin() + 4800, wav.left.end());
@@ -279,61 +313,43 @@ TEST(TapMode, BothMixesMicAndMeetingAndTheArchiveKeepsThemApart) {
 }
 
 TEST(TapMode, ASilentMeetingStillGivesAnArchiveWithAZeroRightChannel) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("quiet.wav"));
-    auto archive = openArchive(path);
-    CapturePipeline pipeline;
-    Collector out;
-    out.attach(pipeline);
-    ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::meetingOnly), archive.get()));
-    ASSERT_TRUE(pipeline.setTapFormat(48000, 2));
-    const Signal mic(48000, {440}, 1.0);
-    mic.feed(2048, [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); });
-    archive->close();
-    const WavContents wav = readWav(path);
+    Rig rig;
+    ASSERT_TRUE(rig.start(tapSetup(48000, StreamSource::meetingOnly), 48000, 2, true));
+    rig.mic(Signal(48000, {440}, 1.0), 2048);
+    const WavContents wav = rig.recording();
     ASSERT_TRUE(wav.valid);
     EXPECT_EQ(wav.left.size(), 48000u);
     EXPECT_NEAR(toneAmplitude(wav.left, 48000, 440), 0.5, 0.01);
     EXPECT_EQ(rms(wav.right.data(), wav.right.size()), 0.0);
-    EXPECT_TRUE(out.pcm.isEmpty()); // nothing from the tap, and the mic is not streamed
+    EXPECT_TRUE(rig.out.pcm.isEmpty()); // nothing from the tap, and the mic is not streamed
 }
 
 TEST(TapMode, LevelsAreThrottledAndCarryTheLatestMeetingPeak) {
-    CapturePipeline pipeline;
-    Collector out;
-    out.attach(pipeline);
+    Rig rig;
     FakeClock clock;
-    pipeline.setClock(clock);
-    ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::micOnly), nullptr));
-    ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
+    rig.pipeline.setClock(clock);
+    ASSERT_TRUE(rig.start(tapSetup(48000, StreamSource::micOnly), 48000, 1));
     const Signal mic(48000, {440}, 1.0, 0.3);
-    const Signal tap(48000, {1000}, 1.0, 0.8);
-    tap.feed(
-        960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); }, 0, 960);
+    rig.tap(Signal(48000, {1000}, 1.0, 0.8), 960, 0, 960);
     // Blocks of 20 ms: with a post at most every 50 ms, only every third block posts.
-    for (int i = 0; i < 9; ++i) {
-        mic.feed(
-            960, [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); }, size_t(i) * 960,
-            size_t(i + 1) * 960);
+    for (size_t i = 0; i < 9; ++i) {
+        rig.mic(mic, 960, i * 960, (i + 1) * 960);
         clock.advance(0.02);
     }
-    ASSERT_EQ(out.levels.size(), 3u);
-    for (const auto& [micLevel, meetingLevel] : out.levels) {
+    ASSERT_EQ(rig.out.levels.size(), 3u);
+    for (const auto& [micLevel, meetingLevel] : rig.out.levels) {
         EXPECT_NEAR(micLevel, 0.3, 0.01);
         EXPECT_NEAR(meetingLevel, 0.8, 0.01);
     }
 }
 
 TEST(TapMode, AnyBlockSizeIsTakenAndAFormatChangeClearsTheFIFO) {
-    CapturePipeline pipeline;
-    Collector out;
-    out.attach(pipeline);
+    Rig rig;
     auto setup = tapSetup(48000, StreamSource::both);
     setup.maxBlockFrames = 512;
-    ASSERT_TRUE(pipeline.prepare(setup, nullptr));
-    ASSERT_TRUE(pipeline.setTapFormat(48000, 2));
-    const Signal tap(48000, {1000, 1000}, 1.0);
-    tap.feed(5000, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); });
+    ASSERT_TRUE(rig.start(setup, 48000, 2));
+    rig.tap(Signal(48000, {1000, 1000}, 1.0), 5000);
+    CapturePipeline& pipeline = rig.pipeline;
     EXPECT_EQ(pipeline.meetingFIFO().count(), 48000);
     ASSERT_TRUE(pipeline.setTapFormatIfChanged(48000, 2));
     EXPECT_EQ(pipeline.meetingFIFO().count(), 48000); // the same format keeps what waits
@@ -385,13 +401,11 @@ TEST(ChannelDownmixTest, FoldsPlacedLayoutsToStereoBeforeTheVoice) {
 TEST(TapMode, ACentreChannelVoiceKeepsItsLevel) {
     using P = ChannelPosition;
     const auto modelLevel = [](const Signal& output, const std::vector<P>& positions) {
-        CapturePipeline pipeline;
-        Collector out;
-        out.attach(pipeline);
-        EXPECT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::meetingOnly), nullptr));
-        EXPECT_TRUE(pipeline.setTapFormat(48000, int(positions.size()), positions));
-        output.feed(960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); });
-        return toneAmplitude(out.settled(), 24000, 1000);
+        Rig rig;
+        EXPECT_TRUE(rig.start(tapSetup(48000, StreamSource::meetingOnly), 48000,
+                              int(positions.size()), false, positions));
+        rig.tap(output, 960);
+        return toneAmplitude(rig.out.settled(), 24000, 1000);
     };
     const double stereo = modelLevel(Signal(48000, {1000, 1000}, 1.0, 0.5 * M_SQRT1_2),
                                      {P::frontLeft, P::frontRight});
@@ -513,8 +527,7 @@ TEST(ArchiveWriterTest, CloseWritesEverythingQueuedBeforeAndDiscardLeavesNoFile)
     }
 
     const QString other = dir.filePath(QStringLiteral("discarded.wav"));
-    auto discarded =
-        std::move(std::get<std::unique_ptr<ArchiveWriter>>(ArchiveWriter::open(other, 44100)));
+    auto discarded = openArchive(other, 44100);
     EXPECT_TRUE(QFileInfo::exists(other));
     discarded->discard();
     EXPECT_FALSE(QFileInfo::exists(other));
@@ -558,26 +571,12 @@ TEST(ArchiveWriterTest, AStalledDiskCountsExactlyWhatWasDropped) {
 }
 
 TEST(TapMode, AMeetingThatStartedFirstDoesNotStayBehindTheMicrophone) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("aligned.wav"));
-    auto archive = openArchive(path);
-    CapturePipeline pipeline;
-    ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::meetingOnly), archive.get()));
-    ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
-    // A second of meeting before the microphone's first block...
-    const Signal early(48000, {1000}, 1.0);
-    early.feed(960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); });
-    // ...then both in step.
-    const Signal meeting(48000, {2000}, 1.0);
-    const Signal mic(48000, {440}, 1.0);
-    for (size_t t = 0; t < 50; ++t) {
-        meeting.feed(
-            960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); }, t * 960, (t + 1) * 960);
-        mic.feed(
-            960, [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); }, t * 960, (t + 1) * 960);
-    }
-    archive->close();
-    const WavContents wav = readWav(path);
+    Rig rig;
+    ASSERT_TRUE(rig.start(tapSetup(48000, StreamSource::meetingOnly), 48000, 1, true));
+    // A second of meeting before the microphone's first block, then both in step.
+    rig.tap(Signal(48000, {1000}, 1.0), 960);
+    rig.inStep(Signal(48000, {2000}, 1.0), 960, Signal(48000, {440}, 1.0), 960, 50);
+    const WavContents wav = rig.recording();
     ASSERT_TRUE(wav.valid);
     ASSERT_EQ(wav.right.size(), 48000u);
     // No more than the cushion of the early meeting is left, at the start; then the meeting of
@@ -586,30 +585,7 @@ TEST(TapMode, AMeetingThatStartedFirstDoesNotStayBehindTheMicrophone) {
     const std::vector<float> later(wav.right.begin() + skip, wav.right.end());
     EXPECT_NEAR(toneAmplitude(later, 48000, 2000), 0.5, 0.02);
     EXPECT_LT(toneAmplitude(later, 48000, 1000), 0.01);
-    EXPECT_LE(pipeline.meetingFIFO().count(), CapturePipeline::meetingCushionFrames + 960);
-}
-
-// Tap blocks of `tapBlock` frames and microphone blocks of 2048 frames, each handed over when
-// its last sample has arrived, in the order of those times, until the microphone's signal ends.
-// `tapArrival(at)` is the time the tap block starting at frame `at` is complete.
-void feedInTimeOrder(CapturePipeline& pipeline, const Signal& meeting, const Signal& mic,
-                     const std::function<double(size_t)>& tapArrival, size_t tapBlock = 960,
-                     size_t micBlock = 2048) {
-    size_t tapAt = 0, micAt = 0;
-    while (micAt + micBlock <= mic.frames()) {
-        if (tapAt + tapBlock <= meeting.frames() &&
-            tapArrival(tapAt) <= double(micAt + micBlock) / mic.rate()) {
-            meeting.feed(
-                int(tapBlock), [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); }, tapAt,
-                tapAt + tapBlock);
-            tapAt += tapBlock;
-        } else {
-            mic.feed(
-                int(micBlock), [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); }, micAt,
-                micAt + micBlock);
-            micAt += micBlock;
-        }
-    }
+    EXPECT_LE(rig.pipeline.meetingFIFO().count(), CapturePipeline::meetingCushionFrames + 960);
 }
 
 // The two servers' rhythms: 10 to 40 ms from the tap, 10 ms to 2048 frames from the microphone,
@@ -624,26 +600,19 @@ TEST(TapMode, TheMeetingRunsWithoutGapsWhateverTheTwoRhythms) {
                                           tapBlock == 960 ? 0.014 : 0.0}) {
                 SCOPED_TRACE(testing::Message() << micBlock << " and " << tapBlock << " frames, "
                                                 << lateness << " s late");
-                QTemporaryDir dir;
-                const QString path = dir.filePath(QStringLiteral("rhythm.wav"));
-                auto archive = openArchive(path);
-                CapturePipeline pipeline;
-                ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::both), archive.get()));
-                ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
+                Rig rig;
+                ASSERT_TRUE(rig.start(tapSetup(48000, StreamSource::both), 48000, 1, true));
                 // Long enough for the drift watch's second stretch where it matters.
                 const double seconds = lateness > 0.012 ? 5.0 : 3.0;
-                const Signal meeting(48000, {1000}, seconds);
-                const Signal mic(48000, {440}, seconds);
                 // Every seventh tap block comes `lateness` seconds after its time.
-                feedInTimeOrder(
-                    pipeline, meeting, mic,
+                rig.inTimeOrder(
+                    Signal(48000, {1000}, seconds), Signal(48000, {440}, seconds),
                     [lateness, tapBlock](size_t tapAt) {
                         return double(tapAt + tapBlock) / 48000 +
                                ((tapAt / tapBlock) % 7 == 6 ? lateness : 0.0);
                     },
                     tapBlock, micBlock);
-                archive->close();
-                const WavContents wav = readWav(path);
+                const WavContents wav = rig.recording();
                 ASSERT_TRUE(wav.valid);
                 // The meeting's first sample, then no run of silence longer than a zero crossing.
                 const auto first = std::find_if(wav.right.begin(), wav.right.end(),
@@ -658,22 +627,15 @@ TEST(TapMode, TheMeetingRunsWithoutGapsWhateverTheTwoRhythms) {
 // A meeting that holds exactly the microphone's block hands all of it over, and one that then
 // keeps in step with the microphone runs on unpadded.
 TEST(TapMode, AMeetingHoldingExactlyOneBlockIsTakenWhole) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("exact.wav"));
-    auto archive = openArchive(path);
-    CapturePipeline pipeline;
-    ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::both), archive.get()));
-    ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
-    const Signal meeting(48000, {1000}, 0.12), mic(48000, {440}, 0.12);
-    const auto tap = [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); };
-    const auto micBlock = [&](const FloatAudioBuffer& b) { pipeline.micBlock(b); };
+    Rig rig;
+    ASSERT_TRUE(rig.start(tapSetup(48000, StreamSource::both), 48000, 1, true));
     // A block for the cushion and one more; the second microphone block empties the FIFO.
-    meeting.feed(1920, tap, 0, 3840);
-    mic.feed(1920, micBlock, 0, 3840);
-    meeting.feed(1920, tap, 3840, 5760);
-    mic.feed(1920, micBlock, 3840, 5760);
-    archive->close();
-    const WavContents wav = readWav(path);
+    const Signal meeting(48000, {1000}, 0.12), mic(48000, {440}, 0.12);
+    rig.tap(meeting, 1920, 0, 3840);
+    rig.mic(mic, 1920, 0, 3840);
+    rig.tap(meeting, 1920, 3840, 5760);
+    rig.mic(mic, 1920, 3840, 5760);
+    const WavContents wav = rig.recording();
     ASSERT_EQ(wav.right.size(), 5760u);
     EXPECT_LE(longestSilence(wav.right.begin(), wav.right.end()), 2);
 }
@@ -682,34 +644,24 @@ TEST(TapMode, AMeetingHoldingExactlyOneBlockIsTakenWhole) {
 // still reaches the archive, on time and beside a silent left channel, and the model's mix;
 // then the microphone takes both over again.
 TEST(TapMode, AMicrophoneLostForAWhileLeavesTheMeetingWhole) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("lost.wav"));
-    auto archive = openArchive(path);
-    CapturePipeline pipeline;
-    Collector out;
-    out.attach(pipeline);
+    Rig rig;
     FakeClock clock;
     clock.advanceOnEveryRead(0.02);
-    pipeline.setClock(clock);
-    ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::both), archive.get()));
-    ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
+    rig.pipeline.setClock(clock);
+    ASSERT_TRUE(rig.start(tapSetup(48000, StreamSource::both), 48000, 1, true));
     const auto inTime = [](size_t tapAt) { return double(tapAt + 960) / 48000; };
-    feedInTimeOrder(pipeline, Signal(48000, {1000}, 1.0), Signal(48000, {440}, 1.0), inTime);
+    rig.inTimeOrder(Signal(48000, {1000}, 1.0), Signal(48000, {440}, 1.0), inTime);
 
-    pipeline.setMicAbsent();
-    const size_t levelsBefore = out.levels.size();
-    Signal(48000, {1000}, 1.0).feed(960, [&](const FloatAudioBuffer& b) { pipeline.tapBlock(b); });
-    const size_t streamedWhileAbsent = out.pcm.size() / 2;
-    EXPECT_GT(out.levels.size(), levelsBefore + 10) << "the meters move on";
-    EXPECT_EQ(out.levels.back().first, 0.0f);
+    rig.pipeline.setMicAbsent();
+    const size_t levelsBefore = rig.out.levels.size();
+    rig.tap(Signal(48000, {1000}, 1.0), 960);
+    const size_t streamedWhileAbsent = rig.out.pcm.size() / 2;
+    EXPECT_GT(rig.out.levels.size(), levelsBefore + 10) << "the meters move on";
+    EXPECT_EQ(rig.out.levels.back().first, 0.0f);
 
-    ASSERT_TRUE(pipeline.setMicReturning(44100, 0));
-    const Signal meeting(48000, {1300}, 1.0);
-    const Signal mic(44100, {440}, 1.0);
-    feedInTimeOrder(pipeline, meeting, mic, inTime);
-    archive->close();
-
-    const WavContents wav = readWav(path);
+    ASSERT_TRUE(rig.pipeline.setMicReturning(44100, 0));
+    rig.inTimeOrder(Signal(48000, {1300}, 1.0), Signal(44100, {440}, 1.0), inTime);
+    const WavContents wav = rig.recording();
     ASSERT_TRUE(wav.valid);
     EXPECT_GT(wav.right.size(), size_t(48000 * 2.9)) << "the second without a microphone is kept";
     const auto second = [&](const std::vector<float>& channel, double from) {
@@ -736,18 +688,14 @@ TEST(TapMode, AMicrophoneLostForAWhileLeavesTheMeetingWhole) {
 TEST(TapMode, ClockDriftIsAbsorbedWithoutGapsOrJumps) {
     for (const double drift : {-0.001, 0.001}) {
         SCOPED_TRACE(drift);
-        CapturePipeline pipeline;
-        Collector out;
-        out.attach(pipeline);
-        ASSERT_TRUE(pipeline.prepare(tapSetup(48000, StreamSource::both), nullptr));
-        ASSERT_TRUE(pipeline.setTapFormat(48000, 1));
+        Rig rig;
+        ASSERT_TRUE(rig.start(tapSetup(48000, StreamSource::both), 48000, 1));
         constexpr double seconds = 90;
-        const Signal meeting(48000, {1000}, seconds * (1 + drift) + 1);
-        const Signal mic(48000, {0}, seconds);
         const double tapRate = 48000 * (1 + drift); // the meeting's samples, by the mic's clock
-        feedInTimeOrder(pipeline, meeting, mic,
+        rig.inTimeOrder(Signal(48000, {1000}, seconds * (1 + drift) + 1),
+                        Signal(48000, {0}, seconds),
                         [tapRate](size_t tapAt) { return double(tapAt + 960) / tapRate; });
-        const std::vector<float> stream = out.settled();
+        const std::vector<float> stream = rig.out.settled();
         ASSERT_GT(stream.size(), size_t(24000 * 80));
         // The mix is a 1 kHz sine of 0.25 at 24 kHz: it moves at most 0.066 a sample, and a
         // slipped sample adds less than half that. A gap or a skipped stretch jumps further.

@@ -250,10 +250,7 @@ TEST_F(WavWriterTest, CreationFailsWithTheFileSystemsError) {
 }
 
 TEST_F(WavWriterTest, CreationTruncatesAnExistingFile) {
-    QFile old(path());
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write(QByteArray(5000, 'x'));
-    old.close();
+    writeBytes(path(), QByteArray(5000, 'x'));
     auto writer = open(path(), 48000, 2);
     ASSERT_TRUE(writer);
     EXPECT_EQ(contents(path()), WavWriter::header(48000, 2, 0));

@@ -1,5 +1,6 @@
 #include "context/ContextLoader.h"
 #include "settings/Graphemes.h"
+#include "support/TestFiles.h"
 #include "support/TestHome.h"
 
 #include <QDir>
@@ -14,9 +15,7 @@ const QString kMarker = QStringLiteral("\n[\u2026truncated]");
 
 QUrl writeFile(const TestHome& home, const QString& name, const QByteArray& bytes) {
     const QString path = home.path() + QLatin1Char('/') + name;
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
+    writeBytes(path, bytes);
     return QUrl::fromLocalFile(path);
 }
 

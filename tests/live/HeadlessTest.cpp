@@ -74,7 +74,6 @@ protected:
         settings.setMeetingSource(AppSettings::MeetingSource::systemOutput);
         settings.setStreamSource(AppSettings::StreamSource::meetingOnly);
         settings.setDeviceUID(QStringLiteral("fakemic"));
-        settings.setSaveAudio(true);
     }
 };
 
@@ -87,26 +86,17 @@ TEST(HeadlessCard, IsTimestampQuestionAnswerAndAnEmptyLine) {
 }
 
 TEST_F(Headless, PrintsTheCardAndStopsWhenTheDurationIsUpLeavingTheThreeFiles) {
-    const QString question = QStringLiteral("Tell me about a hard bug you fixed.");
-    const QString speech = makeSpeech(m_files.path(), QStringLiteral("q.wav"), question, 0.0);
-    ASSERT_FALSE(speech.isEmpty());
-    // Long enough for the start, the null sink's first data, the speech and the answer.
+    // What the meeting's sound becomes on the way to the model is the windowed session's test;
+    // here the card on the terminal, the end when the time is up and the files left behind.
+    AppSettings(AppSettings::defaultPath()).setSaveAudio(true);
+    // Long enough for the start, the null sink's first data and the answer.
     Corvinel corvinel(
         {QStringLiteral("--headless"), QStringLiteral("--duration"), QStringLiteral("12")});
     ASSERT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1, 10000))
         << corvinel.err().toStdString();
     ASSERT_TRUE(waitUntil([&] { return streamedSamples() > 0; }, 8000));
-    const size_t before = streamedSamples();
-    auto meeting = playOn(QStringLiteral("speakers"), speech);
-    ASSERT_TRUE(meeting->finished(15000));
-    ASSERT_TRUE(streamFor(0.5));
-    const std::vector<float> played = streamedSince(before);
-    EXPECT_GT(activeSpan(played, 24000).length(), 1.0);
-
-    m_server.sendTranscript(QStringLiteral("item_7"), question);
-    m_server.sendResponseCreated(QStringLiteral("resp_7"));
-    m_server.sendDelta(QStringLiteral("resp_7"), QStringLiteral("A race in the audio path."));
-    m_server.sendResponseDone(QStringLiteral("resp_7"));
+    answer(QStringLiteral("Tell me about a hard bug you fixed."),
+           {QStringLiteral("A race in the audio path.")});
     ASSERT_TRUE(waitUntil([&] { return corvinel.out().contains(QStringLiteral("A: ")); }))
         << corvinel.err().toStdString();
     const QRegularExpression card(QStringLiteral(
@@ -131,7 +121,6 @@ TEST_F(Headless, PrintsTheCardAndStopsWhenTheDurationIsUpLeavingTheThreeFiles) {
 // printed as it stood.
 // A stop asked for while the session was still starting was once lost.
 TEST_F(Headless, EverySignalAtAnyMomentStopsTheSessionAndSavesIt) {
-    AppSettings(AppSettings::defaultPath()).setSaveAudio(false);
     enum class Moment { catching, configured, answering, dropped };
     const char* const moments[] = {"as soon as it takes signals", "once configured",
                                    "while answering", "after a dropped connection"};
@@ -204,16 +193,12 @@ TEST_F(Headless, UnderNohupAClosedTerminalDoesNotStopIt) {
 // Whatever the service sends, the terminal gets no control characters from it but line feeds
 // and tabs, and a NUL does not end the card early.
 TEST_F(Headless, ACardReachesTheTerminalWithoutControlCharacters) {
-    AppSettings(AppSettings::defaultPath()).setSaveAudio(false);
     Corvinel corvinel({QStringLiteral("--headless")});
     ASSERT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1, 10000))
         << corvinel.err().toStdString();
-    m_server.sendTranscript(QStringLiteral("i1"), QStringLiteral("Any\x1b]0;owned\x07 gaps?"));
-    m_server.sendResponseCreated(QStringLiteral("r1"));
-    m_server.sendDelta(QStringLiteral("r1"),
-                       QStringLiteral("One\x1b[31m red,\x00 one\x07 bell,\r\n\tone\x9b"
-                                      "2J\x7f end."));
-    m_server.sendResponseDone(QStringLiteral("r1"));
+    answer(QStringLiteral("Any\x1b]0;owned\x07 gaps?"),
+           {QStringLiteral("One\x1b[31m red,\x00 one\x07 bell,\r\n\tone\x9b"
+                           "2J\x7f end.")});
     ASSERT_TRUE(waitUntil([&] { return corvinel.out().endsWith(QStringLiteral("\n\n")); }))
         << corvinel.err().toStdString();
     EXPECT_EQ(corvinel.out().mid(11),
@@ -224,10 +209,10 @@ TEST_F(Headless, ACardReachesTheTerminalWithoutControlCharacters) {
 }
 
 // A session whose questions come back empty, failed, late and out of order, and whose last
-// answer fails for want of credit: every answer stays under its own question on the terminal, in
-// the transcript and in the event log, and the terminal says what to do about the credit.
+// answer fails for want of credit: every answer stays under its own question on the terminal and
+// in the transcript (the event log's cards are QAFlowTest's), and the terminal says what to do
+// about the credit.
 TEST_F(Headless, EveryAnswerStaysUnderItsOwnQuestionAndAFailedOneSaysWhy) {
-    AppSettings(AppSettings::defaultPath()).setSaveAudio(false);
     Corvinel corvinel({QStringLiteral("--headless")});
     ASSERT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1, 10000))
         << corvinel.err().toStdString();
@@ -292,24 +277,6 @@ TEST_F(Headless, EveryAnswerStaysUnderItsOwnQuestionAndAFailedOneSaysWhy) {
         if (lines[i].startsWith(QStringLiteral("**Interviewer:** ")))
             transcript << orEmpty(lines[i].mid(17)) + " | " + orEmpty(lines[i + 2].mid(13));
     EXPECT_EQ(transcript, expected);
-
-    QMap<QString, QStringList> logged; // card → its question and answer, as the log tells them
-    for (const QJsonObject& record : readJsonLines(sessionFile(QStringLiteral(".events.jsonl")))) {
-        QStringList& card = logged[record.value(QStringLiteral("pair")).toString()];
-        card.resize(2);
-        if (record.value(QStringLiteral("event")).toString() == u"question")
-            card[0] = record.value(QStringLiteral("text")).toString();
-        if (record.value(QStringLiteral("event")).toString() == u"answer_done")
-            card[1] = record.value(QStringLiteral("answer")).toString();
-    }
-    logged.remove(QString());
-    QStringList loggedCards;
-    for (const QStringList& card : logged)
-        loggedCards << card.join(QStringLiteral(" | "));
-    loggedCards.sort();
-    QStringList sortedExpected = expected;
-    sortedExpected.sort();
-    EXPECT_EQ(loggedCards, sortedExpected);
 }
 
 // A service that takes the connection but never answers the session setup: the client gives up on
@@ -336,15 +303,12 @@ TEST_F(Headless, AFullDiskIsToldAndLeavesOnlyValidFiles) {
     if (!disk.isMounted())
         GTEST_SKIP() << disk.whyNot().toStdString();
     ASSERT_TRUE(QFile::link(disk.path(), m_home.path() + QStringLiteral("/Documents")));
+    AppSettings(AppSettings::defaultPath()).setSaveAudio(true);
     Corvinel corvinel(
         {QStringLiteral("--headless"), QStringLiteral("--duration"), QStringLiteral("5")});
     ASSERT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1, 10000))
         << corvinel.err().toStdString();
-    m_server.sendCommitted(QStringLiteral("i1"));
-    m_server.sendTranscript(QStringLiteral("i1"), QStringLiteral("Why this team?"));
-    m_server.sendResponseCreated(QStringLiteral("r1"));
-    m_server.sendDelta(QStringLiteral("r1"), QStringLiteral("The on-call culture."));
-    m_server.sendResponseDone(QStringLiteral("r1"));
+    answer(QStringLiteral("Why this team?"), {QStringLiteral("The on-call culture.")});
     ASSERT_TRUE(corvinel.exited(20000));
     EXPECT_EQ(corvinel.exitCode(), 0);
     const QString err = corvinel.err();
@@ -373,7 +337,6 @@ TEST_F(Headless, AFullDiskIsToldAndLeavesOnlyValidFiles) {
 // A documents folder that cannot be written, with recording off: the session runs and says at
 // Start and at Stop that nothing is kept.
 TEST_F(Headless, AFolderThatCannotBeWrittenIsToldAtStartAndStop) {
-    AppSettings(AppSettings::defaultPath()).setSaveAudio(false);
     ScratchDisk disk(64 * 1024, true);
     if (!disk.isMounted())
         GTEST_SKIP() << disk.whyNot().toStdString();
@@ -392,28 +355,6 @@ TEST_F(Headless, AFolderThatCannotBeWrittenIsToldAtStartAndStop) {
         QStringLiteral("Nothing was saved in %1 (Read-only file system)").arg(folder)))
         << corvinel.err().toStdString();
     EXPECT_FALSE(corvinel.err().contains(QStringLiteral("Transcript saved")));
-}
-
-// Short sessions one after another, without a recording: each starts, stops by itself and
-// leaves its transcript. A server that delivers audio from the first moment (PipeWire) once
-// crashed about one start in seven of these.
-TEST_F(Headless, ShortSessionsOneAfterAnotherEachStopByThemselves) {
-    AppSettings(AppSettings::defaultPath()).setSaveAudio(false);
-    constexpr int runs = 16;
-    for (int i = 0; i < runs; ++i) {
-        Corvinel corvinel(
-            {QStringLiteral("--headless"), QStringLiteral("--duration"), QStringLiteral("0.3")});
-        ASSERT_TRUE(corvinel.exited(15000)) << i << corvinel.err().toStdString();
-        ASSERT_FALSE(corvinel.crashed()) << i << corvinel.err().toStdString();
-        ASSERT_EQ(corvinel.exitCode(), 0) << i << corvinel.err().toStdString();
-        EXPECT_TRUE(corvinel.err().contains(QStringLiteral("Transcript saved")))
-            << corvinel.err().toStdString();
-    }
-    const QDir folder(sessionFolder());
-    EXPECT_EQ(folder.entryList({QStringLiteral("meeting_*.transcript.md")}, QDir::Files).size(),
-              runs);
-    EXPECT_TRUE(folder.entryList({QStringLiteral("meeting_*.wav")}, QDir::Files).isEmpty());
-    EXPECT_GE(m_server.connectionCount(), 1);
 }
 
 TEST_F(Headless, WithoutAKeyItSaysSoAndFails) {

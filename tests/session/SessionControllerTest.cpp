@@ -2,6 +2,7 @@
 #include "settings/AppSettings.h"
 #include "settings/SecretStore.h"
 #include "support/FakeSession.h"
+#include "support/TestFiles.h"
 #include "support/TestHome.h"
 
 #include <QDir>
@@ -35,13 +36,8 @@ protected:
 
     QList<QJsonObject> recordsOnDisk() const {
         QList<QJsonObject> records;
-        for (const QString& file : QDir(folder).entryList({QStringLiteral("*.events.jsonl")})) {
-            QFile log(folder + u'/' + file);
-            log.open(QIODevice::ReadOnly);
-            for (const QByteArray& line : log.readAll().split('\n'))
-                if (!line.isEmpty())
-                    records << QJsonDocument::fromJson(line).object();
-        }
+        for (const QString& file : QDir(folder).entryList({QStringLiteral("*.events.jsonl")}))
+            records += readJsonLines(folder + u'/' + file);
         return records;
     }
 
@@ -563,12 +559,7 @@ TEST_F(SessionControllerTest, WhatTheServiceReportsReachesTheBannerTheCardAndThe
 TEST(SessionControllerKeyFile, KeyFileTroubleReachesTheBanner) {
     TestHome home;
     const QString keyFile = SecretStore::keyFilePath();
-    QDir().mkpath(SecretStore::directory());
-    {
-        QFile file(keyFile);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("sk-shared");
-    }
+    writeBytes(keyFile, "sk-shared");
     ASSERT_EQ(::chmod(QFile::encodeName(keyFile).constData(), 0644), 0);
     FakeSession fake{home.configHome(), home.path() + QStringLiteral("/Documents/Corvinel")};
     ASSERT_EQ(fake.settings.keyFileNotices().size(), 1);
@@ -785,17 +776,15 @@ TEST_F(SessionControllerTest, ScriptedSessionLeavesTheExpectedFiles) {
                                   "usage", "answer_done", "question_extended", "answer_started",
                                   "answer_done", "session_cost", "session_ended"}));
 
-    QFile transcript(folder + QStringLiteral("/meeting_") + stamp +
-                     QStringLiteral(".transcript.md"));
-    ASSERT_TRUE(transcript.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromUtf8(transcript.readAll()),
-              QStringLiteral("# Meeting transcript — 2026-03-14_09-26-53\n\n"
-                             "Length: 0 min 30 s\n"
-                             "Events: `meeting_2026-03-14_09-26-53.events.jsonl`\n\n"
-                             "### 09:26:55 (question extended)\n"
-                             "**Interviewer:** Why do you want this role? and what would you "
-                             "change?\n\n"
-                             "**Velmora:** The on-call.\n"));
+    EXPECT_EQ(
+        readText(folder + QStringLiteral("/meeting_") + stamp + QStringLiteral(".transcript.md")),
+        QStringLiteral("# Meeting transcript — 2026-03-14_09-26-53\n\n"
+                       "Length: 0 min 30 s\n"
+                       "Events: `meeting_2026-03-14_09-26-53.events.jsonl`\n\n"
+                       "### 09:26:55 (question extended)\n"
+                       "**Interviewer:** Why do you want this role? and what would you "
+                       "change?\n\n"
+                       "**Velmora:** The on-call.\n"));
     EXPECT_EQ(controller->banner(),
               QStringLiteral("Transcript saved · $0.01 this session · $0.03/min · 1250 tokens"));
     EXPECT_EQ(controller->transcriptForExport(),

@@ -13,8 +13,6 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 namespace {
 
 QJsonObject runProbe(const QString& mode) {
@@ -23,13 +21,6 @@ QJsonObject runProbe(const QString& mode) {
     EXPECT_TRUE(probe.waitForFinished(20000));
     EXPECT_EQ(probe.exitCode(), 0) << probe.readAllStandardError().toStdString();
     return QJsonDocument::fromJson(probe.readAllStandardOutput()).object();
-}
-
-void writeConfig(const QString& path, const QByteArray& ini) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(ini);
 }
 
 QString configPath(const TestHome& home) {
@@ -143,18 +134,18 @@ TEST(AppSettingsTest, EverySettingSurvivesARestart) {
 
 TEST(AppSettingsTest, WrongTypesAndUnknownRawValuesReadAsDefaults) {
     TestHome home;
-    writeConfig(configPath(home), "[General]\n"
-                                  "micChannel=two\n"
-                                  "meetingChannel=1.5\n"
-                                  "prefixPaddingMs=99999999999\n"
-                                  "alwaysOnTop=0\n"
-                                  "vadThreshold=high\n"
-                                  "followUpWindow=@ByteArray(8)\n"
-                                  "model=a, b\n"
-                                  "appearance=sepia\n"
-                                  "meetingSource=SingleApp\n"
-                                  "streamSource=micOnly|both\n"
-                                  "interviewers=@ByteArray([1,2])\n");
+    writeBytes(configPath(home), "[General]\n"
+                                 "micChannel=two\n"
+                                 "meetingChannel=1.5\n"
+                                 "prefixPaddingMs=99999999999\n"
+                                 "alwaysOnTop=0\n"
+                                 "vadThreshold=high\n"
+                                 "followUpWindow=@ByteArray(8)\n"
+                                 "model=a, b\n"
+                                 "appearance=sepia\n"
+                                 "meetingSource=SingleApp\n"
+                                 "streamSource=micOnly|both\n"
+                                 "interviewers=@ByteArray([1,2])\n");
     AppSettings settings(configPath(home));
     EXPECT_EQ(settings.micChannel(), 0);
     EXPECT_EQ(settings.meetingChannel(), 1);
@@ -172,13 +163,13 @@ TEST(AppSettingsTest, WrongTypesAndUnknownRawValuesReadAsDefaults) {
 // What a person types into the file: commas and quotes unescaped.
 TEST(AppSettingsTest, HandWrittenTextKeepsItsCommas) {
     TestHome home;
-    writeConfig(configPath(home), "[General]\n"
-                                  "systemPrompt=Be brief, be kind\n"
-                                  "companyName=Acme, Inc.\n"
-                                  "jobDescription=Rust,C++ ,  Qt\n"
-                                  "roleTitle=\"Lead, Platform\"\n"
-                                  "deviceUID=alsa_input.usb-Focusrite, 4ch\n"
-                                  "contextText=plain\n");
+    writeBytes(configPath(home), "[General]\n"
+                                 "systemPrompt=Be brief, be kind\n"
+                                 "companyName=Acme, Inc.\n"
+                                 "jobDescription=Rust,C++ ,  Qt\n"
+                                 "roleTitle=\"Lead, Platform\"\n"
+                                 "deviceUID=alsa_input.usb-Focusrite, 4ch\n"
+                                 "contextText=plain\n");
     AppSettings settings(configPath(home));
     EXPECT_EQ(settings.systemPrompt(), QStringLiteral("Be brief, be kind"));
     EXPECT_EQ(settings.companyName(), QStringLiteral("Acme, Inc."));
@@ -192,8 +183,8 @@ class HandWrittenPanelTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(HandWrittenPanelTest, PlainJsonIsAccepted) {
     TestHome home;
-    writeConfig(configPath(home), QByteArray("[General]\nmodel=m\ninterviewers=") + GetParam() +
-                                      "\nroleTitle=Staff\n[Other]\ninterviewers=[]\n");
+    writeBytes(configPath(home), QByteArray("[General]\nmodel=m\ninterviewers=") + GetParam() +
+                                     "\nroleTitle=Staff\n[Other]\ninterviewers=[]\n");
     AppSettings settings(configPath(home));
     const Panel panel = settings.interviewers();
     ASSERT_EQ(panel.size(), 2);
@@ -337,7 +328,7 @@ class SettingRangeTest : public ::testing::TestWithParam<RangeCase> {};
 TEST_P(SettingRangeTest, OutOfRangeReadsAsTheNearestBound) {
     const RangeCase c = GetParam();
     TestHome home;
-    writeConfig(configPath(home), QByteArray("[General]\n") + c.key + '=' + c.stored + '\n');
+    writeBytes(configPath(home), QByteArray("[General]\n") + c.key + '=' + c.stored + '\n');
     AppSettings settings(configPath(home));
     EXPECT_EQ(settings.property(c.key), c.read);
 }
@@ -359,70 +350,59 @@ INSTANTIATE_TEST_SUITE_P(Settings, SettingRangeTest, ::testing::ValuesIn(rangeCa
                              return std::string(info.param.key) + "_" + std::to_string(info.index);
                          });
 
-TEST(AppSettingsTest, ApiKeyComesFromFileThenUntrimmedEnvironmentThenNothing) {
+// The key store's own cases are in SecretStoreTest; here only that the settings go through it.
+TEST(AppSettingsTest, ApiKeyComesFromFileOrLegacyCopyThenUntrimmedEnvironmentThenNothing) {
     struct Row {
         const char* name;
-        std::optional<QByteArray> file;
-        std::optional<QByteArray> env;
+        std::optional<QByteArray> file, legacy, env;
         QString expected;
     };
     const Row table[] = {
-        {"file wins", QByteArray(" sk-file\n"), QByteArray("sk-env"), QStringLiteral("sk-file")},
-        {"blank file falls back", QByteArray("  \n"), QByteArray(" sk-env \n"),
+        {"file wins",
+         QByteArray(" sk-file\n"),
+         {},
+         QByteArray("sk-env"),
+         QStringLiteral("sk-file")},
+        {"blank file falls back",
+         QByteArray("  \n"),
+         {},
+         QByteArray(" sk-env \n"),
          QStringLiteral(" sk-env \n")},
-        {"no file", std::nullopt, QByteArray(" sk-env"), QStringLiteral(" sk-env")},
-        {"invalid UTF-8 file", QByteArray("\xff\xfe"), QByteArray("sk-env"),
+        {"no file", {}, {}, QByteArray(" sk-env"), QStringLiteral(" sk-env")},
+        {"invalid UTF-8 file",
+         QByteArray("\xff\xfe"),
+         {},
+         QByteArray("sk-env"),
          QStringLiteral("sk-env")},
-        {"nothing", std::nullopt, std::nullopt, QString()},
+        {"legacy copy",
+         {},
+         QByteArray("sk-legacy\n"),
+         QByteArray("sk-env"),
+         QStringLiteral("sk-legacy")},
+        {"nothing", {}, {}, {}, QString()},
     };
     for (const Row& row : table) {
         SCOPED_TRACE(row.name);
         TestHome home;
         home.setEnv("OPENAI_API_KEY", row.env);
-        if (row.file) {
-            QDir().mkpath(SecretStore::directory());
-            QFile file(SecretStore::keyFilePath());
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(*row.file);
-        }
+        if (row.file)
+            writeBytes(SecretStore::keyFilePath(), *row.file);
+        if (row.legacy)
+            writeBytes(SecretStore::legacyDirectory() + QStringLiteral("/openai.key"), *row.legacy);
         AppSettings settings(configPath(home));
         EXPECT_EQ(settings.apiKey(), row.expected);
-        EXPECT_EQ(QFile::exists(SecretStore::keyFilePath()), row.file.has_value())
+        EXPECT_EQ(QFile::exists(SecretStore::keyFilePath()), row.file || row.legacy)
             << "the environment's key is never saved on its own";
     }
 }
 
-TEST(AppSettingsTest, LegacyKeyIsCopiedAtLoad) {
-    TestHome home;
-    QDir().mkpath(SecretStore::legacyDirectory());
-    QFile legacy(SecretStore::legacyDirectory() + QStringLiteral("/openai.key"));
-    ASSERT_TRUE(legacy.open(QIODevice::WriteOnly));
-    legacy.write("sk-legacy\n");
-    legacy.close();
-    AppSettings settings(configPath(home));
-    EXPECT_EQ(settings.apiKey(), QStringLiteral("sk-legacy"));
-    EXPECT_TRUE(legacy.exists());
-}
-
-TEST(AppSettingsTest, SavedKeyLandsPrivateAndTrimmed) {
+TEST(AppSettingsTest, SavedKeyIsUsedAsTypedAndReadTrimmedAfterARelaunch) {
     TestHome home;
     AppSettings settings(configPath(home));
     settings.setApiKey(QStringLiteral("  sk-live-123 \n"));
     EXPECT_EQ(settings.apiKey(), QStringLiteral("  sk-live-123 \n"));
-
-    const QString path = home.dataHome() + QStringLiteral("/Corvinel/openai.key");
-    EXPECT_EQ(SecretStore::keyFilePath(), path);
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), QByteArray("sk-live-123"));
-    struct stat info {};
-    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-    ASSERT_EQ(::stat(QFile::encodeName(home.dataHome() + "/Corvinel").constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
-
-    AppSettings relaunched(configPath(home));
-    EXPECT_EQ(relaunched.apiKey(), QStringLiteral("sk-live-123"));
+    EXPECT_EQ(SecretStore::readKey(), QStringLiteral("sk-live-123"));
+    EXPECT_EQ(AppSettings(configPath(home)).apiKey(), QStringLiteral("sk-live-123"));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "settings/SecretStore.h"
 #include "settings/AppSettings.h"
 #include "settings/PrivateFile.h"
+#include "support/TestFiles.h"
 #include "support/TestHome.h"
 
 #include <QCoreApplication>
@@ -33,11 +34,7 @@ QByteArray contentOf(const QString& path) {
 }
 
 void writeFile(const QString& path, const QByteArray& bytes, unsigned mode = 0644) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    file.close();
+    writeBytes(path, bytes);
     ::chmod(QFile::encodeName(path).constData(), mode);
 }
 
@@ -74,9 +71,11 @@ TEST(SecretStoreTest, EmptyOrBlankKeyDeletesTheFile) {
     }
 }
 
-TEST(SecretStoreTest, FileIsPrivateAfterEverySaveEvenOverAWiderFile) {
+TEST(SecretStoreTest, FolderAndFileArePrivateAfterEverySaveEvenOverAWiderFile) {
     TestHome home;
     UmaskGuard permissive(0);
+    ASSERT_FALSE(SecretStore::save(QStringLiteral("sk-1")));
+    EXPECT_EQ(modeOf(SecretStore::directory()), 0700u) << "a new folder";
     writeFile(SecretStore::keyFilePath(), "old", 0644);
     ASSERT_FALSE(SecretStore::save(QStringLiteral("sk-new")));
     EXPECT_EQ(modeOf(SecretStore::keyFilePath()), 0600u);
@@ -86,13 +85,6 @@ TEST(SecretStoreTest, FileIsPrivateAfterEverySaveEvenOverAWiderFile) {
     // No temporary file is left beside the key.
     EXPECT_EQ(QDir(SecretStore::directory()).entryList(QDir::Files),
               QStringList{QStringLiteral("openai.key")});
-}
-
-TEST(SecretStoreTest, NewFolderIsCreatedPrivate) {
-    TestHome home;
-    UmaskGuard permissive(0);
-    ASSERT_FALSE(SecretStore::save(QStringLiteral("sk-1")));
-    EXPECT_EQ(modeOf(SecretStore::directory()), 0700u);
 }
 
 TEST(SecretStoreTest, TemporaryFileIsPrivateBeforeAnyByteIsWritten) {
@@ -121,6 +113,8 @@ TEST(SecretStoreTest, UnreadableOrNonUtf8KeyCountsAsNone) {
 
 TEST(SecretStoreTest, LegacyCopyNeverOverwritesAndKeepsTheOriginal) {
     TestHome home;
+    SecretStore::migrateIfNeeded(QStringLiteral("openai.key")); // no legacy file: nothing
+    EXPECT_FALSE(QFile::exists(SecretStore::keyFilePath()));
     const QString legacy = SecretStore::legacyDirectory() + QStringLiteral("/openai.key");
     writeFile(legacy, "sk-legacy", 0644);
 
@@ -133,12 +127,6 @@ TEST(SecretStoreTest, LegacyCopyNeverOverwritesAndKeepsTheOriginal) {
     writeFile(legacy, "sk-legacy-changed", 0644);
     SecretStore::migrateIfNeeded(QStringLiteral("openai.key"));
     EXPECT_EQ(contentOf(SecretStore::keyFilePath()), QByteArray("sk-current"));
-}
-
-TEST(SecretStoreTest, MissingLegacyFileChangesNothing) {
-    TestHome home;
-    SecretStore::migrateIfNeeded(QStringLiteral("openai.key"));
-    EXPECT_FALSE(QFile::exists(SecretStore::keyFilePath()));
 }
 
 TEST(SecretStoreTest, KeychainIsNotConsultedWhenAKeyFileExists) {

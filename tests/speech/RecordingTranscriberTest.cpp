@@ -146,11 +146,7 @@ TEST_F(RecordingTranscriberTest, NeverOverwritesTheSessionsOwnTranscript) {
     const QString sessionTranscript =
         home.path() + QStringLiteral("/meeting_2025-03-14_09-05-07.transcript.md");
     const QByteArray cards = "# Meeting transcript — 2025-03-14_09-05-07\n\nQ&A\n";
-    {
-        QFile file(sessionTranscript);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(cards);
-    }
+    writeBytes(sessionTranscript, cards);
     writeWav(wav, 2.0, 2, {{{0, 1}}, {}});
     const auto result = transcribe(wav);
     ASSERT_TRUE(std::holds_alternative<QString>(result));

@@ -2,7 +2,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
+#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -27,6 +29,13 @@ QList<QJsonObject> readJsonLines(const QString& path) {
             records.append(document.object());
     }
     return records;
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
+        << path.toStdString();
 }
 
 ScratchDisk::ScratchDisk(qint64 bytes, bool readOnly) {

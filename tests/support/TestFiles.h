@@ -10,6 +10,8 @@ QByteArray readBytes(const QString& path);
 QString readText(const QString& path);
 // Each line of a JSON-lines file that is a JSON object, in order.
 QList<QJsonObject> readJsonLines(const QString& path);
+// Writes `bytes` to `path`, making its folder first; the test fails where that cannot be done.
+void writeBytes(const QString& path, const QByteArray& bytes);
 
 // A tmpfs of `bytes` (read-only when asked) mounted on a fresh folder, for tests of a full or
 // read-only disk; unmounted when destroyed. Mounting needs the right to (root, as in CI): where
