@@ -4,6 +4,7 @@
 #include "audio/SoundServerListing.h"
 #include "audio/pulse/PulseConnection.h"
 #include "audio/pulse/PulseRecorder.h"
+#include "base/Background.h"
 #include "base/Clock.h"
 
 #include <QObject>
@@ -27,7 +28,7 @@ PulseRecorder::Result startMic(PulseRecorder& mic, const QString& uid) {
 
 AudioCaptureEngine::AudioCaptureEngine(std::function<bool()> micAuthorized, const QString& server)
     : m_micAuthorized(std::move(micAuthorized)),
-      m_connection(std::make_unique<PulseConnection>(server)), m_tap(server),
+      m_connection(std::make_shared<PulseConnection>(server)), m_tap(server),
       m_mic(std::make_unique<PulseRecorder>(QStringLiteral("Corvinel microphone"), server)) {
     // The pipeline's outputs reach the owner's callbacks as they are when each block runs.
     m_pipeline.onPCM16 = [this](const QByteArray& pcm16) {
@@ -68,6 +69,7 @@ AudioCaptureEngine::AudioCaptureEngine(std::function<bool()> micAuthorized, cons
 }
 
 AudioCaptureEngine::~AudioCaptureEngine() {
+    m_background->close();
     stop();
     // stop() does nothing when not running; no stream may outlive the engine either way.
     m_mic->stop();
@@ -501,15 +503,24 @@ void AudioCaptureEngine::pollServerAfter(double seconds) {
     m_serverPoll = systemClock().schedule(seconds, false, [this] { pollServer(); });
 }
 
-// Every 250 ms at first, then up to every 2 s.
+// Every 250 ms at first, then up to every 2 s. A server that hangs rather than ends can take
+// seconds to refuse: it is asked on the pool, so the window never waits for it.
 void AudioCaptureEngine::pollServer() {
     if (!m_running.load() || !m_serverLostAt)
         return;
-    if (std::holds_alternative<PulseError>(m_connection->serverInfo())) {
-        pollServerAfter(std::min(m_serverPollSeconds * 2, 2.0));
-        return;
-    }
-    resumeAfterServer();
+    runInBackground(
+        m_background,
+        [connection = m_connection] {
+            return !std::holds_alternative<PulseError>(connection->serverInfo());
+        },
+        [this, lostAt = *m_serverLostAt](bool back) {
+            if (!m_running.load() || m_serverLostAt != lostAt)
+                return; // stopped, or another loss is being waited out meanwhile
+            if (back)
+                resumeAfterServer();
+            else
+                pollServerAfter(std::min(m_serverPollSeconds * 2, 2.0));
+        });
 }
 
 void AudioCaptureEngine::resumeAfterServer() {

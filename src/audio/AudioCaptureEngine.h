@@ -98,7 +98,10 @@ private:
     // First, so it goes last: what the capture threads post here is dropped once it is gone.
     MainThreadInbox m_inbox;
     std::function<bool()> m_micAuthorized;
-    std::unique_ptr<PulseConnection> m_connection; // device lookups
+    // Device lookups; shared with the pool tasks that ask the server away from the GUI thread.
+    std::shared_ptr<PulseConnection> m_connection;
+    // Carries those tasks' answers back; closed when the engine goes.
+    std::shared_ptr<MainThreadInbox> m_background = std::make_shared<MainThreadInbox>();
     ProcessTapCapture m_tap;
     std::unique_ptr<PulseRecorder> m_mic;
     CapturePipeline m_pipeline;

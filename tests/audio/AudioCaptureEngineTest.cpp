@@ -6,6 +6,7 @@
 #include "audio/AudioCaptureEngine.h"
 #include "audio/AudioDeviceManager.h"
 #include "audio/ProcessTapCapture.h"
+#include "audio/pulse/PulseConnection.h"
 #include "audio/pulse/PulseRecorder.h"
 #include "support/SoundPeers.h"
 
@@ -16,12 +17,16 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <mutex>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -566,6 +571,41 @@ TEST_F(CaptureEngine, AKilledServerIsToldOnceAndCaptureResumesWhenItIsBack) {
         EXPECT_GT(double(wav.left.size()) / 48000, (streamed.elapsed() - firstData) / 1000.0 - 0.3)
             << "the time without a server is in the file, as silence";
     }
+}
+
+// A server that hangs instead of ending (it takes connections and never answers) can make each
+// look for it last seconds: the window must not wait for them.
+TEST_F(CaptureEngine, AHangingServerNeverHoldsUpTheMainThread) {
+    Engine engine;
+    Output out;
+    out.attach(engine);
+    ASSERT_EQ(startOnOutput(engine, StreamSource::meetingOnly), std::nullopt);
+    ASSERT_TRUE(streaming(out));
+    ASSERT_TRUE(m_server.stop());
+    ASSERT_TRUE(waitUntil([&] { return !out.errors.isEmpty(); }));
+    const QByteArray path = m_server.server().mid(int(qstrlen("unix:"))).toUtf8();
+    ::unlink(path.constData());
+    const int hanging = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
+    ASSERT_EQ(::bind(hanging, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(hanging, 16), 0);
+
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0, longestGap = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    tick.start(20);
+    // Long enough for a look at the server to wait out the whole connection limit.
+    waitUntil([] { return false; }, PulseConnection::connectTimeoutMs + 500);
+    EXPECT_LT(longestGap, PulseConnection::connectTimeoutMs / 3) << "the main thread waited";
+    engine.stop();
+    ::close(hanging);
 }
 
 TEST_F(CaptureEngine, AMicrophoneTheServerRemovesIsNamedInTheError) {
