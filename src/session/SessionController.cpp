@@ -309,12 +309,23 @@ void SessionController::continueStart(bool micGranted) {
     // The previous start has delivered its result, so its thread has ended or is ending.
     if (m_engineStart.joinable())
         m_engineStart.join();
-    m_engineStart = std::thread([this, audio, source = *source, streamSource, record, archive] {
-        // Blocks: the first capture may wait for the sound server or a permission prompt.
-        const std::optional<AudioFailure> failure =
-            audio->start(source, streamSource, record, archive);
-        m_inbox.post([this, failure] { engineStarted(failure); });
-    });
+    const QString app = m_c.settings.meetingSource() == AppSettings::MeetingSource::singleApp
+                            ? m_c.settings.tappedBundleID()
+                            : QString();
+    m_engineStart =
+        std::thread([this, audio, source = *source, app, streamSource, record, archive]() mutable {
+            std::optional<AppAtStart> resolved;
+            if (!app.isEmpty())
+                resolved = resolveApp(app, source);
+            // Blocks: the first capture may wait for the sound server or a permission prompt.
+            const std::optional<AudioFailure> failure =
+                audio->start(source, streamSource, record, archive);
+            m_inbox.post([this, resolved, failure] {
+                if (resolved)
+                    appResolved(*resolved);
+                engineStarted(failure);
+            });
+        });
 }
 
 void SessionController::engineStarted(const std::optional<AudioFailure>& failure) {
@@ -351,21 +362,35 @@ std::optional<AudioCaptureEngineInterface::Source> SessionController::chooseSour
     case AppSettings::MeetingSource::singleApp:
         break;
     }
-    const QString bundle = s.tappedBundleID();
-    if (bundle.isEmpty()) {
+    if (s.tappedBundleID().isEmpty()) {
         failStart(kPickApp);
         return std::nullopt;
     }
-    // Looked up now, while the app is listed: later banners about it must not ask the server.
-    const QString name = appName(bundle, m_c.apps.selectableApps());
-    if (const std::optional<uint32_t> object = m_c.apps.audioObject(bundle))
-        return Engine::SystemTap{TapTarget::process(*object), s.deviceUID(), s.micChannel()};
+    // The engine's thread finds where the app plays (resolveApp): the sound server may take its
+    // time, and the window must not wait for it.
+    return wholeSystem;
+}
+
+SessionController::AppAtStart SessionController::resolveApp(const QString& bundleID,
+                                                            Engine::Source& source) {
+    // Listed now, while the app plays: later banners about it must not ask the server.
+    AppAtStart found{bundleID, false, m_c.apps.selectableApps()};
+    if (const std::optional<uint32_t> object = m_c.apps.audioObject(bundleID)) {
+        std::get<Engine::SystemTap>(source).target = TapTarget::process(*object);
+        found.playing = true;
+    }
+    return found;
+}
+
+void SessionController::appResolved(const AppAtStart& app) {
+    const QString name = appName(app.bundleID, app.listed);
+    if (app.playing)
+        return;
     setBanner(name +
               QStringLiteral(" isn't playing audio yet — listening to all of this Mac's "
                              "audio, and switching to ") +
               name + QStringLiteral(" alone as soon as it does."));
-    m_pendingAppTap = bundle;
-    return wholeSystem;
+    m_pendingAppTap = app.bundleID;
 }
 
 // The stamp is taken by creating the event log, so that two sessions starting in the same

@@ -198,6 +198,15 @@ private:
     void finishStart();
     void failStart(const QString& message);
     std::optional<AudioCaptureEngineInterface::Source> chooseSource();
+    // The meeting app as the start found it.
+    struct AppAtStart {
+        QString bundleID;
+        bool playing = false;
+        QList<AudioProcessInfo> listed;
+    };
+    // On the engine's start thread: where the app plays now, narrowing `source` to it if it does.
+    AppAtStart resolveApp(const QString& bundleID, AudioCaptureEngineInterface::Source& source);
+    void appResolved(const AppAtStart& app);
     void reserveLog();
     void startLog();
     void finishLog();
