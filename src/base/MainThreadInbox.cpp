@@ -9,12 +9,30 @@ MainThreadInbox::~MainThreadInbox() {
     close();
 }
 
+namespace {
+
+const QString kHolderName = QStringLiteral("corvinel-main-thread-inbox");
+
+// A child of the receiver, so it goes, and closes the inbox, when the receiver does. One per
+// receiver however often it asks: a receiver that polls must not collect them.
+class InboxHolder final : public QObject {
+public:
+    explicit InboxHolder(QObject* receiver)
+        : QObject(receiver), inbox(std::make_shared<MainThreadInbox>()) {
+        setObjectName(kHolderName);
+    }
+    ~InboxHolder() override { inbox->close(); }
+    const std::shared_ptr<MainThreadInbox> inbox;
+};
+
+} // namespace
+
 std::shared_ptr<MainThreadInbox> MainThreadInbox::closedWith(QObject* receiver) {
-    auto inbox = std::make_shared<MainThreadInbox>();
-    // Only the flag is captured: the connection goes with the receiver and holds no inbox.
-    QObject::connect(receiver, &QObject::destroyed,
-                     [open = inbox->m_open] { open->store(false, std::memory_order_release); });
-    return inbox;
+    auto* holder = static_cast<InboxHolder*>(
+        receiver->findChild<QObject*>(kHolderName, Qt::FindDirectChildrenOnly));
+    if (!holder)
+        holder = new InboxHolder(receiver);
+    return holder->inbox;
 }
 
 void MainThreadInbox::post(std::function<void()> call) const {

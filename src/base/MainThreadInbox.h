@@ -25,8 +25,9 @@ public:
     MainThreadInbox(const MainThreadInbox&) = delete;
     MainThreadInbox& operator=(const MainThreadInbox&) = delete;
 
-    // An inbox that closes when `receiver` is destroyed, for work a QObject hands to another
-    // thread without owning it (a pool task). Whoever posts holds the returned pointer.
+    // The inbox that closes when `receiver` is destroyed (one per receiver, made on first use),
+    // for work a QObject hands to another thread without owning it (a pool task). Whoever
+    // posts holds the returned pointer. Call on the receiver's thread.
     static std::shared_ptr<MainThreadInbox> closedWith(QObject* receiver);
 
     // Queues `call` for the application's thread; without an application, or once closed,

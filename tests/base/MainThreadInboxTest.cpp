@@ -109,5 +109,12 @@ TEST(MainThreadInboxTest, BackgroundResultsReachOnlyAReceiverThatStillExists) {
         QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::processEvents();
         EXPECT_EQ(deliveredOn, receiverGoes ? nullptr : QCoreApplication::instance()->thread());
+        if (receiver) {
+            // A receiver that asks again and again (a poll) keeps one inbox, not one a call.
+            runInBackground(
+                receiver.get(), [] { return 0; }, [](int) {});
+            QThreadPool::globalInstance()->waitForDone();
+            EXPECT_EQ(receiver->children().size(), 1);
+        }
     }
 }
