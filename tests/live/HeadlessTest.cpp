@@ -91,7 +91,7 @@ TEST_F(Headless, PrintsTheCardAndStopsWhenTheDurationIsUpLeavingTheThreeFiles) {
     AppSettings(AppSettings::defaultPath()).setSaveAudio(true);
     // Long enough for the start, the null sink's first data and the answer.
     Corvinel corvinel(
-        {QStringLiteral("--headless"), QStringLiteral("--duration"), QStringLiteral("12")});
+        {QStringLiteral("--headless"), QStringLiteral("--duration"), QStringLiteral("7")});
     ASSERT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1, 10000))
         << corvinel.err().toStdString();
     ASSERT_TRUE(waitUntil([&] { return streamedSamples() > 0; }, 8000));
