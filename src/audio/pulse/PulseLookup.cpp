@@ -9,6 +9,12 @@ namespace PulseLookup {
 
 namespace {
 
+// Why a query that did not end went unanswered: the context's error, else the time limit.
+int unanswered(pa_context* context) {
+    const int code = pa_context_errno(context);
+    return code != PA_OK ? code : PA_ERR_TIMEOUT;
+}
+
 // Runs a query for one object and waits for it. An object that does not exist ends the query
 // with an error rather than an empty answer, so "not found" is told by the query ending without
 // one.
@@ -24,10 +30,7 @@ int askForOne(pa_threaded_mainloop* loop, pa_context* context, int timeoutMs, St
                         timeoutMs);
     if (found)
         return PA_OK;
-    if (query.done)
-        return PA_ERR_NOENTITY;
-    const int code = pa_context_errno(context);
-    return code != PA_OK ? code : PA_ERR_TIMEOUT;
+    return query.done ? PA_ERR_NOENTITY : unanswered(context);
 }
 
 void takeOutput(const pa_sink_info& info, Recordable& found) {
@@ -61,8 +64,7 @@ int defaultOutput(pa_threaded_mainloop* loop, pa_context* context, int timeoutMs
             pa_context_get_server_info(context, &PulseContext::ServerQuery::callback, &query),
             query.done, timeoutMs))
         return PA_OK;
-    const int code = pa_context_errno(context);
-    return code != PA_OK ? code : PA_ERR_TIMEOUT;
+    return unanswered(context);
 }
 
 int device(pa_threaded_mainloop* loop, pa_context* context, int timeoutMs, const QByteArray& name,

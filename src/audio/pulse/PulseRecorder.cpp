@@ -134,30 +134,35 @@ struct PulseRecorder::Impl {
         };
     }
 
-    // The monitor of an output: the one named, the default one, or the one the recorded
-    // application plays on.
-    std::optional<Failure> recordOutput(PulseLookup::Recordable& found, int fragmentFrames) {
-        const bool application = source.kind == Source::Kind::application;
-        if (!application)
-            events.listen(context, {[this] {
-                                        if (running && owner->onDefaultOutputChanged)
-                                            owner->onDefaultOutputChanged();
-                                    },
-                                    [this] {
-                                        if (running && owner->onStreamsChanged)
-                                            owner->onStreamsChanged();
-                                    }});
+    // The output named, else the default one, listening first for changes of either (an
+    // application's recording needs none: the server ends it when the stream moves or ends).
+    int findWholeOutput(PulseLookup::Recordable& found) {
+        events.listen(context, {[this] {
+                                    if (running && owner->onDefaultOutputChanged)
+                                        owner->onDefaultOutputChanged();
+                                },
+                                [this] {
+                                    if (running && owner->onStreamsChanged)
+                                        owner->onStreamsChanged();
+                                }});
         std::string defaultOutput;
         if (const int code = PulseLookup::defaultOutput(loop, context, timeoutMs, defaultOutput))
-            return lookupFailure(code);
+            return code;
         events.setDefaultOutput(defaultOutput);
         const std::string wanted =
             source.name.isEmpty() ? defaultOutput : source.name.toStdString();
-        int code = PA_ERR_NOENTITY;
-        if (application)
-            code = PulseLookup::outputOfStream(loop, context, timeoutMs, source.streamIndex, found);
-        else if (!wanted.empty())
-            code = PulseLookup::outputNamed(loop, context, timeoutMs, wanted, found);
+        if (wanted.empty())
+            return PA_ERR_NOENTITY;
+        return PulseLookup::outputNamed(loop, context, timeoutMs, wanted, found);
+    }
+
+    // The monitor of an output: the one named, the default one, or the one the recorded
+    // application plays on.
+    std::optional<Failure> recordOutput(PulseLookup::Recordable& found, int fragmentFrames) {
+        const int code =
+            source.kind == Source::Kind::application
+                ? PulseLookup::outputOfStream(loop, context, timeoutMs, source.streamIndex, found)
+                : findWholeOutput(found);
         if (code != PA_OK)
             return lookupFailure(code);
         recordedOutputName = QString::fromStdString(found.outputName);
