@@ -2,6 +2,7 @@
 
 #include "base/Background.h"
 #include "base/Folders.h"
+#include "base/SystemReason.h"
 #include "settings/PrivateFile.h"
 
 #include <QFile>
@@ -108,12 +109,12 @@ std::optional<QString> save(const QString& key) {
             return std::nullopt;
         return QStringLiteral("Your API key could not be removed from %1 (%2); it will be "
                               "back when Corvinel starts again.")
-            .arg(path, qt_error_string(errno));
+            .arg(path, systemReason(errno));
     }
     if (const QString why = makeFolder(directory(), FolderAccess::ownerOnly); !why.isEmpty())
         return notSaved(path, why);
     if (!PrivateFile::writeAtomically(path, trimmed.toUtf8()))
-        return notSaved(path, qt_error_string(errno));
+        return notSaved(path, systemReason(errno));
     return std::nullopt;
 }
 
