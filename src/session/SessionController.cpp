@@ -290,8 +290,8 @@ void SessionController::continueStart(bool micGranted) {
         setSessionActive(false);
         return;
     }
-    const std::optional<Engine::Source> source = chooseSource();
-    if (!source)
+    const std::optional<MeetingChoice> chosen = chooseSource();
+    if (!chosen)
         return;
     const auto streamSource = Engine::StreamSource(int(m_c.settings.streamSource()));
     const bool record = m_c.settings.saveAudio();
@@ -309,23 +309,20 @@ void SessionController::continueStart(bool micGranted) {
     // The previous start has delivered its result, so its thread has ended or is ending.
     if (m_engineStart.joinable())
         m_engineStart.join();
-    const QString app = m_c.settings.meetingSource() == AppSettings::MeetingSource::singleApp
-                            ? m_c.settings.tappedBundleID()
-                            : QString();
-    m_engineStart =
-        std::thread([this, audio, source = *source, app, streamSource, record, archive]() mutable {
-            std::optional<AppAtStart> resolved;
-            if (!app.isEmpty())
-                resolved = resolveApp(app, source);
-            // Blocks: the first capture may wait for the sound server or a permission prompt.
-            const std::optional<AudioFailure> failure =
-                audio->start(source, streamSource, record, archive);
-            m_inbox.post([this, resolved, failure] {
-                if (resolved)
-                    appResolved(*resolved);
-                engineStarted(failure);
-            });
+    m_engineStart = std::thread([this, audio, source = chosen->source, app = chosen->app,
+                                 streamSource, record, archive]() mutable {
+        std::optional<AppAtStart> resolved;
+        if (!app.isEmpty())
+            resolved = resolveApp(app, source);
+        // Blocks: the first capture may wait for the sound server or a permission prompt.
+        const std::optional<AudioFailure> failure =
+            audio->start(source, streamSource, record, archive);
+        m_inbox.post([this, resolved, failure] {
+            if (resolved)
+                appResolved(*resolved);
+            engineStarted(failure);
         });
+    });
 }
 
 void SessionController::engineStarted(const std::optional<AudioFailure>& failure) {
@@ -349,16 +346,18 @@ void SessionController::failStart(const QString& message) {
     setSessionActive(false);
 }
 
-std::optional<AudioCaptureEngineInterface::Source> SessionController::chooseSource() {
+std::optional<SessionController::MeetingChoice> SessionController::chooseSource() {
     const AppSettings& s = m_c.settings;
     const Engine::SystemTap wholeSystem{TapTarget::systemOutput(), s.deviceUID(), s.micChannel()};
     switch (s.meetingSource()) {
     case AppSettings::MeetingSource::systemOutput:
-        return wholeSystem;
+        return MeetingChoice{wholeSystem, {}};
     case AppSettings::MeetingSource::audioDevice:
-        return Engine::DeviceChannels{
-            s.deviceUID(), s.micChannel(),
-            s.meetingChannel() >= 0 ? std::optional<int>(s.meetingChannel()) : std::nullopt};
+        return MeetingChoice{Engine::DeviceChannels{s.deviceUID(), s.micChannel(),
+                                                    s.meetingChannel() >= 0
+                                                        ? std::optional<int>(s.meetingChannel())
+                                                        : std::nullopt},
+                             {}};
     case AppSettings::MeetingSource::singleApp:
         break;
     }
@@ -368,7 +367,7 @@ std::optional<AudioCaptureEngineInterface::Source> SessionController::chooseSour
     }
     // The engine's thread finds where the app plays (resolveApp): the sound server may take its
     // time, and the window must not wait for it.
-    return wholeSystem;
+    return MeetingChoice{wholeSystem, s.tappedBundleID()};
 }
 
 SessionController::AppAtStart SessionController::resolveApp(const QString& bundleID,

@@ -197,7 +197,12 @@ private:
     void engineStarted(const std::optional<AudioFailure>& failure);
     void finishStart();
     void failStart(const QString& message);
-    std::optional<AudioCaptureEngineInterface::Source> chooseSource();
+    // What the meeting is, from the settings; absent (with the reason shown) when it cannot be.
+    struct MeetingChoice {
+        AudioCaptureEngineInterface::Source source;
+        QString app; // the app to narrow to once the start thread has found it, if any
+    };
+    std::optional<MeetingChoice> chooseSource();
     // The meeting app as the start found it.
     struct AppAtStart {
         QString bundleID;
