@@ -157,6 +157,25 @@ struct ClosedAtEnd {
     ~ClosedAtEnd() { QDBusConnection::disconnectFromBus(name); }
 };
 
+// A private bus with the fake service's connection and the installer's.
+struct TestBuses {
+    PrivateBus bus;
+    // Closed only after every copy of them is gone (the members below, and the test's locals):
+    // libdbus aborts when a private connection loses its last reference while open.
+    const ClosedAtEnd closeService{QStringLiteral("packagekit")};
+    const ClosedAtEnd closeClient{QStringLiteral("corvinel")};
+    QDBusConnection service = QDBusConnection::connectToBus(bus.address(), "packagekit");
+    QDBusConnection client = QDBusConnection::connectToBus(bus.address(), "corvinel");
+
+    bool connected() const { return service.isConnected() && client.isConnected(); }
+    // Puts `packageKit` on the bus under PackageKit's name.
+    bool serve(FakePackageKit& packageKit) {
+        return service.registerService(QStringLiteral("org.freedesktop.PackageKit")) &&
+               service.registerObject(QStringLiteral("/org/freedesktop/PackageKit"), &packageKit,
+                                      QDBusConnection::ExportAllSlots);
+    }
+};
+
 struct Row {
     const char* name;
     bool serviceRuns;
@@ -176,31 +195,23 @@ class InstallOutcomes : public ::testing::TestWithParam<Row> {};
 
 TEST_P(InstallOutcomes, EndAsTheInstallerSaid) {
     const Row& row = GetParam();
-    PrivateBus bus;
-    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
-    // Closed only after every copy of them below is gone: libdbus aborts when a private
-    // connection loses its last reference while open.
-    const ClosedAtEnd closeService{QStringLiteral("packagekit")};
-    const ClosedAtEnd closeClient{QStringLiteral("corvinel")};
-    QDBusConnection serviceBus = QDBusConnection::connectToBus(bus.address(), "packagekit");
-    QDBusConnection clientBus = QDBusConnection::connectToBus(bus.address(), "corvinel");
-    ASSERT_TRUE(serviceBus.isConnected() && clientBus.isConnected());
+    TestBuses buses;
+    ASSERT_FALSE(buses.bus.address().isEmpty()) << "dbus-daemon did not start";
+    ASSERT_TRUE(buses.connected());
 
-    FakePackageKit packageKit(serviceBus, row.script);
+    FakePackageKit packageKit(buses.service, row.script);
     if (row.serviceRuns) {
-        ASSERT_TRUE(serviceBus.registerService(QStringLiteral("org.freedesktop.PackageKit")));
-        ASSERT_TRUE(serviceBus.registerObject(QStringLiteral("/org/freedesktop/PackageKit"),
-                                              &packageKit, QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(buses.serve(packageKit));
     }
     EndOfTransaction end;
-    clientBus.connect(QString(), QString(),
-                      QStringLiteral("org.freedesktop.PackageKit.Transaction"),
-                      QStringLiteral("Destroy"), &end, SLOT(onDestroy()));
+    buses.client.connect(QString(), QString(),
+                         QStringLiteral("org.freedesktop.PackageKit.Transaction"),
+                         QStringLiteral("Destroy"), &end, SLOT(onDestroy()));
     QSignalSpy ended(&end, &EndOfTransaction::seen);
 
     QStringList opened;
     {
-        PackageKitInstaller installer(clientBus, [&](const QString& path) {
+        PackageKitInstaller installer(buses.client, [&](const QString& path) {
             opened << path;
             return row.openerWorks;
         });
@@ -274,19 +285,14 @@ INSTANTIATE_TEST_SUITE_P(
 // The user was told the install did not finish in time: a transaction whose creation is
 // answered after that must not install the package behind their back.
 TEST(PackageKitInstaller, ATransactionAnsweredAfterTheTimeLimitInstallsNothing) {
-    PrivateBus bus;
-    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
-    const ClosedAtEnd closeService{QStringLiteral("packagekit")};
-    const ClosedAtEnd closeClient{QStringLiteral("corvinel")};
-    QDBusConnection serviceBus = QDBusConnection::connectToBus(bus.address(), "packagekit");
-    QDBusConnection clientBus = QDBusConnection::connectToBus(bus.address(), "corvinel");
-    FakePackageKit packageKit(serviceBus, {{}, {}, kSuccess});
+    TestBuses buses;
+    ASSERT_FALSE(buses.bus.address().isEmpty()) << "dbus-daemon did not start";
+    ASSERT_TRUE(buses.connected());
+    FakePackageKit packageKit(buses.service, {{}, {}, kSuccess});
     packageKit.answerAfterMs = 600;
-    ASSERT_TRUE(serviceBus.registerService(QStringLiteral("org.freedesktop.PackageKit")));
-    ASSERT_TRUE(serviceBus.registerObject(QStringLiteral("/org/freedesktop/PackageKit"),
-                                          &packageKit, QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(buses.serve(packageKit));
 
-    PackageKitInstaller installer(clientBus, [](const QString&) { return false; });
+    PackageKitInstaller installer(buses.client, [](const QString&) { return false; });
     installer.setTimeout(300ms);
     QSignalSpy finished(&installer, &PackageInstaller::finished);
     installer.install(kPackage);
