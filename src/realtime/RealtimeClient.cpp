@@ -67,6 +67,14 @@ void RealtimeClient::updateInstructions(const QString& instructions) {
     enqueue([c = m_connection, instructions] { c->updateInstructions(instructions); });
 }
 
-void RealtimeClient::regenerate(const QString& question) {
-    enqueue([c = m_connection, question] { c->regenerate(question); });
+void RealtimeClient::regenerate(const QString& cardID, const QString& question) {
+    enqueue([c = m_connection, cardID, question] { c->regenerate(cardID, question); });
+}
+
+void RealtimeClient::cancelResponse(const QString& responseID) {
+    enqueue([c = m_connection, responseID] { c->cancelResponse(responseID); });
+}
+
+void RealtimeClient::skipTurn(const QString& itemID) {
+    enqueue([c = m_connection, itemID] { c->skipTurn(itemID); });
 }

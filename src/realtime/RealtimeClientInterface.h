@@ -21,6 +21,8 @@ public:
         int prefixPaddingMs = 300;
         int silenceDurationMs = 800;
         int reconnectMinutes = 25;
+        // The reasoning effort to ask of a model that takes it; empty sends none.
+        QString reasoningEffort;
         friend bool operator==(const Config&, const Config&) = default;
     };
 
@@ -62,14 +64,33 @@ public:
     virtual void append(const QByteArray& pcm16) = 0;
     virtual void updateHistory(const QList<HistoryPair>& pairs) = 0;
     virtual void updateInstructions(const QString& instructions) = 0;
-    // Asks for a fresh answer to `question` (a merged follow-up).
-    virtual void regenerate(const QString& question) = 0;
+    // Asks for a fresh answer to `question` (a merged follow-up) for the card `cardID`, as soon
+    // as no other answer is being written; the answer is announced with that card.
+    virtual void regenerate(const QString& cardID, const QString& question) = 0;
+    // Stops an answer no card wants any more, if it is still being written.
+    virtual void cancelResponse(const QString& responseID) = 0;
+    // The question heard in this audio was folded into an earlier card: it needs no answer of
+    // its own.
+    virtual void skipTurn(const QString& itemID) = 0;
 
     std::function<void(const Status&)> onStatus;
     std::function<void(const QString& itemID, const QString& text)> onTranscript;
-    // A response has begun. `itemID` is the committed input audio it answers; empty for an
-    // answer asked for with regenerate(), or when the service did not say which audio.
-    std::function<void(const QString& responseID, const QString& itemID)> onResponseCreated;
+    // A response has begun. `itemID` is the committed input audio it answers, `cardID` the card
+    // of a regenerate(); both are empty when the service did not say what it answers.
+    std::function<void(const QString& responseID, const QString& itemID, const QString& cardID)>
+        onResponseCreated;
+    // A question heard while another answer is being written: its answer is asked for once the
+    // conversation is free.
+    std::function<void(const QString& itemID)> onTurnWaiting;
+    // The service refused to answer a question or a card this client asked an answer for.
+    std::function<void(const QString& itemID, const QString& cardID, const QString& code,
+                       const QString& message)>
+        onAnswerRefused;
+    // The question as it is heard, piece by piece, before its transcription completes.
+    std::function<void(const QString& itemID, const QString& delta)> onTranscriptDelta;
+    // The service refused the chosen transcription model; `used` is the one taken instead for
+    // this run.
+    std::function<void(const QString& refused, const QString& used)> onTranscriptionModelReplaced;
     std::function<void(const QString& responseID, const QString& delta)> onDelta;
     std::function<void(const QString& responseID)> onResponseDone;
     // Comes just before the done of a response that did not end "completed".

@@ -61,6 +61,8 @@ void RealtimeConnection::start(const Config& config) {
     m_hadSession = false;
     m_reconnectAttempt = 0;
     m_usedLegacyShape = false;
+    m_firstSetupError.clear();
+    m_requests.clear();
     m_pending.clear();
     openSocket();
 }
@@ -97,23 +99,80 @@ void RealtimeConnection::updateInstructions(const QString& instructions) {
     if (!m_config)
         return;
     m_config->instructions = instructions;
-    if (!m_isConfigured)
+    // During the handshake the configuration already sent is replaced at once.
+    if (!m_isConfigured) {
+        if (m_sessionUpdateSent)
+            sendSessionUpdate();
         return;
+    }
     sendSessionUpdate();
     log(QStringLiteral("Instructions updated live"));
 }
 
-void RealtimeConnection::regenerate(const QString& question) {
+void RealtimeConnection::regenerate(const QString& cardID, const QString& question) {
     if (!m_isConfigured)
         return;
-    if (m_activeResponseID) {
-        send(RealtimeProtocol::responseCancel());
-        m_activeResponseID.reset();
-    }
-    send(RealtimeProtocol::userText(question));
-    send(RealtimeProtocol::responseCreate());
-    ++m_requestedResponses;
+    // A question that grew again replaces the one still waiting.
+    m_requests.removeIf([&](const AnswerRequest& r) { return r.cardID == cardID; });
+    m_requests.append({{}, cardID, question, false});
     log(QStringLiteral("Regenerating answer for the extended question"));
+    askForNextAnswer();
+}
+
+void RealtimeConnection::cancelResponse(const QString& responseID) {
+    if (!m_isConfigured || m_activeResponseID != responseID || m_cancelSent)
+        return;
+    m_cancelSent = true;
+    send(RealtimeProtocol::responseCancel());
+}
+
+void RealtimeConnection::skipTurn(const QString& itemID) {
+    m_skippedTurns.insert(itemID);
+    m_unanswered.removeAll(itemID);
+    m_requests.removeIf([&](const AnswerRequest& r) { return r.itemID == itemID; });
+}
+
+bool RealtimeConnection::conversationBusy() const {
+    return m_activeResponseID || m_inFlight || !m_requests.isEmpty();
+}
+
+// The service writes one answer at a time and refuses a second while one runs: the next request
+// goes out only once the conversation is free, oldest first.
+void RealtimeConnection::askForNextAnswer() {
+    if (!m_isConfigured || m_activeResponseID || m_inFlight)
+        return;
+    while (!m_requests.isEmpty()) {
+        AnswerRequest request = m_requests.takeFirst();
+        // A turn the service answered by itself meanwhile needs nothing more.
+        if (!request.itemID.isEmpty() && !m_unanswered.contains(request.itemID))
+            continue;
+        if (!request.questionSent && !request.question.isEmpty()) {
+            send(RealtimeProtocol::userText(request.question));
+            request.questionSent = true;
+        }
+        QJsonObject metadata;
+        if (!request.cardID.isEmpty())
+            metadata.insert(QStringLiteral("card"), request.cardID);
+        else
+            metadata.insert(QStringLiteral("item"), request.itemID);
+        m_inFlight = request;
+        m_inFlightEventID =
+            QStringLiteral("corvinel_%1_%2").arg(m_socketSerial).arg(++m_eventSerial);
+        metadata.insert(QStringLiteral("request"), m_inFlightEventID);
+        if (!m_socket)
+            return;
+        const QString text = RealtimeProtocol::serialize(RealtimeProtocol::withEventID(
+            RealtimeProtocol::responseCreate(metadata), m_inFlightEventID));
+        m_sentTypes.insert(m_inFlightEventID, QStringLiteral("response.create"));
+        m_sentOrder.append(m_inFlightEventID);
+        if (m_socket->sendTextMessage(text) <= 0)
+            reconnect(QStringLiteral("send failed: ") + m_socket->errorString());
+        return;
+    }
+}
+
+void RealtimeConnection::onAskAgainDue() {
+    askForNextAnswer();
 }
 
 void RealtimeConnection::openSocket() {
@@ -142,6 +201,8 @@ void RealtimeConnection::openSocket() {
     m_isConfigured = false;
     m_seededThisSocket = false;
     m_reconnectPending = false;
+    m_sessionUpdateSent = false;
+    ++m_socketSerial;
 
     QNetworkRequest request(endpoint.url);
     request.setRawHeader(QByteArrayLiteral("Authorization"), authorization.header);
@@ -171,8 +232,23 @@ void RealtimeConnection::tearDown() {
     // An answer of a socket we have left cannot be cancelled in the next session, and audio it
     // committed gets no answer there.
     m_activeResponseID.reset();
-    m_committedItems.clear();
-    m_requestedResponses = 0;
+    m_cancelSent = false;
+    m_askAgainTimer.reset();
+    // A card's question can be asked again in the next session; a turn's audio is not there.
+    if (m_inFlight)
+        m_requests.prepend(*std::exchange(m_inFlight, std::nullopt));
+    m_requests.removeIf([](const AnswerRequest& r) { return !r.itemID.isEmpty(); });
+    for (AnswerRequest& request : m_requests)
+        request.questionSent = false;
+    m_unanswered.clear();
+    m_skippedTurns.clear();
+    m_responses.clear();
+    m_outputItems.clear();
+    m_itemPrevious.clear();
+    m_finishedResponses.clear();
+    m_sentTypes.clear();
+    m_sentOrder.clear();
+    m_seededAnswers.clear();
     if (!m_socket)
         return;
     QWebSocket* socket = std::exchange(m_socket, nullptr);
@@ -231,20 +307,36 @@ void RealtimeConnection::sendHeldAudio() {
     m_pending.clear();
 }
 
-void RealtimeConnection::send(const QJsonObject& message) {
+QString RealtimeConnection::send(const QJsonObject& message) {
     if (!m_socket)
-        return;
-    const QString text = RealtimeProtocol::serialize(message);
+        return {};
+    // Every message carries an id, so an error the service sends back names its cause.
+    const QString eventID =
+        QStringLiteral("corvinel_%1_%2").arg(m_socketSerial).arg(++m_eventSerial);
+    const QString text =
+        RealtimeProtocol::serialize(RealtimeProtocol::withEventID(message, eventID));
     if (text.isEmpty())
-        return;
+        return {};
+    const QString type = message.value(QStringLiteral("type")).toString();
+    if (type != u"input_audio_buffer.append") {
+        m_sentTypes.insert(eventID, type);
+        m_sentOrder.append(eventID);
+        if (m_sentOrder.size() > rememberedIds)
+            m_sentTypes.remove(m_sentOrder.takeFirst());
+    }
     const qint64 sent = m_socket->sendTextMessage(text);
-    if (sent <= 0)
+    if (sent <= 0) {
         reconnect(QStringLiteral("send failed: ") + m_socket->errorString());
+        return {};
+    }
+    return eventID;
 }
 
 void RealtimeConnection::sendSessionUpdate() {
-    if (m_config)
-        send(RealtimeProtocol::sessionUpdate(*m_config, m_usedLegacyShape));
+    if (!m_config)
+        return;
+    m_sessionUpdateSent = true;
+    send(RealtimeProtocol::sessionUpdate(*m_config, m_usedLegacyShape));
 }
 
 void RealtimeConnection::seedHistory() {
@@ -254,13 +346,31 @@ void RealtimeConnection::seedHistory() {
     const QList<HistoryPair> taken = HistorySeeding::select(m_history);
     if (taken.isEmpty())
         return;
+    // Seeded items carry ids of their own, so an answer refused in one content type can be put
+    // back in its place in another without asking its question twice.
+    QString previous;
+    int index = 0;
     for (const HistoryPair& pair : taken) {
-        if (!pair.question.isEmpty())
-            send(RealtimeProtocol::userText(pair.question));
-        if (!pair.answer.isEmpty())
-            send(RealtimeProtocol::assistantText(pair.answer, m_assistantContentType));
+        ++index;
+        if (!pair.question.isEmpty()) {
+            const QString id = QStringLiteral("seed_%1_%2q").arg(m_socketSerial).arg(index);
+            send(RealtimeProtocol::userText(pair.question, id));
+            previous = id;
+        }
+        if (!pair.answer.isEmpty()) {
+            const QString id = QStringLiteral("seed_%1_%2a").arg(m_socketSerial).arg(index);
+            m_seededAnswers.append({pair.answer, id, previous});
+            send(RealtimeProtocol::assistantText(pair.answer, m_assistantContentType, id));
+            previous = id;
+        }
     }
     log(QStringLiteral("Seeded %1 earlier Q&A pair(s) into the new session").arg(taken.size()));
+}
+
+void RealtimeConnection::resendSeededAnswers() {
+    for (const SeededAnswer& answer : std::as_const(m_seededAnswers))
+        send(RealtimeProtocol::assistantText(answer.text, m_assistantContentType,
+                                             answer.itemID + u't', answer.previousItemID));
 }
 
 void RealtimeConnection::startSessionTimers() {
@@ -285,7 +395,9 @@ void RealtimeConnection::onFrame(const QByteArray& utf8) {
     case ServerEvent::Kind::ignored:
         break;
     case ServerEvent::Kind::sessionCreated:
-        sendSessionUpdate();
+        // The configuration went out when the socket opened; once per socket is enough.
+        if (!m_sessionUpdateSent)
+            sendSessionUpdate();
         break;
     case ServerEvent::Kind::sessionUpdated:
         if (m_isConfigured)
@@ -298,6 +410,12 @@ void RealtimeConnection::onFrame(const QByteArray& utf8) {
         sendHeldAudio();
         startSessionTimers();
         report(Status::connected());
+        askForNextAnswer();
+        break;
+    case ServerEvent::Kind::transcriptDelta:
+        m_post([id = event.id, text = event.text](RealtimeClientInterface& client) {
+            call(client.onTranscriptDelta, id, text);
+        });
         break;
     case ServerEvent::Kind::transcript:
         if (event.usage) {
@@ -322,72 +440,229 @@ void RealtimeConnection::onFrame(const QByteArray& utf8) {
         });
         break;
     case ServerEvent::Kind::committed:
-        m_committedItems.append(event.id);
-        // Turn detection answers every commit; a service that answers some other way must not
-        // make this grow for the whole session.
-        if (m_committedItems.size() > maxUnansweredItems)
-            m_committedItems.removeFirst();
+        onCommitted(event);
         break;
-    case ServerEvent::Kind::responseCreated: {
-        m_activeResponseID = event.id;
-        // Responses come in the order they were asked for: the ones this client requested, and
-        // one for each committed turn, oldest first.
-        QString itemID;
-        if (m_requestedResponses > 0)
-            --m_requestedResponses;
-        else if (!m_committedItems.isEmpty())
-            itemID = m_committedItems.takeFirst();
-        m_post([id = event.id, itemID](RealtimeClientInterface& client) {
-            call(client.onResponseCreated, id, itemID);
-        });
+    case ServerEvent::Kind::responseCreated:
+        onResponseCreated(event);
         break;
-    }
+    case ServerEvent::Kind::outputItemAdded:
+        onOutputItem(event.id, event.itemID);
+        break;
+    case ServerEvent::Kind::itemAdded:
+        if (event.text == u"assistant")
+            onAssistantItem(event.id, event.previousItemID);
+        break;
     case ServerEvent::Kind::delta:
-        m_post([id = event.id, text = event.text](RealtimeClientInterface& client) {
-            call(client.onDelta, id, text);
-        });
+        onDelta(event);
+        break;
+    case ServerEvent::Kind::strayDelta:
+        log(QStringLiteral("Dropped answer text that named no response"));
         break;
     case ServerEvent::Kind::responseDone:
-        if (m_activeResponseID == event.id)
-            m_activeResponseID.reset();
-        // Two notifications: the usage callback may end the client before the done one.
-        if (event.usage) {
-            m_post([usage = *event.usage](RealtimeClientInterface& client) {
-                call(client.onUsage, usage);
-            });
-        }
-        if (!event.status.isEmpty()) {
-            m_post([id = event.id, end = ResponseEnd{event.status, event.reason, event.text}](
-                       RealtimeClientInterface& client) {
-                call(client.onResponseUnfinished, id, end);
-            });
-        }
-        m_post(
-            [id = event.id](RealtimeClientInterface& client) { call(client.onResponseDone, id); });
-        // Not from inside the socket's own signal: the cycle replaces that socket.
-        if (m_cycleDeferred && !m_activeResponseID)
-            startOnce(m_cycleTimer, std::chrono::milliseconds(0), &RealtimeConnection::onCycleDue);
+        onResponseDone(event);
         break;
     case ServerEvent::Kind::error:
-        handleError(event.text, event.reason);
+        handleError(event);
         break;
     }
 }
 
-void RealtimeConnection::handleError(const QString& message, const QString& code) {
+void RealtimeConnection::onCommitted(const ServerEvent& event) {
+    if (m_skippedTurns.contains(event.id))
+        return;
+    m_unanswered.append(event.id);
+    if (m_unanswered.size() > maxUnansweredItems)
+        m_unanswered.removeFirst();
+    // The service answers a turn by itself only when no other answer is under way (or asked
+    // for); otherwise this client asks for it once the conversation is free.
+    if (!conversationBusy())
+        return;
+    m_requests.append({event.id, {}, {}, false});
+    m_post([id = event.id](RealtimeClientInterface& client) { call(client.onTurnWaiting, id); });
+}
+
+void RealtimeConnection::onResponseCreated(const ServerEvent& event) {
+    m_activeResponseID = event.id;
+    m_cancelSent = false;
+    ResponseLink link;
+    link.cardID = event.metadata.value(QStringLiteral("card")).toString();
+    link.itemID = event.metadata.value(QStringLiteral("item")).toString();
+    if (m_inFlight &&
+        event.metadata.value(QStringLiteral("request")).toString() == m_inFlightEventID)
+        m_inFlight.reset();
+    m_responses.insert(event.id, link);
+    if (!link.itemID.isEmpty()) {
+        m_unanswered.removeAll(link.itemID);
+        announce(event.id);
+    } else if (!link.cardID.isEmpty()) {
+        announce(event.id);
+    }
+    // An answer the service started by itself is announced once it says what it follows.
+}
+
+void RealtimeConnection::onOutputItem(const QString& responseID, const QString& itemID) {
+    m_outputItems.insert(itemID, responseID);
+    const auto previous = m_itemPrevious.constFind(itemID);
+    if (previous != m_itemPrevious.constEnd())
+        linkToTurn(responseID, *previous);
+}
+
+void RealtimeConnection::onAssistantItem(const QString& itemID, const QString& previousItemID) {
+    m_itemPrevious.insert(itemID, previousItemID);
+    const auto response = m_outputItems.constFind(itemID);
+    if (response != m_outputItems.constEnd())
+        linkToTurn(*response, previousItemID);
+}
+
+// An answer the service started by itself answers the turn its text follows in the
+// conversation.
+void RealtimeConnection::linkToTurn(const QString& responseID, const QString& itemID) {
+    const auto link = m_responses.find(responseID);
+    if (link == m_responses.end() || link->announced)
+        return;
+    if (link->itemID.isEmpty() && link->cardID.isEmpty() && m_unanswered.removeAll(itemID) > 0)
+        link->itemID = itemID;
+    announce(responseID);
+}
+
+void RealtimeConnection::announce(const QString& responseID) {
+    const auto link = m_responses.find(responseID);
+    if (link == m_responses.end() || link->announced)
+        return;
+    link->announced = true;
+    m_post([id = responseID, item = link->itemID,
+            card = link->cardID](RealtimeClientInterface& client) {
+        call(client.onResponseCreated, id, item, card);
+    });
+}
+
+void RealtimeConnection::onDelta(const ServerEvent& event) {
+    const auto link = m_responses.constFind(event.id);
+    if (link == m_responses.constEnd()) {
+        log(m_finishedResponses.contains(event.id)
+                ? QStringLiteral("Dropped text that came after its answer ended (%1)").arg(event.id)
+                : QStringLiteral("Dropped text of an answer never announced (%1)").arg(event.id));
+        return;
+    }
+    if (!link->announced) {
+        const auto previous = m_itemPrevious.constFind(event.itemID);
+        if (previous != m_itemPrevious.constEnd())
+            linkToTurn(event.id, *previous);
+        announce(event.id);
+    }
+    m_post([id = event.id, text = event.text](RealtimeClientInterface& client) {
+        call(client.onDelta, id, text);
+    });
+}
+
+void RealtimeConnection::onResponseDone(const ServerEvent& event) {
+    if (!m_responses.contains(event.id)) {
+        log(QStringLiteral("Ignored the end of an answer never announced (%1)").arg(event.id));
+        return;
+    }
+    announce(event.id); // one that ended before any text still reaches its card
+    m_responses.remove(event.id);
+    m_finishedResponses.append(event.id);
+    if (m_finishedResponses.size() > rememberedIds)
+        m_finishedResponses.removeFirst();
+    if (m_activeResponseID == event.id) {
+        m_activeResponseID.reset();
+        m_cancelSent = false;
+    }
+    // Separate notifications: the usage callback may end the client before the done one.
+    if (event.usage) {
+        m_post([usage = *event.usage](RealtimeClientInterface& client) {
+            call(client.onUsage, usage);
+        });
+    }
+    if (!event.status.isEmpty()) {
+        m_post(
+            [id = event.id, end = ResponseEnd{event.status, event.reason, event.text}](
+                RealtimeClientInterface& client) { call(client.onResponseUnfinished, id, end); });
+    }
+    m_post([id = event.id](RealtimeClientInterface& client) { call(client.onResponseDone, id); });
+    // Not from inside the socket's own signal: the cycle replaces that socket.
+    if (m_cycleDeferred && !m_activeResponseID) {
+        startOnce(m_cycleTimer, std::chrono::milliseconds(0), &RealtimeConnection::onCycleDue);
+        return;
+    }
+    askForNextAnswer();
+}
+
+bool RealtimeConnection::handleRequestError(const ServerEvent& event) {
+    if (event.causeEventID.isEmpty())
+        return false;
+    if (m_inFlight && event.causeEventID == m_inFlightEventID) {
+        AnswerRequest request = *std::exchange(m_inFlight, std::nullopt);
+        if (event.reason == u"conversation_already_has_active_response") {
+            // Another answer began first: this one goes out again when that one ends.
+            m_requests.prepend(request);
+            log(QStringLiteral("An answer request waits for the one in progress"));
+            if (!m_activeResponseID)
+                startOnce(m_askAgainTimer, m_timing.askAgainDelay,
+                          &RealtimeConnection::onAskAgainDue);
+            return true;
+        }
+        log(QStringLiteral("API error: ") + event.text);
+        m_post([item = request.itemID, card = request.cardID, code = event.reason,
+                message = event.text](RealtimeClientInterface& client) {
+            call(client.onAnswerRefused, item, card, code, message);
+        });
+        askForNextAnswer();
+        return true;
+    }
+    if (m_sentTypes.value(event.causeEventID) == u"response.cancel" &&
+        event.reason == u"response_cancel_not_active") {
+        log(QStringLiteral("Nothing to cancel: the answer had already ended"));
+        return true;
+    }
+    return false;
+}
+
+// The service names the models it takes; the one it documents for turns of a conversation is
+// the first choice among them.
+void RealtimeConnection::replaceTranscriptionModel(const QString& message) {
+    const QString refused = m_config->transcribeModel;
+    const QStringList offered = RealtimeProtocol::supportedValues(message);
+    QString used = QStringLiteral("gpt-transcribe");
+    if (!offered.isEmpty() && !offered.contains(used))
+        used = offered.first();
+    m_config->transcribeModel = used;
+    log(QStringLiteral("The service refused the transcription model %1; using %2")
+            .arg(refused, used));
+    m_post([refused, used](RealtimeClientInterface& client) {
+        call(client.onTranscriptionModelReplaced, refused, used);
+    });
+    sendSessionUpdate();
+}
+
+void RealtimeConnection::handleError(const ServerEvent& event) {
+    if (handleRequestError(event))
+        return;
+    const QString& message = event.text;
+    const QString& code = event.reason;
     using RealtimeProtocol::ErrorAction;
-    switch (RealtimeProtocol::classifyError(message, m_isConfigured, m_usedLegacyShape,
-                                            m_assistantContentType)) {
+    ErrorAction action = RealtimeProtocol::classifyError(message, m_isConfigured, m_usedLegacyShape,
+                                                         m_assistantContentType, event.param);
+    // A second refusal of the model taken instead is the service's last word.
+    if (action == ErrorAction::transcriptionModelFallback &&
+        (!m_config || m_config->transcribeModel == u"gpt-transcribe" ||
+         RealtimeProtocol::supportedValues(message).contains(m_config->transcribeModel)))
+        action = ErrorAction::report;
+    switch (action) {
+    case ErrorAction::transcriptionModelFallback:
+        replaceTranscriptionModel(message);
+        return;
     case ErrorAction::legacyShapeFallback:
         m_usedLegacyShape = true;
+        m_firstSetupError = message;
         log(QStringLiteral("Falling back to legacy session shape"));
         sendSessionUpdate();
         return;
     case ErrorAction::contentTypeFallback:
         m_assistantContentType = RealtimeProtocol::legacyTextContentType;
-        m_seededThisSocket = false;
         log(QStringLiteral("Re-seeding history with legacy assistant content type"));
-        seedHistory();
+        resendSeededAnswers();
         return;
     case ErrorAction::report:
         log(QStringLiteral("API error: ") + message);
@@ -402,7 +677,7 @@ void RealtimeConnection::handleError(const QString& message, const QString& code
         if (m_hadSession)
             reconnect(QStringLiteral("the session setup failed: ") + message);
         else
-            report(Status::failed(message));
+            report(Status::failed(m_firstSetupError.isEmpty() ? message : m_firstSetupError));
         return;
     }
 }
@@ -424,6 +699,13 @@ void RealtimeConnection::onClosed() {
     }
     const QString text =
         RealtimeEndpoint::closeReasonText(m_socket->closeCode(), m_socket->closeReason());
+    // The service closes on the retired legacy shape: what it refused in the current shape is
+    // the reason to show, and retrying would only repeat it.
+    if (!m_isConfigured && !m_hadSession && !m_firstSetupError.isEmpty()) {
+        log(QStringLiteral("socket closed (") + text + QLatin1Char(')'));
+        fail(m_firstSetupError);
+        return;
+    }
     reconnect(QStringLiteral("socket closed (") + text + QLatin1Char(')'));
 }
 

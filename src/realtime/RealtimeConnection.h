@@ -6,7 +6,9 @@
 #include "realtime/RealtimeTiming.h"
 
 #include <QAbstractSocket>
+#include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QSslConfiguration>
 #include <QStringList>
 #include <chrono>
@@ -25,6 +27,7 @@ public:
     using Status = RealtimeClientInterface::Status;
     using HistoryPair = RealtimeClientInterface::HistoryPair;
     using ResponseEnd = RealtimeClientInterface::ResponseEnd;
+    using ServerEvent = RealtimeProtocol::ServerEvent;
     using Notification = std::function<void(RealtimeClientInterface&)>;
 
     RealtimeConnection(const RealtimeTiming& timing, std::optional<QSslConfiguration> ssl,
@@ -36,7 +39,9 @@ public:
     void append(const QByteArray& pcm16);
     void updateHistory(const QList<HistoryPair>& pairs);
     void updateInstructions(const QString& instructions);
-    void regenerate(const QString& question);
+    void regenerate(const QString& cardID, const QString& question);
+    void cancelResponse(const QString& responseID);
+    void skipTurn(const QString& itemID);
 
     static constexpr qsizetype chunkBytes = 4800;
     // Meeting audio kept while a new socket of a running session is set up: about 5 s of 24 kHz
@@ -45,6 +50,8 @@ public:
     // The held audio goes out in appends of at most 1 s.
     static constexpr qsizetype maxAppendBytes = 24000 * 2;
     static constexpr qsizetype maxUnansweredItems = 16;
+    // Ids of sent messages and of ended answers kept to place a late error or delta.
+    static constexpr qsizetype rememberedIds = 64;
 
 private:
     void openSocket();
@@ -55,9 +62,38 @@ private:
     void cycle();
     void holdAudio(const QByteArray& pcm16);
     void sendHeldAudio();
-    void send(const QJsonObject& message);
+    // Returns the event id the message went out with, empty when it could not go.
+    QString send(const QJsonObject& message);
     void sendSessionUpdate();
     void seedHistory();
+    void resendSeededAnswers();
+
+    // Answers are written one at a time: each request waits until the conversation is free.
+    struct AnswerRequest {
+        QString itemID;   // a committed turn that got no answer of its own
+        QString cardID;   // a card whose merged question is asked again
+        QString question; // sent as a user message first, once
+        bool questionSent = false;
+    };
+    // What a response of this socket answers, once the service has said.
+    struct ResponseLink {
+        QString itemID;
+        QString cardID;
+        bool announced = false;
+    };
+    bool conversationBusy() const;
+    void askForNextAnswer();
+    void onCommitted(const ServerEvent& event);
+    void onResponseCreated(const ServerEvent& event);
+    void onOutputItem(const QString& responseID, const QString& itemID);
+    void onAssistantItem(const QString& itemID, const QString& previousItemID);
+    void onDelta(const ServerEvent& event);
+    void onResponseDone(const ServerEvent& event);
+    void linkToTurn(const QString& responseID, const QString& itemID);
+    void announce(const QString& responseID);
+    // False when the error answered a request of this client that is now dealt with.
+    bool handleRequestError(const ServerEvent& event);
+    void replaceTranscriptionModel(const QString& message);
     void startSessionTimers();
 
     void onOpened();
@@ -70,10 +106,11 @@ private:
     void onPongTimeout();
     void onCycleDue();
     void onReconnectDue();
+    void onAskAgainDue();
     // Runs `due` once after `wait`; `timer` is null again by the time `due` runs.
     void startOnce(std::unique_ptr<Clock::Timer>& timer, std::chrono::milliseconds wait,
                    void (RealtimeConnection::*due)());
-    void handleError(const QString& message, const QString& code);
+    void handleError(const ServerEvent& event);
 
     void report(const Status& status);
     void log(const QString& line);
@@ -89,8 +126,30 @@ private:
     QList<HistoryPair> m_history;
     QString m_assistantContentType = RealtimeProtocol::outputTextContentType;
     std::optional<QString> m_activeResponseID;
-    QStringList m_committedItems; // committed input audio not yet answered, oldest first
-    int m_requestedResponses = 0; // regenerate() responses not yet created
+    bool m_cancelSent = false; // for the active response
+    QList<AnswerRequest> m_requests;
+    std::optional<AnswerRequest> m_inFlight; // asked for, its response not yet created
+    QString m_inFlightEventID;
+    QStringList m_unanswered; // committed turns of this socket without an answer, oldest first
+    QSet<QString> m_skippedTurns;
+    QHash<QString, ResponseLink> m_responses;
+    QHash<QString, QString> m_outputItems;  // an answer's item → its response
+    QHash<QString, QString> m_itemPrevious; // an answer's item → the item it follows
+    QStringList m_finishedResponses;        // newest last
+    QHash<QString, QString> m_sentTypes;    // event id → the type of message it went with
+    QStringList m_sentOrder;
+    quint64 m_eventSerial = 0;
+    quint64 m_socketSerial = 0;
+    // The answers seeded into this socket's session, for a re-send in the legacy content type.
+    struct SeededAnswer {
+        QString text;
+        QString itemID;
+        QString previousItemID;
+    };
+    QList<SeededAnswer> m_seededAnswers;
+    bool m_sessionUpdateSent = false;
+    // What the service refused first in this run's setup: later fallbacks never hide it.
+    QString m_firstSetupError;
     bool m_usedLegacyShape = false;
     bool m_isConfigured = false;
     bool m_shouldRun = false;
@@ -108,4 +167,5 @@ private:
     std::unique_ptr<Clock::Timer> m_cycleTimer;
     std::unique_ptr<Clock::Timer> m_handshakeTimer;
     std::unique_ptr<Clock::Timer> m_reconnectTimer;
+    std::unique_ptr<Clock::Timer> m_askAgainTimer;
 };

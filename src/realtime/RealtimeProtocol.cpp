@@ -23,11 +23,15 @@ QJsonObject currentSession(const Config& config) {
                             {QStringLiteral("turn_detection"), turnDetection(config)},
                             {QStringLiteral("transcription"),
                              QJsonObject{{QStringLiteral("model"), config.transcribeModel}}}};
-    return {{QStringLiteral("type"), QStringLiteral("realtime")},
-            {QStringLiteral("model"), config.model},
-            {QStringLiteral("output_modalities"), QJsonArray{QStringLiteral("text")}},
-            {QStringLiteral("instructions"), config.instructions},
-            {QStringLiteral("audio"), QJsonObject{{QStringLiteral("input"), input}}}};
+    QJsonObject session{{QStringLiteral("type"), QStringLiteral("realtime")},
+                        {QStringLiteral("model"), config.model},
+                        {QStringLiteral("output_modalities"), QJsonArray{QStringLiteral("text")}},
+                        {QStringLiteral("instructions"), config.instructions},
+                        {QStringLiteral("audio"), QJsonObject{{QStringLiteral("input"), input}}}};
+    if (!config.reasoningEffort.isEmpty())
+        session.insert(QStringLiteral("reasoning"),
+                       QJsonObject{{QStringLiteral("effort"), config.reasoningEffort}});
+    return session;
 }
 
 QJsonObject legacySession(const Config& config) {
@@ -39,13 +43,19 @@ QJsonObject legacySession(const Config& config) {
             {QStringLiteral("turn_detection"), turnDetection(config)}};
 }
 
-QJsonObject textItem(const QString& role, const QString& contentType, const QString& text) {
+QJsonObject textItem(const QString& role, const QString& contentType, const QString& text,
+                     const QString& itemID, const QString& previousItemID) {
     const QJsonObject part{{QStringLiteral("type"), contentType}, {QStringLiteral("text"), text}};
-    return {
-        {QStringLiteral("type"), QStringLiteral("conversation.item.create")},
-        {QStringLiteral("item"), QJsonObject{{QStringLiteral("type"), QStringLiteral("message")},
-                                             {QStringLiteral("role"), role},
-                                             {QStringLiteral("content"), QJsonArray{part}}}}};
+    QJsonObject item{{QStringLiteral("type"), QStringLiteral("message")},
+                     {QStringLiteral("role"), role},
+                     {QStringLiteral("content"), QJsonArray{part}}};
+    if (!itemID.isEmpty())
+        item.insert(QStringLiteral("id"), itemID);
+    QJsonObject message{{QStringLiteral("type"), QStringLiteral("conversation.item.create")},
+                        {QStringLiteral("item"), item}};
+    if (!previousItemID.isEmpty())
+        message.insert(QStringLiteral("previous_item_id"), previousItemID);
+    return message;
 }
 
 std::optional<QString> stringMember(const QJsonObject& object, const QString& key) {
@@ -103,17 +113,56 @@ ServerEvent decodeResponseCreated(const QJsonObject& event) {
     const auto id = response ? stringMember(*response, QStringLiteral("id")) : std::nullopt;
     if (!id)
         return {};
-    return makeEvent(ServerEvent::Kind::responseCreated, *id);
+    ServerEvent result = makeEvent(ServerEvent::Kind::responseCreated, *id);
+    result.metadata = objectMember(*response, QStringLiteral("metadata")).value_or(QJsonObject());
+    return result;
 }
 
+// A delta that does not say which response it belongs to cannot be placed: it is reported as
+// stray, so the client can say so instead of guessing a card.
 ServerEvent decodeDelta(const QJsonObject& event) {
     const QString delta = stringMember(event, QStringLiteral("delta")).value_or(QString());
     if (delta.isEmpty())
         return {};
-    return makeEvent(
-        ServerEvent::Kind::delta,
-        stringMember(event, QStringLiteral("response_id")).value_or(QStringLiteral("current")),
-        delta);
+    const auto response = stringMember(event, QStringLiteral("response_id"));
+    ServerEvent result =
+        makeEvent(response ? ServerEvent::Kind::delta : ServerEvent::Kind::strayDelta,
+                  response.value_or(QString()), delta);
+    result.itemID = stringMember(event, QStringLiteral("item_id")).value_or(QString());
+    return result;
+}
+
+ServerEvent decodeTranscriptDelta(const QJsonObject& event) {
+    const auto item = stringMember(event, QStringLiteral("item_id"));
+    const QString delta = stringMember(event, QStringLiteral("delta")).value_or(QString());
+    if (!item || delta.isEmpty())
+        return {};
+    return makeEvent(ServerEvent::Kind::transcriptDelta, *item, delta);
+}
+
+// conversation.item.added (and its former name, conversation.item.created): the item, its role,
+// and the item it follows in the conversation.
+ServerEvent decodeItemAdded(const QJsonObject& event) {
+    const auto item = objectMember(event, QStringLiteral("item"));
+    const auto id = item ? stringMember(*item, QStringLiteral("id")) : std::nullopt;
+    if (!id)
+        return {};
+    ServerEvent result = makeEvent(ServerEvent::Kind::itemAdded, *id,
+                                   stringMember(*item, QStringLiteral("role")).value_or(QString()));
+    result.previousItemID =
+        stringMember(event, QStringLiteral("previous_item_id")).value_or(QString());
+    return result;
+}
+
+ServerEvent decodeOutputItemAdded(const QJsonObject& event) {
+    const auto response = stringMember(event, QStringLiteral("response_id"));
+    const auto item = objectMember(event, QStringLiteral("item"));
+    const auto id = item ? stringMember(*item, QStringLiteral("id")) : std::nullopt;
+    if (!response || !id)
+        return {};
+    ServerEvent result = makeEvent(ServerEvent::Kind::outputItemAdded, *response);
+    result.itemID = *id;
+    return result;
 }
 
 ServerEvent decodeResponseDone(const QJsonObject& event) {
@@ -123,6 +172,7 @@ ServerEvent decodeResponseDone(const QJsonObject& event) {
         return result;
     result.id = stringMember(*response, QStringLiteral("id")).value_or(result.id);
     result.usage = objectMember(*response, QStringLiteral("usage"));
+    result.metadata = objectMember(*response, QStringLiteral("metadata")).value_or(QJsonObject());
     const QString status = stringMember(*response, QStringLiteral("status")).value_or(QString());
     if (status != u"failed" && status != u"incomplete" && status != u"cancelled")
         return result;
@@ -146,8 +196,11 @@ ServerEvent decodeError(const QJsonObject& event) {
     const auto message = error ? stringMember(*error, QStringLiteral("message")) : std::nullopt;
     ServerEvent result = makeEvent(ServerEvent::Kind::error, {},
                                    message.value_or(QStringLiteral("unknown realtime error")));
-    if (error)
+    if (error) {
         result.reason = errorReason(*error);
+        result.causeEventID = stringMember(*error, QStringLiteral("event_id")).value_or(QString());
+        result.param = stringMember(*error, QStringLiteral("param")).value_or(QString());
+    }
     return result;
 }
 
@@ -168,20 +221,43 @@ QJsonObject audioAppend(const QByteArray& pcm16) {
             {QStringLiteral("audio"), QString::fromLatin1(pcm16.toBase64())}};
 }
 
-QJsonObject userText(const QString& text) {
-    return textItem(QStringLiteral("user"), QStringLiteral("input_text"), text);
+QJsonObject userText(const QString& text, const QString& itemID) {
+    return textItem(QStringLiteral("user"), QStringLiteral("input_text"), text, itemID, {});
 }
 
-QJsonObject assistantText(const QString& text, const QString& contentType) {
-    return textItem(QStringLiteral("assistant"), contentType, text);
+QJsonObject assistantText(const QString& text, const QString& contentType, const QString& itemID,
+                          const QString& previousItemID) {
+    return textItem(QStringLiteral("assistant"), contentType, text, itemID, previousItemID);
 }
 
 QJsonObject responseCancel() {
     return {{QStringLiteral("type"), QStringLiteral("response.cancel")}};
 }
 
-QJsonObject responseCreate() {
-    return {{QStringLiteral("type"), QStringLiteral("response.create")}};
+QJsonObject responseCreate(const QJsonObject& metadata) {
+    QJsonObject message{{QStringLiteral("type"), QStringLiteral("response.create")}};
+    if (!metadata.isEmpty())
+        message.insert(QStringLiteral("response"),
+                       QJsonObject{{QStringLiteral("metadata"), metadata}});
+    return message;
+}
+
+QJsonObject withEventID(QJsonObject message, const QString& eventID) {
+    message.insert(QStringLiteral("event_id"), eventID);
+    return message;
+}
+
+QStringList supportedValues(const QString& message) {
+    const qsizetype at = message.indexOf(QStringLiteral("upported values"));
+    if (at < 0)
+        return {};
+    QStringList values;
+    const QStringList parts = message.mid(at).split(u'\'');
+    // Every other part is a quoted value: "…are: ", "a", ", ", "b", ", and ", "c", "."
+    for (qsizetype i = 1; i < parts.size(); i += 2)
+        if (!parts[i].trimmed().isEmpty())
+            values.append(parts[i].trimmed());
+    return values;
 }
 
 ServerEvent decode(const QByteArray& utf8) {
@@ -198,7 +274,12 @@ ServerEvent decode(const QByteArray& utf8) {
         return makeEvent(ServerEvent::Kind::sessionUpdated);
     if (*type == u"input_audio_buffer.committed") {
         const auto item = stringMember(event, QStringLiteral("item_id"));
-        return item ? makeEvent(ServerEvent::Kind::committed, *item) : ServerEvent{};
+        if (!item)
+            return {};
+        ServerEvent result = makeEvent(ServerEvent::Kind::committed, *item);
+        result.previousItemID =
+            stringMember(event, QStringLiteral("previous_item_id")).value_or(QString());
+        return result;
     }
     if (*type == u"conversation.item.input_audio_transcription.completed")
         return decodeTranscript(event);
@@ -208,6 +289,12 @@ ServerEvent decode(const QByteArray& utf8) {
         return decodeResponseCreated(event);
     if (*type == u"response.output_text.delta" || *type == u"response.text.delta")
         return decodeDelta(event);
+    if (*type == u"conversation.item.input_audio_transcription.delta")
+        return decodeTranscriptDelta(event);
+    if (*type == u"conversation.item.added" || *type == u"conversation.item.created")
+        return decodeItemAdded(event);
+    if (*type == u"response.output_item.added")
+        return decodeOutputItemAdded(event);
     if (*type == u"response.done")
         return decodeResponseDone(event);
     if (*type == u"error")
@@ -216,7 +303,11 @@ ServerEvent decode(const QByteArray& utf8) {
 }
 
 ErrorAction classifyError(const QString& message, bool isConfigured, bool usedLegacyShape,
-                          const QString& assistantContentType) {
+                          const QString& assistantContentType, const QString& param) {
+    // Checked first: it is a value the current shape takes, and the legacy one has the same field.
+    if (param == transcriptionModelParam ||
+        (param.isEmpty() && message.contains(u"transcription.model")))
+        return ErrorAction::transcriptionModelFallback;
     if (!isConfigured && !usedLegacyShape) {
         const QString lower = message.toLower();
         for (const char16_t* marker :

@@ -20,6 +20,9 @@ struct RealtimeTiming {
     std::chrono::milliseconds cycleMinute{60000};
     std::chrono::milliseconds handshakeTimeout{defaultHandshakeTimeout};
     std::chrono::milliseconds cycleGrace{defaultCycleGrace};
+    // A request refused because an answer was under way that this client had not yet heard of
+    // is asked again after this, unless that answer's end comes first.
+    std::chrono::milliseconds askAgainDelay{250};
 
     static constexpr int backoffCapSteps = 20;
     static constexpr int minimumCycleMinutes = 5;

@@ -1,11 +1,14 @@
 #include "realtime/RealtimeClient.h"
 #include "realtime/RealtimeProtocol.h"
 #include "support/FakeRealtimeServer.h"
+#include "support/StrictRealtimeService.h"
 #include "support/TestHome.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -98,8 +101,24 @@ protected:
         client->onTranscript = [record](const QString& id, const QString& text) {
             record(QStringLiteral("transcript:%1:%2").arg(id, text));
         };
-        client->onResponseCreated = [record](const QString& id, const QString& item) {
-            record(QStringLiteral("created:%1:%2").arg(id, item));
+        client->onResponseCreated = [record](const QString& id, const QString& item,
+                                             const QString& card) {
+            record(QStringLiteral("created:%1:%2").arg(id, item) +
+                   (card.isEmpty() ? QString() : QStringLiteral(":card=") + card));
+        };
+        client->onTurnWaiting = [record](const QString& item) {
+            record(QStringLiteral("waiting:") + item);
+        };
+        client->onAnswerRefused = [record](const QString& item, const QString& card,
+                                           const QString& code, const QString&) {
+            record(QStringLiteral("refused:%1:%2:%3").arg(item, card, code));
+        };
+        client->onTranscriptDelta = [record](const QString& item, const QString& delta) {
+            record(QStringLiteral("heard:%1:%2").arg(item, delta));
+        };
+        client->onTranscriptionModelReplaced = [record](const QString& refused,
+                                                        const QString& used) {
+            record(QStringLiteral("transcription_model:%1->%2").arg(refused, used));
         };
         client->onDelta = [record](const QString& id, const QString& delta) {
             record(QStringLiteral("delta:%1:%2").arg(id, delta));
@@ -213,12 +232,11 @@ TEST_F(RealtimeClientTest, OpensWithTheModelQueryAndOnlyTheAuthorizationHeader) 
     EXPECT_EQ(server.frames().first(), RealtimeProtocol::sessionUpdate(cfg, false));
     ASSERT_TRUE(waitForLog(QStringLiteral("WebSocket open")));
 
-    server.sendSessionCreated();
-    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 2));
-    EXPECT_EQ(server.frames(QStringLiteral("session.update")).at(1),
-              RealtimeProtocol::sessionUpdate(cfg, false));
+    server.sendSessionCreated(); // the configuration is already on its way: once per socket
     server.sendSessionUpdated();
     ASSERT_TRUE(waitForStatus(Status::connected()));
+    sync();
+    EXPECT_EQ(server.frames(QStringLiteral("session.update")).size(), 1);
     EXPECT_EQ(statuses, (QList<Status>{Status::connecting(), Status::connected()}));
 }
 
@@ -247,7 +265,6 @@ TEST_F(RealtimeClientTest, InstructionsWhileConfiguringTakeEffectWithTheHandshak
     EXPECT_EQ(server.frames().size(), 1);
     EXPECT_EQ(server.frames().first(), RealtimeProtocol::sessionUpdate(config(), false));
     client->updateInstructions(QStringLiteral("Newer."));
-    server.sendSessionCreated();
     ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 2));
     RealtimeClient::Config expected = config();
     expected.instructions = QStringLiteral("Newer.");
@@ -265,9 +282,9 @@ TEST_F(RealtimeClientTest, CapitalisedUnknownParameterFallsBackToLegacyOnceThenF
               RealtimeProtocol::sessionUpdate(config(), true));
     EXPECT_TRUE(logs.contains(QStringLiteral("Falling back to legacy session shape")));
 
+    // What the service refused first is what the user is told.
     server.sendError(QStringLiteral("Unknown parameter: 'session.modalities'."));
-    const Status failed =
-        Status::failed(QStringLiteral("Unknown parameter: 'session.modalities'."));
+    const Status failed = Status::failed(QStringLiteral("Unknown parameter: 'session.type'."));
     ASSERT_TRUE(waitForStatus(failed));
     EXPECT_TRUE(
         logs.contains(QStringLiteral("API error: Unknown parameter: 'session.modalities'.")));
@@ -326,18 +343,22 @@ TEST_F(RealtimeClientTest, OutputTextErrorReseedsWithTextPartsOnce) {
               (QStringList{"user/input_text/Q1", "assistant/output_text/A1", "user/input_text/Q2",
                            "assistant/output_text/A2"}));
 
+    // Only the answers go again, each placed after its own question: no question is asked twice.
+    const QString firstQuestion =
+        server.frames().at(1).value("item").toObject().value("id").toString();
     server.clearFrames();
     server.sendError(QStringLiteral("Invalid value: 'output_text'. Supported values are: 'text'."));
-    ASSERT_TRUE(server.waitForFrames(QStringLiteral("conversation.item.create"), 4));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("conversation.item.create"), 2));
+    sync();
     EXPECT_EQ(itemsOf(server.frames(QStringLiteral("conversation.item.create"))),
-              (QStringList{"user/input_text/Q1", "assistant/text/A1", "user/input_text/Q2",
-                           "assistant/text/A2"}));
+              (QStringList{"assistant/text/A1", "assistant/text/A2"}));
+    EXPECT_EQ(server.frames().first().value("previous_item_id").toString(), firstQuestion);
     EXPECT_TRUE(
         logs.contains(QStringLiteral("Re-seeding history with legacy assistant content type")));
 
     server.sendError(QStringLiteral("Invalid value: 'output_text'."));
     sync();
-    EXPECT_EQ(server.frames(QStringLiteral("conversation.item.create")).size(), 4);
+    EXPECT_EQ(server.frames(QStringLiteral("conversation.item.create")).size(), 2);
     EXPECT_TRUE(logs.contains(QStringLiteral("API error: Invalid value: 'output_text'.")));
     EXPECT_EQ(statuses.last(), Status::connected());
 
@@ -356,44 +377,53 @@ TEST_F(RealtimeClientTest, EventsBecomeCallbacksInOrderOnTheMainThread) {
     connectConfigured();
     events.clear();
     const char* frames[] = {
+        R"({"type":"conversation.item.input_audio_transcription.delta","item_id":"i1","delta":"Why"})",
         R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i1","transcript":" Why this role?\n"})",
         R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i2","transcript":" \n"})",
         R"({"type":"input_audio_buffer.committed","item_id":"i1","previous_item_id":null})",
         R"({"type":"response.created","response":{"id":"r1"}})",
+        R"({"type":"response.output_item.added","response_id":"r1","item":{"id":"o1","role":"assistant"}})",
+        R"({"type":"conversation.item.added","previous_item_id":"i1","item":{"id":"o1","role":"assistant"}})",
         R"({"type":"response.output_text.delta","response_id":"r1","delta":"Because"})",
         R"({"type":"response.output_text.delta","response_id":"r1","delta":""})",
         R"({"type":"response.text.delta","delta":" I"})",
         R"({"type":"rate_limits.updated","rate_limits":[]})",
         R"({"type":"response.done","response":{"id":"r1","usage":{"total_tokens":9}}})",
+        R"({"type":"response.output_text.delta","response_id":"r1","delta":" late"})",
         R"({"type":"response.done"})",
+        R"({"type":"response.created","response":{"id":"rq"}})",
         R"({"type":"response.done","response":{"id":"rq","status":"failed","status_details":{"type":"failed","error":{"code":"insufficient_quota","message":"No credit."}}}})",
-        R"({"type":"conversation.item.input_audio_transcription.failed","item_id":"i3","error":{"message":"Unintelligible."}})"};
+        R"({"type":"conversation.item.input_audio_transcription.failed","item_id":"i3","error":{"message":"Unintelligible."}})",
+        R"({"type":"response.output_text.delta","response_id":"r2","delta":"never announced"})"};
     for (const char* frame : frames)
         server.sendText(QString::fromUtf8(frame));
-    server.sendBinary(R"({"type":"response.output_text.delta","response_id":"r2","delta":"bin"})");
-    server.sendResponseCreated(QStringLiteral("r3"));
-    server.sendDelta(QStringLiteral("r3"), QStringLiteral("Yes."));
+    server.sendText(QStringLiteral(R"({"type":"response.created","response":{"id":"r3"}})"));
+    server.sendBinary(R"({"type":"response.output_text.delta","response_id":"r3","delta":"bin"})");
     server.sendResponseDone(QStringLiteral("r3"), {{QStringLiteral("total_tokens"), 4}});
     server.sendText(QStringLiteral(
         R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i4","transcript":"Go on?","usage":{"type":"duration","seconds":2}})"));
     server.sendText(QStringLiteral(
         R"({"type":"conversation.item.input_audio_transcription.completed","item_id":"i5","transcript":"","usage":{"total_tokens":1}})"));
     sync();
-    EXPECT_EQ(events, (QStringList{"transcript:i1:Why this role?",
+    // Text that names no response, comes after its answer ended, or belongs to an answer never
+    // announced goes nowhere: it could only land on another question's card.
+    EXPECT_EQ(events, (QStringList{"heard:i1:Why",
+                                   "transcript:i1:Why this role?",
                                    "transcription_failed:i2:the transcript came back empty",
                                    "created:r1:i1",
                                    "delta:r1:Because",
-                                   "delta:current: I",
+                                   "log:Dropped answer text that named no response",
                                    "usage:{\"total_tokens\":9}",
                                    "done:r1",
-                                   "done:current",
+                                   "log:Dropped text that came after its answer ended (r1)",
+                                   "log:Ignored the end of an answer never announced (current)",
+                                   "created:rq:",
                                    "unfinished:rq:failed:insufficient_quota:No credit.",
                                    "done:rq",
-
                                    "transcription_failed:i3:Unintelligible.",
-                                   "delta:r2:bin",
+                                   "log:Dropped text of an answer never announced (r2)",
                                    "created:r3:",
-                                   "delta:r3:Yes.",
+                                   "delta:r3:bin",
                                    "usage:{\"total_tokens\":4}",
                                    "done:r3",
                                    "transcription_usage:{\"seconds\":2,\"type\":\"duration\"}",
@@ -402,49 +432,122 @@ TEST_F(RealtimeClientTest, EventsBecomeCallbacksInOrderOnTheMainThread) {
                                    "transcription_failed:i5:the transcript came back empty"}));
 }
 
-TEST_F(RealtimeClientTest, RegenerateCancelsOnlyAnActiveResponse) {
-    client->regenerate(QStringLiteral("Before configuration")); // nothing at all
-    connectConfigured();
-    client->regenerate(QStringLiteral("First?"));
-    ASSERT_TRUE(server.waitForFrames(QStringLiteral("response.create"), 1));
-    EXPECT_EQ(server.frameTypes(),
-              (QStringList{"session.update", "conversation.item.create", "response.create"}));
-    EXPECT_EQ(itemsOf(server.frames(QStringLiteral("conversation.item.create"))),
-              QStringList{"user/input_text/First?"});
+// --- the service's rules: one answer at a time -------------------------------------------
 
-    server.clearFrames();
-    server.sendText(QStringLiteral(R"({"type":"response.created","response":{"id":"r7"}})"));
+class StrictServiceTest : public RealtimeClientTest {
+protected:
+    void SetUp() override {
+        RealtimeClientTest::SetUp();
+        service = new StrictRealtimeService(server);
+        client->start(config());
+        ASSERT_TRUE(waitForStatus(Status::connected()));
+        events.clear();
+    }
+    QStringList answers() const { return events.filter(QRegularExpression("^(created|waiting)")); }
+    StrictRealtimeService* service = nullptr;
+};
+
+TEST_F(StrictServiceTest, TurnsHeardWhileAnAnswerStreamsAreEachAnsweredOnceItEnds) {
+    const QString first = service->commitTurn();
+    service->stream(QStringLiteral("Because"));
+    const QString second = service->commitTurn(); // the service leaves these two unanswered
+    const QString third = service->commitTurn();
     sync();
-    client->regenerate(QStringLiteral("First? And second?"));
-    ASSERT_TRUE(server.waitForFrames(QStringLiteral("response.create"), 1));
-    EXPECT_EQ(server.frameTypes(),
-              (QStringList{"response.cancel", "conversation.item.create", "response.create"}));
-    EXPECT_EQ(server.frames().first(), RealtimeProtocol::responseCancel());
-    EXPECT_EQ(logCount(QStringLiteral("Regenerating answer for the extended question")), 2);
-
-    // The cancelled response is no longer active.
-    server.clearFrames();
-    client->regenerate(QStringLiteral("Third?"));
-    ASSERT_TRUE(server.waitForFrames(QStringLiteral("response.create"), 1));
-    EXPECT_EQ(server.frames(QStringLiteral("response.cancel")).size(), 0);
+    service->finish();
+    ASSERT_TRUE(waitFor([&] { return service->isResponding(); }));
+    EXPECT_EQ(service->activeMetadata().value("item").toString(), second);
+    service->finish();
+    ASSERT_TRUE(waitFor([&] { return service->createdMetadata().size() == 3; }));
+    service->finish();
+    sync();
+    const QStringList ids = service->createdIDs();
+    EXPECT_EQ(answers(), (QStringList{"created:" + ids[0] + ":" + first, "waiting:" + second,
+                                      "waiting:" + third, "created:" + ids[1] + ":" + second,
+                                      "created:" + ids[2] + ":" + third}));
+    EXPECT_EQ(service->errorCodes(), QStringList());
+    // Every message can be matched to an error it causes.
+    const QStringList sent = server.eventIds();
+    EXPECT_FALSE(sent.contains(QString()));
+    EXPECT_EQ(QSet<QString>(sent.begin(), sent.end()).size(), sent.size());
 }
 
-TEST_F(RealtimeClientTest, ResponseDoneClearsTheActiveResponse) {
-    connectConfigured();
-    server.sendText(QStringLiteral(R"({"type":"response.created","response":{"id":"r1"}})"));
-    server.sendText(QStringLiteral(R"({"type":"response.done"})")); // "current", not r1
+TEST_F(StrictServiceTest, ARegenerationWaitsForTheCancelToLand) {
+    const QString turn = service->commitTurn();
+    service->stream(QStringLiteral("First we"));
     sync();
-    client->regenerate(QStringLiteral("Q?"));
-    ASSERT_TRUE(server.waitForFrames(QStringLiteral("response.create"), 1));
+    const QString old = service->activeResponse();
+    client->cancelResponse(old);
+    client->regenerate(QStringLiteral("CARD-1"), QStringLiteral("Why Rust and Go?"));
+    ASSERT_TRUE(waitFor([&] { return service->createdMetadata().size() == 2; }));
+    EXPECT_EQ(service->activeMetadata().value("card").toString(), QStringLiteral("CARD-1"));
+    EXPECT_EQ(service->errorCodes(), QStringList()) << "nothing raced the cancel";
+    EXPECT_EQ(server.frameTypes().filter(QStringLiteral("response.")),
+              (QStringList{"response.cancel", "response.create"}));
+    // A cancel of an answer that has ended sends nothing the service would refuse.
+    client->cancelResponse(old);
+    service->finish();
+    sync();
     EXPECT_EQ(server.frames(QStringLiteral("response.cancel")).size(), 1);
+    EXPECT_EQ(answers(), (QStringList{"created:" + old + ":" + turn,
+                                      "created:" + service->createdIDs().at(1) + "::card=CARD-1"}));
+}
 
-    server.clearFrames();
-    server.sendText(QStringLiteral(R"({"type":"response.created","response":{"id":"r2"}})"));
-    server.sendText(QStringLiteral(R"({"type":"response.done","response":{"id":"r2"}})"));
+TEST_F(StrictServiceTest, ARefusedRequestIsAskedAgainOnceTheConversationIsFree) {
+    client->regenerate(QStringLiteral("CARD-2"), QStringLiteral("And the tests?"));
+    const QString turn = service->commitTurn(); // its own answer starts before the request lands
+    ASSERT_TRUE(waitFor([&] { return service->errorCodes().size() == 1; }));
+    EXPECT_EQ(service->errorCodes().first(),
+              QStringLiteral("conversation_already_has_active_response"));
     sync();
-    client->regenerate(QStringLiteral("Q?"));
-    ASSERT_TRUE(server.waitForFrames(QStringLiteral("response.create"), 1));
-    EXPECT_EQ(server.frames(QStringLiteral("response.cancel")).size(), 0);
+    service->finish();
+    ASSERT_TRUE(waitFor([&] { return service->createdMetadata().size() == 2; }));
+    EXPECT_EQ(service->activeMetadata().value("card").toString(), QStringLiteral("CARD-2"));
+    service->finish();
+    sync();
+    EXPECT_EQ(server.frames(QStringLiteral("conversation.item.create")).size(), 1)
+        << "the question is not asked twice";
+    const QStringList created = events.filter(QStringLiteral("created:"));
+    ASSERT_EQ(created.size(), 2);
+    EXPECT_TRUE(created.first().endsWith(u':' + turn));
+    EXPECT_TRUE(created.last().endsWith(QStringLiteral(":card=CARD-2")));
+    EXPECT_FALSE(events.filter(QStringLiteral("refused")).size());
+}
+
+TEST_F(StrictServiceTest, ASkippedTurnIsNotAskedFor) {
+    service->commitTurn();
+    const QString merged = service->commitTurn();
+    sync();
+    client->skipTurn(merged);
+    service->finish();
+    sync();
+    EXPECT_FALSE(service->isResponding());
+    EXPECT_EQ(server.frames(QStringLiteral("response.create")).size(), 0);
+}
+
+TEST_F(RealtimeClientTest, ARefusedTranscriptionModelIsReplacedByOneTheServiceNames) {
+    StrictRealtimeService service(server);
+    service.refuseTranscriptionModel(
+        QStringLiteral("gpt-4o-mini-transcribe"),
+        {QStringLiteral("whisper-1"), QStringLiteral("gpt-transcribe")});
+    client->start(config());
+    ASSERT_TRUE(waitForStatus(Status::connected()));
+    EXPECT_EQ(service.transcriptionModel(), QStringLiteral("gpt-transcribe"));
+    EXPECT_TRUE(events.contains("transcription_model:gpt-4o-mini-transcribe->gpt-transcribe"));
+    EXPECT_EQ(statuses.count(Status::connected()), 1);
+    EXPECT_FALSE(std::any_of(statuses.begin(), statuses.end(),
+                             [](const Status& status) { return status.isFailed(); }));
+}
+
+// The legacy shape is retired: the service closes on it, and what it refused first is said.
+TEST_F(RealtimeClientTest, TheRetiredLegacyShapeEndsWithTheFirstRefusal) {
+    client->start(config());
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 1));
+    server.sendError(QStringLiteral("Unknown parameter: 'session.reasoning'."));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 2));
+    server.close(4000, QStringLiteral("beta_api_shape_disabled"));
+    ASSERT_TRUE(
+        waitForStatus(Status::failed(QStringLiteral("Unknown parameter: 'session.reasoning'."))));
+    EXPECT_FALSE(server.waitForUpgradeRequests(2, 300)) << "a retry would only be refused again";
 }
 
 // --- audio -----------------------------------------------------------------------------------
@@ -672,28 +775,6 @@ TEST_F(RealtimeClientTest, NothingHeardBeforeAStopIsDeliveredAfterIt) {
 
 // Turn detection answers each committed turn in order; an answer this client asked for answers
 // no audio; a new socket starts with nothing waiting.
-TEST_F(RealtimeClientTest, EachResponseIsLinkedToTheAudioItAnswers) {
-    server.setAutoConfigure(true);
-    connectConfigured();
-    events.clear();
-    server.sendCommitted(QStringLiteral("a"));
-    server.sendCommitted(QStringLiteral("b"));
-    sync();
-    client->regenerate(QStringLiteral("Why Rust and Go?"));
-    ASSERT_TRUE(server.waitForFrames(QStringLiteral("response.create"), 1));
-    for (const char* id : {"g", "r1", "r2", "r3"})
-        server.sendResponseCreated(QString::fromUtf8(id));
-    server.sendCommitted(QStringLiteral("c"));
-    sync();
-    server.dropConnection();
-    ASSERT_TRUE(waitForStatus(Status::connected(), 2));
-    server.sendResponseCreated(QStringLiteral("r4"));
-    sync();
-    EXPECT_EQ(
-        events.filter(QStringLiteral("created:")),
-        (QStringList{"created:g:", "created:r1:a", "created:r2:b", "created:r3:", "created:r4:"}));
-}
-
 TEST_F(RealtimeClientTest, StartWhileRunningReplacesTheSocket) {
     connectConfigured();
     client->start(config());
@@ -839,8 +920,9 @@ TEST_P(RealtimeStreamingCycleTest, CycleWaitsForTheAnswerInProgress) {
     }
     ASSERT_TRUE(waitForStatus(Status::connected(), 2));
     EXPECT_EQ(events.contains(QStringLiteral("done:r1")), GetParam());
-    // The answer of the old session is nothing the new one could cancel.
-    client->regenerate(QStringLiteral("Q?"));
+    // The answer of the old session neither holds up the new one nor can be cancelled there.
+    client->cancelResponse(QStringLiteral("r1"));
+    client->regenerate(QStringLiteral("CARD"), QStringLiteral("Q?"));
     ASSERT_TRUE(server.waitForFrames(QStringLiteral("response.create"), 1));
     EXPECT_EQ(server.frames(QStringLiteral("response.cancel")).size(), 0);
 }

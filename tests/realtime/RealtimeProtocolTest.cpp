@@ -51,6 +51,20 @@ TEST(RealtimeProtocolTest, CurrentSessionShapeIsExact) {
                 "transcription": {"model": "gpt-4o-mini-transcribe"}}}}})"));
 }
 
+TEST(RealtimeProtocolTest, AReasoningEffortGoesOnlyWhereOneIsGiven) {
+    RealtimeProtocol::Config config = sampleConfig();
+    const auto session = [&] {
+        return RealtimeProtocol::sessionUpdate(config, false).value("session").toObject();
+    };
+    EXPECT_FALSE(session().contains("reasoning"));
+    config.reasoningEffort = QStringLiteral("minimal");
+    EXPECT_EQ(session().value("reasoning"), json(R"({"effort": "minimal"})"));
+    EXPECT_FALSE(RealtimeProtocol::sessionUpdate(config, true)
+                     .value("session")
+                     .toObject()
+                     .contains("reasoning"));
+}
+
 TEST(RealtimeProtocolTest, LegacySessionShapeIsExact) {
     EXPECT_EQ(RealtimeProtocol::sessionUpdate(sampleConfig(), true), json(R"({
         "type": "session.update",
@@ -168,10 +182,10 @@ INSTANTIATE_TEST_SUITE_P(
                    R"({"type":"response.text.delta","response_id":"r1","delta":"lo"})", Kind::delta,
                    "r1", "lo"},
         DecodeCase{"deltaWithoutResponse", R"({"type":"response.output_text.delta","delta":"x"})",
-                   Kind::delta, "current", "x"},
+                   Kind::strayDelta, "", "x"},
         DecodeCase{"deltaResponseIdNotString",
-                   R"({"type":"response.text.delta","response_id":7,"delta":"x"})", Kind::delta,
-                   "current", "x"},
+                   R"({"type":"response.text.delta","response_id":7,"delta":"x"})",
+                   Kind::strayDelta, "", "x"},
         DecodeCase{"emptyDelta",
                    R"({"type":"response.output_text.delta","response_id":"r1","delta":""})",
                    Kind::ignored, "", ""},

@@ -157,7 +157,10 @@ void FakeRealtimeServer::onWebSocket() {
             const QJsonObject frame = document.isObject()
                                           ? document.object()
                                           : QJsonObject{{QStringLiteral("unparsed"), text}};
-            m_frames.append(frame);
+            // Kept apart, so a frame compares equal to the message the protocol builds.
+            QJsonObject kept = frame;
+            m_eventIds.append(kept.take(QStringLiteral("event_id")).toString());
+            m_frames.append(kept);
             emit frameReceived(frame);
             if (m_autoConfigure &&
                 frame.value(QStringLiteral("type")).toString() == u"session.update")
@@ -178,7 +181,10 @@ bool FakeRealtimeServer::isConnected() const {
 }
 
 void FakeRealtimeServer::send(const QJsonObject& event) {
-    sendText(QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact)));
+    QJsonObject stamped = event;
+    if (m_stampEvents && !stamped.contains(QStringLiteral("event_id")))
+        stamped.insert(QStringLiteral("event_id"), QStringLiteral("event_%1").arg(++m_eventSerial));
+    sendText(QString::fromUtf8(QJsonDocument(stamped).toJson(QJsonDocument::Compact)));
 }
 
 void FakeRealtimeServer::sendText(const QString& text) {

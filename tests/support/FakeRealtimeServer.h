@@ -41,6 +41,8 @@ public:
     void stallUpgrades(bool stall);      // take the TCP connection and never answer
     // Answers each session.update with session.updated, as the real service does.
     void setAutoConfigure(bool on) { m_autoConfigure = on; }
+    // Gives every event sent an event_id of its own, as the real service does.
+    void setStampEvents(bool on) { m_stampEvents = on; }
 
     // Upgrade requests received (accepted or not), and the newest one's details.
     int upgradeRequestCount() const { return m_upgradeRequests; }
@@ -67,11 +69,16 @@ public:
     void dropConnection(); // TCP closed at once, no close frame
     void stall();          // stop reading: no more frames are taken in, no pongs go out
 
-    // Every text frame received on any connection, oldest first.
+    // Every text frame received on any connection, oldest first, without its event_id.
     QList<QJsonObject> frames() const { return m_frames; }
+    // The event_id of each of those frames, empty where it had none.
+    QStringList eventIds() const { return m_eventIds; }
     QList<QJsonObject> frames(const QString& type) const;
     QStringList frameTypes() const;
-    void clearFrames() { m_frames.clear(); }
+    void clearFrames() {
+        m_frames.clear();
+        m_eventIds.clear();
+    }
     // Close code of the newest connection that ended, -1 before any did.
     int lastCloseCode() const { return m_lastCloseCode; }
     int disconnectionCount() const { return m_disconnections; }
@@ -102,6 +109,8 @@ private:
     int m_refuseStatus = 0;
     bool m_stallUpgrades = false;
     bool m_autoConfigure = false;
+    bool m_stampEvents = false;
+    int m_eventSerial = 0;
 
     QList<QPointer<QTcpSocket>> m_tcpSockets;
     QPointer<QWebSocket> m_current;
@@ -114,4 +123,5 @@ private:
     int m_disconnections = 0;
     int m_lastCloseCode = -1;
     QList<QJsonObject> m_frames;
+    QStringList m_eventIds;
 };

@@ -24,7 +24,12 @@ public:
     }
     void updateHistory(const QList<HistoryPair>& pairs) override { histories.append(pairs); }
     void updateInstructions(const QString& text) override { instructions.append(text); }
-    void regenerate(const QString& question) override { regenerations.append(question); }
+    void regenerate(const QString& cardID, const QString& question) override {
+        regeneratedCards.append(cardID);
+        regenerations.append(question);
+    }
+    void cancelResponse(const QString& responseID) override { cancels.append(responseID); }
+    void skipTurn(const QString& itemID) override { skipped.append(itemID); }
 
     QList<Config> starts;
     int stops = 0;
@@ -33,6 +38,9 @@ public:
     QList<QList<HistoryPair>> histories;
     QStringList instructions;
     QStringList regenerations;
+    QStringList regeneratedCards;
+    QStringList cancels;
+    QStringList skipped;
 };
 
 // Starts at once, or blocks until release() when `blockStart` is set.

@@ -56,9 +56,9 @@ void ScriptedRealtimeClient::planTurn(int index, const DemoScript::Turn& turn) {
             onTranscript(item, question);
     });
     after(0.35, [this, response, item] {
-        const bool asked = std::exchange(m_regenerating, false);
+        const QString card = std::exchange(m_regeneratingCard, QString());
         if (onResponseCreated)
-            onResponseCreated(response, asked ? QString() : item);
+            onResponseCreated(response, card.isEmpty() ? item : QString(), card);
     });
     const QStringList words = DemoScript::fragments(turn.answer);
     for (int i = 0; i < words.size(); ++i) {

@@ -24,7 +24,9 @@ public:
     void updateInstructions(const QString&) override {}
     // The script already holds the answer to each follow-up; it streams once the merged
     // question is in, as the answer asked for, not as one to the follow-up's own audio.
-    void regenerate(const QString&) override { m_regenerating = true; }
+    void regenerate(const QString& cardID, const QString&) override { m_regeneratingCard = cardID; }
+    void cancelResponse(const QString&) override {}
+    void skipTurn(const QString&) override {}
 
     // The interviewer talks for this many seconds (the meeting meter moves).
     std::function<void(double seconds)> onInterviewerSpeaks;
@@ -49,5 +51,5 @@ private:
     QList<Step> m_steps;
     qsizetype m_next = 0;
     QTimer m_timer;
-    bool m_regenerating = false;
+    QString m_regeneratingCard;
 };
