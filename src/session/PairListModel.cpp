@@ -26,7 +26,8 @@ QVariant PairListModel::data(const QModelIndex& index, int role) const {
         return pair.timestamp;
     case Qt::DisplayRole:
     case QuestionRole:
-        return pair.question;
+        // Still being heard: the words so far, with a mark that more is coming.
+        return pair.questionInProgress ? pair.question + QStringLiteral(" …") : pair.question;
     case AnswerRole:
         return pair.answer;
     case IsCompleteRole:
@@ -61,7 +62,8 @@ QList<int> PairListModel::changedRoles(const QAPair& before, const QAPair& after
     QList<int> roles;
     if (!same(before.timestamp, after.timestamp))
         roles << TimestampRole;
-    if (!same(before.question, after.question))
+    if (!same(before.question, after.question) ||
+        before.questionInProgress != after.questionInProgress)
         roles << QuestionRole << Qt::DisplayRole;
     if (!same(before.answer, after.answer))
         roles << AnswerRole;

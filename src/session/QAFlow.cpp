@@ -32,6 +32,15 @@ const QString& untranscribedNotice() {
     static const QString text = QStringLiteral("(the question could not be transcribed)");
     return text;
 }
+const QString& partlyHeardNotice() {
+    static const QString text =
+        QStringLiteral("(heard in part: the transcription did not complete)");
+    return text;
+}
+const QString& waitingNotice() {
+    static const QString text = QStringLiteral("(waiting for the answer before it)");
+    return text;
+}
 
 // A few words on why an answer stopped, for its card.
 QString shortNotice(const RealtimeClientInterface::ResponseEnd& end) {
@@ -125,6 +134,23 @@ void QAFlow::clear() {
 }
 
 void QAFlow::forgetLinks() {
+    // What was heard of a question that never completed stays, said to be partial.
+    bool changed = false;
+    for (QAPair& card : m_pairs) {
+        if (card.questionInProgress) {
+            card.questionInProgress = false;
+            if (card.notice.isEmpty())
+                card.notice = partlyHeardNotice();
+            changed = true;
+        }
+        if (card.notice == waitingNotice()) {
+            card.notice.clear();
+            changed = true;
+        }
+    }
+    if (changed)
+        notifyChanged();
+    m_waitingItems.clear();
     m_responseItems.clear();
     m_mergedItems.clear();
     m_failedItems.clear();
@@ -136,6 +162,35 @@ void QAFlow::forgetTimings() {
     m_firstTokenSeen.clear();
 }
 
+bool QAFlow::isOnlyHeard(const QAPair& pair) {
+    return pair.questionInProgress && !pair.responseID && pair.answer.isEmpty() &&
+           pair.myAnswer.isEmpty();
+}
+
+QAPair& QAFlow::appendCardOfItem(const QString& itemID) {
+    QAPair fresh = makePair();
+    fresh.inputItemID = itemID;
+    if (m_failedItems.remove(itemID))
+        fresh.notice = untranscribedNotice();
+    else if (m_waitingItems.remove(itemID))
+        fresh.notice = waitingNotice();
+    m_pairs.append(fresh);
+    return m_pairs.last();
+}
+
+void QAFlow::ingestTranscriptDelta(const QString& itemID, const QString& delta) {
+    if (itemID.isEmpty() || delta.isEmpty() || m_mergedItems.contains(itemID))
+        return;
+    QAPair* card = cardOfItem(itemID);
+    if (!card)
+        card = &appendCardOfItem(itemID);
+    else if (!card->question.isEmpty() && !card->questionInProgress)
+        return; // its transcript is already complete
+    card->question += delta;
+    card->questionInProgress = true;
+    notifyChanged();
+}
+
 void QAFlow::ingestTranscript(const QString& text, const QString& itemID) {
     // Whether the user was talking when the question came, before the question ends that.
     const bool wasSpeaking = m_hooks.isSpeaking && m_hooks.isSpeaking();
@@ -143,30 +198,34 @@ void QAFlow::ingestTranscript(const QString& text, const QString& itemID) {
         m_hooks.interviewerTookOver();
 
     QAPair* target = cardOfItem(itemID);
-    if (!target && !m_pairs.isEmpty() && isContinuation(m_pairs.last(), text)) {
-        if (!itemID.isEmpty())
+    // A card that only shows what was heard so far is not a question yet: whether this one
+    // follows up is judged against the card before it.
+    const bool onlyHeard = target && isOnlyHeard(*target) && target == &m_pairs.last();
+    const qsizetype previous = m_pairs.size() - (onlyHeard ? 2 : 1);
+    if ((!target || onlyHeard) && previous >= 0 && isContinuation(m_pairs[previous], text)) {
+        if (!itemID.isEmpty()) {
             m_mergedItems.insert(itemID);
-        extendQuestion(m_pairs.size() - 1, text);
+            if (m_hooks.skipTurn)
+                m_hooks.skipTurn(itemID);
+        }
+        if (onlyHeard)
+            m_pairs.removeLast();
+        extendQuestion(previous, text);
         return;
     }
 
-    // An answer whose audio is unknown went to a card of its own; the first question without a
-    // card of its own is the best guess for it. Cards of known audio wait for their own text.
-    if (!target)
+    // Without an audio id, the first card made by an answer of unknown audio is the best guess
+    // for it. A card of known audio takes only its own question.
+    if (!target && itemID.isEmpty())
         target = unlinkedCardAwaitingQuestion();
-    const bool answerCameFirst = target != nullptr;
-    if (target) {
-        target->question = text;
-        target->lastQuestionAt = m_clock.now();
-        if (target->notice == untranscribedNotice())
-            target->notice.clear();
-    } else {
-        QAPair fresh = makePair();
-        fresh.question = text;
-        fresh.inputItemID = itemID;
-        m_pairs.append(fresh);
-        target = &m_pairs.last();
-    }
+    const bool answerCameFirst = target && (target->responseID || !target->answer.isEmpty());
+    if (!target)
+        target = &appendCardOfItem(itemID);
+    target->question = text;
+    target->questionInProgress = false;
+    target->lastQuestionAt = m_clock.now();
+    if (target->notice == untranscribedNotice() || target->notice == partlyHeardNotice())
+        target->notice.clear();
 
     m_questionAt.insert(target->id, m_clock.now());
     record(QStringLiteral("question"), {{QStringLiteral("text"), text},
@@ -211,7 +270,9 @@ void QAFlow::extendQuestion(qsizetype index, const QString& text) {
     merged = merged.trimmed();
 
     if (target.responseID)
-        m_supersededResponses.insert(*target.responseID);
+        supersede(*target.responseID);
+    if (target.notice == waitingNotice())
+        target.notice.clear();
     target.question = merged;
     target.lastQuestionAt = m_clock.now();
     target.wasExtended = true;
@@ -228,7 +289,13 @@ void QAFlow::extendQuestion(qsizetype index, const QString& text) {
                                                  {QStringLiteral("pair"), target.id}});
     notifyChanged();
     if (m_hooks.regenerate)
-        m_hooks.regenerate(merged);
+        m_hooks.regenerate(target.id, merged);
+}
+
+void QAFlow::supersede(const QString& responseID) {
+    m_supersededResponses.insert(responseID);
+    if (m_hooks.cancelResponse)
+        m_hooks.cancelResponse(responseID);
 }
 
 QAPair* QAFlow::cardOfResponse(const QString& responseID) {
@@ -241,8 +308,8 @@ QAPair* QAFlow::cardOfResponse(const QString& responseID) {
 QAPair* QAFlow::unlinkedCardAwaitingQuestion() {
     for (qsizetype i = m_pairs.size() - 1; i >= 0; --i) {
         const QAPair& card = m_pairs[i];
-        if (card.inputItemID.isEmpty() && card.question.isEmpty() && card.myAnswer.isEmpty() &&
-            card.notice != untranscribedNotice())
+        if (card.inputItemID.isEmpty() && !card.ownsUnknownAnswer && card.question.isEmpty() &&
+            card.myAnswer.isEmpty() && card.notice != untranscribedNotice())
             return &m_pairs[i];
     }
     return nullptr;
@@ -265,8 +332,9 @@ QAPair& QAFlow::cardForUnlinkedResponse(const QString& responseID) {
             return *merged;
         }
     }
+    // A card of known audio waits for the answer to that audio.
     for (qsizetype i = m_pairs.size() - 1; i >= 0; --i) {
-        if (!m_pairs[i].responseID && !m_pairs[i].isComplete) {
+        if (!m_pairs[i].responseID && !m_pairs[i].isComplete && m_pairs[i].inputItemID.isEmpty()) {
             m_pairs[i].responseID = responseID;
             return m_pairs[i];
         }
@@ -277,16 +345,63 @@ QAPair& QAFlow::cardForUnlinkedResponse(const QString& responseID) {
     return m_pairs.last();
 }
 
-void QAFlow::startResponse(const QString& responseID, const QString& itemID) {
-    if (!itemID.isEmpty()) {
+void QAFlow::startResponse(const QString& responseID, const QString& itemID,
+                           const QString& cardID) {
+    if (!cardID.isEmpty()) {
+        QAPair* card = pair(cardID);
+        if (!card) { // cleared meanwhile: nobody reads this answer
+            supersede(responseID);
+            return;
+        }
+        if (card->responseID && *card->responseID != responseID && !card->isComplete)
+            supersede(*card->responseID);
+        card->responseID = responseID;
+        m_awaitingRegeneration.removeAll(cardID);
+        if (card->notice == waitingNotice())
+            card->notice.clear();
+    } else if (!itemID.isEmpty()) {
         // Its question was folded into an earlier card, which gets an answer to the whole.
         if (m_mergedItems.contains(itemID)) {
-            m_supersededResponses.insert(responseID);
+            supersede(responseID);
             return;
         }
         m_responseItems.insert(responseID, itemID);
+    } else if (!cardOfResponse(responseID)) {
+        // Nothing says which question this answers: it keeps a card of its own rather than
+        // taking another question's place.
+        QAPair fresh = makePair();
+        fresh.responseID = responseID;
+        fresh.ownsUnknownAnswer = true;
+        m_pairs.append(fresh);
     }
     ingestDelta(responseID, QString());
+}
+
+void QAFlow::turnWaiting(const QString& itemID) {
+    QAPair* card = cardOfItem(itemID);
+    QJsonObject fields{{QStringLiteral("item"), itemID}};
+    if (card && !card->responseID && card->answer.isEmpty()) {
+        if (card->notice.isEmpty())
+            card->notice = waitingNotice();
+        fields.insert(QStringLiteral("pair"), card->id);
+        notifyChanged();
+    } else if (!card) {
+        m_waitingItems.insert(itemID);
+    }
+    record(QStringLiteral("answer_waiting"), fields);
+}
+
+void QAFlow::answerRefused(const QString& itemID, const QString& cardID, const QString& message) {
+    QAPair* card = cardID.isEmpty() ? cardOfItem(itemID) : pair(cardID);
+    QJsonObject fields{{QStringLiteral("status"), QStringLiteral("refused")},
+                       {QStringLiteral("message"), message}};
+    if (card && !card->isComplete) {
+        card->notice = message.isEmpty() ? QStringLiteral("(no answer)")
+                                         : QStringLiteral("(no answer: ") + message + u')';
+        fields.insert(QStringLiteral("pair"), card->id);
+        notifyChanged();
+    }
+    record(QStringLiteral("answer_failed"), fields);
 }
 
 void QAFlow::ingestDelta(const QString& responseID, const QString& delta) {
@@ -297,18 +412,17 @@ void QAFlow::ingestDelta(const QString& responseID, const QString& delta) {
     const QString itemID = m_responseItems.value(responseID);
     if (!target && !itemID.isEmpty()) {
         target = cardOfItem(itemID);
-        if (!target) {
-            QAPair fresh = makePair();
-            fresh.inputItemID = itemID;
-            m_pairs.append(fresh);
-            target = &m_pairs.last();
-            if (m_failedItems.remove(itemID))
-                target->notice = untranscribedNotice();
-        }
+        if (!target)
+            target = &appendCardOfItem(itemID);
         target->responseID = responseID;
+        if (target->notice == waitingNotice())
+            target->notice.clear();
     }
     if (!target)
         target = &cardForUnlinkedResponse(responseID);
+    // A finished answer is final: text the service sends after its end belongs nowhere.
+    if (target->isComplete && !delta.isEmpty())
+        return;
 
     if (!delta.isEmpty()) {
         if (!m_firstTokenSeen.contains(target->id)) {
@@ -383,10 +497,14 @@ bool QAFlow::endResponseShort(const QString& responseID,
 
 void QAFlow::transcriptionFailed(const QString& itemID, const QString& message) {
     QAPair* target = cardOfItem(itemID);
-    if (!target)
+    if (!target && itemID.isEmpty())
         target = unlinkedCardAwaitingQuestion();
     QJsonObject fields{{QStringLiteral("item"), itemID}, {QStringLiteral("message"), message}};
-    if (target) {
+    if (target && target->questionInProgress) {
+        target->questionInProgress = false;
+        target->notice = partlyHeardNotice();
+        fields.insert(QStringLiteral("pair"), target->id);
+    } else if (target) {
         target->notice = untranscribedNotice();
         fields.insert(QStringLiteral("pair"), target->id);
     } else if (!itemID.isEmpty()) {

@@ -19,7 +19,9 @@ public:
         std::function<bool()> isSpeaking;
         std::function<void()> interviewerTookOver;
         std::function<void(const QString& event, const QJsonObject& fields)> record;
-        std::function<void(const QString& question)> regenerate;
+        std::function<void(const QString& cardID, const QString& question)> regenerate;
+        std::function<void(const QString& responseID)> cancelResponse;
+        std::function<void(const QString& itemID)> skipTurn;
         std::function<void(const QList<RealtimeClientInterface::HistoryPair>& pairs)> updateHistory;
         std::function<void()> pairsChanged;
     };
@@ -29,9 +31,16 @@ public:
 
     // `itemID` names the audio the text was heard in; empty when the service did not say.
     void ingestTranscript(const QString& text, const QString& itemID = QString());
-    // A response has begun: `itemID` is the audio it answers, empty for one this app asked for
-    // or when that audio is not known.
-    void startResponse(const QString& responseID, const QString& itemID);
+    // A response has begun: `itemID` is the audio it answers, `cardID` the card it was asked for;
+    // with neither known it keeps a card of its own, which takes no question.
+    void startResponse(const QString& responseID, const QString& itemID,
+                       const QString& cardID = QString());
+    // The question heard so far in this audio, before its transcription completes.
+    void ingestTranscriptDelta(const QString& itemID, const QString& delta);
+    // The answer to this audio waits for the one being written.
+    void turnWaiting(const QString& itemID);
+    // The service refused to write the answer asked for this audio or card.
+    void answerRefused(const QString& itemID, const QString& cardID, const QString& message);
     void ingestDelta(const QString& responseID, const QString& delta);
     void completeResponse(const QString& responseID);
     // Puts why a response stopped short on the card it was filling and logs it. False when the
@@ -71,6 +80,10 @@ private:
     // again, else the newest card still waiting for an answer, else a new one.
     QAPair& cardForUnlinkedResponse(const QString& responseID);
     void record(const QString& event, const QJsonObject& fields);
+    void supersede(const QString& responseID);
+    QAPair& appendCardOfItem(const QString& itemID);
+    // A card that holds only what was heard of its question so far.
+    static bool isOnlyHeard(const QAPair& pair);
 
     const Clock& m_clock;
     std::function<double()> m_followUpWindow;
@@ -83,6 +96,7 @@ private:
     QSet<QString> m_mergedItems;             // audio folded into an earlier card's question
     QSet<QString> m_failedItems;             // audio not transcribed, whose card is yet to come
     QList<QString> m_awaitingRegeneration;   // cards whose merged question was asked again
+    QSet<QString> m_waitingItems;            // audio whose answer waits, whose card is yet to come
 };
 
 // Rounds to `decimals` places, halves away from zero.

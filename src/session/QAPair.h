@@ -31,6 +31,10 @@ public:
     // What the service reported about this card: why its answer stopped, or that its question
     // could not be transcribed. Shown with the answer.
     QString notice;
+    // Made by an answer the service did not link to any question: no question comes to it.
+    bool ownsUnknownAnswer = false;
+    // The question is still being heard: `question` holds what has come so far.
+    bool questionInProgress = false;
     // The service's id of the audio the question was heard in, once known: the answer and the
     // transcription of that audio both come to this card, whatever arrives first.
     QString inputItemID;

@@ -97,10 +97,7 @@ TEST_F(DesktopSession, CtrlReturnStartsAndStopsASessionWhoseQuestionBecomesACard
     ASSERT_TRUE(streamFor(0.5));
     EXPECT_GT(activeSpan(streamedSince(before), 24000).length(), 1.0);
 
-    m_server.sendTranscript(QStringLiteral("item_1"), question);
-    m_server.sendResponseCreated(QStringLiteral("resp_1"));
-    m_server.sendDelta(QStringLiteral("resp_1"), answer);
-    m_server.sendResponseDone(QStringLiteral("resp_1"));
+    LiveTest::answer(question, {answer});
     // The finished answer is logged as it completes.
     ASSERT_TRUE(waitUntil([&] {
         return readText(sessionFile(QStringLiteral(".events.jsonl")))

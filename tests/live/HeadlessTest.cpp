@@ -151,9 +151,9 @@ TEST_F(Headless, EverySignalAtAnyMomentStopsTheSessionAndSavesIt) {
                 << name << corvinel.err().toStdString();
         }
         if (row.moment >= Moment::answering) {
-            m_server.sendTranscript(QStringLiteral("i1"), QStringLiteral("Why Rust?"));
-            m_server.sendResponseCreated(QStringLiteral("r1"));
-            m_server.sendDelta(QStringLiteral("r1"), QStringLiteral("Fewer crashes, and"));
+            const QString item = m_service.commitTurn();
+            m_service.transcribe(item, QStringLiteral("Why Rust?"));
+            m_service.stream(QStringLiteral("Fewer crashes, and"));
             ASSERT_TRUE(waitUntil([&] {
                 return readText(sessionFile(QStringLiteral(".events.jsonl")))
                     .contains(QStringLiteral("answer_started"));
@@ -216,34 +216,32 @@ TEST_F(Headless, EveryAnswerStaysUnderItsOwnQuestionAndAFailedOneSaysWhy) {
     Corvinel corvinel({QStringLiteral("--headless")});
     ASSERT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1, 10000))
         << corvinel.err().toStdString();
-    const auto answer = [&](const QString& response, const QString& text) {
-        m_server.sendResponseCreated(response);
-        m_server.sendDelta(response, text);
-        m_server.sendResponseDone(response);
+    const auto answer = [&](const QString& text) {
+        m_service.stream(text);
+        m_service.finish();
     };
-    m_server.sendCommitted(QStringLiteral("i1")); // a cough: answered, its transcript empty
-    answer(QStringLiteral("r1"), QStringLiteral("Sure, take your time."));
-    m_server.sendTranscript(QStringLiteral("i1"), QString());
-    m_server.sendCommitted(QStringLiteral("i2"));
-    m_server.sendTranscript(QStringLiteral("i2"),
-                            QStringLiteral("What is your greatest weakness?"));
-    answer(QStringLiteral("r2"), QStringLiteral("Impatience."));
-    m_server.sendCommitted(QStringLiteral("i3")); // two answers before their transcripts
-    m_server.sendCommitted(QStringLiteral("i4"));
-    answer(QStringLiteral("r3"), QStringLiteral("Leading a team."));
-    answer(QStringLiteral("r4"), QStringLiteral("Remote, mostly."));
-    m_server.sendCommitted(QStringLiteral("i5")); // its transcription fails before it is answered
-    m_server.sendText(QStringLiteral(
-        R"({"type":"conversation.item.input_audio_transcription.failed","item_id":"i5","error":{"message":"Audio too short."}})"));
-    answer(QStringLiteral("r5"), QStringLiteral("Happy to."));
-    m_server.sendTranscript(QStringLiteral("i3"),
-                            QStringLiteral("Where do you see yourself in five years?"));
-    m_server.sendTranscript(QStringLiteral("i4"), QStringLiteral("Remote or office?"));
-    m_server.sendCommitted(QStringLiteral("i6"));
-    m_server.sendTranscript(QStringLiteral("i6"), QStringLiteral("Why should we hire you?"));
-    m_server.sendResponseCreated(QStringLiteral("r6"));
-    m_server.sendText(QStringLiteral(
-        R"({"type":"response.done","response":{"id":"r6","status":"failed","status_details":{"type":"failed","error":{"type":"insufficient_quota","code":"insufficient_quota","message":"You exceeded your current quota."}}}})"));
+    const QString i1 = m_service.commitTurn(); // a cough: answered, its transcript empty
+    answer(QStringLiteral("Sure, take your time."));
+    m_service.transcribe(i1, QString());
+    const QString i2 = m_service.commitTurn();
+    m_service.transcribe(i2, QStringLiteral("What is your greatest weakness?"));
+    answer(QStringLiteral("Impatience."));
+    const QString i3 = m_service.commitTurn(); // two answers before their transcripts
+    answer(QStringLiteral("Leading a team."));
+    const QString i4 = m_service.commitTurn();
+    answer(QStringLiteral("Remote, mostly."));
+    const QString i5 = m_service.commitTurn(); // its transcription fails before it is answered
+    m_server.sendText(
+        QStringLiteral(
+            R"({"type":"conversation.item.input_audio_transcription.failed","item_id":"%1","error":{"message":"Audio too short."}})")
+            .arg(i5));
+    answer(QStringLiteral("Happy to."));
+    m_service.transcribe(i3, QStringLiteral("Where do you see yourself in five years?"));
+    m_service.transcribe(i4, QStringLiteral("Remote or office?"));
+    const QString i6 = m_service.commitTurn();
+    m_service.transcribe(i6, QStringLiteral("Why should we hire you?"));
+    m_service.fail(QStringLiteral("insufficient_quota"),
+                   QStringLiteral("You exceeded your current quota."));
     ASSERT_TRUE(waitUntil([&] {
         return corvinel.out().contains(QStringLiteral("Q: Remote or office?")) &&
                corvinel.err().contains(QStringLiteral("out of credit"));
@@ -279,10 +277,69 @@ TEST_F(Headless, EveryAnswerStaysUnderItsOwnQuestionAndAFailedOneSaysWhy) {
     EXPECT_EQ(transcript, expected);
 }
 
+// The service writes one answer at a time and leaves a turn heard meanwhile unanswered: a
+// question asked while the previous answer streams, a follow-up merged while its answer streams
+// and a question transcribed after its answer began each get their own answer under their own
+// card, nothing the client sends is refused, and the cost is the price table's.
+TEST_F(Headless, QuestionsAskedWhileAnAnswerStreamsEachGetTheirOwnAnswer) {
+    Corvinel corvinel({QStringLiteral("--headless")});
+    ASSERT_TRUE(m_server.waitForFrames(QStringLiteral("session.update"), 1, 10000))
+        << corvinel.err().toStdString();
+    const QJsonObject usage = StrictRealtimeService::usageOf(2800, 2400, 400, 0, 100);
+    const QString q1 = m_service.commitTurn();
+    m_service.transcribe(q1, QStringLiteral("Why this company?"));
+    m_service.stream(QStringLiteral("Its mission."));
+    const QString q2 = m_service.commitTurn(); // no answer of its own from the service
+    m_service.transcribe(q2, QStringLiteral("What do you know about our product?"));
+    m_service.stream(QStringLiteral(" And its people."));
+    m_service.finish(usage);
+    ASSERT_TRUE(waitUntil([&] { return m_service.activeMetadata().contains("item"); }))
+        << "the client asks for the waiting question's answer";
+    m_service.stream(QStringLiteral("It records calls."));
+    const QString q3 = m_service.commitTurn(); // a follow-up while that answer streams
+    m_service.transcribe(q3, QStringLiteral("and who uses it?"));
+    ASSERT_TRUE(waitUntil([&] { return m_service.activeMetadata().contains("card"); }))
+        << corvinel.err().toStdString();
+    m_service.stream(QStringLiteral("Sales teams, to coach their reps."));
+    m_service.finish(usage);
+    const QString q4 = m_service.commitTurn();
+    m_service.stream(QStringLiteral("Remote, mostly.")); // before its transcript
+    m_service.transcribe(q4, QStringLiteral("Remote or office?"));
+    m_service.finish(usage);
+    ASSERT_TRUE(waitUntil([&] {
+        return corvinel.out().contains(QStringLiteral("Remote, mostly."));
+    })) << corvinel.out().toStdString()
+        << corvinel.err().toStdString();
+    corvinel.signal(SIGTERM);
+    ASSERT_TRUE(corvinel.exited(15000));
+    EXPECT_EQ(m_service.errorCodes(), QStringList());
+
+    const QString out = corvinel.out();
+    for (const char* card :
+         {"Q: Why this company?\nA: Its mission. And its people.\n",
+          "Q: What do you know about our product? and who uses it?\nA: Sales teams, to coach "
+          "their reps.\n",
+          "Q: Remote or office?\nA: Remote, mostly.\n"})
+        EXPECT_TRUE(out.contains(QString::fromUtf8(card))) << card << "\n" << out.toStdString();
+    EXPECT_FALSE(out.contains(QStringLiteral("It records calls."))) << "a superseded answer";
+    const QString transcript = readText(sessionFile(QStringLiteral(".transcript.md")));
+    EXPECT_EQ(transcript.count(QStringLiteral("**Interviewer:**")), 3) << transcript.toStdString();
+
+    // Three answers of 400 uncached audio, 400 text and 2400 cached text tokens in, 100 out,
+    // a cancelled one at no cost, and 8 s of transcription.
+    double cost = -1;
+    for (const QJsonObject& record : readJsonLines(sessionFile(QStringLiteral(".events.jsonl"))))
+        if (record.value(QStringLiteral("event")).toString() == u"session_cost")
+            cost = record.value(QStringLiteral("cost_usd")).toDouble();
+    const double expected =
+        3 * (400 * 32.0 + 400 * 4.0 + 2400 * 0.4 + 100 * 24.0) / 1e6 + 8.0 / 60 * 0.017;
+    EXPECT_NEAR(cost, expected, 0.00001);
+}
+
 // A service that takes the connection but never answers the session setup: the client gives up on
 // that socket, says so, and tries again; nothing is streamed into the void.
 TEST_F(Headless, ASetupNobodyAnswersIsRetriedAndSaidSo) {
-    m_server.setAutoConfigure(false);
+    m_service.answersSetup = false;
     m_home.setEnv("OV_REALTIME_HANDSHAKE_MS", QByteArray("300"));
     Corvinel corvinel(
         {QStringLiteral("--headless"), QStringLiteral("--duration"), QStringLiteral("2.5")});

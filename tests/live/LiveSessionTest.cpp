@@ -181,7 +181,7 @@ TEST_F(LiveSession, SpeakingIntoTheMicrophoneFillsMyAnswerOfTheNewestCard) {
            {QStringLiteral("Pick one with numbers.")});
     ASSERT_TRUE(waitUntil(
         [&] { return controller.pairs().size() == 1 && controller.pairs().first().isComplete; }));
-    answer(kQuestion, {QStringLiteral("Turning vague problems into systems.")}, 2);
+    answer(kQuestion, {QStringLiteral("Turning vague problems into systems.")});
     ASSERT_TRUE(waitUntil(
         [&] { return controller.pairs().size() == 2 && controller.pairs().last().isComplete; }));
 
@@ -208,7 +208,7 @@ TEST_F(LiveSession, SpeakingIntoTheMicrophoneFillsMyAnswerOfTheNewestCard) {
     EXPECT_LE(wer, 0.30) << mine.toStdString();
 
     // The interviewer's next question ends the answer and opens a card of its own.
-    answer(QStringLiteral("Why do you want this role?"), {QStringLiteral("Growth.")}, 3);
+    answer(QStringLiteral("Why do you want this role?"), {QStringLiteral("Growth.")});
     ASSERT_TRUE(waitUntil(
         [&] { return controller.pairs().size() == 3 && controller.pairs().last().isComplete; }));
     cards = controller.pairs();

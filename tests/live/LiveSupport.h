@@ -2,6 +2,7 @@
 
 #include "support/FakeRealtimeServer.h"
 #include "support/SoundPeers.h"
+#include "support/StrictRealtimeService.h"
 #include "support/TestFiles.h"
 #include "support/TestHome.h"
 
@@ -17,7 +18,6 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(m_sound.start());
         m_sound.useForThisProcess();
-        m_server.setAutoConfigure(true);
         ASSERT_TRUE(m_server.listen());
         m_home.setEnv("OV_REALTIME_URL", m_server.url().toString().toUtf8());
         m_home.setEnv("OPENAI_API_KEY", QByteArray("sk-test-live"));
@@ -54,18 +54,13 @@ protected:
                          timeoutMs);
     }
 
-    // The server hears the question and answers it, as the service would.
-    void answer(const QString& question, const QStringList& deltas, int turn = 1) {
-        const QString response = QStringLiteral("resp_%1").arg(turn);
-        m_server.sendTranscript(QStringLiteral("item_%1").arg(turn), question);
-        m_server.sendResponseCreated(response);
+    // The other side asks, and the service hears the question and answers it.
+    void answer(const QString& question, const QStringList& deltas) {
+        const QString item = m_service.commitTurn();
+        m_service.transcribe(item, question);
         for (const QString& delta : deltas)
-            m_server.sendDelta(response, delta);
-        m_server.sendResponseDone(response,
-                                  QJsonObject{{QStringLiteral("input_token_details"),
-                                               QJsonObject{{QStringLiteral("audio_tokens"), 120},
-                                                           {QStringLiteral("text_tokens"), 300}}},
-                                              {QStringLiteral("output_tokens"), 40}});
+            m_service.stream(delta);
+        m_service.finish(StrictRealtimeService::usageOf(300, 0, 120, 0, 40));
     }
 
     QString sessionFolder() const {
@@ -81,6 +76,7 @@ protected:
     TestHome m_home;
     PrivateSoundServer m_sound;
     FakeRealtimeServer m_server;
+    StrictRealtimeService m_service{m_server};
     QTemporaryDir m_files;
 };
 
