@@ -77,7 +77,9 @@ State compute(const Inputs& in) {
     s.clockText = s.clockVisible ? SessionController::formatClock(in.sessionElapsed) : QString();
     s.costVisible = in.sessionActive && !in.costSummary.isEmpty();
     // The bar has room for the dollars only; the rest of the line waits in the tooltip.
-    s.costText = s.costVisible ? CostModel::amount(in.sessionCost) : QString();
+    s.costText = !s.costVisible   ? QString()
+                 : in.sessionCost ? CostModel::amount(*in.sessionCost)
+                                  : QStringLiteral("—");
     s.costHelp = s.costVisible ? in.costSummary : QString();
 
     s.answerTimerVisible = in.answering;

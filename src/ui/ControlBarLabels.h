@@ -21,7 +21,7 @@ struct Inputs {
     std::optional<double> lastAnswerDuration;
     // The session's full cost line, and its dollars alone for the bar.
     QString costSummary;
-    double sessionCost = 0;
+    std::optional<double> sessionCost; // none when the model has no known price
     AppSettings::StreamSource streamSource = AppSettings::StreamSource::meetingOnly;
     AppSettings::Appearance appearance = AppSettings::Appearance::system;
     AppSettings::MeetingSource meetingSource = AppSettings::MeetingSource::systemOutput;

@@ -98,7 +98,7 @@ ControlBarLabels::Inputs ControlBarModel::gatherInputs() const {
         in.answering = m_session->isAnswering();
         in.lastAnswerDuration = m_session->lastAnswerDuration();
         in.costSummary = m_session->costSummaryText();
-        in.sessionCost = CostModel::cost(m_session->sessionUsage());
+        in.sessionCost = m_session->sessionCost();
         in.heardOutput = m_session->heardOutput();
     }
     if (m_settings) {
