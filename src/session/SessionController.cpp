@@ -64,6 +64,18 @@ constexpr double kPermissionBannerDelay = 4.0;
 constexpr double kAppTapPollInterval = 3.0;
 
 using Engine = AudioCaptureEngineInterface;
+
+QString answerSpeedName(AppSettings::AnswerSpeed speed) {
+    switch (speed) {
+    case AppSettings::AnswerSpeed::fastest:
+        return QStringLiteral("fastest");
+    case AppSettings::AnswerSpeed::thorough:
+        return QStringLiteral("thorough");
+    case AppSettings::AnswerSpeed::balanced:
+        break;
+    }
+    return QStringLiteral("balanced");
+}
 } // namespace
 
 SessionController::SessionController(SessionComponents components, QObject* parent)
@@ -77,7 +89,11 @@ SessionController::SessionController(SessionComponents components, QObject* pare
     flowHooks.record = [this](const QString& event, const QJsonObject& fields) {
         record(event, fields);
     };
-    flowHooks.regenerate = [this](const QString& question) { m_c.client.regenerate(question); };
+    flowHooks.regenerate = [this](const QString& cardID, const QString& question) {
+        m_c.client.regenerate(cardID, question);
+    };
+    flowHooks.cancelResponse = [this](const QString& id) { m_c.client.cancelResponse(id); };
+    flowHooks.skipTurn = [this](const QString& itemID) { m_c.client.skipTurn(itemID); };
     flowHooks.updateHistory = [this](const QList<RealtimeClientInterface::HistoryPair>& pairs) {
         m_c.client.updateHistory(pairs);
     };
@@ -143,6 +159,10 @@ SessionController::~SessionController() {
     m_c.client.onStatus = nullptr;
     m_c.client.onTranscript = nullptr;
     m_c.client.onResponseCreated = nullptr;
+    m_c.client.onTurnWaiting = nullptr;
+    m_c.client.onAnswerRefused = nullptr;
+    m_c.client.onTranscriptDelta = nullptr;
+    m_c.client.onTranscriptionModelReplaced = nullptr;
     m_c.client.onDelta = nullptr;
     m_c.client.onResponseDone = nullptr;
     m_c.client.onResponseUnfinished = nullptr;
@@ -182,8 +202,27 @@ void SessionController::wireComponents() {
     });
     client.onTranscript = live(
         [this](const QString& itemID, const QString& text) { ingestTranscript(text, itemID); });
-    client.onResponseCreated = live([this](const QString& responseID, const QString& itemID) {
-        m_flow->startResponse(responseID, itemID);
+    client.onResponseCreated =
+        live([this](const QString& responseID, const QString& itemID, const QString& cardID) {
+            m_flow->startResponse(responseID, itemID, cardID);
+        });
+    client.onTurnWaiting = live([this](const QString& itemID) { m_flow->turnWaiting(itemID); });
+    client.onAnswerRefused = live([this](const QString& itemID, const QString& cardID,
+                                         const QString& code, const QString& message) {
+        m_flow->answerRefused(itemID, cardID, message);
+        setBanner(serviceAdvice(code, message)
+                      .value_or(QStringLiteral("OpenAI could not answer: ") + message));
+    });
+    client.onTranscriptDelta = live([this](const QString& itemID, const QString& delta) {
+        m_flow->ingestTranscriptDelta(itemID, delta);
+    });
+    client.onTranscriptionModelReplaced = live([this](const QString& refused, const QString& used) {
+        m_transcribeModel = used;
+        record(QStringLiteral("transcription_model_replaced"),
+               {{QStringLiteral("refused"), refused}, {QStringLiteral("used"), used}});
+        setBanner(QStringLiteral("OpenAI does not take %1 for transcription here, so this "
+                                 "session uses %2. Your setting is unchanged.")
+                      .arg(refused, used));
     });
     client.onDelta =
         live([this](const QString& id, const QString& delta) { ingestDelta(id, delta); });
@@ -442,12 +481,14 @@ void SessionController::finishStart() {
     config.apiKey = settings.apiKey();
     config.model = settings.model();
     config.transcribeModel = settings.transcribeModel();
+    m_model = config.model;
     m_transcribeModel = config.transcribeModel;
     config.instructions = settings.instructions();
     config.vadThreshold = settings.vadThreshold();
     config.prefixPaddingMs = settings.prefixPaddingMs();
     config.silenceDurationMs = settings.silenceDurationMs();
     config.reconnectMinutes = settings.reconnectMinutes();
+    config.reasoningEffort = settings.reasoningEffort();
     m_c.client.start(config);
 
     setSessionActive(true);
@@ -729,38 +770,62 @@ void SessionController::startLog() {
             {QStringLiteral("silence_ms"), s.silenceDurationMs()},
             {QStringLiteral("prefix_padding_ms"), s.prefixPaddingMs()},
             {QStringLiteral("follow_up_window_s"), s.followUpWindow()},
+            {QStringLiteral("answer_speed"), answerSpeedName(s.answerSpeed())},
+            {QStringLiteral("reasoning_effort"), s.reasoningEffort()},
             {QStringLiteral("instructions_chars"), Graphemes::count(s.instructions())}});
 }
 
+// A cost that cannot be known leaves its dollar fields out of the record, and the log says why
+// once a session: with the usage that first finds no price.
 void SessionController::recordUsage(const QJsonObject& usage) {
     const CostModel::Usage u = CostModel::parse(usage);
+    const bool pricedSoFar = CostModel::responseCost(m_sessionUsage, m_model).has_value();
     m_sessionUsage.add(u);
     emit costChanged();
-    const double minutes = CostModel::billedMinutes(sessionElapsed());
-    const double sessionCost = CostModel::cost(m_sessionUsage);
-    record(QStringLiteral("usage"),
-           {{QStringLiteral("audio_in"), u.audioInput},
-            {QStringLiteral("audio_in_cached"), u.audioInputCached},
-            {QStringLiteral("text_in"), u.textInput},
-            {QStringLiteral("text_in_cached"), u.textInputCached},
-            {QStringLiteral("text_out"), u.textOutput},
-            {QStringLiteral("response_cost_usd"), roundTo(CostModel::cost(u), 5)},
-            {QStringLiteral("session_cost_usd"), roundTo(sessionCost, 5)},
-            {QStringLiteral("session_cost_per_min_usd"), roundTo(sessionCost / minutes, 4)}});
+    const std::optional<double> responseCost = CostModel::responseCost(u, m_model);
+    if (pricedSoFar && !responseCost)
+        record(QStringLiteral("price_unknown"),
+               {{QStringLiteral("model"), m_model},
+                {QStringLiteral("reason"), CostModel::noPriceReason(m_model)}});
+    QJsonObject fields{{QStringLiteral("audio_in"), u.audioInput},
+                       {QStringLiteral("audio_in_cached"), u.audioInputCached},
+                       {QStringLiteral("text_in"), u.textInput},
+                       {QStringLiteral("text_in_cached"), u.textInputCached},
+                       {QStringLiteral("text_out"), u.textOutput},
+                       {QStringLiteral("audio_out"), u.audioOutput},
+                       {QStringLiteral("image_in"), u.imageInput},
+                       {QStringLiteral("image_in_cached"), u.imageInputCached}};
+    if (responseCost)
+        fields.insert(QStringLiteral("response_cost_usd"), roundTo(*responseCost, 5));
+    if (const std::optional<double> sessionCost = CostModel::cost(m_sessionUsage, m_model)) {
+        const double minutes = CostModel::billedMinutes(sessionElapsed());
+        fields.insert(QStringLiteral("session_cost_usd"), roundTo(*sessionCost, 5));
+        fields.insert(QStringLiteral("session_cost_per_min_usd"),
+                      roundTo(*sessionCost / minutes, 4));
+    }
+    record(QStringLiteral("usage"), fields);
 }
 
 void SessionController::recordTranscriptionUsage(const QJsonObject& usage) {
     const CostModel::Usage u = CostModel::parseTranscription(usage, m_transcribeModel);
+    const bool pricedSoFar = m_sessionUsage.transcriptionCost.has_value();
     m_sessionUsage.add(u);
     emit costChanged();
-    record(QStringLiteral("transcription_usage"),
-           {{QStringLiteral("model"), m_transcribeModel},
-            {QStringLiteral("audio_in"), u.transcriptionAudioInput},
-            {QStringLiteral("text_in"), u.transcriptionTextInput},
-            {QStringLiteral("text_out"), u.transcriptionTextOutput},
-            {QStringLiteral("seconds"), roundTo(u.transcriptionSeconds, 2)},
-            {QStringLiteral("cost_usd"), roundTo(u.transcriptionCost, 5)},
-            {QStringLiteral("session_cost_usd"), roundTo(CostModel::cost(m_sessionUsage), 5)}});
+    if (pricedSoFar && !u.transcriptionCost)
+        record(
+            QStringLiteral("price_unknown"),
+            {{QStringLiteral("model"), m_transcribeModel},
+             {QStringLiteral("reason"), CostModel::noTranscriptionPriceReason(m_transcribeModel)}});
+    QJsonObject fields{{QStringLiteral("model"), m_transcribeModel},
+                       {QStringLiteral("audio_in"), u.transcriptionAudioInput},
+                       {QStringLiteral("text_in"), u.transcriptionTextInput},
+                       {QStringLiteral("text_out"), u.transcriptionTextOutput},
+                       {QStringLiteral("seconds"), roundTo(u.transcriptionSeconds, 2)}};
+    if (u.transcriptionCost)
+        fields.insert(QStringLiteral("cost_usd"), roundTo(*u.transcriptionCost, 5));
+    if (const std::optional<double> sessionCost = CostModel::cost(m_sessionUsage, m_model))
+        fields.insert(QStringLiteral("session_cost_usd"), roundTo(*sessionCost, 5));
+    record(QStringLiteral("transcription_usage"), fields);
 }
 
 void SessionController::finishLog() {
@@ -797,17 +862,21 @@ void SessionController::finishLog() {
     const CostModel::Usage& u = m_sessionUsage;
     if (!u.isEmpty()) {
         const double minutes = CostModel::billedMinutes(sessionElapsed());
-        const double dollars = CostModel::cost(u);
-        record(QStringLiteral("session_cost"),
-               {{QStringLiteral("minutes"), roundTo(minutes, 2)},
-                {QStringLiteral("tokens"), u.total()},
-                {QStringLiteral("cost_usd"), roundTo(dollars, 5)},
-                {QStringLiteral("cost_per_min_usd"), roundTo(dollars / minutes, 4)},
-                {QStringLiteral("audio_in"), u.audioInput},
-                {QStringLiteral("audio_in_cached"), u.audioInputCached},
-                {QStringLiteral("text_in"), u.textInput},
-                {QStringLiteral("text_in_cached"), u.textInputCached},
-                {QStringLiteral("text_out"), u.textOutput}});
+        QJsonObject fields{{QStringLiteral("minutes"), roundTo(minutes, 2)},
+                           {QStringLiteral("tokens"), u.total()},
+                           {QStringLiteral("audio_in"), u.audioInput},
+                           {QStringLiteral("audio_in_cached"), u.audioInputCached},
+                           {QStringLiteral("text_in"), u.textInput},
+                           {QStringLiteral("text_in_cached"), u.textInputCached},
+                           {QStringLiteral("text_out"), u.textOutput},
+                           {QStringLiteral("audio_out"), u.audioOutput},
+                           {QStringLiteral("image_in"), u.imageInput},
+                           {QStringLiteral("image_in_cached"), u.imageInputCached}};
+        if (const std::optional<double> dollars = CostModel::cost(u, m_model)) {
+            fields.insert(QStringLiteral("cost_usd"), roundTo(*dollars, 5));
+            fields.insert(QStringLiteral("cost_per_min_usd"), roundTo(*dollars / minutes, 4));
+        }
+        record(QStringLiteral("session_cost"), fields);
     }
     const SavedFile transcript = m_log->writeMarkdown(m_flow->pairs());
     m_log->close();
@@ -823,7 +892,7 @@ void SessionController::finishLog() {
 }
 
 std::optional<QString> SessionController::costSummary() const {
-    return CostModel::summary(m_sessionUsage, sessionElapsed());
+    return CostModel::summary(m_sessionUsage, m_model, sessionElapsed());
 }
 
 // ---- Narrowing to one app ----

@@ -144,6 +144,8 @@ public:
     // A recording's transcription: 0…1 while the banner reports its progress, −1 otherwise.
     double transcriptionProgress() const { return m_transcriptionProgress; }
     CostModel::Usage sessionUsage() const { return m_sessionUsage; }
+    // What the session has cost so far; none when its model has no known price.
+    std::optional<double> sessionCost() const { return CostModel::cost(m_sessionUsage, m_model); }
     std::optional<QString> pendingAppTap() const { return m_pendingAppTap; }
 
     // The same state in the shapes QML binds to; empty text stands for "none".
@@ -261,6 +263,7 @@ private:
     QStringList m_unsaved;               // what the Stop banner must say was not saved whole
     bool m_recordingCutShort = false;
     CostModel::Usage m_sessionUsage;
+    QString m_model;           // the realtime model the client runs with, which prices its answers
     QString m_transcribeModel; // the one the client runs with, which prices its transcriptions
     double m_transcriptionProgress = -1;
     std::optional<QString> m_progressBanner; // the last progress report of a transcription

@@ -139,6 +139,8 @@ const AppSettings::Spec& AppSettings::spec(Setting setting) {
          QMetaEnum::fromType<Appearance>()},
         {"transcribeMyAnswers", K::flag, false, &S::transcribeMyAnswersChanged},
         {"followUpWindow", K::real, 8.0, &S::followUpWindowChanged, 0.0, 20.0},
+        {"answerSpeed", K::choice, int(AnswerSpeed::balanced), &S::answerSpeedChanged, 0, 0, false,
+         QMetaEnum::fromType<AnswerSpeed>()},
         {"fontSize", K::real, 14.0, &S::fontSizeChanged, 10.0, 36.0},
         {"fontFamily", K::text, QString(), &S::fontFamilyChanged},
         {"companyName", K::text, QString(), &S::companyNameChanged, 0, 0, true},
@@ -211,6 +213,26 @@ AppSettings::StreamSource AppSettings::streamSourceFromRaw(const QString& raw) {
 }
 AppSettings::Appearance AppSettings::appearanceFromRaw(const QString& raw) {
     return enumFromRaw<Appearance>(raw);
+}
+
+bool AppSettings::takesReasoningEffort(const QString& model) {
+    return model.startsWith(QLatin1String("gpt-realtime-2"));
+}
+
+QString AppSettings::reasoningEffort(const QString& model, AnswerSpeed speed) {
+    if (!takesReasoningEffort(model))
+        return QString();
+    // Nothing above "medium": "high" and "xhigh" think for seconds, and an answer is wanted
+    // about a second after the question ends.
+    switch (speed) {
+    case AnswerSpeed::fastest:
+        return QStringLiteral("minimal");
+    case AnswerSpeed::balanced:
+        return QStringLiteral("low");
+    case AnswerSpeed::thorough:
+        return QStringLiteral("medium");
+    }
+    return QStringLiteral("low");
 }
 
 void AppSettings::load() {
@@ -356,6 +378,9 @@ void AppSettings::setTranscribeMyAnswers(bool value) {
 }
 void AppSettings::setFollowUpWindow(double value) {
     assign(Setting::followUpWindow, value);
+}
+void AppSettings::setAnswerSpeed(AnswerSpeed value) {
+    assign(Setting::answerSpeed, int(value));
 }
 void AppSettings::setFontSize(double value) {
     assign(Setting::fontSize, value);

@@ -51,6 +51,8 @@ class AppSettings : public QObject {
                    transcribeMyAnswersChanged)
     Q_PROPERTY(double followUpWindow READ followUpWindow WRITE setFollowUpWindow NOTIFY
                    followUpWindowChanged)
+    Q_PROPERTY(
+        AnswerSpeed answerSpeed READ answerSpeed WRITE setAnswerSpeed NOTIFY answerSpeedChanged)
     Q_PROPERTY(double fontSize READ fontSize WRITE setFontSize NOTIFY fontSizeChanged)
     Q_PROPERTY(QString fontFamily READ fontFamily WRITE setFontFamily NOTIFY fontFamilyChanged)
     Q_PROPERTY(
@@ -66,13 +68,18 @@ class AppSettings : public QObject {
     Q_PROPERTY(QStringList knownTranscribeModels READ knownTranscribeModels CONSTANT)
 
 public:
-    // Case names are the stored raw values; the first case is what an unknown value reads as.
+    // Case names are the stored raw values; the first case is what an unknown value reads as,
+    // but for AnswerSpeed, whose default is the middle one.
     enum class MeetingSource { systemOutput, singleApp, audioDevice };
     Q_ENUM(MeetingSource)
     enum class StreamSource { meetingOnly, micOnly, both };
     Q_ENUM(StreamSource)
     enum class Appearance { system, light, dark };
     Q_ENUM(Appearance)
+    // How long a reasoning model may think before it answers; balanced is the service's own
+    // default, so a stored balanced asks for nothing the service would not do anyway.
+    enum class AnswerSpeed { fastest, balanced, thorough };
+    Q_ENUM(AnswerSpeed)
 
     // Reads (and later writes) the INI file at `path`.
     explicit AppSettings(const QString& path = defaultPath(), QObject* parent = nullptr);
@@ -92,6 +99,13 @@ public:
     static MeetingSource meetingSourceFromRaw(const QString& raw);
     static StreamSource streamSourceFromRaw(const QString& raw);
     static Appearance appearanceFromRaw(const QString& raw);
+
+    // Whether the service takes a reasoning effort for `model`: the gpt-realtime-2 family
+    // (2, 2.1, 2.1-mini and their dated snapshots), not earlier or foreign models.
+    static bool takesReasoningEffort(const QString& model);
+    // The session's `reasoning.effort` for `speed` ("minimal", "low", "medium"), or an empty
+    // string when `model` does not take one and the field must not be sent.
+    static QString reasoningEffort(const QString& model, AnswerSpeed speed);
 
     QString apiKey() const { return m_apiKey; }
     // Why the last key assigned could not be kept for the next start; empty once one is saved.
@@ -125,6 +139,7 @@ public:
     Appearance appearance() const { return Appearance(stored(Setting::appearance).toInt()); }
     bool transcribeMyAnswers() const { return stored(Setting::transcribeMyAnswers).toBool(); }
     double followUpWindow() const { return stored(Setting::followUpWindow).toDouble(); }
+    AnswerSpeed answerSpeed() const { return AnswerSpeed(stored(Setting::answerSpeed).toInt()); }
     double fontSize() const { return stored(Setting::fontSize).toDouble(); }
     QString fontFamily() const { return stored(Setting::fontFamily).toString(); }
     Panel interviewers() const { return m_interviewers; }
@@ -135,6 +150,8 @@ public:
 
     // Assembled afresh on every read.
     QString instructions() const;
+    // The reasoning effort for the chosen model and answer speed; empty when the model takes none.
+    QString reasoningEffort() const { return reasoningEffort(model(), answerSpeed()); }
     // The chosen family at `size` points and `weight` (a QFont::Weight): the system font for an
     // empty family, its fixed-pitch counterpart for "__mono", and the system font too when the
     // named family is not installed.
@@ -161,6 +178,7 @@ public:
     void setAppearance(Appearance value);
     void setTranscribeMyAnswers(bool value);
     void setFollowUpWindow(double value);
+    void setAnswerSpeed(AnswerSpeed value);
     void setFontSize(double value);
     void setFontFamily(const QString& value);
     void setInterviewers(const Panel& value);
@@ -192,6 +210,7 @@ signals:
     void appearanceChanged();
     void transcribeMyAnswersChanged();
     void followUpWindowChanged();
+    void answerSpeedChanged();
     void fontSizeChanged();
     void fontFamilyChanged();
     void interviewersChanged();
@@ -224,6 +243,7 @@ private:
         appearance,
         transcribeMyAnswers,
         followUpWindow,
+        answerSpeed,
         fontSize,
         fontFamily,
         companyName,

@@ -22,6 +22,7 @@ namespace {
 using Rows = ChoiceList::Rows;
 using Source = AppSettings::MeetingSource;
 using Stream = AppSettings::StreamSource;
+using Speed = AppSettings::AnswerSpeed;
 
 // Where the user would look for it: the home folder as "~".
 QString shownPath(const QString& path) {
@@ -109,6 +110,14 @@ SettingsSheetModel::SettingsSheetModel(QObject* parent) : QObject(parent) {
         setting([](const AppSettings& s) { return QVariant(int(s.streamSource())); }),
         store([](AppSettings& s, const QVariant& v) { s.setStreamSource(Stream(v.toInt())); }),
         this);
+    m_answerSpeed = new ChoiceList(
+        [] {
+            return Rows{{QStringLiteral("Fastest"), int(Speed::fastest)},
+                        {QStringLiteral("Balanced"), int(Speed::balanced)},
+                        {QStringLiteral("Thorough"), int(Speed::thorough)}};
+        },
+        setting([](const AppSettings& s) { return QVariant(int(s.answerSpeed())); }),
+        store([](AppSettings& s, const QVariant& v) { s.setAnswerSpeed(Speed(v.toInt())); }), this);
     m_theme = new ChoiceList(
         [] {
             using A = AppSettings::Appearance;
@@ -163,16 +172,17 @@ void SettingsSheetModel::wireSettings() {
           &AppSettings::reconnectMinutesChanged, &AppSettings::meetingSourceChanged,
           &AppSettings::streamSourceChanged, &AppSettings::vadThresholdChanged,
           &AppSettings::prefixPaddingMsChanged, &AppSettings::silenceDurationMsChanged,
-          &AppSettings::followUpWindowChanged, &AppSettings::fontSizeChanged,
-          &AppSettings::fontFamilyChanged, &AppSettings::contextTextChanged,
-          &AppSettings::contextFileNamesChanged})
+          &AppSettings::followUpWindowChanged, &AppSettings::modelChanged,
+          &AppSettings::fontSizeChanged, &AppSettings::fontFamilyChanged,
+          &AppSettings::contextTextChanged, &AppSettings::contextFileNamesChanged})
         m_settingsConnections.add(
             connect(m_settings, changed, this, &SettingsSheetModel::labelsChanged));
     for (auto changed : {&AppSettings::modelChanged, &AppSettings::transcribeModelChanged,
                          &AppSettings::meetingSourceChanged, &AppSettings::tappedBundleIDChanged,
                          &AppSettings::meetingChannelChanged, &AppSettings::deviceUIDChanged,
                          &AppSettings::micChannelChanged, &AppSettings::streamSourceChanged,
-                         &AppSettings::appearanceChanged, &AppSettings::fontFamilyChanged})
+                         &AppSettings::answerSpeedChanged, &AppSettings::appearanceChanged,
+                         &AppSettings::fontFamilyChanged})
         m_settingsConnections.add(
             connect(m_settings, changed, this, &SettingsSheetModel::refreshChoices));
 }
@@ -185,7 +195,7 @@ void SettingsSheetModel::rebuildJob() {
 void SettingsSheetModel::refreshChoices() {
     for (ChoiceList* choice :
          {m_realtimeModel, m_transcribeModel, m_meetingSource, m_listenTo, m_meetingChannel,
-          m_microphone, m_micChannel, m_streamSource, m_theme, m_fontFamily})
+          m_microphone, m_micChannel, m_streamSource, m_answerSpeed, m_theme, m_fontFamily})
         choice->refresh();
 }
 
@@ -354,6 +364,17 @@ QString SettingsSheetModel::followUpLabel(double seconds) {
         return QStringLiteral("Merge follow-ups: off");
     return QStringLiteral("Merge follow-ups within ") + QString::number(qint64(seconds)) +
            QStringLiteral("s");
+}
+
+QString SettingsSheetModel::answerSpeedCaption() const {
+    return answerSpeedCaption(m_settings ? m_settings->model() : QString());
+}
+
+QString SettingsSheetModel::answerSpeedCaption(const QString& model) {
+    // Said plainly when the choice is not sent: the picker stays usable for a later model.
+    if (!AppSettings::takesReasoningEffort(model))
+        return QStringLiteral("The chosen model always answers at its own pace.");
+    return QStringLiteral("Fastest answers soonest; Thorough thinks longer before it answers.");
 }
 
 QString SettingsSheetModel::fontSizeText() const {

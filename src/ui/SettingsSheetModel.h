@@ -45,6 +45,7 @@ class SettingsSheetModel : public QObject {
     Q_PROPERTY(ChoiceList* microphone READ microphone CONSTANT)
     Q_PROPERTY(ChoiceList* micChannel READ micChannel CONSTANT)
     Q_PROPERTY(ChoiceList* streamSource READ streamSource CONSTANT)
+    Q_PROPERTY(ChoiceList* answerSpeed READ answerSpeed CONSTANT)
     Q_PROPERTY(ChoiceList* theme READ theme CONSTANT)
     Q_PROPERTY(ChoiceList* fontFamily READ fontFamily CONSTANT)
 
@@ -59,6 +60,7 @@ class SettingsSheetModel : public QObject {
     Q_PROPERTY(QString prefixLabel READ prefixLabel NOTIFY labelsChanged)
     Q_PROPERTY(QString silenceLabel READ silenceLabel NOTIFY labelsChanged)
     Q_PROPERTY(QString followUpLabel READ followUpLabel NOTIFY labelsChanged)
+    Q_PROPERTY(QString answerSpeedCaption READ answerSpeedCaption NOTIFY labelsChanged)
     Q_PROPERTY(QString fontSizeText READ fontSizeText NOTIFY labelsChanged)
     Q_PROPERTY(QFont previewFont READ previewFont NOTIFY labelsChanged)
     Q_PROPERTY(QString contextFilesText READ contextFilesText NOTIFY labelsChanged)
@@ -92,6 +94,7 @@ public:
     ChoiceList* microphone() const { return m_microphone; }
     ChoiceList* micChannel() const { return m_micChannel; }
     ChoiceList* streamSource() const { return m_streamSource; }
+    ChoiceList* answerSpeed() const { return m_answerSpeed; }
     ChoiceList* theme() const { return m_theme; }
     ChoiceList* fontFamily() const { return m_fontFamily; }
 
@@ -108,6 +111,7 @@ public:
     QString prefixLabel() const;
     QString silenceLabel() const;
     QString followUpLabel() const;
+    QString answerSpeedCaption() const;
     QString fontSizeText() const;
     QFont previewFont() const;
     QString contextFilesText() const;
@@ -127,6 +131,9 @@ public:
     static QString keyCaption(int keyLength);
     // "Merge follow-ups within 8s", or "…: off" at 0.
     static QString followUpLabel(double seconds);
+    // What the answer speed does with `model`, and that it does nothing where the model takes
+    // no reasoning effort.
+    static QString answerSpeedCaption(const QString& model);
     // The channel count the pickers offer: the chosen microphone's, 2 when it is not listed.
     static int channelCount(const QList<AudioInputDevice>& devices, const QString& uid);
     static ChoiceList::Rows meetingChannelRows(int channelCount);
@@ -195,6 +202,7 @@ private:
     ChoiceList* m_microphone;
     ChoiceList* m_micChannel;
     ChoiceList* m_streamSource;
+    ChoiceList* m_answerSpeed;
     ChoiceList* m_theme;
     ChoiceList* m_fontFamily;
 };

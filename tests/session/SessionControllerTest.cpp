@@ -87,10 +87,12 @@ bool waitForBanner(SessionController& controller) {
 TEST_F(SessionControllerTest, StartHandsTheClientTheSettingsAndStopLeavesFiles) {
     settings.setModel(QStringLiteral("gpt-realtime-2"));
     settings.setReconnectMinutes(7);
+    settings.setAnswerSpeed(AppSettings::AnswerSpeed::fastest);
     ASSERT_TRUE(startAndWaitActive(*controller));
     EXPECT_TRUE(SessionSnapshot::isSessionActive());
     ASSERT_EQ(client.starts.size(), 1);
     const auto& config = client.starts.first();
+    EXPECT_EQ(config.reasoningEffort, QStringLiteral("minimal"));
     EXPECT_EQ(config.apiKey, QStringLiteral("  sk-test ")) << "the key goes out as stored";
     EXPECT_EQ(config.model, QStringLiteral("gpt-realtime-2"));
     EXPECT_EQ(config.reconnectMinutes, 7);
@@ -117,6 +119,7 @@ TEST_F(SessionControllerTest, StartHandsTheClientTheSettingsAndStopLeavesFiles) 
     EXPECT_EQ(links[1].label, QStringLiteral("Folder"));
     EXPECT_EQ(links[1].path, folder);
     EXPECT_EQ(eventsOnDisk(), (QStringList{"session_started", "config", "session_ended"}));
+    EXPECT_EQ(recordsOnDisk().at(1).value("answer_speed").toString(), QStringLiteral("fastest"));
 }
 
 TEST_F(SessionControllerTest, StartAndStopGuards) {
@@ -441,7 +444,8 @@ TEST_F(SessionControllerTest, TranscriptionUsageIsRecordedAndAddsToTheCost) {
         QJsonDocument::fromJson(R"({"type":"tokens","input_tokens":1000,"input_token_details":
             {"text_tokens":0,"audio_tokens":1000},"output_tokens":100,"total_tokens":1100})")
             .object());
-    EXPECT_DOUBLE_EQ(CostModel::cost(controller->sessionUsage()), 0.004 + 0.006 + 0.001);
+    EXPECT_DOUBLE_EQ(CostModel::cost(controller->sessionUsage(), settings.model()).value_or(-1),
+                     0.004 + 0.006 + 0.001);
     clock.advance(60);
     controller->stop();
     const QJsonObject record = lastRecord(QStringLiteral("transcription_usage"));
@@ -538,7 +542,8 @@ TEST_F(SessionControllerTest, WhatTheServiceReportsReachesTheBannerTheCardAndThe
         ASSERT_TRUE(startAndWaitActive(*controller));
         client.onStatus(Status::connected());
         controller->dismissBanner();
-        client.onDelta(QStringLiteral("r1"), QString()); // the answer comes before its question
+        // The answer to i2 comes before its question.
+        client.onResponseCreated(QStringLiteral("r1"), QStringLiteral("i2"), QString());
         row.report();
         client.onResponseDone(QStringLiteral("r1"));
         EXPECT_EQ(controller->banner(), row.banner);
@@ -729,7 +734,7 @@ TEST_F(SessionControllerTest, ScriptedSessionLeavesTheExpectedFiles) {
     clock.advance(2);
     client.onTranscript(QStringLiteral("i1"), QStringLiteral("Why do you want this role?"));
     clock.advance(0.5);
-    client.onDelta(QStringLiteral("r1"), QString());
+    client.onResponseCreated(QStringLiteral("r1"), QStringLiteral("i1"), QString());
     client.onDelta(QStringLiteral("r1"), QStringLiteral("Because it fits."));
     client.onUsage(QJsonDocument::fromJson(
                        R"({"input_token_details":{"audio_tokens":1000,"text_tokens":200,
@@ -739,7 +744,9 @@ TEST_F(SessionControllerTest, ScriptedSessionLeavesTheExpectedFiles) {
     clock.advance(3);
     client.onTranscript(QStringLiteral("i2"), QStringLiteral("and what would you change?"));
     ASSERT_EQ(client.regenerations.size(), 1);
-    client.onDelta(QStringLiteral("r2"), QString());
+    EXPECT_EQ(client.regeneratedCards, QStringList{controller->pairs()[0].id});
+    EXPECT_EQ(client.skipped, QStringList{"i2"}) << "its own audio needs no answer";
+    client.onResponseCreated(QStringLiteral("r2"), QString(), client.regeneratedCards.first());
     client.onDelta(QStringLiteral("r2"), QStringLiteral("The on-call."));
     client.onResponseDone(QStringLiteral("r2"));
     clock.advance(24.5);
@@ -760,13 +767,13 @@ TEST_F(SessionControllerTest, ScriptedSessionLeavesTheExpectedFiles) {
         kinds << record.value("event").toString();
         if (kinds.last() == QLatin1String("usage")) {
             EXPECT_EQ(record.value("audio_in").toInt(), 400);
-            EXPECT_DOUBLE_EQ(record.value("response_cost_usd").toDouble(), 0.01464);
-            EXPECT_DOUBLE_EQ(record.value("session_cost_per_min_usd").toDouble(), 0.4392);
+            EXPECT_DOUBLE_EQ(record.value("response_cost_usd").toDouble(), 0.01504);
+            EXPECT_DOUBLE_EQ(record.value("session_cost_per_min_usd").toDouble(), 0.4512);
         }
         if (kinds.last() == QLatin1String("session_cost")) {
             EXPECT_DOUBLE_EQ(record.value("minutes").toDouble(), 0.5);
             EXPECT_EQ(record.value("tokens").toInt(), 1250);
-            EXPECT_DOUBLE_EQ(record.value("cost_per_min_usd").toDouble(), 0.0293);
+            EXPECT_DOUBLE_EQ(record.value("cost_per_min_usd").toDouble(), 0.0301);
         }
         if (kinds.last() == QLatin1String("answer_started") && kinds.count("answer_started") == 1) {
             EXPECT_DOUBLE_EQ(record.value("latency_after_question_s").toDouble(), 0.5);
@@ -786,7 +793,7 @@ TEST_F(SessionControllerTest, ScriptedSessionLeavesTheExpectedFiles) {
                        "change?\n\n"
                        "**Velmora:** The on-call.\n"));
     EXPECT_EQ(controller->banner(),
-              QStringLiteral("Transcript saved · $0.01 this session · $0.03/min · 1250 tokens"));
+              QStringLiteral("Transcript saved · $0.02 this session · $0.03/min · 1250 tokens"));
     EXPECT_EQ(controller->transcriptForExport(),
               QStringLiteral("[09:26:55] Q: Why do you want this role? and what would you "
                              "change?\nA: The on-call."));

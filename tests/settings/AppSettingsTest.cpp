@@ -57,6 +57,7 @@ TEST(AppSettingsTest, FreshProcessReadsEveryDefault) {
         {"appearance", QStringLiteral("system")},
         {"transcribeMyAnswers", false},
         {"followUpWindow", 8.0},
+        {"answerSpeed", QStringLiteral("balanced")},
         {"fontSize", 14.0},
         {"fontFamily", QString()},
         {"companyName", QString()},
@@ -107,6 +108,7 @@ TEST(AppSettingsTest, EverySettingSurvivesARestart) {
         {"appearance", QStringLiteral("dark")},
         {"transcribeMyAnswers", true},
         {"followUpWindow", 12.0},
+        {"answerSpeed", QStringLiteral("thorough")},
         {"fontSize", 17.5},
         {"fontFamily", QStringLiteral("__mono")},
         {"companyName", QStringLiteral(" ")},
@@ -145,6 +147,7 @@ TEST(AppSettingsTest, WrongTypesAndUnknownRawValuesReadAsDefaults) {
                                  "appearance=sepia\n"
                                  "meetingSource=SingleApp\n"
                                  "streamSource=micOnly|both\n"
+                                 "answerSpeed=fast\n"
                                  "interviewers=@ByteArray([1,2])\n");
     AppSettings settings(configPath(home));
     EXPECT_EQ(settings.micChannel(), 0);
@@ -157,6 +160,8 @@ TEST(AppSettingsTest, WrongTypesAndUnknownRawValuesReadAsDefaults) {
     EXPECT_EQ(settings.appearance(), AppSettings::Appearance::system);
     EXPECT_EQ(settings.meetingSource(), AppSettings::MeetingSource::systemOutput);
     EXPECT_EQ(settings.streamSource(), AppSettings::StreamSource::meetingOnly);
+    EXPECT_EQ(settings.answerSpeed(), AppSettings::AnswerSpeed::balanced) << "not the first case";
+    EXPECT_EQ(settings.reasoningEffort(), QStringLiteral("low"));
     EXPECT_EQ(settings.interviewers().size(), 2);
 }
 
@@ -202,8 +207,12 @@ INSTANTIATE_TEST_SUITE_P(
         R"(@ByteArray([{"id":"11111111-1111-1111-1111-111111111111","name":"Lind, Åsa \"Ace\"",)"
         R"("title":"CEO"},{"id":"22222222-2222-2222-2222-222222222222","name":"B","title":"CTO"}]))"));
 
-TEST(AppSettingsTest, RawValuesAreTheCaseNamesInOrder) {
+TEST(AppSettingsTest, RawValuesAreTheCaseNamesInOrderAndSpeedsAreEfforts) {
     using S = AppSettings;
+    using Speed = S::AnswerSpeed;
+    const auto effort = [](const char* model, Speed speed) {
+        return S::reasoningEffort(QString::fromLatin1(model), speed);
+    };
     const std::pair<QString, QString> table[] = {
         {S::rawValue(S::MeetingSource::systemOutput), QStringLiteral("systemOutput")},
         {S::rawValue(S::MeetingSource::singleApp), QStringLiteral("singleApp")},
@@ -214,6 +223,12 @@ TEST(AppSettingsTest, RawValuesAreTheCaseNamesInOrder) {
         {S::rawValue(S::Appearance::system), QStringLiteral("system")},
         {S::rawValue(S::Appearance::light), QStringLiteral("light")},
         {S::rawValue(S::Appearance::dark), QStringLiteral("dark")},
+        {effort("gpt-realtime-2.1", Speed::fastest), QStringLiteral("minimal")},
+        {effort("gpt-realtime-2.1-mini", Speed::thorough), QStringLiteral("medium")},
+        {effort("gpt-realtime-2-2026-03-12", Speed::balanced), QStringLiteral("low")},
+        {effort("gpt-realtime-2", Speed::thorough), QStringLiteral("medium")},
+        {effort("gpt-realtime-1.5", Speed::thorough), QString()},
+        {effort("my-gpt-realtime-2", Speed::thorough), QString()},
     };
     for (const auto& [actual, expected] : table)
         EXPECT_EQ(actual, expected);

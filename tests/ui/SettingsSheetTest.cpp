@@ -76,6 +76,11 @@ TEST(SettingsSheet, PickerRowsAndLabels) {
          {Sheet::followUpLabel(0), Sheet::followUpLabel(1), Sheet::followUpLabel(20)},
          {QStringLiteral("Merge follow-ups: off"), QStringLiteral("Merge follow-ups within 1s"),
           QStringLiteral("Merge follow-ups within 20s")}},
+        {"answer speed: what it does, and where it does nothing",
+         {Sheet::answerSpeedCaption(QStringLiteral("gpt-realtime-2.1-mini")),
+          Sheet::answerSpeedCaption(QStringLiteral("gpt-realtime-1.5"))},
+         {QStringLiteral("Fastest answers soonest; Thorough thinks longer before it answers."),
+          QStringLiteral("The chosen model always answers at its own pace.")}},
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.got, row.expected) << row.what;
@@ -218,7 +223,8 @@ TEST_F(SheetFixture, ClearFeedEmptiesTheCardsAndCopyPutsPlainTextOnTheClipboard)
 }
 
 // The sheet as the user reaches it: from the gear and from the hearing button, a stepper that
-// states its value, and Return for "Done" (but not inside the prompt's editor).
+// states its value, a segmented picker whose caption follows the model, and Return for "Done"
+// (but not inside the prompt's editor).
 TEST(SettingsSheetWindow, OpensFromTheBarStepsAndClosesOnReturn) {
     for (const char* opener : {"Settings", "Hearing"}) {
         TestHome home;
@@ -249,6 +255,15 @@ TEST(SettingsSheetWindow, OpensFromTheBarStepsAndClosesOnReturn) {
         QTest::keyClick(sheet, Qt::Key_Up);
         EXPECT_EQ(fake.settings.followUpWindow(), 1);
         EXPECT_NE(qml.waitForAccessibleName(QStringLiteral("Merge follow-ups within 1s")), nullptr);
+
+        QQuickItem* thorough = qml.findByAccessibleName(QStringLiteral("Thorough"));
+        ASSERT_NE(thorough, nullptr);
+        thorough->forceActiveFocus();
+        QTest::keyClick(sheet, Qt::Key_Space);
+        EXPECT_EQ(fake.settings.answerSpeed(), AppSettings::AnswerSpeed::thorough);
+        fake.settings.setModel(QStringLiteral("gpt-realtime-1.5"));
+        EXPECT_NE(qml.waitForAccessibleName(Sheet::answerSpeedCaption(fake.settings.model())),
+                  nullptr);
 
         QQuickItem* prompt = qml.findByAccessibleName(QStringLiteral("System prompt"));
         ASSERT_NE(prompt, nullptr);

@@ -265,6 +265,13 @@ Pane {
                         Caption {
                             text: "If the interviewer pauses and then adds to the same question, the extra words are merged into that question and the answer is regenerated for the complete version instead of starting a new item."
                         }
+                        SegmentedPicker {
+                            label: "Answer speed"
+                            choice: form.model.answerSpeed
+                        }
+                        Caption {
+                            text: form.model.answerSpeedCaption
+                        }
                     }
                 }
 
