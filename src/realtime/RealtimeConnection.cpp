@@ -156,17 +156,9 @@ void RealtimeConnection::askForNextAnswer() {
         else
             metadata.insert(QStringLiteral("item"), request.itemID);
         m_inFlight = request;
-        m_inFlightEventID =
-            QStringLiteral("corvinel_%1_%2").arg(m_socketSerial).arg(++m_eventSerial);
+        m_inFlightEventID = nextEventID();
         metadata.insert(QStringLiteral("request"), m_inFlightEventID);
-        if (!m_socket)
-            return;
-        const QString text = RealtimeProtocol::serialize(RealtimeProtocol::withEventID(
-            RealtimeProtocol::responseCreate(metadata), m_inFlightEventID));
-        m_sentTypes.insert(m_inFlightEventID, QStringLiteral("response.create"));
-        m_sentOrder.append(m_inFlightEventID);
-        if (m_socket->sendTextMessage(text) <= 0)
-            reconnect(QStringLiteral("send failed: ") + m_socket->errorString());
+        send(RealtimeProtocol::responseCreate(metadata), m_inFlightEventID);
         return;
     }
 }
@@ -307,12 +299,15 @@ void RealtimeConnection::sendHeldAudio() {
     m_pending.clear();
 }
 
-QString RealtimeConnection::send(const QJsonObject& message) {
+QString RealtimeConnection::nextEventID() {
+    return QStringLiteral("corvinel_%1_%2").arg(m_socketSerial).arg(++m_eventSerial);
+}
+
+QString RealtimeConnection::send(const QJsonObject& message, const QString& id) {
     if (!m_socket)
         return {};
     // Every message carries an id, so an error the service sends back names its cause.
-    const QString eventID =
-        QStringLiteral("corvinel_%1_%2").arg(m_socketSerial).arg(++m_eventSerial);
+    const QString eventID = id.isEmpty() ? nextEventID() : id;
     const QString text =
         RealtimeProtocol::serialize(RealtimeProtocol::withEventID(message, eventID));
     if (text.isEmpty())

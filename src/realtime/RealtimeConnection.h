@@ -62,8 +62,10 @@ private:
     void cycle();
     void holdAudio(const QByteArray& pcm16);
     void sendHeldAudio();
-    // Returns the event id the message went out with, empty when it could not go.
-    QString send(const QJsonObject& message);
+    // Returns the event id the message went out with (`id`, or a new one), empty when it could
+    // not go.
+    QString send(const QJsonObject& message, const QString& id = QString());
+    QString nextEventID();
     void sendSessionUpdate();
     void seedHistory();
     void resendSeededAnswers();

@@ -34,12 +34,15 @@ const QList<Turn>& interview() {
              "real month ends after the release. It stayed under ten seconds both times."),
          .askSeconds = 1.5,
          .markWhenDone = QStringLiteral("extended")},
+        // Its words appear as they are heard, before the transcript completes.
         {.question = QStringLiteral("Tell me about a time you disagreed with your manager."),
          .answer = QStringLiteral(
              "My manager wanted to ship a retry storm fix behind a feature flag for all "
              "merchants at once. I proposed a one-percent canary first. We agreed on a staged "
              "rollout, and the canary caught a timeout setting that would have paged the whole "
-             "team at night.")},
+             "team at night."),
+         .askSeconds = 3.0,
+         .markWhileHearing = QStringLiteral("hearing")},
         {.question = QStringLiteral("What would your first ninety days with us look like?"),
          .answer = QStringLiteral(
              "The first month I would learn the settlement flow by fixing small bugs and joining "

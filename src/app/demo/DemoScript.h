@@ -19,6 +19,7 @@ struct Turn {
     QString myAnswer = {};
     // Named moments around this turn, for the screenshot hook.
     QString markWhileStreaming = {};
+    QString markWhileHearing = {};
     QString markBeforeAsking = {};
     QString markWhenDone = {};
 };

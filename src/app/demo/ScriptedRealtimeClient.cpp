@@ -51,7 +51,18 @@ void ScriptedRealtimeClient::planTurn(int index, const DemoScript::Turn& turn) {
         if (onInterviewerSpeaks)
             onInterviewerSpeaks(seconds / m_speed);
     });
-    after(turn.askSeconds, [this, item, question = turn.question] {
+    // The words come as they are heard, then the completed transcript.
+    const QStringList heard = turn.question.split(u' ');
+    for (qsizetype i = 0; i < heard.size(); ++i) {
+        after(turn.askSeconds / double(heard.size() + 1),
+              [this, item, word = i == 0 ? heard[i] : u' ' + heard[i]] {
+                  if (onTranscriptDelta)
+                      onTranscriptDelta(item, word);
+              });
+        if (i == heard.size() * 2 / 3)
+            after(0, [this, name = turn.markWhileHearing] { mark(name); });
+    }
+    after(turn.askSeconds / double(heard.size() + 1), [this, item, question = turn.question] {
         if (onTranscript)
             onTranscript(item, question);
     });
