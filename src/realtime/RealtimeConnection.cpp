@@ -110,7 +110,8 @@ void RealtimeConnection::updateInstructions(const QString& instructions) {
 }
 
 void RealtimeConnection::regenerate(const QString& cardID, const QString& question) {
-    if (!m_isConfigured)
+    // Asked while a new socket is set up, it goes out once that session is ready.
+    if (!m_shouldRun)
         return;
     // A question that grew again replaces the one still waiting.
     m_requests.removeIf([&](const AnswerRequest& r) { return r.cardID == cardID; });

@@ -129,7 +129,6 @@ QAPair& QAFlow::appendPlaceholder() {
 
 void QAFlow::clear() {
     m_pairs.clear();
-    m_awaitingRegeneration.clear();
     notifyChanged();
 }
 
@@ -154,7 +153,6 @@ void QAFlow::forgetLinks() {
     m_responseItems.clear();
     m_mergedItems.clear();
     m_failedItems.clear();
-    m_awaitingRegeneration.clear();
 }
 
 void QAFlow::forgetTimings() {
@@ -282,8 +280,6 @@ void QAFlow::extendQuestion(qsizetype index, const QString& text) {
 
     m_questionAt.insert(target.id, m_clock.now());
     m_firstTokenSeen.remove(target.id);
-    m_awaitingRegeneration.removeAll(target.id);
-    m_awaitingRegeneration.append(target.id);
     record(QStringLiteral("question_extended"), {{QStringLiteral("merged"), merged},
                                                  {QStringLiteral("added"), text},
                                                  {QStringLiteral("pair"), target.id}});
@@ -325,13 +321,6 @@ QAPair* QAFlow::cardOfItem(const QString& itemID) {
 }
 
 QAPair& QAFlow::cardForUnlinkedResponse(const QString& responseID) {
-    while (!m_awaitingRegeneration.isEmpty()) {
-        QAPair* merged = pair(m_awaitingRegeneration.takeFirst());
-        if (merged && !merged->responseID) {
-            merged->responseID = responseID;
-            return *merged;
-        }
-    }
     // A card of known audio waits for the answer to that audio.
     for (qsizetype i = m_pairs.size() - 1; i >= 0; --i) {
         if (!m_pairs[i].responseID && !m_pairs[i].isComplete && m_pairs[i].inputItemID.isEmpty()) {
@@ -356,7 +345,6 @@ void QAFlow::startResponse(const QString& responseID, const QString& itemID,
         if (card->responseID && *card->responseID != responseID && !card->isComplete)
             supersede(*card->responseID);
         card->responseID = responseID;
-        m_awaitingRegeneration.removeAll(cardID);
         if (card->notice == waitingNotice())
             card->notice.clear();
     } else if (!itemID.isEmpty()) {

@@ -76,8 +76,8 @@ private:
     QAPair* cardOfItem(const QString& itemID);
     // The newest card made by an answer of unknown audio that still waits for its question.
     QAPair* unlinkedCardAwaitingQuestion();
-    // The card an answer without known audio goes to: one whose question was merged and asked
-    // again, else the newest card still waiting for an answer, else a new one.
+    // The card an answer announced without any link goes to (a regenerated answer names its
+    // card): the newest card of unknown audio still waiting for an answer, else a new one.
     QAPair& cardForUnlinkedResponse(const QString& responseID);
     void record(const QString& event, const QJsonObject& fields);
     void supersede(const QString& responseID);
@@ -95,7 +95,6 @@ private:
     QHash<QString, QString> m_responseItems; // response id → the audio item it answers
     QSet<QString> m_mergedItems;             // audio folded into an earlier card's question
     QSet<QString> m_failedItems;             // audio not transcribed, whose card is yet to come
-    QList<QString> m_awaitingRegeneration;   // cards whose merged question was asked again
     QSet<QString> m_waitingItems;            // audio whose answer waits, whose card is yet to come
 };
 
