@@ -40,6 +40,12 @@ QVariant PairListModel::data(const QModelIndex& index, int role) const {
         return pair.myAnswerInProgress;
     case NoticeRole:
         return pair.notice;
+    case IsTypedRole:
+        return pair.isTyped;
+    case VersionCountRole:
+        return int(pair.versions.size());
+    case ShownVersionRole:
+        return pair.shownVersion;
     default:
         return {};
     }
@@ -51,11 +57,18 @@ QHash<int, QByteArray> PairListModel::roleNames() const {
 
 QHash<int, QByteArray> PairListModel::pairRoleNames() {
     // "pairId" because QML reserves "id".
-    return {{PairIdRole, "pairId"},         {TimestampRole, "timestamp"},
-            {QuestionRole, "question"},     {AnswerRole, "answer"},
-            {IsCompleteRole, "isComplete"}, {WasExtendedRole, "wasExtended"},
-            {MyAnswerRole, "myAnswer"},     {MyAnswerInProgressRole, "myAnswerInProgress"},
-            {NoticeRole, "notice"}};
+    return {{PairIdRole, "pairId"},
+            {TimestampRole, "timestamp"},
+            {QuestionRole, "question"},
+            {AnswerRole, "answer"},
+            {IsCompleteRole, "isComplete"},
+            {WasExtendedRole, "wasExtended"},
+            {MyAnswerRole, "myAnswer"},
+            {MyAnswerInProgressRole, "myAnswerInProgress"},
+            {NoticeRole, "notice"},
+            {IsTypedRole, "isTyped"},
+            {VersionCountRole, "versionCount"},
+            {ShownVersionRole, "shownVersion"}};
 }
 
 QList<int> PairListModel::changedRoles(const QAPair& before, const QAPair& after) {
@@ -77,6 +90,12 @@ QList<int> PairListModel::changedRoles(const QAPair& before, const QAPair& after
         roles << MyAnswerInProgressRole;
     if (!same(before.notice, after.notice))
         roles << NoticeRole;
+    if (before.isTyped != after.isTyped)
+        roles << IsTypedRole;
+    if (before.versions.size() != after.versions.size())
+        roles << VersionCountRole;
+    if (before.shownVersion != after.shownVersion)
+        roles << ShownVersionRole;
     return roles;
 }
 

@@ -23,6 +23,9 @@ public:
         MyAnswerRole,
         MyAnswerInProgressRole,
         NoticeRole,
+        IsTypedRole,
+        VersionCountRole,
+        ShownVersionRole,
     };
     Q_ENUM(Role)
 

@@ -119,6 +119,24 @@ QAPair* QAFlow::pair(const QString& id) {
     return nullptr;
 }
 
+QAPair& QAFlow::appendAskedQuestion(const QString& text) {
+    QAPair card = makePair();
+    card.question = text;
+    m_questionAt.insert(card.id, m_clock.now());
+    m_pairs.append(card);
+    return m_pairs.last();
+}
+
+void QAFlow::restartAnswer(const QString& cardID) {
+    QAPair* card = pair(cardID);
+    if (!card)
+        return;
+    card->responseID.reset();
+    m_firstTokenSeen.remove(cardID);
+    m_questionAt.insert(cardID, m_clock.now());
+    notifyChanged();
+}
+
 QAPair& QAFlow::appendPlaceholder() {
     QAPair placeholder = makePair();
     placeholder.isComplete = true;
@@ -275,6 +293,10 @@ void QAFlow::extendQuestion(qsizetype index, const QString& text) {
     target.lastQuestionAt = m_clock.now();
     target.wasExtended = true;
     target.answer.clear();
+    // The question is another now: rewrites of the old answer no longer apply.
+    target.versions.clear();
+    target.shownVersion = 0;
+    target.rewriting.clear();
     target.isComplete = false;
     target.responseID.reset();
 
@@ -387,6 +409,12 @@ void QAFlow::answerRefused(const QString& itemID, const QString& cardID, const Q
         card->notice = message.isEmpty() ? QStringLiteral("(no answer)")
                                          : QStringLiteral("(no answer: ") + message + u')';
         fields.insert(QStringLiteral("pair"), card->id);
+        // A refused rewrite leaves the answer it was to replace.
+        if (!card->rewriting.isEmpty()) {
+            card->isComplete = true;
+            if (m_hooks.answerFinished)
+                m_hooks.answerFinished(*card);
+        }
         notifyChanged();
     }
     record(QStringLiteral("answer_failed"), fields);
@@ -437,6 +465,8 @@ void QAFlow::completeResponse(const QString& responseID) {
     QAPair* owner = cardOfResponse(responseID);
     if (owner) {
         owner->isComplete = true;
+        if (m_hooks.answerFinished)
+            m_hooks.answerFinished(*owner);
     } else {
         for (qsizetype i = m_pairs.size() - 1; i >= 0; --i) {
             if (!m_pairs[i].isComplete) {

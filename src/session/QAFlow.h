@@ -24,6 +24,8 @@ public:
         std::function<void(const QString& itemID)> skipTurn;
         std::function<void(const QList<RealtimeClientInterface::HistoryPair>& pairs)> updateHistory;
         std::function<void()> pairsChanged;
+        // A card's answer has ended, before it is logged and handed on as history.
+        std::function<void(QAPair& card)> answerFinished;
     };
 
     // `followUpWindow` is read at every transcription, so a changed setting applies at once.
@@ -58,6 +60,10 @@ public:
     const QList<QAPair>& pairs() const { return m_pairs; }
     QAPair* pair(const QString& id);
     QAPair* newest() { return m_pairs.isEmpty() ? nullptr : &m_pairs.last(); }
+    // A card for a question asked other than by voice; its answer is asked for by the caller.
+    QAPair& appendAskedQuestion(const QString& text);
+    // The card's answer is asked for again: its first text and latency count afresh.
+    void restartAnswer(const QString& cardID);
     // The empty, complete card the user's first words go under when no question exists yet.
     QAPair& appendPlaceholder();
     void notifyChanged();

@@ -2,6 +2,7 @@
 
 #include <QMetaType>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 // One card: a question of the other side, the model's answer and the user's own answer.
@@ -16,6 +17,7 @@ struct QAPair {
     Q_PROPERTY(QString myAnswer MEMBER myAnswer)
     Q_PROPERTY(bool myAnswerInProgress MEMBER myAnswerInProgress)
     Q_PROPERTY(QString notice MEMBER notice)
+    Q_PROPERTY(bool isTyped MEMBER isTyped)
 
 public:
     QString id;        // upper-case UUID
@@ -33,6 +35,14 @@ public:
     QString notice;
     // Made by an answer the service did not link to any question: no question comes to it.
     bool ownsUnknownAnswer = false;
+    // Typed by the user rather than heard.
+    bool isTyped = false;
+    // Every finished answer once the card has been rewritten, oldest first; `answer` is the one
+    // shown, `shownVersion` its index. Empty for a card never rewritten.
+    QStringList versions;
+    int shownVersion = 0;
+    // The rewrite being written, as its style's name; empty when none is.
+    QString rewriting;
     // The question is still being heard: `question` holds what has come so far.
     bool questionInProgress = false;
     // The service's id of the audio the question was heard in, once known: the answer and the

@@ -4,6 +4,7 @@
 #include "base/Assign.h"
 #include "base/Background.h"
 #include "platform/Platform.h"
+#include "session/AnswerRequests.h"
 #include "session/QAFlow.h"
 #include "session/SessionLog.h"
 #include "session/SpeakingTracker.h"
@@ -97,6 +98,7 @@ SessionController::SessionController(SessionComponents components, QObject* pare
     flowHooks.updateHistory = [this](const QList<RealtimeClientInterface::HistoryPair>& pairs) {
         m_c.client.updateHistory(pairs);
     };
+    flowHooks.answerFinished = [this](QAPair& card) { m_requests->answerFinished(card); };
     flowHooks.pairsChanged = [this] {
         m_pairModel->sync(m_flow->pairs());
         emit pairsChanged();
@@ -104,6 +106,14 @@ SessionController::SessionController(SessionComponents components, QObject* pare
     AppSettings* settings = &m_c.settings;
     m_flow = std::make_unique<QAFlow>(
         m_c.clock, [settings] { return settings->followUpWindow(); }, std::move(flowHooks));
+    m_requests = std::make_unique<AnswerRequests>(
+        *m_flow, AnswerRequests::Hooks{[this] { return isSpeaking(); },
+                                       [this](const QString& event, const QJsonObject& fields) {
+                                           record(event, fields);
+                                       },
+                                       [this](const QString& cardID, const QString& message) {
+                                           m_c.client.regenerate(cardID, message);
+                                       }});
 
     SpeakingTracker::Hooks trackerHooks;
     trackerHooks.isSessionActive = [this] { return m_isSessionActive; };
@@ -740,6 +750,21 @@ void SessionController::trackSpeaking(float micLevel) {
 void SessionController::clearFeed() {
     m_tracker->forgetCommittedAnswers();
     m_flow->clear();
+}
+
+void SessionController::ask(const QString& text) {
+    if (m_isSessionActive)
+        m_requests->ask(text);
+}
+
+void SessionController::rewriteAnswer(const QString& pairId, const QString& style) {
+    const auto chosen = AnswerRequests::styleNamed(style);
+    if (m_isSessionActive && chosen)
+        m_requests->rewrite(pairId, *chosen);
+}
+
+void SessionController::showAnswerVersion(const QString& pairId, int index) {
+    m_requests->showVersion(pairId, index);
 }
 
 void SessionController::updateMyAnswer(const QString& text, bool final) {

@@ -16,6 +16,7 @@
 #include <optional>
 #include <thread>
 
+class AnswerRequests;
 class AppListing;
 class AppSettings;
 class FileRevealer;
@@ -107,6 +108,11 @@ public:
     Q_INVOKABLE void transcribeRecording(const QString& wavPath);
     // Empties the cards and what was kept of the user's spoken answers.
     Q_INVOKABLE void clearFeed();
+    // A typed question, and rewrites of a finished answer ("shorter", "more_detail", "example",
+    // "bullets"); during a session only.
+    Q_INVOKABLE void ask(const QString& text);
+    Q_INVOKABLE void rewriteAnswer(const QString& pairId, const QString& style);
+    Q_INVOKABLE void showAnswerVersion(const QString& pairId, int index);
     // The banner's close button; what belongs to the banner goes with it.
     Q_INVOKABLE void dismissBanner() { setBanner(std::nullopt); }
 
@@ -236,6 +242,7 @@ private:
 
     SessionComponents m_c;
     std::unique_ptr<QAFlow> m_flow;
+    std::unique_ptr<AnswerRequests> m_requests;
     std::unique_ptr<SpeakingTracker> m_tracker;
     std::unique_ptr<SessionLog> m_log;
     PairListModel* m_pairModel; // a child, so QML never takes ownership

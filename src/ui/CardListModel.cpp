@@ -74,7 +74,12 @@ QList<int> CardListModel::withDerived(const QList<int>& roles) {
         switch (role) {
         case PairListModel::AnswerRole:
         case PairListModel::IsCompleteRole:
-            add({ShowsAnswerRole, IsStreamingRole});
+            add({ShowsAnswerRole, IsStreamingRole, PlaceholderRole, CanRewriteRole, VersionTextRole,
+                 HasPreviousVersionRole, HasNextVersionRole});
+            break;
+        case PairListModel::VersionCountRole:
+        case PairListModel::ShownVersionRole:
+            add({VersionTextRole, HasPreviousVersionRole, HasNextVersionRole});
             break;
         case PairListModel::WasExtendedRole:
             add({PlaceholderRole, ShowsUpdatedRole});
@@ -116,6 +121,8 @@ QVariant CardListModel::data(const QModelIndex& index, int role) const {
     case ShowsAnswerRole:
         return !pair.answer.isEmpty() || pair.isComplete;
     case PlaceholderRole:
+        if (!pair.rewriting.isEmpty())
+            return tr("rewriting…");
         return pair.wasExtended ? tr("re-answering the full question…") : tr("thinking…");
     case IsStreamingRole:
         return !pair.isComplete && !pair.answer.isEmpty();
@@ -137,6 +144,17 @@ QVariant CardListModel::data(const QModelIndex& index, int role) const {
     case ChevronRole:
         // Down when unfolded, right when folded.
         return shown ? QStringLiteral("\u25BE") : QStringLiteral("\u25B8");
+    case CanRewriteRole:
+        return m_sessionActive && pair.isComplete && !pair.answer.isEmpty() &&
+               pair.rewriting.isEmpty();
+    case VersionTextRole:
+        if (pair.versions.size() < 2 || !pair.rewriting.isEmpty())
+            return QString();
+        return QStringLiteral("%1/%2").arg(pair.shownVersion + 1).arg(pair.versions.size());
+    case HasPreviousVersionRole:
+        return pair.rewriting.isEmpty() && pair.shownVersion > 0;
+    case HasNextVersionRole:
+        return pair.rewriting.isEmpty() && pair.shownVersion + 1 < pair.versions.size();
     default:
         return {};
     }
@@ -153,7 +171,11 @@ QHash<int, QByteArray> CardListModel::roleNames() const {
                                         {MyAnswerCountRole, "myAnswerCount"},
                                         {MyAnswerBodyRole, "myAnswerBody"},
                                         {IsMyAnswerShownRole, "isMyAnswerShown"},
-                                        {ChevronRole, "chevron"}});
+                                        {ChevronRole, "chevron"},
+                                        {CanRewriteRole, "canRewrite"},
+                                        {VersionTextRole, "versionText"},
+                                        {HasPreviousVersionRole, "hasPreviousVersion"},
+                                        {HasNextVersionRole, "hasNextVersion"}});
     return names;
 }
 
@@ -169,6 +191,38 @@ void CardListModel::toggleMyAnswer(const QString& pairId) {
 void CardListModel::copyAnswer(const QString& pairId) const {
     if (const int row = rowOf(pairId); row >= 0)
         QGuiApplication::clipboard()->setText(m_pairs->pairs().at(row).answer);
+}
+
+void CardListModel::setSessionActive(bool active) {
+    if (!assignIfChanged(m_sessionActive, active))
+        return;
+    if (rowCount() > 0)
+        emit dataChanged(index(0), index(rowCount() - 1), {CanRewriteRole});
+    emit sessionActiveChanged();
+}
+
+QVariantList CardListModel::rewriteStyles() {
+    const auto style = [](const char* name, const QString& label) {
+        return QVariantMap{{QStringLiteral("style"), QLatin1String(name)},
+                           {QStringLiteral("label"), label}};
+    };
+    return {style("shorter", tr("Shorter")), style("more_detail", tr("More detail")),
+            style("example", tr("Example")), style("bullets", tr("Bullets"))};
+}
+
+void CardListModel::rewrite(const QString& pairId, const QString& style) {
+    if (const int row = rowOf(pairId); row >= 0 && data(index(row), CanRewriteRole).toBool())
+        emit rewriteRequested(pairId, style);
+}
+
+void CardListModel::stepVersion(const QString& pairId, int step) {
+    const int row = rowOf(pairId);
+    if (row < 0)
+        return;
+    const QAPair& pair = m_pairs->pairs().at(row);
+    const int target = pair.shownVersion + step;
+    if (pair.rewriting.isEmpty() && target >= 0 && target < pair.versions.size())
+        emit versionRequested(pairId, target);
 }
 
 int CardListModel::rowOf(const QString& pairId) const {

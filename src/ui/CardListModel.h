@@ -6,6 +6,7 @@
 #include <QAbstractListModel>
 #include <QPointer>
 #include <QSet>
+#include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
 // The session's cards as the transcript shows them: every role of the pair list plus what the
@@ -24,6 +25,11 @@ class CardListModel : public QAbstractListModel {
     Q_PROPERTY(CardFonts* fonts READ fonts WRITE setFonts NOTIFY fontsChanged)
     Q_PROPERTY(QString copyLabel READ copyLabel CONSTANT)
     Q_PROPERTY(bool isEmpty READ isEmpty NOTIFY isEmptyChanged)
+    // Rewrites are asked of the running session only.
+    Q_PROPERTY(
+        bool sessionActive READ sessionActive WRITE setSessionActive NOTIFY sessionActiveChanged)
+    // The rewrite buttons under a finished answer: {style, label}, in order.
+    Q_PROPERTY(QVariantList rewriteStyles READ rewriteStyles CONSTANT)
 
 public:
     enum Role {
@@ -37,6 +43,10 @@ public:
         MyAnswerBodyRole,
         IsMyAnswerShownRole,
         ChevronRole,
+        CanRewriteRole,
+        VersionTextRole,
+        HasPreviousVersionRole,
+        HasNextVersionRole,
     };
     Q_ENUM(Role)
 
@@ -48,6 +58,9 @@ public:
     void setFonts(CardFonts* fonts);
     QString copyLabel() const;
     bool isEmpty() const { return m_isEmpty; }
+    bool sessionActive() const { return m_sessionActive; }
+    void setSessionActive(bool active);
+    static QVariantList rewriteStyles();
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -58,6 +71,10 @@ public:
     bool isMyAnswerShown(const QString& pairId) const { return m_expanded.contains(pairId); }
     // Puts the card's answer on the clipboard: a selection cannot span cards.
     Q_INVOKABLE void copyAnswer(const QString& pairId) const;
+    // Asks for a rewrite of the card's answer, and steps through its versions; the view hands
+    // the requests to the session.
+    Q_INVOKABLE void rewrite(const QString& pairId, const QString& style);
+    Q_INVOKABLE void stepVersion(const QString& pairId, int step);
 
     // Non-empty pieces of `text` split at spaces and line feeds.
     static qlonglong wordCount(const QString& text);
@@ -68,6 +85,9 @@ signals:
     void pairsChanged();
     void fontsChanged();
     void isEmptyChanged();
+    void sessionActiveChanged();
+    void rewriteRequested(const QString& pairId, const QString& style);
+    void versionRequested(const QString& pairId, int index);
 
 private:
     int rowOf(const QString& pairId) const;
@@ -77,4 +97,5 @@ private:
     QPointer<CardFonts> m_fonts;
     QSet<QString> m_expanded;
     bool m_isEmpty = true;
+    bool m_sessionActive = false;
 };

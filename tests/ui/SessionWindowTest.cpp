@@ -29,7 +29,7 @@ TEST(SessionWindow, StartStreamStopFromTheWindow) {
 
     const QString question = QStringLiteral("How do you keep a release calm?");
     fake.client.onTranscript(QStringLiteral("item1"), question);
-    fake.client.onDelta(QStringLiteral("r1"), QString());
+    fake.client.onResponseCreated(QStringLiteral("r1"), QStringLiteral("item1"), QString());
     QQuickItem* card = qml.waitForAccessibleName(question);
     ASSERT_NE(card, nullptr) << "the question is on a card";
     EXPECT_NE(qml.waitForAccessibleName(QStringLiteral("thinking…")), nullptr);
@@ -46,10 +46,59 @@ TEST(SessionWindow, StartStreamStopFromTheWindow) {
                QStringLiteral("Small batches, and a rollback that is tested.");
     }));
 
+    ASSERT_EQ(fake.controller->pairs().size(), 1) << "the answer is under its question";
+    const QString first = fake.controller->pairs().first().id;
+
+    // A typed question: a card of its own, marked as typed, answered like any other.
+    QQuickItem* field = qml.waitForAccessibleName(QStringLiteral("Ask or instruct"));
+    ASSERT_NE(field, nullptr);
+    QTest::keyClick(qml.window(), Qt::Key_L, Qt::ControlModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return field->hasActiveFocus(); }));
+    for (const char c : std::string("What is your notice period?"))
+        QTest::keyClick(qml.window(), c);
+    QTest::keyClick(qml.window(), Qt::Key_Return);
+    ASSERT_EQ(fake.client.regenerations.size(), 1);
+    EXPECT_EQ(fake.client.regenerations.last(), QStringLiteral("What is your notice period?"));
+    EXPECT_TRUE(field->property("text").toString().isEmpty());
+    ASSERT_EQ(fake.controller->pairs().size(), 2);
+    EXPECT_NE(qml.waitForAccessibleName(QStringLiteral("Typed")), nullptr);
+    fake.client.onResponseCreated(QStringLiteral("r2"), QString(),
+                                  fake.client.regeneratedCards.last());
+    fake.client.onDelta(QStringLiteral("r2"), QStringLiteral("Three months."));
+    fake.client.onResponseDone(QStringLiteral("r2"));
+    EXPECT_EQ(fake.controller->pairs().last().answer, QStringLiteral("Three months."));
+
+    // A rewrite of the first answer: the new text replaces it, the old one stays a click away.
+    QQuickItem* shorter = qml.waitForAccessibleName(QStringLiteral("Shorter"));
+    ASSERT_NE(shorter, nullptr);
+    QmlHarness::click(shorter);
+    ASSERT_EQ(fake.client.regeneratedCards.last(), first);
+    EXPECT_TRUE(fake.client.regenerations.last().startsWith(
+        QStringLiteral("Rewrite this answer to the question \"How do you keep a release calm?\" "
+                       "much shorter")));
+    fake.client.onResponseCreated(QStringLiteral("r3"), QString(), first);
+    fake.client.onDelta(QStringLiteral("r3"), QStringLiteral("Small, tested steps."));
+    fake.client.onResponseDone(QStringLiteral("r3"));
+    EXPECT_NE(qml.waitForAccessibleName(QStringLiteral("Version 2/2")), nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return answer->property("text").toString() == QStringLiteral("Small, tested steps.");
+    }));
+    QQuickItem* previous = qml.waitForAccessibleName(QStringLiteral("Previous version"));
+    ASSERT_NE(previous, nullptr);
+    QmlHarness::click(previous);
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return answer->property("text").toString() ==
+               QStringLiteral("Small batches, and a rollback that is tested.");
+    }));
+    EXPECT_NE(qml.waitForAccessibleName(QStringLiteral("Version 1/2")), nullptr);
+
     QQuickItem* stop = qml.waitForAccessibleName(QStringLiteral("Stop"));
     ASSERT_NE(stop, nullptr);
     QmlHarness::click(stop);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !fake.controller->isSessionActive(); }));
+    EXPECT_FALSE(field->isEnabled()) << "outside a session the field says why";
+    EXPECT_EQ(field->property("placeholderText").toString(),
+              QStringLiteral("Start a session to ask a question"));
     QQuickItem* transcript = qml.waitForAccessibleName(QStringLiteral("Transcript"));
     ASSERT_NE(transcript, nullptr) << "the banner offers the transcript";
     EXPECT_NE(qml.waitForAccessibleName(QStringLiteral("Folder")), nullptr);

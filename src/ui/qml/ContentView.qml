@@ -60,10 +60,20 @@ Pane {
         }
 
         TranscriptView {
+            id: transcriptView
             Layout.fillWidth: true
             Layout.fillHeight: true
             session: content.session
             settings: content.settings
+        }
+
+        AskField {
+            Layout.fillWidth: true
+            Layout.leftMargin: 14
+            Layout.rightMargin: 14
+            Layout.bottomMargin: 10
+            session: content.session
+            returnFocusTo: transcriptView
         }
     }
 }

@@ -23,6 +23,11 @@ Control {
     required property string myAnswerBody
     required property bool isMyAnswerShown
     required property string chevron
+    required property bool isTyped
+    required property bool canRewrite
+    required property string versionText
+    required property bool hasPreviousVersion
+    required property bool hasNextVersion
     // The view's model: the fonts and the card actions.
     required property CardListModel cards
 
@@ -111,6 +116,13 @@ Control {
                     }
                     Item {
                         Layout.fillWidth: true
+                    }
+                    Label {
+                        visible: card.isTyped
+                        text: "\u2328"
+                        font: card.cards.fonts.metaFont
+                        color: card.palette.placeholderText
+                        Accessible.name: qsTr("Typed")
                     }
                     Label {
                         text: card.timestamp
@@ -202,6 +214,54 @@ Control {
                     font: card.cards.fonts.answerFont
                     color: card.palette.placeholderText
                     Accessible.name: text
+                }
+
+                // Rewrites of a finished answer, and the versions it has had.
+                RowLayout {
+                    Layout.fillWidth: true
+                    visible: card.canRewrite || card.versionText.length > 0
+                    spacing: 2
+
+                    Repeater {
+                        model: card.cards.rewriteStyles
+                        delegate: ToolButton {
+                            required property var modelData
+                            visible: card.canRewrite
+                            text: modelData.label
+                            font: card.cards.fonts.metaFont
+                            padding: 3
+                            Accessible.name: modelData.label
+                            onClicked: card.cards.rewrite(card.pairId, modelData.style)
+                        }
+                    }
+                    Item {
+                        Layout.fillWidth: true
+                    }
+                    ToolButton {
+                        visible: card.versionText.length > 0
+                        enabled: card.hasPreviousVersion
+                        text: "\u2039"
+                        font: card.cards.fonts.metaSemiboldFont
+                        padding: 3
+                        Accessible.name: qsTr("Previous version")
+                        onClicked: card.cards.stepVersion(card.pairId, -1)
+                    }
+                    Label {
+                        visible: card.versionText.length > 0
+                        text: card.versionText
+                        font: card.cards.fonts.metaMonoFont
+                        color: card.palette.placeholderText
+                        Accessible.name: qsTr("Version %1").arg(text)
+                    }
+                    ToolButton {
+                        visible: card.versionText.length > 0
+                        enabled: card.hasNextVersion
+                        text: "\u203A"
+                        font: card.cards.fonts.metaSemiboldFont
+                        padding: 3
+                        Accessible.name: qsTr("Next version")
+                        onClicked: card.cards.stepVersion(card.pairId, 1)
+                    }
                 }
 
                 RowLayout {

@@ -23,6 +23,22 @@ Item {
         settings: view.settings
     }
 
+    Binding {
+        target: transcript.cards
+        property: "sessionActive"
+        value: view.session.isSessionActive
+    }
+
+    Connections {
+        target: transcript.cards
+        function onRewriteRequested(pairId, style) {
+            view.session.rewriteAnswer(pairId, style);
+        }
+        function onVersionRequested(pairId, index) {
+            view.session.showAnswerVersion(pairId, index);
+        }
+    }
+
     FeedFingerprint {
         id: feed
         pairs: view.session.pairs
