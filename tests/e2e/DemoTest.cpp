@@ -74,6 +74,7 @@ TEST_F(Demo, PlaysTheInterviewIntoCompleteCardsWithOneFollowUpMerged) {
         {"Tell me about a time you disagreed", false, false},
         {"What would your first ninety days", false, false},
         {"Why do you want to join our team?", false, false},
+        {"What notice period should I mention?", false, false},
     };
     const QList<QAPair>& pairs = demo.controller().pairs();
     ASSERT_EQ(pairs.size(), qsizetype(std::size(rows)));
@@ -87,6 +88,10 @@ TEST_F(Demo, PlaysTheInterviewIntoCompleteCardsWithOneFollowUpMerged) {
         EXPECT_TRUE(pairs[i].isComplete);
         EXPECT_FALSE(pairs[i].answer.isEmpty());
     }
+    // The typed question's answer was made shorter; the first version stays.
+    EXPECT_TRUE(pairs.last().isTyped);
+    ASSERT_EQ(pairs.last().versions.size(), 2);
+    EXPECT_TRUE(pairs.last().answer.startsWith(QLatin1String("Three months by contract")));
     // The follow-up's answer replaced the first one of its card.
     EXPECT_TRUE(pairs[1].answer.startsWith(QLatin1String("We tracked")));
     // The candidate answered once: the timer started, then showed its duration.

@@ -77,6 +77,13 @@ DemoComposition::DemoComposition()
         *m_settings, *m_engine, *m_client, *m_micTranscriber, *m_recordingTranscriber, *m_apps,
         *m_permissions, nullptr, m_revealer.get(), *m_clock,
         m_folder.path() + QStringLiteral("/sessions")});
+    // What the candidate types and the rewrite they ask for go through the window's own calls.
+    SessionController* controller = m_controller.get();
+    m_client->onUserAsks = [controller](const QString& text) { controller->ask(text); };
+    m_client->onUserRewrites = [controller](const QString& style) {
+        if (!controller->pairs().isEmpty())
+            controller->rewriteAnswer(controller->pairs().last().id, style);
+    };
 
     // No address to fetch: each check fails at once, and the script's feed answers it a turn
     // later in place of a server.

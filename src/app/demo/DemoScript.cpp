@@ -58,6 +58,21 @@ const QList<Turn>& interview() {
              "their services in production."),
          .markWhileStreaming = QStringLiteral("pill"),
          .markBeforeAsking = QStringLiteral("scroll-up")},
+        // Typed by the candidate, then made shorter with one click.
+        {.question = QStringLiteral("What notice period should I mention?"),
+         .answer = QStringLiteral(
+             "Say three months, which is what your contract asks, and add that you could agree "
+             "an earlier start with your current manager once the offer is signed, since your "
+             "handover is already planned."),
+         .markBeforeAsking = QStringLiteral("follow"),
+         .markWhenDone = QStringLiteral("typed"),
+         .typed = true},
+        {.question = {},
+         .answer = QStringLiteral(
+             "Three months by contract, and you can agree an earlier start with your manager once "
+             "the offer is signed: your handover is planned."),
+         .markWhenDone = QStringLiteral("rewritten"),
+         .rewrite = QStringLiteral("shorter")},
     };
     return turns;
 }

@@ -22,6 +22,10 @@ struct Turn {
     QString markWhileHearing = {};
     QString markBeforeAsking = {};
     QString markWhenDone = {};
+    // Typed by the candidate rather than asked; or, when `rewrite` names a style, the newest
+    // answer rewritten that way (the turn's answer is the new version).
+    bool typed = false;
+    QString rewrite = {};
 };
 
 const QList<Turn>& interview();

@@ -50,6 +50,11 @@ void DemoShots::moment(const QString& name) {
         scrollUp();
         return;
     }
+    // Back at the newest card, as a reader who presses the pill is.
+    if (name == QLatin1String("follow")) {
+        press(QStringLiteral("New answers below"));
+        return;
+    }
     if (name == QLatin1String("my-answer") && !press(QStringLiteral("My answer")))
         fprintf(stderr, "corvinel: demo: no \"My answer\" control to unfold\n");
     if (name == QLatin1String("end")) {

@@ -38,7 +38,8 @@ void ScriptedRealtimeClient::start(const Config&) {
     });
     for (int i = 0; i < m_turns.size(); ++i)
         planTurn(i, m_turns[i]);
-    after(0.5, [this] { mark(QStringLiteral("end")); });
+    // Room for the last moment's picture before the session stops.
+    after(1.0, [this] { mark(QStringLiteral("end")); });
     // As from a real connection, nothing is reported from inside start().
     m_timer.start(0);
 }
@@ -47,25 +48,19 @@ void ScriptedRealtimeClient::planTurn(int index, const DemoScript::Turn& turn) {
     const QString item = QStringLiteral("item_demo_%1").arg(index + 1);
     const QString response = QStringLiteral("resp_demo_%1").arg(index + 1);
     after(1.2, [this, name = turn.markBeforeAsking] { mark(name); });
-    after(0.3, [this, seconds = turn.askSeconds] {
-        if (onInterviewerSpeaks)
-            onInterviewerSpeaks(seconds / m_speed);
-    });
-    // The words come as they are heard, then the completed transcript.
-    const QStringList heard = turn.question.split(u' ');
-    for (qsizetype i = 0; i < heard.size(); ++i) {
-        after(turn.askSeconds / double(heard.size() + 1),
-              [this, item, word = i == 0 ? heard[i] : u' ' + heard[i]] {
-                  if (onTranscriptDelta)
-                      onTranscriptDelta(item, word);
-              });
-        if (i == heard.size() * 2 / 3)
-            after(0, [this, name = turn.markWhileHearing] { mark(name); });
+    if (turn.typed) {
+        after(0.3, [this, text = turn.question] {
+            if (onUserAsks)
+                onUserAsks(text);
+        });
+    } else if (!turn.rewrite.isEmpty()) {
+        after(0.3, [this, style = turn.rewrite] {
+            if (onUserRewrites)
+                onUserRewrites(style);
+        });
+    } else {
+        planQuestion(item, turn);
     }
-    after(turn.askSeconds / double(heard.size() + 1), [this, item, question = turn.question] {
-        if (onTranscript)
-            onTranscript(item, question);
-    });
     after(0.35, [this, response, item] {
         const QString card = std::exchange(m_regeneratingCard, QString());
         if (onResponseCreated)
@@ -97,6 +92,28 @@ void ScriptedRealtimeClient::planTurn(int index, const DemoScript::Turn& turn) {
         m_steps.append(Step{int((turn.replySeconds / m_speed + kQuietAfterReply) * 1000), {}});
     }
     after(0.3, [this, name = turn.markWhenDone] { mark(name); });
+}
+
+// The interviewer talks; the words come as they are heard, then the completed transcript.
+void ScriptedRealtimeClient::planQuestion(const QString& item, const DemoScript::Turn& turn) {
+    after(0.3, [this, seconds = turn.askSeconds] {
+        if (onInterviewerSpeaks)
+            onInterviewerSpeaks(seconds / m_speed);
+    });
+    const QStringList heard = turn.question.split(u' ');
+    for (qsizetype i = 0; i < heard.size(); ++i) {
+        after(turn.askSeconds / double(heard.size() + 1),
+              [this, item, word = i == 0 ? heard[i] : u' ' + heard[i]] {
+                  if (onTranscriptDelta)
+                      onTranscriptDelta(item, word);
+              });
+        if (i == heard.size() * 2 / 3)
+            after(0, [this, name = turn.markWhileHearing] { mark(name); });
+    }
+    after(turn.askSeconds / double(heard.size() + 1), [this, item, question = turn.question] {
+        if (onTranscript)
+            onTranscript(item, question);
+    });
 }
 
 void ScriptedRealtimeClient::after(double seconds, std::function<void()> action) {

@@ -32,6 +32,9 @@ public:
     std::function<void(double seconds)> onInterviewerSpeaks;
     // The candidate talks for this many seconds and says `text` (the microphone meter moves).
     std::function<void(double seconds, const QString& text)> onCandidateSpeaks;
+    // The candidate types a question, or asks for a rewrite of the newest answer.
+    std::function<void(const QString& text)> onUserAsks;
+    std::function<void(const QString& style)> onUserRewrites;
     // A named moment of the script (see DemoScript::Turn), and "end" after the last turn.
     std::function<void(const QString& name)> onMark;
 
@@ -41,6 +44,7 @@ private:
         std::function<void()> action;
     };
     void planTurn(int index, const DemoScript::Turn& turn);
+    void planQuestion(const QString& item, const DemoScript::Turn& turn);
     void after(double seconds, std::function<void()> action);
     void afterMs(int ms, std::function<void()> action);
     void mark(const QString& name);

@@ -127,6 +127,8 @@ Item {
         font: transcript.fonts.captionSemiboldFont
         text: follow.pillText
         Accessible.name: follow.pillText
+        // An assistive press does not reach onClicked.
+        Accessible.onPressAction: follow.pillPressed()
         onClicked: follow.pillPressed()
 
         contentItem: Row {
