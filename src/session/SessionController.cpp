@@ -6,18 +6,17 @@
 #include "platform/Platform.h"
 #include "session/AnswerRequests.h"
 #include "session/QAFlow.h"
+#include "session/RecordingTranscription.h"
 #include "session/SessionLog.h"
 #include "session/SpeakingTracker.h"
 #include "settings/AppSettings.h"
 #include "settings/Graphemes.h"
 #include "speech/MicTranscriberInterface.h"
-#include "speech/RecordingTranscriberInterface.h"
-#include "speech/RecordingTranscript.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMetaEnum>
 #include <QPointer>
-#include <QUrl>
 #include <QtDebug>
 #include <algorithm>
 
@@ -37,9 +36,6 @@ const QString kNoMeetingChannel =
     QStringLiteral("No meeting channel is mapped, so your mic is being streamed instead. Set a "
                    "meeting channel in Settings.");
 const QString kPickApp = QStringLiteral("Pick which app to listen to in Settings.");
-const QString kNoOnDeviceSpeech =
-    QStringLiteral("On-device speech recognition is not available, so the recording can't be "
-                   "transcribed here.");
 // What the user can do about a problem the service reported, by its short code; nothing for the
 // problems only the log needs to keep.
 std::optional<QString> serviceAdvice(const QString& code, const QString& message) {
@@ -65,18 +61,6 @@ constexpr double kPermissionBannerDelay = 4.0;
 constexpr double kAppTapPollInterval = 3.0;
 
 using Engine = AudioCaptureEngineInterface;
-
-QString answerSpeedName(AppSettings::AnswerSpeed speed) {
-    switch (speed) {
-    case AppSettings::AnswerSpeed::fastest:
-        return QStringLiteral("fastest");
-    case AppSettings::AnswerSpeed::thorough:
-        return QStringLiteral("thorough");
-    case AppSettings::AnswerSpeed::balanced:
-        break;
-    }
-    return QStringLiteral("balanced");
-}
 } // namespace
 
 SessionController::SessionController(SessionComponents components, QObject* parent)
@@ -115,6 +99,19 @@ SessionController::SessionController(SessionComponents components, QObject* pare
                                            m_c.client.regenerate(cardID, message);
                                        }});
 
+    m_recording = std::make_unique<RecordingTranscription>(
+        m_c.micTranscriber, m_c.recordingTranscriber,
+        RecordingTranscription::Hooks{
+            [this](const QString& text, bool isProgress) {
+                m_progressBanner = isProgress ? std::optional(text) : std::nullopt;
+                setBanner(text);
+            },
+            [this](double fraction) { setTranscriptionProgress(fraction); },
+            [this](const QString& path) {
+                if (m_c.revealer)
+                    m_c.revealer->reveal({path});
+            }});
+
     SpeakingTracker::Hooks trackerHooks;
     trackerHooks.isSessionActive = [this] { return m_isSessionActive; };
     trackerHooks.transcribeMyAnswers = [settings] { return settings->transcribeMyAnswers(); };
@@ -134,7 +131,7 @@ SessionController::SessionController(SessionComponents components, QObject* pare
             &SessionController::lastAnswerDurationChanged);
     connect(m_tracker.get(), &SpeakingTracker::sessionElapsedChanged, this, [this] {
         emit sessionElapsedChanged();
-        if (!m_sessionUsage.isEmpty())
+        if (!m_costs.usage().isEmpty())
             emit costChanged(); // the per-minute figure moves with the clock
     });
     wireComponents();
@@ -227,7 +224,7 @@ void SessionController::wireComponents() {
         m_flow->ingestTranscriptDelta(itemID, delta);
     });
     client.onTranscriptionModelReplaced = live([this](const QString& refused, const QString& used) {
-        m_transcribeModel = used;
+        m_costs.useTranscriptionModel(used);
         record(QStringLiteral("transcription_model_replaced"),
                {{QStringLiteral("refused"), refused}, {QStringLiteral("used"), used}});
         setBanner(QStringLiteral("OpenAI does not take %1 for transcription here, so this "
@@ -491,8 +488,7 @@ void SessionController::finishStart() {
     config.apiKey = settings.apiKey();
     config.model = settings.model();
     config.transcribeModel = settings.transcribeModel();
-    m_model = config.model;
-    m_transcribeModel = config.transcribeModel;
+    m_costs.begin(config.model, config.transcribeModel);
     config.instructions = settings.instructions();
     config.vadThreshold = settings.vadThreshold();
     config.prefixPaddingMs = settings.prefixPaddingMs();
@@ -548,7 +544,7 @@ void SessionController::stop() {
     setLevels(0, 0);
     setHeardOutput({});
     postStopBanner();
-    m_sessionUsage = {};
+    m_costs.reset();
     emit costChanged();
 }
 
@@ -621,46 +617,7 @@ void SessionController::revealLink(const QString& id) {
 }
 
 void SessionController::transcribeRecording(const QString& pathOrUrl) {
-    const QString wavPath =
-        pathOrUrl.startsWith(QStringLiteral("file:")) ? QUrl(pathOrUrl).toLocalFile() : pathOrUrl;
-    const QString name = QFileInfo(wavPath).fileName();
-    QPointer<SessionController> self(this);
-    m_c.micTranscriber.requestAuthorization(
-        [self, wavPath, name](const MicTranscriberInterface::Availability& availability) {
-            if (!self)
-                return;
-            if (availability.kind != MicTranscriberInterface::Availability::Kind::ready) {
-                self->setBanner(kNoOnDeviceSpeech);
-                return;
-            }
-            self->setBanner(QStringLiteral("Transcribing ") + name +
-                            QStringLiteral("… this runs locally and takes a while."));
-            self->m_c.recordingTranscriber.transcribe(
-                wavPath,
-                [self, name](double done, double total) {
-                    if (!self)
-                        return;
-                    const double fraction = done / std::max(total, 1.0);
-                    self->m_progressBanner = RecordingTranscript::progressText(name, done, total);
-                    self->setBanner(self->m_progressBanner);
-                    self->setTranscriptionProgress(std::clamp(fraction, 0.0, 1.0));
-                },
-                [self](const RecordingTranscriberInterface::Result& result) {
-                    if (!self)
-                        return;
-                    self->setTranscriptionProgress(-1);
-                    if (const QString* path = std::get_if<QString>(&result)) {
-                        self->setBanner(QStringLiteral("Transcript written: ") +
-                                        QFileInfo(*path).fileName());
-                        if (self->m_c.revealer)
-                            self->m_c.revealer->reveal({*path});
-                    } else {
-                        self->setBanner(
-                            QStringLiteral("Transcription failed: ") +
-                            std::get<RecordingTranscriberInterface::Failure>(result).description);
-                    }
-                });
-        });
+    m_recording->start(pathOrUrl);
 }
 
 QString SessionController::transcriptForExport() const {
@@ -795,62 +752,20 @@ void SessionController::startLog() {
             {QStringLiteral("silence_ms"), s.silenceDurationMs()},
             {QStringLiteral("prefix_padding_ms"), s.prefixPaddingMs()},
             {QStringLiteral("follow_up_window_s"), s.followUpWindow()},
-            {QStringLiteral("answer_speed"), answerSpeedName(s.answerSpeed())},
+            {QStringLiteral("answer_speed"),
+             QMetaEnum::fromType<AppSettings::AnswerSpeed>().valueToKey(int(s.answerSpeed()))},
             {QStringLiteral("reasoning_effort"), s.reasoningEffort()},
             {QStringLiteral("instructions_chars"), Graphemes::count(s.instructions())}});
 }
 
-// A cost that cannot be known leaves its dollar fields out of the record, and the log says why
-// once a session: with the usage that first finds no price.
 void SessionController::recordUsage(const QJsonObject& usage) {
-    const CostModel::Usage u = CostModel::parse(usage);
-    const bool pricedSoFar = CostModel::responseCost(m_sessionUsage, m_model).has_value();
-    m_sessionUsage.add(u);
+    m_costs.addResponse(usage, sessionElapsed());
     emit costChanged();
-    const std::optional<double> responseCost = CostModel::responseCost(u, m_model);
-    if (pricedSoFar && !responseCost)
-        record(QStringLiteral("price_unknown"),
-               {{QStringLiteral("model"), m_model},
-                {QStringLiteral("reason"), CostModel::noPriceReason(m_model)}});
-    QJsonObject fields{{QStringLiteral("audio_in"), u.audioInput},
-                       {QStringLiteral("audio_in_cached"), u.audioInputCached},
-                       {QStringLiteral("text_in"), u.textInput},
-                       {QStringLiteral("text_in_cached"), u.textInputCached},
-                       {QStringLiteral("text_out"), u.textOutput},
-                       {QStringLiteral("audio_out"), u.audioOutput},
-                       {QStringLiteral("image_in"), u.imageInput},
-                       {QStringLiteral("image_in_cached"), u.imageInputCached}};
-    if (responseCost)
-        fields.insert(QStringLiteral("response_cost_usd"), roundTo(*responseCost, 5));
-    if (const std::optional<double> sessionCost = CostModel::cost(m_sessionUsage, m_model)) {
-        const double minutes = CostModel::billedMinutes(sessionElapsed());
-        fields.insert(QStringLiteral("session_cost_usd"), roundTo(*sessionCost, 5));
-        fields.insert(QStringLiteral("session_cost_per_min_usd"),
-                      roundTo(*sessionCost / minutes, 4));
-    }
-    record(QStringLiteral("usage"), fields);
 }
 
 void SessionController::recordTranscriptionUsage(const QJsonObject& usage) {
-    const CostModel::Usage u = CostModel::parseTranscription(usage, m_transcribeModel);
-    const bool pricedSoFar = m_sessionUsage.transcriptionCost.has_value();
-    m_sessionUsage.add(u);
+    m_costs.addTranscription(usage);
     emit costChanged();
-    if (pricedSoFar && !u.transcriptionCost)
-        record(
-            QStringLiteral("price_unknown"),
-            {{QStringLiteral("model"), m_transcribeModel},
-             {QStringLiteral("reason"), CostModel::noTranscriptionPriceReason(m_transcribeModel)}});
-    QJsonObject fields{{QStringLiteral("model"), m_transcribeModel},
-                       {QStringLiteral("audio_in"), u.transcriptionAudioInput},
-                       {QStringLiteral("text_in"), u.transcriptionTextInput},
-                       {QStringLiteral("text_out"), u.transcriptionTextOutput},
-                       {QStringLiteral("seconds"), roundTo(u.transcriptionSeconds, 2)}};
-    if (u.transcriptionCost)
-        fields.insert(QStringLiteral("cost_usd"), roundTo(*u.transcriptionCost, 5));
-    if (const std::optional<double> sessionCost = CostModel::cost(m_sessionUsage, m_model))
-        fields.insert(QStringLiteral("session_cost_usd"), roundTo(*sessionCost, 5));
-    record(QStringLiteral("transcription_usage"), fields);
 }
 
 void SessionController::finishLog() {
@@ -884,25 +799,7 @@ void SessionController::finishLog() {
     }
     if (lost > 0)
         record(QStringLiteral("recording_gap"), {{QStringLiteral("seconds"), roundTo(lost, 2)}});
-    const CostModel::Usage& u = m_sessionUsage;
-    if (!u.isEmpty()) {
-        const double minutes = CostModel::billedMinutes(sessionElapsed());
-        QJsonObject fields{{QStringLiteral("minutes"), roundTo(minutes, 2)},
-                           {QStringLiteral("tokens"), u.total()},
-                           {QStringLiteral("audio_in"), u.audioInput},
-                           {QStringLiteral("audio_in_cached"), u.audioInputCached},
-                           {QStringLiteral("text_in"), u.textInput},
-                           {QStringLiteral("text_in_cached"), u.textInputCached},
-                           {QStringLiteral("text_out"), u.textOutput},
-                           {QStringLiteral("audio_out"), u.audioOutput},
-                           {QStringLiteral("image_in"), u.imageInput},
-                           {QStringLiteral("image_in_cached"), u.imageInputCached}};
-        if (const std::optional<double> dollars = CostModel::cost(u, m_model)) {
-            fields.insert(QStringLiteral("cost_usd"), roundTo(*dollars, 5));
-            fields.insert(QStringLiteral("cost_per_min_usd"), roundTo(*dollars / minutes, 4));
-        }
-        record(QStringLiteral("session_cost"), fields);
-    }
+    m_costs.recordTotal(sessionElapsed());
     const SavedFile transcript = m_log->writeMarkdown(m_flow->pairs());
     m_log->close();
     if (!transcript.isComplete())
@@ -917,7 +814,7 @@ void SessionController::finishLog() {
 }
 
 std::optional<QString> SessionController::costSummary() const {
-    return CostModel::summary(m_sessionUsage, m_model, sessionElapsed());
+    return m_costs.summary(sessionElapsed());
 }
 
 // ---- Narrowing to one app ----

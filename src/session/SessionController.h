@@ -7,6 +7,7 @@
 #include "session/CostModel.h"
 #include "session/PairListModel.h"
 #include "session/QAPair.h"
+#include "session/SessionCosts.h"
 
 #include <QHash>
 #include <QObject>
@@ -17,6 +18,7 @@
 #include <thread>
 
 class AnswerRequests;
+class RecordingTranscription;
 class AppListing;
 class AppSettings;
 class FileRevealer;
@@ -149,9 +151,9 @@ public:
     double sessionElapsed() const;
     // A recording's transcription: 0…1 while the banner reports its progress, −1 otherwise.
     double transcriptionProgress() const { return m_transcriptionProgress; }
-    CostModel::Usage sessionUsage() const { return m_sessionUsage; }
+    CostModel::Usage sessionUsage() const { return m_costs.usage(); }
     // What the session has cost so far; none when its model has no known price.
-    std::optional<double> sessionCost() const { return CostModel::cost(m_sessionUsage, m_model); }
+    std::optional<double> sessionCost() const { return m_costs.cost(); }
     std::optional<QString> pendingAppTap() const { return m_pendingAppTap; }
 
     // The same state in the shapes QML binds to; empty text stands for "none".
@@ -243,6 +245,7 @@ private:
     SessionComponents m_c;
     std::unique_ptr<QAFlow> m_flow;
     std::unique_ptr<AnswerRequests> m_requests;
+    std::unique_ptr<RecordingTranscription> m_recording;
     std::unique_ptr<SpeakingTracker> m_tracker;
     std::unique_ptr<SessionLog> m_log;
     PairListModel* m_pairModel; // a child, so QML never takes ownership
@@ -269,9 +272,8 @@ private:
     std::optional<QString> m_cannotSave; // why this session's files cannot be written at all
     QStringList m_unsaved;               // what the Stop banner must say was not saved whole
     bool m_recordingCutShort = false;
-    CostModel::Usage m_sessionUsage;
-    QString m_model;           // the realtime model the client runs with, which prices its answers
-    QString m_transcribeModel; // the one the client runs with, which prices its transcriptions
+    SessionCosts m_costs{
+        [this](const QString& event, const QJsonObject& fields) { record(event, fields); }};
     double m_transcriptionProgress = -1;
     std::optional<QString> m_progressBanner; // the last progress report of a transcription
     // Carries the engine start's result back; what is still queued when the controller goes
