@@ -755,6 +755,9 @@ void SessionController::startLog() {
             {QStringLiteral("answer_speed"),
              QMetaEnum::fromType<AppSettings::AnswerSpeed>().valueToKey(int(s.answerSpeed()))},
             {QStringLiteral("reasoning_effort"), s.reasoningEffort()},
+            {QStringLiteral("answer_length"),
+             QMetaEnum::fromType<AppSettings::AnswerLength>().valueToKey(int(s.answerLength()))},
+            {QStringLiteral("answer_language"), s.answerLanguage()},
             {QStringLiteral("instructions_chars"), Graphemes::count(s.instructions())}});
 }
 

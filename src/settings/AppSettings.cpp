@@ -46,8 +46,8 @@ Panel twoBlankInterviewers() {
 constexpr double noLimit = std::numeric_limits<int>::max();
 } // namespace
 
-// One row per stored setting: its key, how the file's value is read, its default, its range
-// and whether the model's instructions are built from it.
+// One row per stored setting: its key, how the file's value is read, its default, its range (or
+// the names it may hold) and whether the model's instructions are built from it.
 struct AppSettings::Spec {
     enum class Kind {
         flag,
@@ -57,6 +57,7 @@ struct AppSettings::Spec {
         text,   // free text, which a person may have typed in with commas
         names,  // a list of strings
         choice, // an enum stored as its case name; unknown names read as the default
+        listed, // one of the names `offered` gives; any other reads as the default
     };
     const char* key;
     Kind kind;
@@ -66,6 +67,7 @@ struct AppSettings::Spec {
     double high = 0;
     bool feedsInstructions = false;
     QMetaEnum choices{};
+    QStringList (*offered)() = nullptr;
 
     // The ranges the settings window offers. A value from outside them (a hand-edited file, an
     // old version) is brought into range on reading and on assignment: "nan" would go out as
@@ -77,6 +79,8 @@ struct AppSettings::Spec {
             const double number = value.toDouble();
             return std::isfinite(number) ? std::clamp(number, low, high) : fallback;
         }
+        if (kind == Kind::listed)
+            return offered().contains(value.toString()) ? value : fallback;
         return value;
     }
 
@@ -90,6 +94,7 @@ struct AppSettings::Spec {
         case Kind::real:
             return toDouble(stored);
         case Kind::name:
+        case Kind::listed:
             return toString(stored);
         case Kind::text:
             return toText(stored);
@@ -141,6 +146,10 @@ const AppSettings::Spec& AppSettings::spec(Setting setting) {
         {"followUpWindow", K::real, 8.0, &S::followUpWindowChanged, 0.0, 20.0},
         {"answerSpeed", K::choice, int(AnswerSpeed::balanced), &S::answerSpeedChanged, 0, 0, false,
          QMetaEnum::fromType<AnswerSpeed>()},
+        {"answerLength", K::choice, int(AnswerLength::normal), &S::answerLengthChanged, 0, 0, true,
+         QMetaEnum::fromType<AnswerLength>()},
+        {"answerLanguage", K::listed, QString(), &S::answerLanguageChanged, 0, 0, true, QMetaEnum(),
+         &S::answerLanguages},
         {"fontSize", K::real, 14.0, &S::fontSizeChanged, 10.0, 36.0},
         {"fontFamily", K::text, QString(), &S::fontFamilyChanged},
         {"companyName", K::text, QString(), &S::companyNameChanged, 0, 0, true},
@@ -194,6 +203,18 @@ QStringList AppSettings::knownTranscribeModels() {
     return {QStringLiteral("gpt-live-transcribe"), QStringLiteral("gpt-transcribe"),
             QStringLiteral("gpt-realtime-whisper"), QStringLiteral("gpt-4o-transcribe"),
             QStringLiteral("whisper-1")};
+}
+
+QStringList AppSettings::answerLanguages() {
+    // In alphabetical order, so the picker is quick to scan.
+    return {QStringLiteral("Arabic"),   QStringLiteral("Chinese"),    QStringLiteral("Czech"),
+            QStringLiteral("Danish"),   QStringLiteral("Dutch"),      QStringLiteral("English"),
+            QStringLiteral("Finnish"),  QStringLiteral("French"),     QStringLiteral("German"),
+            QStringLiteral("Greek"),    QStringLiteral("Hindi"),      QStringLiteral("Italian"),
+            QStringLiteral("Japanese"), QStringLiteral("Korean"),     QStringLiteral("Norwegian"),
+            QStringLiteral("Polish"),   QStringLiteral("Portuguese"), QStringLiteral("Russian"),
+            QStringLiteral("Spanish"),  QStringLiteral("Swedish"),    QStringLiteral("Turkish"),
+            QStringLiteral("Ukrainian")};
 }
 
 QString AppSettings::rawValue(MeetingSource value) {
@@ -276,7 +297,7 @@ std::optional<Panel> AppSettings::handWrittenPanel() const {
 
 QString AppSettings::instructions() const {
     return assembleInstructions({systemPrompt(), companyName(), roleTitle(), jobDescription(),
-                                 m_interviewers, contextText()});
+                                 m_interviewers, contextText(), answerLength(), answerLanguage()});
 }
 
 void AppSettings::write(const QString& key, const QVariant& value) {
@@ -381,6 +402,12 @@ void AppSettings::setFollowUpWindow(double value) {
 }
 void AppSettings::setAnswerSpeed(AnswerSpeed value) {
     assign(Setting::answerSpeed, int(value));
+}
+void AppSettings::setAnswerLength(AnswerLength value) {
+    assign(Setting::answerLength, int(value));
+}
+void AppSettings::setAnswerLanguage(const QString& value) {
+    assign(Setting::answerLanguage, value);
 }
 void AppSettings::setFontSize(double value) {
     assign(Setting::fontSize, value);

@@ -53,6 +53,10 @@ class AppSettings : public QObject {
                    followUpWindowChanged)
     Q_PROPERTY(
         AnswerSpeed answerSpeed READ answerSpeed WRITE setAnswerSpeed NOTIFY answerSpeedChanged)
+    Q_PROPERTY(AnswerLength answerLength READ answerLength WRITE setAnswerLength NOTIFY
+                   answerLengthChanged)
+    Q_PROPERTY(QString answerLanguage READ answerLanguage WRITE setAnswerLanguage NOTIFY
+                   answerLanguageChanged)
     Q_PROPERTY(double fontSize READ fontSize WRITE setFontSize NOTIFY fontSizeChanged)
     Q_PROPERTY(QString fontFamily READ fontFamily WRITE setFontFamily NOTIFY fontFamilyChanged)
     Q_PROPERTY(
@@ -69,7 +73,7 @@ class AppSettings : public QObject {
 
 public:
     // Case names are the stored raw values; the first case is what an unknown value reads as,
-    // but for AnswerSpeed, whose default is the middle one.
+    // but for AnswerSpeed and AnswerLength, whose default is the middle one.
     enum class MeetingSource { systemOutput, singleApp, audioDevice };
     Q_ENUM(MeetingSource)
     enum class StreamSource { meetingOnly, micOnly, both };
@@ -80,6 +84,9 @@ public:
     // default, so a stored balanced asks for nothing the service would not do anyway.
     enum class AnswerSpeed { fastest, balanced, thorough };
     Q_ENUM(AnswerSpeed)
+    // How long the drafted answers are; normal leaves the length to the prompt and the panel.
+    enum class AnswerLength { brief, normal, detailed };
+    Q_ENUM(AnswerLength)
 
     // Reads (and later writes) the INI file at `path`.
     explicit AppSettings(const QString& path = defaultPath(), QObject* parent = nullptr);
@@ -92,6 +99,9 @@ public:
     static QString defaultSystemPrompt();
     static QStringList knownModels();
     static QStringList knownTranscribeModels();
+    // The languages an answer can be asked in, by their English names, as stored; an empty
+    // answerLanguage is the interviewer's own language.
+    static QStringList answerLanguages();
 
     static QString rawValue(MeetingSource value);
     static QString rawValue(StreamSource value);
@@ -140,6 +150,10 @@ public:
     bool transcribeMyAnswers() const { return stored(Setting::transcribeMyAnswers).toBool(); }
     double followUpWindow() const { return stored(Setting::followUpWindow).toDouble(); }
     AnswerSpeed answerSpeed() const { return AnswerSpeed(stored(Setting::answerSpeed).toInt()); }
+    AnswerLength answerLength() const {
+        return AnswerLength(stored(Setting::answerLength).toInt());
+    }
+    QString answerLanguage() const { return stored(Setting::answerLanguage).toString(); }
     double fontSize() const { return stored(Setting::fontSize).toDouble(); }
     QString fontFamily() const { return stored(Setting::fontFamily).toString(); }
     Panel interviewers() const { return m_interviewers; }
@@ -179,6 +193,9 @@ public:
     void setTranscribeMyAnswers(bool value);
     void setFollowUpWindow(double value);
     void setAnswerSpeed(AnswerSpeed value);
+    void setAnswerLength(AnswerLength value);
+    // A name not in answerLanguages() stores the interviewer's language.
+    void setAnswerLanguage(const QString& value);
     void setFontSize(double value);
     void setFontFamily(const QString& value);
     void setInterviewers(const Panel& value);
@@ -211,6 +228,8 @@ signals:
     void transcribeMyAnswersChanged();
     void followUpWindowChanged();
     void answerSpeedChanged();
+    void answerLengthChanged();
+    void answerLanguageChanged();
     void fontSizeChanged();
     void fontFamilyChanged();
     void interviewersChanged();
@@ -244,6 +263,8 @@ private:
         transcribeMyAnswers,
         followUpWindow,
         answerSpeed,
+        answerLength,
+        answerLanguage,
         fontSize,
         fontFamily,
         companyName,

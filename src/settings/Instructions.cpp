@@ -44,6 +44,22 @@ const QString kMeetingFooter =
                    "or an anecdote you have already given, and build on what has been said\n"
                    "rather than restarting. If a later question revisits earlier ground, add\n"
                    "what is new instead of restating it.");
+const QString kBrief = QStringLiteral("Keep each answer to two or three short sentences.");
+const QString kDetailed =
+    QStringLiteral("Give fuller answers: up to two short paragraphs, with a concrete example.");
+
+// One line of the length and the language chosen, empty for the defaults.
+QString answerStyle(AppSettings::AnswerLength length, const QString& language) {
+    QStringList sentences;
+    if (length == AppSettings::AnswerLength::brief)
+        sentences << kBrief;
+    else if (length == AppSettings::AnswerLength::detailed)
+        sentences << kDetailed;
+    if (!language.isEmpty())
+        sentences << QStringLiteral("Always answer in ") + language +
+                         QStringLiteral(", whatever language the question is in.");
+    return sentences.join(u' ');
+}
 } // namespace
 
 QString assembleInstructions(const InstructionsInputs& in) {
@@ -76,5 +92,12 @@ QString assembleInstructions(const InstructionsInputs& in) {
     if (!in.contextText.isEmpty())
         text += kContextHeader + in.contextText;
 
-    return text + kMeetingFooter;
+    text += kMeetingFooter;
+
+    // Last, so it outweighs what the prompt and the panel guide say about length. The defaults
+    // add nothing: a prompt written without a style reads exactly as its author tried it.
+    const QString style = answerStyle(in.answerLength, in.answerLanguage);
+    if (!style.isEmpty())
+        text += QStringLiteral("\n\n") + style;
+    return text;
 }

@@ -23,6 +23,7 @@ using Rows = ChoiceList::Rows;
 using Source = AppSettings::MeetingSource;
 using Stream = AppSettings::StreamSource;
 using Speed = AppSettings::AnswerSpeed;
+using Length = AppSettings::AnswerLength;
 
 // Where the user would look for it: the home folder as "~".
 QString shownPath(const QString& path) {
@@ -118,6 +119,19 @@ SettingsSheetModel::SettingsSheetModel(QObject* parent) : QObject(parent) {
         },
         setting([](const AppSettings& s) { return QVariant(int(s.answerSpeed())); }),
         store([](AppSettings& s, const QVariant& v) { s.setAnswerSpeed(Speed(v.toInt())); }), this);
+    m_answerLength = new ChoiceList(
+        [] {
+            return Rows{{QStringLiteral("Brief"), int(Length::brief)},
+                        {QStringLiteral("Normal"), int(Length::normal)},
+                        {QStringLiteral("Detailed"), int(Length::detailed)}};
+        },
+        setting([](const AppSettings& s) { return QVariant(int(s.answerLength())); }),
+        store([](AppSettings& s, const QVariant& v) { s.setAnswerLength(Length(v.toInt())); }),
+        this);
+    m_answerLanguage = new ChoiceList(
+        [] { return answerLanguageRows(); },
+        setting([](const AppSettings& s) { return QVariant(s.answerLanguage()); }),
+        store([](AppSettings& s, const QVariant& v) { s.setAnswerLanguage(v.toString()); }), this);
     m_theme = new ChoiceList(
         [] {
             using A = AppSettings::Appearance;
@@ -181,7 +195,8 @@ void SettingsSheetModel::wireSettings() {
                          &AppSettings::meetingSourceChanged, &AppSettings::tappedBundleIDChanged,
                          &AppSettings::meetingChannelChanged, &AppSettings::deviceUIDChanged,
                          &AppSettings::micChannelChanged, &AppSettings::streamSourceChanged,
-                         &AppSettings::answerSpeedChanged, &AppSettings::appearanceChanged,
+                         &AppSettings::answerSpeedChanged, &AppSettings::answerLengthChanged,
+                         &AppSettings::answerLanguageChanged, &AppSettings::appearanceChanged,
                          &AppSettings::fontFamilyChanged})
         m_settingsConnections.add(
             connect(m_settings, changed, this, &SettingsSheetModel::refreshChoices));
@@ -195,7 +210,8 @@ void SettingsSheetModel::rebuildJob() {
 void SettingsSheetModel::refreshChoices() {
     for (ChoiceList* choice :
          {m_realtimeModel, m_transcribeModel, m_meetingSource, m_listenTo, m_meetingChannel,
-          m_microphone, m_micChannel, m_streamSource, m_answerSpeed, m_theme, m_fontFamily})
+          m_microphone, m_micChannel, m_streamSource, m_answerSpeed, m_answerLength,
+          m_answerLanguage, m_theme, m_fontFamily})
         choice->refresh();
 }
 
@@ -446,6 +462,13 @@ Rows SettingsSheetModel::modelRows(const QString& stored) {
     Rows rows = textRows(known);
     if (!known.contains(stored))
         rows.append({stored, stored});
+    return rows;
+}
+
+Rows SettingsSheetModel::answerLanguageRows() {
+    // The empty value is a real choice: a row without one would store nothing when picked.
+    Rows rows{{QStringLiteral("The interviewer's language"), QString()}};
+    rows.append(textRows(AppSettings::answerLanguages()));
     return rows;
 }
 

@@ -46,6 +46,8 @@ class SettingsSheetModel : public QObject {
     Q_PROPERTY(ChoiceList* micChannel READ micChannel CONSTANT)
     Q_PROPERTY(ChoiceList* streamSource READ streamSource CONSTANT)
     Q_PROPERTY(ChoiceList* answerSpeed READ answerSpeed CONSTANT)
+    Q_PROPERTY(ChoiceList* answerLength READ answerLength CONSTANT)
+    Q_PROPERTY(ChoiceList* answerLanguage READ answerLanguage CONSTANT)
     Q_PROPERTY(ChoiceList* theme READ theme CONSTANT)
     Q_PROPERTY(ChoiceList* fontFamily READ fontFamily CONSTANT)
 
@@ -95,6 +97,8 @@ public:
     ChoiceList* micChannel() const { return m_micChannel; }
     ChoiceList* streamSource() const { return m_streamSource; }
     ChoiceList* answerSpeed() const { return m_answerSpeed; }
+    ChoiceList* answerLength() const { return m_answerLength; }
+    ChoiceList* answerLanguage() const { return m_answerLanguage; }
     ChoiceList* theme() const { return m_theme; }
     ChoiceList* fontFamily() const { return m_fontFamily; }
 
@@ -144,6 +148,8 @@ public:
     // "System", "System Mono", the families in ascending order, and a stored family that is
     // not installed as a last row of its own.
     static ChoiceList::Rows fontRows(QStringList families, const QString& stored);
+    // "The interviewer's language" (stored as empty), then the languages an answer can be in.
+    static ChoiceList::Rows answerLanguageRows();
 
     // Replaces the sound-server reading of the microphones (tests hand in their own); the apps
     // come from the session's listing.
@@ -203,6 +209,8 @@ private:
     ChoiceList* m_micChannel;
     ChoiceList* m_streamSource;
     ChoiceList* m_answerSpeed;
+    ChoiceList* m_answerLength;
+    ChoiceList* m_answerLanguage;
     ChoiceList* m_theme;
     ChoiceList* m_fontFamily;
 };

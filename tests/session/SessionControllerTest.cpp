@@ -119,7 +119,9 @@ TEST_F(SessionControllerTest, StartHandsTheClientTheSettingsAndStopLeavesFiles) 
     EXPECT_EQ(links[1].label, QStringLiteral("Folder"));
     EXPECT_EQ(links[1].path, folder);
     EXPECT_EQ(eventsOnDisk(), (QStringList{"session_started", "config", "session_ended"}));
-    EXPECT_EQ(recordsOnDisk().at(1).value("answer_speed").toString(), QStringLiteral("fastest"));
+    const QJsonObject configRecord = recordsOnDisk().at(1);
+    EXPECT_EQ(configRecord.value("answer_speed").toString(), QStringLiteral("fastest"));
+    EXPECT_EQ(configRecord.value("answer_length").toString(), QStringLiteral("normal"));
 }
 
 TEST_F(SessionControllerTest, StartAndStopGuards) {

@@ -58,6 +58,8 @@ TEST(AppSettingsTest, FreshProcessReadsEveryDefault) {
         {"transcribeMyAnswers", false},
         {"followUpWindow", 8.0},
         {"answerSpeed", QStringLiteral("balanced")},
+        {"answerLength", QStringLiteral("normal")},
+        {"answerLanguage", QString()},
         {"fontSize", 14.0},
         {"fontFamily", QString()},
         {"companyName", QString()},
@@ -109,6 +111,8 @@ TEST(AppSettingsTest, EverySettingSurvivesARestart) {
         {"transcribeMyAnswers", true},
         {"followUpWindow", 12.0},
         {"answerSpeed", QStringLiteral("thorough")},
+        {"answerLength", QStringLiteral("brief")},
+        {"answerLanguage", QStringLiteral("Japanese")},
         {"fontSize", 17.5},
         {"fontFamily", QStringLiteral("__mono")},
         {"companyName", QStringLiteral(" ")},
@@ -148,6 +152,8 @@ TEST(AppSettingsTest, WrongTypesAndUnknownRawValuesReadAsDefaults) {
                                  "meetingSource=SingleApp\n"
                                  "streamSource=micOnly|both\n"
                                  "answerSpeed=fast\n"
+                                 "answerLength=long\n"
+                                 "answerLanguage=german\n"
                                  "interviewers=@ByteArray([1,2])\n");
     AppSettings settings(configPath(home));
     EXPECT_EQ(settings.micChannel(), 0);
@@ -162,6 +168,8 @@ TEST(AppSettingsTest, WrongTypesAndUnknownRawValuesReadAsDefaults) {
     EXPECT_EQ(settings.streamSource(), AppSettings::StreamSource::meetingOnly);
     EXPECT_EQ(settings.answerSpeed(), AppSettings::AnswerSpeed::balanced) << "not the first case";
     EXPECT_EQ(settings.reasoningEffort(), QStringLiteral("low"));
+    EXPECT_EQ(settings.answerLength(), AppSettings::AnswerLength::normal) << "not the first case";
+    EXPECT_EQ(settings.answerLanguage(), QString()) << "names are matched exactly";
     EXPECT_EQ(settings.interviewers().size(), 2);
 }
 
@@ -292,6 +300,9 @@ TEST(AppSettingsTest, AssignmentNotifiesOnlyOnChangeButAlwaysWrites) {
     panel[1].title = QStringLiteral("CTO");
     settings.setInterviewers(panel);
     EXPECT_EQ(instructions.count(), 2);
+    settings.setAnswerLanguage(QStringLiteral("German"));
+    settings.setAnswerLength(AppSettings::AnswerLength::detailed);
+    EXPECT_EQ(instructions.count(), 4);
     settings.setReconnectMinutes(7);
     EXPECT_EQ(settings.reconnectMinutes(), 7);
 }

@@ -1,6 +1,7 @@
 #include "settings/Instructions.h"
 #include "settings/AppSettings.h"
 
+#include <QCryptographicHash>
 #include <gtest/gtest.h>
 
 namespace {
@@ -106,12 +107,46 @@ TEST(InstructionsTest, ContextIsInsertedWholeAfterThePanel) {
               text.indexOf(QStringLiteral("=== CONTEXT")));
 }
 
+// At the default style every byte is what sessions were sent before there was one (the digest
+// pins it); each other choice adds one last line.
+TEST(InstructionsTest, AnswerStyleAddsOneLastLineAndItsDefaultsNothing) {
+    using Length = AppSettings::AnswerLength;
+    InstructionsInputs in{QStringLiteral("Answer as me, in the first person.\nNo greetings."),
+                          QStringLiteral("Acme, Inc."),
+                          QStringLiteral("Staff Engineer"),
+                          QStringLiteral("Ship the realtime stack.\n- C++20, Qt 6"),
+                          {member("Ann", "CTO"), member("", "Head of Talent")},
+                          QStringLiteral("CV: ten years of audio software.")};
+    const QString plain = assembleInstructions(in);
+    EXPECT_EQ(QCryptographicHash::hash(plain.toUtf8(), QCryptographicHash::Sha256).toHex(),
+              "2d6faba80f250ea751aad1317c704b645321e05e478ce820d92b68200c2a3854");
+    const std::tuple<Length, const char*, const char*> rows[] = {
+        {Length::brief, "", "Keep each answer to two or three short sentences."},
+        {Length::detailed, "",
+         "Give fuller answers: up to two short paragraphs, with a concrete example."},
+        {Length::normal, "German",
+         "Always answer in German, whatever language the question is in."},
+        {Length::brief, "Japanese",
+         "Keep each answer to two or three short sentences. Always answer in Japanese, whatever "
+         "language the question is in."},
+    };
+    for (const auto& [length, language, line] : rows) {
+        in.answerLength = length;
+        in.answerLanguage = QString::fromLatin1(language);
+        EXPECT_EQ(assembleInstructions(in), plain + QStringLiteral("\n\n") + QLatin1String(line));
+    }
+}
+
 TEST(InstructionsTest, AppSettingsAssemblesFromItsOwnValues) {
     AppSettings settings(
         QStringLiteral("%1/instructions-test.conf").arg(qEnvironmentVariable("HOME")));
     settings.setContextText(QStringLiteral("CV"));
     EXPECT_TRUE(settings.instructions().startsWith(AppSettings::defaultSystemPrompt() +
                                                    QStringLiteral("\n\n=== CONTEXT DOCUMENTS")));
+    settings.setAnswerLength(AppSettings::AnswerLength::detailed);
+    settings.setAnswerLanguage(QStringLiteral("Polish"));
+    EXPECT_TRUE(settings.instructions().endsWith(
+        QStringLiteral("example. Always answer in Polish, whatever language the question is in.")));
 }
 
 } // namespace

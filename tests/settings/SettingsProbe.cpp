@@ -47,6 +47,8 @@ void writeAll(AppSettings& s) {
     s.setTranscribeMyAnswers(true);
     s.setFollowUpWindow(12.0);
     s.setAnswerSpeed(AppSettings::AnswerSpeed::thorough);
+    s.setAnswerLength(AppSettings::AnswerLength::brief);
+    s.setAnswerLanguage(QStringLiteral("Japanese"));
     s.setFontSize(17.5);
     s.setFontFamily(QStringLiteral("__mono"));
     s.setInterviewers({Interviewer{QUuid(QStringLiteral("{3F2504E0-4F89-11D3-9A0C-0305E82C3301}")),

@@ -81,6 +81,10 @@ TEST(SettingsSheet, PickerRowsAndLabels) {
           Sheet::answerSpeedCaption(QStringLiteral("gpt-realtime-1.5"))},
          {QStringLiteral("Fastest answers soonest; Thorough thinks longer before it answers."),
           QStringLiteral("The chosen model always answers at its own pace.")}},
+        {"answer language: the interviewer's first, and every row stores a value",
+         labels(Sheet::answerLanguageRows()),
+         QStringList{QStringLiteral("The interviewer's language")} +
+             AppSettings::answerLanguages()},
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.got, row.expected) << row.what;
@@ -139,6 +143,9 @@ TEST_F(SheetFixture, ActionsStoreWhatAFreshProcessReadsBack) {
     fake.settings.setSystemPrompt(QStringLiteral("Be terse."));
     fake.settings.setContextText(QStringLiteral("CV text"));
     fake.settings.setContextFileNames({QStringLiteral("cv.pdf")});
+    fake.settings.setAnswerLanguage(QStringLiteral("German"));
+    EXPECT_EQ(sheet.answerLanguage()->labels().value(sheet.answerLanguage()->currentIndex()),
+              QStringLiteral("German"));
 
     sheet.setCustomModel(QStringLiteral(" \t my-model \t"));
     sheet.useCustomModel();
@@ -156,6 +163,8 @@ TEST_F(SheetFixture, ActionsStoreWhatAFreshProcessReadsBack) {
     sheet.clearContext();
     sheet.streamSource()->select(2);
     sheet.meetingChannel()->select(0);
+    sheet.answerLength()->select(0);
+    sheet.answerLanguage()->select(0);
 
     const auto stored = reread();
     EXPECT_EQ(stored->model(), QStringLiteral("my-model"));
@@ -167,6 +176,8 @@ TEST_F(SheetFixture, ActionsStoreWhatAFreshProcessReadsBack) {
     EXPECT_EQ(stored->contextFileNames(), QStringList());
     EXPECT_EQ(stored->streamSource(), AppSettings::StreamSource::both);
     EXPECT_EQ(stored->meetingChannel(), -1);
+    EXPECT_EQ(stored->answerLength(), AppSettings::AnswerLength::brief);
+    EXPECT_EQ(stored->answerLanguage(), QString());
     EXPECT_EQ(sheet.streamCaption(),
               QStringLiteral("Your microphone audio IS being streamed to OpenAI in this mode."));
     EXPECT_EQ(sheet.contextFilesText(), QStringLiteral("No context documents loaded."));
@@ -261,6 +272,12 @@ TEST(SettingsSheetWindow, OpensFromTheBarStepsAndClosesOnReturn) {
         thorough->forceActiveFocus();
         QTest::keyClick(sheet, Qt::Key_Space);
         EXPECT_EQ(fake.settings.answerSpeed(), AppSettings::AnswerSpeed::thorough);
+        QQuickItem* detailed = qml.findByAccessibleName(QStringLiteral("Detailed"));
+        ASSERT_NE(detailed, nullptr);
+        detailed->forceActiveFocus();
+        QTest::keyClick(sheet, Qt::Key_Space);
+        EXPECT_EQ(fake.settings.answerLength(), AppSettings::AnswerLength::detailed);
+        EXPECT_NE(qml.findByAccessibleName(QStringLiteral("Language")), nullptr);
         fake.settings.setModel(QStringLiteral("gpt-realtime-1.5"));
         EXPECT_NE(qml.waitForAccessibleName(Sheet::answerSpeedCaption(fake.settings.model())),
                   nullptr);

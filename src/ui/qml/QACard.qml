@@ -222,17 +222,10 @@ Control {
                     visible: card.canRewrite || card.versionText.length > 0
                     spacing: 2
 
-                    Repeater {
-                        model: card.cards.rewriteStyles
-                        delegate: ToolButton {
-                            required property var modelData
-                            visible: card.canRewrite
-                            text: modelData.label
-                            font: card.cards.fonts.metaFont
-                            padding: 3
-                            Accessible.name: modelData.label
-                            onClicked: card.cards.rewrite(card.pairId, modelData.style)
-                        }
+                    RewriteButtons {
+                        visible: card.canRewrite
+                        cards: card.cards
+                        pairId: card.pairId
                     }
                     Item {
                         Layout.fillWidth: true

@@ -276,6 +276,27 @@ Pane {
                 }
 
                 GroupBox {
+                    title: "Answer style"
+                    Layout.fillWidth: true
+                    ColumnLayout {
+                        anchors.fill: parent
+                        spacing: 6
+                        SegmentedPicker {
+                            label: "Length"
+                            choice: form.model.answerLength
+                        }
+                        ChoicePicker {
+                            Layout.fillWidth: true
+                            label: "Language"
+                            choice: form.model.answerLanguage
+                        }
+                        Caption {
+                            text: "Applies on the next Start."
+                        }
+                    }
+                }
+
+                GroupBox {
                     title: "Appearance"
                     Layout.fillWidth: true
                     ColumnLayout {

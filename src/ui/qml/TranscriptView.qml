@@ -21,23 +21,9 @@ Item {
         id: transcript
         pairs: view.session.pairs
         settings: view.settings
+        session: view.session
     }
 
-    Binding {
-        target: transcript.cards
-        property: "sessionActive"
-        value: view.session.isSessionActive
-    }
-
-    Connections {
-        target: transcript.cards
-        function onRewriteRequested(pairId, style) {
-            view.session.rewriteAnswer(pairId, style);
-        }
-        function onVersionRequested(pairId, index) {
-            view.session.showAnswerVersion(pairId, index);
-        }
-    }
 
     FeedFingerprint {
         id: feed
