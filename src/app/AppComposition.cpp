@@ -5,10 +5,13 @@
 #include "audio/PulseAppListing.h"
 #include "base/Clock.h"
 #include "platform/Platform.h"
+#include "platform/ScreenCapture.h"
 #include "realtime/RealtimeClient.h"
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
 #include "speech/OnDeviceSpeech.h"
+
+#include <QGuiApplication>
 
 namespace {
 
@@ -41,10 +44,13 @@ AppComposition::AppComposition(AppSettings& settings)
     m_client = std::make_unique<RealtimeClient>(RealtimeClient::Options{realtimeTiming(), {}});
     m_speech = std::make_unique<OnDeviceSpeech>();
     m_apps = std::make_unique<PulseAppListing>();
-    m_controller = std::make_unique<SessionController>(
-        SessionComponents{m_settings, *m_engine, *m_client, m_speech->micTranscriber(),
-                          m_speech->recordingTranscriber(), *m_apps, *m_permissions,
-                          m_sleepInhibitor.get(), m_revealer.get(), *m_clock, QString()});
+    // Pictures of the screen need a display: the terminal session has none to take.
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        m_screen = makeScreenCapture();
+    m_controller = std::make_unique<SessionController>(SessionComponents{
+        m_settings, *m_engine, *m_client, m_speech->micTranscriber(),
+        m_speech->recordingTranscriber(), *m_apps, *m_permissions, m_sleepInhibitor.get(),
+        m_revealer.get(), *m_clock, QString(), m_screen.get()});
 }
 
 AppComposition::~AppComposition() {

@@ -9,6 +9,7 @@ class FileRevealer;
 class Permissions;
 class PulseAppListing;
 class RealtimeClient;
+class ScreenCapture;
 class OnDeviceSpeech;
 class SessionController;
 class SleepInhibitor;
@@ -38,5 +39,6 @@ private:
     std::unique_ptr<RealtimeClient> m_client;
     std::unique_ptr<OnDeviceSpeech> m_speech;
     std::unique_ptr<PulseAppListing> m_apps;
+    std::unique_ptr<ScreenCapture> m_screen;
     std::unique_ptr<SessionController> m_controller; // last: destroyed first
 };

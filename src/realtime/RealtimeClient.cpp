@@ -67,8 +67,10 @@ void RealtimeClient::updateInstructions(const QString& instructions) {
     enqueue([c = m_connection, instructions] { c->updateInstructions(instructions); });
 }
 
-void RealtimeClient::regenerate(const QString& cardID, const QString& question) {
-    enqueue([c = m_connection, cardID, question] { c->regenerate(cardID, question); });
+void RealtimeClient::regenerate(const QString& cardID, const QString& question,
+                                const QByteArray& image) {
+    enqueue(
+        [c = m_connection, cardID, question, image] { c->regenerate(cardID, question, image); });
 }
 
 void RealtimeClient::cancelResponse(const QString& responseID) {

@@ -35,7 +35,8 @@ public:
     void append(const QByteArray& pcm16) override;
     void updateHistory(const QList<HistoryPair>& pairs) override;
     void updateInstructions(const QString& instructions) override;
-    void regenerate(const QString& cardID, const QString& question) override;
+    void regenerate(const QString& cardID, const QString& question,
+                    const QByteArray& image = QByteArray()) override;
     void cancelResponse(const QString& responseID) override;
     void skipTurn(const QString& itemID) override;
 

@@ -66,7 +66,9 @@ public:
     virtual void updateInstructions(const QString& instructions) = 0;
     // Asks for a fresh answer to `question` (a merged follow-up) for the card `cardID`, as soon
     // as no other answer is being written; the answer is announced with that card.
-    virtual void regenerate(const QString& cardID, const QString& question) = 0;
+    // `image`, when given, is a JPEG sent after the words (a question about the screen).
+    virtual void regenerate(const QString& cardID, const QString& question,
+                            const QByteArray& image = QByteArray()) = 0;
     // Stops an answer no card wants any more, if it is still being written.
     virtual void cancelResponse(const QString& responseID) = 0;
     // The question heard in this audio was folded into an earlier card: it needs no answer of

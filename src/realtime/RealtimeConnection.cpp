@@ -109,13 +109,14 @@ void RealtimeConnection::updateInstructions(const QString& instructions) {
     log(QStringLiteral("Instructions updated live"));
 }
 
-void RealtimeConnection::regenerate(const QString& cardID, const QString& question) {
+void RealtimeConnection::regenerate(const QString& cardID, const QString& question,
+                                    const QByteArray& image) {
     // Asked while a new socket is set up, it goes out once that session is ready.
     if (!m_shouldRun)
         return;
     // A question that grew again replaces the one still waiting.
     m_requests.removeIf([&](const AnswerRequest& r) { return r.cardID == cardID; });
-    m_requests.append({{}, cardID, question, false});
+    m_requests.append({{}, cardID, question, image, false});
     log(QStringLiteral("Regenerating answer for the extended question"));
     askForNextAnswer();
 }
@@ -148,7 +149,9 @@ void RealtimeConnection::askForNextAnswer() {
         if (!request.itemID.isEmpty() && !m_unanswered.contains(request.itemID))
             continue;
         if (!request.questionSent && !request.question.isEmpty()) {
-            send(RealtimeProtocol::userText(request.question));
+            send(request.image.isEmpty()
+                     ? RealtimeProtocol::userText(request.question)
+                     : RealtimeProtocol::userTextWithImage(request.question, request.image));
             request.questionSent = true;
         }
         QJsonObject metadata;
@@ -473,7 +476,7 @@ void RealtimeConnection::onCommitted(const ServerEvent& event) {
     // for); otherwise this client asks for it once the conversation is free.
     if (!conversationBusy())
         return;
-    m_requests.append({event.id, {}, {}, false});
+    m_requests.append({event.id, {}, {}, {}, false});
     m_post([id = event.id](RealtimeClientInterface& client) { call(client.onTurnWaiting, id); });
 }
 

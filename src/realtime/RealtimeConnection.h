@@ -39,7 +39,7 @@ public:
     void append(const QByteArray& pcm16);
     void updateHistory(const QList<HistoryPair>& pairs);
     void updateInstructions(const QString& instructions);
-    void regenerate(const QString& cardID, const QString& question);
+    void regenerate(const QString& cardID, const QString& question, const QByteArray& image = {});
     void cancelResponse(const QString& responseID);
     void skipTurn(const QString& itemID);
 
@@ -75,6 +75,7 @@ private:
         QString itemID;   // a committed turn that got no answer of its own
         QString cardID;   // a card whose merged question is asked again
         QString question; // sent as a user message first, once
+        QByteArray image; // a JPEG sent with it
         bool questionSent = false;
     };
     // What a response of this socket answers, once the service has said.

@@ -230,6 +230,20 @@ QJsonObject assistantText(const QString& text, const QString& contentType, const
     return textItem(QStringLiteral("assistant"), contentType, text, itemID, previousItemID);
 }
 
+QJsonObject userTextWithImage(const QString& text, const QByteArray& jpeg) {
+    const QJsonArray content{
+        QJsonObject{{QStringLiteral("type"), QStringLiteral("input_text")},
+                    {QStringLiteral("text"), text}},
+        QJsonObject{{QStringLiteral("type"), QStringLiteral("input_image")},
+                    {QStringLiteral("image_url"), QStringLiteral("data:image/jpeg;base64,") +
+                                                      QString::fromLatin1(jpeg.toBase64())}}};
+    return {
+        {QStringLiteral("type"), QStringLiteral("conversation.item.create")},
+        {QStringLiteral("item"), QJsonObject{{QStringLiteral("type"), QStringLiteral("message")},
+                                             {QStringLiteral("role"), QStringLiteral("user")},
+                                             {QStringLiteral("content"), content}}}};
+}
+
 QJsonObject responseCancel() {
     return {{QStringLiteral("type"), QStringLiteral("response.cancel")}};
 }

@@ -27,6 +27,8 @@ QJsonObject userText(const QString& text, const QString& itemID = QString());
 QJsonObject assistantText(const QString& text, const QString& contentType,
                           const QString& itemID = QString(),
                           const QString& previousItemID = QString());
+// The user's words with a picture (JPEG bytes) after them, for a question about the screen.
+QJsonObject userTextWithImage(const QString& text, const QByteArray& jpeg);
 QJsonObject responseCancel();
 // `metadata` is echoed back by the service in the response's created and done events.
 QJsonObject responseCreate(const QJsonObject& metadata = QJsonObject());

@@ -3,6 +3,11 @@
 #include "session/QAFlow.h"
 #include "settings/Graphemes.h"
 
+#include "base/Background.h"
+#include "platform/ScreenCapture.h"
+
+#include <QFileInfo>
+#include <QSaveFile>
 #include <utility>
 
 namespace {
@@ -23,8 +28,48 @@ constexpr StyleRow kStyles[] = {
 };
 } // namespace
 
-AnswerRequests::AnswerRequests(QAFlow& flow, Hooks hooks)
-    : m_flow(flow), m_hooks(std::move(hooks)) {}
+AnswerRequests::AnswerRequests(QAFlow& flow, ScreenCapture* screen, Hooks hooks)
+    : m_flow(flow), m_screen(screen), m_hooks(std::move(hooks)),
+      m_inbox(std::make_shared<MainThreadInbox>()) {}
+
+AnswerRequests::~AnswerRequests() {
+    m_inbox->close();
+}
+
+void AnswerRequests::captureScreen(bool pickArea) {
+    if (!m_screen) {
+        m_hooks.banner(QStringLiteral("No screenshot service is available on this desktop."));
+        return;
+    }
+    const std::weak_ptr<int> alive = m_alive;
+    m_screen->capture(pickArea, [this, alive](const ScreenCapture::Result& result) {
+        if (alive.expired() || result.cancelled)
+            return;
+        if (result.image.isNull()) {
+            m_hooks.banner(result.error.isEmpty()
+                               ? QStringLiteral("Nothing could be captured from the screen.")
+                               : result.error);
+            return;
+        }
+        const QByteArray jpeg = encodeForModel(result.image);
+        const QString path = m_hooks.nextPicturePath ? m_hooks.nextPicturePath() : QString();
+        // Written whole or not at all; a picture that cannot be kept is still asked about.
+        runInBackground(
+            m_inbox,
+            [path, jpeg] {
+                if (path.isEmpty())
+                    return QString();
+                QSaveFile file(path);
+                const bool saved = file.open(QIODevice::WriteOnly) &&
+                                   file.write(jpeg) == jpeg.size() && file.commit();
+                return saved ? path : QString();
+            },
+            [this, alive, jpeg](const QString& saved) {
+                if (!alive.expired())
+                    askAboutScreen(jpeg, saved);
+            });
+    });
+}
 
 void AnswerRequests::record(const QString& event, const QJsonObject& fields) {
     if (m_hooks.record)
@@ -70,7 +115,34 @@ std::optional<QString> AnswerRequests::ask(const QString& text) {
             {QStringLiteral("typed"), true}});
     m_flow.notifyChanged();
     if (m_hooks.askForCard)
-        m_hooks.askForCard(id, question);
+        m_hooks.askForCard(id, question, {});
+    return id;
+}
+
+QString AnswerRequests::screenMessage() {
+    return QStringLiteral(
+        "The interviewer is showing me this screen. If it shows a coding problem, give the "
+        "approach, its time and space complexity, and working code. Otherwise answer what it "
+        "asks, briefly.");
+}
+
+QString AnswerRequests::askAboutScreen(const QByteArray& jpeg, const QString& picturePath) {
+    QAPair& card = m_flow.appendAskedQuestion(QString());
+    card.question = QStringLiteral("Screen at ") + card.timestamp;
+    card.isScreen = true;
+    card.picture = picturePath;
+    const QString id = card.id;
+    QJsonObject fields{
+        {QStringLiteral("text"), card.question},
+        {QStringLiteral("pair"), id},
+        {QStringLiteral("you_were_speaking"), m_hooks.isSpeaking && m_hooks.isSpeaking()},
+        {QStringLiteral("screen"), true}};
+    if (!picturePath.isEmpty())
+        fields.insert(QStringLiteral("picture"), QFileInfo(picturePath).fileName());
+    record(QStringLiteral("question"), fields);
+    m_flow.notifyChanged();
+    if (m_hooks.askForCard)
+        m_hooks.askForCard(id, screenMessage(), jpeg);
     return id;
 }
 
@@ -87,7 +159,7 @@ bool AnswerRequests::rewrite(const QString& cardID, Style style) {
     card->notice.clear();
     m_flow.restartAnswer(cardID);
     if (m_hooks.askForCard)
-        m_hooks.askForCard(cardID, message);
+        m_hooks.askForCard(cardID, message, {});
     return true;
 }
 

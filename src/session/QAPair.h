@@ -37,6 +37,10 @@ public:
     bool ownsUnknownAnswer = false;
     // Typed by the user rather than heard.
     bool isTyped = false;
+    // A question about the screen: the picture sent, as saved beside the session's files
+    // (empty when it could not be saved).
+    bool isScreen = false;
+    QString picture;
     // Every finished answer once the card has been rewritten, oldest first; `answer` is the one
     // shown, `shownVersion` its index. Empty for a card never rewritten.
     QStringList versions;

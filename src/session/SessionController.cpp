@@ -91,13 +91,21 @@ SessionController::SessionController(SessionComponents components, QObject* pare
     m_flow = std::make_unique<QAFlow>(
         m_c.clock, [settings] { return settings->followUpWindow(); }, std::move(flowHooks));
     m_requests = std::make_unique<AnswerRequests>(
-        *m_flow, AnswerRequests::Hooks{[this] { return isSpeaking(); },
-                                       [this](const QString& event, const QJsonObject& fields) {
-                                           record(event, fields);
-                                       },
-                                       [this](const QString& cardID, const QString& message) {
-                                           m_c.client.regenerate(cardID, message);
-                                       }});
+        *m_flow, m_c.screenCapture,
+        AnswerRequests::Hooks{
+            [this] { return isSpeaking(); },
+            [this](const QString& event, const QJsonObject& fields) { record(event, fields); },
+            [this](const QString& cardID, const QString& message, const QByteArray& image) {
+                m_c.client.regenerate(cardID, message, image);
+            },
+            [this](const QString& text) { setBanner(text); },
+            [this] {
+                return m_log && !m_cannotSave
+                           ? m_c.sessionDirectory + QStringLiteral("/meeting_%1.screen-%2.jpg")
+                                                        .arg(m_log->stamp())
+                                                        .arg(++m_screenPictures)
+                           : QString();
+            }});
 
     m_recording = std::make_unique<RecordingTranscription>(
         m_c.micTranscriber, m_c.recordingTranscriber,
@@ -709,19 +717,11 @@ void SessionController::clearFeed() {
     m_flow->clear();
 }
 
-void SessionController::ask(const QString& text) {
+void SessionController::askAboutScreen(bool pickArea) {
     if (m_isSessionActive)
-        m_requests->ask(text);
-}
-
-void SessionController::rewriteAnswer(const QString& pairId, const QString& style) {
-    const auto chosen = AnswerRequests::styleNamed(style);
-    if (m_isSessionActive && chosen)
-        m_requests->rewrite(pairId, *chosen);
-}
-
-void SessionController::showAnswerVersion(const QString& pairId, int index) {
-    m_requests->showVersion(pairId, index);
+        m_requests->captureScreen(pickArea);
+    else
+        setBanner(QStringLiteral("Start a session to ask about the screen."));
 }
 
 void SessionController::updateMyAnswer(const QString& text, bool final) {
@@ -744,6 +744,7 @@ void SessionController::startLog() {
     if (!m_log)
         return;
     m_log->begin();
+    m_screenPictures = 0;
     const AppSettings& s = m_c.settings;
     record(QStringLiteral("config"),
            {{QStringLiteral("model"), s.model()},

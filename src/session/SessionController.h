@@ -4,6 +4,7 @@
 #include "base/Clock.h"
 #include "base/MainThreadInbox.h"
 #include "realtime/RealtimeClientInterface.h"
+#include "session/AnswerRequests.h"
 #include "session/CostModel.h"
 #include "session/PairListModel.h"
 #include "session/QAPair.h"
@@ -17,7 +18,7 @@
 #include <optional>
 #include <thread>
 
-class AnswerRequests;
+class ScreenCapture;
 class RecordingTranscription;
 class AppListing;
 class AppSettings;
@@ -53,7 +54,8 @@ struct SessionComponents {
     SleepInhibitor* sleepInhibitor = nullptr;
     FileRevealer* revealer = nullptr;
     Clock& clock;
-    QString sessionDirectory; // where each session's files go
+    QString sessionDirectory;               // where each session's files go
+    ScreenCapture* screenCapture = nullptr; // none without a display
 };
 
 // Runs the live session: Start and Stop with their checks, the cards, the user's answers,
@@ -112,9 +114,20 @@ public:
     Q_INVOKABLE void clearFeed();
     // A typed question, and rewrites of a finished answer ("shorter", "more_detail", "example",
     // "bullets"); during a session only.
-    Q_INVOKABLE void ask(const QString& text);
-    Q_INVOKABLE void rewriteAnswer(const QString& pairId, const QString& style);
-    Q_INVOKABLE void showAnswerVersion(const QString& pairId, int index);
+    Q_INVOKABLE void ask(const QString& text) {
+        if (m_isSessionActive)
+            m_requests->ask(text);
+    }
+    Q_INVOKABLE void rewriteAnswer(const QString& pairId, const QString& style) {
+        const auto chosen = AnswerRequests::styleNamed(style);
+        if (m_isSessionActive && chosen)
+            m_requests->rewrite(pairId, *chosen);
+    }
+    Q_INVOKABLE void showAnswerVersion(const QString& pairId, int index) {
+        m_requests->showVersion(pairId, index);
+    }
+    // "Ask About the Screen": a picture of the screen (or of an area the user picks).
+    Q_INVOKABLE void askAboutScreen(bool pickArea);
     // The banner's close button; what belongs to the banner goes with it.
     Q_INVOKABLE void dismissBanner() { setBanner(std::nullopt); }
 
@@ -246,6 +259,7 @@ private:
     std::unique_ptr<QAFlow> m_flow;
     std::unique_ptr<AnswerRequests> m_requests;
     std::unique_ptr<RecordingTranscription> m_recording;
+    int m_screenPictures = 0; // pictures of the screen saved in this session
     std::unique_ptr<SpeakingTracker> m_tracker;
     std::unique_ptr<SessionLog> m_log;
     PairListModel* m_pairModel; // a child, so QML never takes ownership

@@ -116,6 +116,11 @@ QString meetingTranscript(const QList<QAPair>& pairs, const QString& stamp, doub
                      (pair.wasExtended ? QStringLiteral(" (question extended)") : QString());
         lines << QStringLiteral("**Interviewer:** ") +
                      (pair.question.isEmpty() ? dash : pair.question);
+        // Beside the transcript, so the link holds wherever the folder goes.
+        if (!pair.picture.isEmpty())
+            lines << QString()
+                  << QStringLiteral("![%1](%2)")
+                         .arg(pair.question, QFileInfo(pair.picture).fileName());
         lines << QString();
         lines << QStringLiteral("**Velmora:** ") + (pair.answer.isEmpty() ? dash : pair.answer);
         if (!pair.myAnswer.isEmpty())

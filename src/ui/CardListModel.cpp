@@ -3,7 +3,9 @@
 #include "base/Assign.h"
 
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QGuiApplication>
+#include <QUrl>
 
 CardListModel::CardListModel(QObject* parent) : QAbstractListModel(parent) {
     connect(this, &QAbstractItemModel::rowsInserted, this, &CardListModel::updateIsEmpty);
@@ -155,6 +157,8 @@ QVariant CardListModel::data(const QModelIndex& index, int role) const {
         return pair.rewriting.isEmpty() && pair.shownVersion > 0;
     case HasNextVersionRole:
         return pair.rewriting.isEmpty() && pair.shownVersion + 1 < pair.versions.size();
+    case PictureUrlRole:
+        return pair.picture.isEmpty() ? QString() : QUrl::fromLocalFile(pair.picture).toString();
     default:
         return {};
     }
@@ -175,7 +179,8 @@ QHash<int, QByteArray> CardListModel::roleNames() const {
                                         {CanRewriteRole, "canRewrite"},
                                         {VersionTextRole, "versionText"},
                                         {HasPreviousVersionRole, "hasPreviousVersion"},
-                                        {HasNextVersionRole, "hasNextVersion"}});
+                                        {HasNextVersionRole, "hasNextVersion"},
+                                        {PictureUrlRole, "pictureUrl"}});
     return names;
 }
 
@@ -213,6 +218,11 @@ QVariantList CardListModel::rewriteStyles() {
 void CardListModel::rewrite(const QString& pairId, const QString& style) {
     if (const int row = rowOf(pairId); row >= 0 && data(index(row), CanRewriteRole).toBool())
         emit rewriteRequested(pairId, style);
+}
+
+void CardListModel::openPicture(const QString& pairId) const {
+    if (const int row = rowOf(pairId); row >= 0 && !m_pairs->pairs().at(row).picture.isEmpty())
+        QDesktopServices::openUrl(QUrl::fromLocalFile(m_pairs->pairs().at(row).picture));
 }
 
 void CardListModel::stepVersion(const QString& pairId, int step) {

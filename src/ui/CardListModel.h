@@ -47,6 +47,7 @@ public:
         VersionTextRole,
         HasPreviousVersionRole,
         HasNextVersionRole,
+        PictureUrlRole,
     };
     Q_ENUM(Role)
 
@@ -75,6 +76,8 @@ public:
     // the requests to the session.
     Q_INVOKABLE void rewrite(const QString& pairId, const QString& style);
     Q_INVOKABLE void stepVersion(const QString& pairId, int step);
+    // Shows the picture of the screen a card asked about at full size, in the desktop's viewer.
+    Q_INVOKABLE void openPicture(const QString& pairId) const;
 
     // Non-empty pieces of `text` split at spaces and line feeds.
     static qlonglong wordCount(const QString& text);

@@ -43,6 +43,10 @@ double Commands::clampFontSize(double size) {
 void Commands::trigger(const QString& command) {
     if (command == QLatin1String("checkForUpdates"))
         checkForUpdates();
+    else if (command == QLatin1String("askAboutScreen") && m_session)
+        m_session->askAboutScreen(false);
+    else if (command == QLatin1String("askAboutArea") && m_session)
+        m_session->askAboutScreen(true);
     else if (command == QLatin1String("transcribeRecording"))
         emit transcribeRecordingRequested();
     else if (command == QLatin1String("alwaysOnTop"))

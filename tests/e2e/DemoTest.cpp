@@ -75,6 +75,7 @@ TEST_F(Demo, PlaysTheInterviewIntoCompleteCardsWithOneFollowUpMerged) {
         {"What would your first ninety days", false, false},
         {"Why do you want to join our team?", false, false},
         {"What notice period should I mention?", false, false},
+        {"Screen at ", false, false},
     };
     const QList<QAPair>& pairs = demo.controller().pairs();
     ASSERT_EQ(pairs.size(), qsizetype(std::size(rows)));
@@ -89,9 +90,13 @@ TEST_F(Demo, PlaysTheInterviewIntoCompleteCardsWithOneFollowUpMerged) {
         EXPECT_FALSE(pairs[i].answer.isEmpty());
     }
     // The typed question's answer was made shorter; the first version stays.
-    EXPECT_TRUE(pairs.last().isTyped);
-    ASSERT_EQ(pairs.last().versions.size(), 2);
-    EXPECT_TRUE(pairs.last().answer.startsWith(QLatin1String("Three months by contract")));
+    const QAPair& typed = pairs[pairs.size() - 2];
+    EXPECT_TRUE(typed.isTyped);
+    ASSERT_EQ(typed.versions.size(), 2);
+    EXPECT_TRUE(typed.answer.startsWith(QLatin1String("Three months by contract")));
+    // The question about the screen keeps its picture beside the session's files.
+    EXPECT_TRUE(pairs.last().isScreen);
+    EXPECT_TRUE(pairs.last().picture.endsWith(QLatin1String(".screen-1.jpg")));
     // The follow-up's answer replaced the first one of its card.
     EXPECT_TRUE(pairs[1].answer.startsWith(QLatin1String("We tracked")));
     // The candidate answered once: the timer started, then showed its duration.

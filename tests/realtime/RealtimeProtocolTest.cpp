@@ -122,6 +122,12 @@ TEST(RealtimeProtocolTest, ItemsAndResponseControlMessagesAreExact) {
                   .toObject()
                   .value(QStringLiteral("type")),
               QJsonValue(QStringLiteral("text")));
+    EXPECT_EQ(RealtimeProtocol::userTextWithImage(QStringLiteral("What is this?"), "\xff\xd8"),
+              json(R"({
+        "type": "conversation.item.create",
+        "item": {"type": "message", "role": "user",
+                 "content": [{"type": "input_text", "text": "What is this?"},
+                             {"type": "input_image", "image_url": "data:image/jpeg;base64,/9g="}]}})"));
     EXPECT_EQ(RealtimeProtocol::responseCancel(), json(R"({"type": "response.cancel"})"));
     EXPECT_EQ(RealtimeProtocol::responseCreate(), json(R"({"type": "response.create"})"));
 }

@@ -1,6 +1,11 @@
 #include "session/AnswerRequests.h"
 #include "session/QAFlow.h"
 #include "support/FakeClock.h"
+#include "support/SessionFakes.h"
+#include "support/TestHome.h"
+
+#include <QImage>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -16,13 +21,18 @@ protected:
         flow = std::make_unique<QAFlow>(
             clock, [] { return 8.0; }, hooks);
         requests = std::make_unique<AnswerRequests>(
-            *flow, AnswerRequests::Hooks{{},
-                                         [this](const QString& e, const QJsonObject& f) {
-                                             records.append({e, f});
-                                         },
-                                         [this](const QString& card, const QString& message) {
-                                             asked.append({card, message});
-                                         }});
+            *flow, &screen,
+            AnswerRequests::Hooks{
+                {},
+                [this](const QString& e, const QJsonObject& f) {
+                    records.append({e, f});
+                },
+                [this](const QString& card, const QString& message, const QByteArray& image) {
+                    asked.append({card, message});
+                    images.append(image);
+                },
+                [this](const QString& text) { banners.append(text); },
+                [this] { return picturePath; }});
     }
     // The service answers the newest request for its card.
     void answer(const QString& response, const QString& text) {
@@ -42,6 +52,10 @@ protected:
     std::unique_ptr<AnswerRequests> requests;
     QList<QPair<QString, QJsonObject>> records;
     QList<QPair<QString, QString>> asked;
+    QList<QByteArray> images;
+    QStringList banners;
+    FakeScreenCapture screen;
+    QString picturePath;
 };
 
 TEST_F(AnswerRequestsTest, ATypedQuestionGetsACardOfItsOwnAndItsAnswer) {
@@ -108,6 +122,40 @@ TEST_F(AnswerRequestsTest, ARewriteBecomesANewVersionAndTheOldOneStaysReachable)
     clock.advance(1);
     flow->ingestTranscript(QStringLiteral("and your hobbies"), QStringLiteral("i2"));
     EXPECT_TRUE(flow->pairs()[0].versions.isEmpty());
+}
+
+// Only the user's command takes a picture; what the desktop answers decides what follows.
+TEST_F(AnswerRequestsTest, AQuestionAboutTheScreenSendsThePictureAndKeepsIt) {
+    TestHome home;
+    picturePath = home.path() + QStringLiteral("/meeting_x.screen-1.jpg");
+    QImage blue(3200, 2000, QImage::Format_RGB32);
+    blue.fill(QColor(0x33, 0x66, 0xcc));
+    screen.next.image = blue;
+    requests->captureScreen(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !asked.isEmpty(); }));
+    EXPECT_EQ(screen.requests, QList<bool>{true});
+    EXPECT_EQ(asked.last().second, AnswerRequests::screenMessage());
+    const QImage sent = QImage::fromData(images.last(), "JPEG");
+    EXPECT_EQ(sent.size(), QSize(1600, 1000));
+    EXPECT_LT(std::abs(QColor(sent.pixel(800, 500)).blue() - 0xcc), 8);
+    ASSERT_EQ(flow->pairs().size(), 1);
+    const QAPair& card = flow->pairs().first();
+    EXPECT_TRUE(card.isScreen);
+    EXPECT_EQ(card.question, QStringLiteral("Screen at ") + card.timestamp);
+    EXPECT_EQ(card.picture, picturePath);
+    EXPECT_EQ(QImage(picturePath).size(), QSize(1600, 1000)) << "saved as it was sent";
+    EXPECT_EQ(last("question")->value("picture").toString(),
+              QStringLiteral("meeting_x.screen-1.jpg"));
+
+    // Cancelled: nothing at all. Refused: the banner says so and nothing is sent.
+    screen.next = {QImage(), true, {}};
+    requests->captureScreen(false);
+    screen.next = {QImage(), false, QStringLiteral("The desktop refused the screenshot.")};
+    requests->captureScreen(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !banners.isEmpty(); }));
+    EXPECT_EQ(banners, QStringList{"The desktop refused the screenshot."});
+    EXPECT_EQ(asked.size(), 1);
+    EXPECT_EQ(flow->pairs().size(), 1);
 }
 
 } // namespace

@@ -3,12 +3,14 @@
 #include "audio/AppListing.h"
 #include "audio/AudioCaptureEngineInterface.h"
 #include "platform/Platform.h"
+#include "platform/ScreenCapture.h"
 #include "realtime/RealtimeClientInterface.h"
 #include "speech/MicTranscriberInterface.h"
 #include "speech/RecordingTranscriberInterface.h"
 
 #include <QMap>
 #include <QStringList>
+#include <QTimer>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -24,9 +26,11 @@ public:
     }
     void updateHistory(const QList<HistoryPair>& pairs) override { histories.append(pairs); }
     void updateInstructions(const QString& text) override { instructions.append(text); }
-    void regenerate(const QString& cardID, const QString& question) override {
+    void regenerate(const QString& cardID, const QString& question,
+                    const QByteArray& image = {}) override {
         regeneratedCards.append(cardID);
         regenerations.append(question);
+        images.append(image);
     }
     void cancelResponse(const QString& responseID) override { cancels.append(responseID); }
     void skipTurn(const QString& itemID) override { skipped.append(itemID); }
@@ -41,6 +45,7 @@ public:
     QStringList regeneratedCards;
     QStringList cancels;
     QStringList skipped;
+    QList<QByteArray> images;
 };
 
 // Starts at once, or blocks until release() when `blockStart` is set.
@@ -80,6 +85,17 @@ private:
     std::condition_variable m_released;
     bool m_isReleased = false;
     QString m_recordingPath;
+};
+
+// Answers each capture with `next`, from the event loop as the desktop's would.
+class FakeScreenCapture final : public ScreenCapture {
+public:
+    void capture(bool interactive, std::function<void(const Result&)> done) override {
+        requests.append(interactive);
+        QTimer::singleShot(0, [done, result = next] { done(result); });
+    }
+    Result next;
+    QList<bool> requests; // whether each asked for an area
 };
 
 class FakeMicTranscriber final : public MicTranscriberInterface {

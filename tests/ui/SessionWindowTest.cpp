@@ -6,6 +6,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
+#include <QtQuickTest/quicktest.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -104,6 +105,8 @@ TEST(SessionWindow, StartStreamStopFromTheWindow) {
     EXPECT_NE(qml.waitForAccessibleName(QStringLiteral("Folder")), nullptr);
     EXPECT_NE(qml.waitForAccessibleName(fake.controller->bannerText()), nullptr)
         << "the banner shows";
+    // The cards above settle after the banner comes: click once the window is laid out.
+    ASSERT_TRUE(QQuickTest::qWaitForPolish(qml.window()));
     QmlHarness::click(transcript);
     ASSERT_EQ(fake.revealer.revealed.size(), 1);
     EXPECT_TRUE(fake.revealer.revealed.first().first().startsWith(folder));

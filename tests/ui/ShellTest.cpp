@@ -85,6 +85,8 @@ TEST(Shell, CommandsChangeTheSettingsWithinTheirBounds) {
 TEST(Shell, TheMenuListsEveryCommandWithItsShortcut) {
     const QList<QPair<QString, QString>> expected = {
         {QStringLiteral("Check for Updates…"), QString()},
+        {QStringLiteral("Ask About the Screen"), QStringLiteral("Shift+Ctrl+S")},
+        {QStringLiteral("Pick an Area…"), QStringLiteral("Shift+Ctrl+Alt+S")},
         {QStringLiteral("Transcribe Recording…"), QStringLiteral("Ctrl+O")},
         {QStringLiteral("Always on Top"), QStringLiteral("Shift+Ctrl+T")},
         {QStringLiteral("Appearance"), QString()},
@@ -110,18 +112,18 @@ TEST(Shell, TheMenuListsEveryCommandWithItsShortcut) {
         EXPECT_EQ(value(row, CommandMenuModel::ShortcutTextRole).toString(), expected[row].second);
     }
     EXPECT_TRUE(value(0, CommandMenuModel::EnabledRole).toBool());
-    EXPECT_EQ(value(8, CommandMenuModel::ShortcutsRole).toStringList(),
+    EXPECT_EQ(value(10, CommandMenuModel::ShortcutsRole).toStringList(),
               (QStringList{QStringLiteral("Ctrl+="), QStringLiteral("Ctrl++")}));
 
     // Check marks follow the settings.
     settings.setAlwaysOnTop(false);
     settings.setAppearance(Appearance::light);
     auto checked = [&](int row) { return value(row, CommandMenuModel::CheckedRole).toBool(); };
-    EXPECT_EQ((QList<bool>{checked(2), checked(4), checked(5), checked(6)}),
+    EXPECT_EQ((QList<bool>{checked(4), checked(6), checked(7), checked(8)}),
               (QList<bool>{false, false, true, false}));
     settings.setAlwaysOnTop(true);
     commands.trigger(QStringLiteral("appearance.dark"));
-    EXPECT_EQ((QList<bool>{checked(2), checked(4), checked(5), checked(6)}),
+    EXPECT_EQ((QList<bool>{checked(4), checked(6), checked(7), checked(8)}),
               (QList<bool>{true, false, false, true}));
 }
 

@@ -73,13 +73,15 @@ DemoComposition::DemoComposition()
         transcriber->say(text);
         engine->micSpeaks(seconds);
     };
+    m_screen = std::make_unique<DrawnScreen>();
     m_controller = std::make_unique<SessionController>(SessionComponents{
         *m_settings, *m_engine, *m_client, *m_micTranscriber, *m_recordingTranscriber, *m_apps,
         *m_permissions, nullptr, m_revealer.get(), *m_clock,
-        m_folder.path() + QStringLiteral("/sessions")});
+        m_folder.path() + QStringLiteral("/sessions"), m_screen.get()});
     // What the candidate types and the rewrite they ask for go through the window's own calls.
     SessionController* controller = m_controller.get();
     m_client->onUserAsks = [controller](const QString& text) { controller->ask(text); };
+    m_client->onUserAsksAboutScreen = [controller] { controller->askAboutScreen(false); };
     m_client->onUserRewrites = [controller](const QString& style) {
         if (!controller->pairs().isEmpty())
             controller->rewriteAnswer(controller->pairs().last().id, style);

@@ -7,6 +7,7 @@
 
 class AppSettings;
 class AppUpdater;
+class DrawnScreen;
 class FileRevealer;
 class FixedStartClock;
 class GrantedPermissions;
@@ -52,6 +53,7 @@ private:
     std::unique_ptr<ScriptedMicTranscriber> m_micTranscriber;
     std::unique_ptr<NoRecordingTranscriber> m_recordingTranscriber;
     std::unique_ptr<NoAppListing> m_apps;
+    std::unique_ptr<DrawnScreen> m_screen;
     std::unique_ptr<SessionController> m_controller;
     std::unique_ptr<AppUpdater> m_updater; // before the controller it listens to
 };

@@ -1,5 +1,9 @@
 #include "app/demo/DemoPlatform.h"
 
+#include <QGuiApplication>
+#include <QPainter>
+#include <QTimer>
+
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -23,4 +27,40 @@ void KeepPackageInstaller::install(const QString& packagePath) {
         QStringLiteral("The demo installs nothing; the update stays in %1.").arg(packagePath)};
     // Never from inside install(): the updater hears the outcome a turn later.
     QTimer::singleShot(0, this, [this, outcome] { emit finished(outcome); });
+}
+
+void DrawnScreen::capture(bool, std::function<void(const Result&)> done) {
+    QImage screen(1280, 720, QImage::Format_RGB32);
+    screen.fill(QColor(0x1e, 0x1f, 0x24));
+    // Text needs the fonts of a GUI application; without one the picture stays plain.
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        QTimer::singleShot(0, [done, screen] { done({screen, false, {}}); });
+        return;
+    }
+    QPainter painter(&screen);
+    painter.setPen(QColor(0xe6, 0xe6, 0xe6));
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(34);
+    painter.setFont(font);
+    painter.drawText(60, 90, QStringLiteral("Problem 3: Merge intervals"));
+    font.setPixelSize(26);
+    painter.setFont(font);
+    const char* const lines[] = {
+        "Given a list of intervals [start, end],",
+        "merge every pair that overlaps and return",
+        "the result sorted by start.",
+        "",
+        "Example: [[1,3],[2,6],[8,10]] -> [[1,6],[8,10]]",
+        "",
+        "def merge(intervals: list[list[int]]) -> list[list[int]]:",
+        "    ...",
+    };
+    int y = 170;
+    for (const char* line : lines) {
+        painter.drawText(60, y, QString::fromLatin1(line));
+        y += 44;
+    }
+    painter.end();
+    // As from a desktop, the picture comes a moment later, never inside the call.
+    QTimer::singleShot(0, [done, screen] { done({screen, false, {}}); });
 }

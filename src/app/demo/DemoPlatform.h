@@ -3,6 +3,7 @@
 #include "audio/AppListing.h"
 #include "base/Clock.h"
 #include "platform/Platform.h"
+#include "platform/ScreenCapture.h"
 #include "speech/RecordingTranscriberInterface.h"
 #include "update/PackageInstaller.h"
 
@@ -17,6 +18,12 @@ public:
     bool screenCapturePreflight() override { return true; }
     bool requestScreenCapture() override { return true; }
     Report check() override { return {true, true, true}; }
+};
+
+// The screen the demo asks about: a coding problem drawn on the spot, the same every run.
+class DrawnScreen : public ScreenCapture {
+public:
+    void capture(bool interactive, std::function<void(const Result&)> done) override;
 };
 
 class NoAppListing : public AppListing {

@@ -73,6 +73,16 @@ const QList<Turn>& interview() {
              "the offer is signed: your handover is planned."),
          .markWhenDone = QStringLiteral("rewritten"),
          .rewrite = QStringLiteral("shorter")},
+        // The interviewer shares a coding problem; the candidate asks about the screen.
+        {.question = {},
+         .answer = QStringLiteral(
+             "Sort by start, then walk once: extend the last merged interval while the next one "
+             "starts before it ends, else start a new one. O(n log n) time for the sort, O(n) "
+             "space.\n\ndef merge(intervals):\n    out = []\n    for s, e in sorted(intervals):\n"
+             "        if out and s <= out[-1][1]:\n            out[-1][1] = max(out[-1][1], e)\n"
+             "        else:\n            out.append([s, e])\n    return out"),
+         .markWhenDone = QStringLiteral("screen"),
+         .screen = true},
     };
     return turns;
 }

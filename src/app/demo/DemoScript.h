@@ -26,6 +26,8 @@ struct Turn {
     // answer rewritten that way (the turn's answer is the new version).
     bool typed = false;
     QString rewrite = {};
+    // Asked about the screen, on the candidate's command.
+    bool screen = false;
 };
 
 const QList<Turn>& interview();

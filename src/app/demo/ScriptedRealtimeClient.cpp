@@ -53,6 +53,11 @@ void ScriptedRealtimeClient::planTurn(int index, const DemoScript::Turn& turn) {
             if (onUserAsks)
                 onUserAsks(text);
         });
+    } else if (turn.screen) {
+        after(0.3, [this] {
+            if (onUserAsksAboutScreen)
+                onUserAsksAboutScreen();
+        });
     } else if (!turn.rewrite.isEmpty()) {
         after(0.3, [this, style = turn.rewrite] {
             if (onUserRewrites)

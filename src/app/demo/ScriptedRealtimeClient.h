@@ -24,7 +24,9 @@ public:
     void updateInstructions(const QString&) override {}
     // The script already holds the answer to each follow-up; it streams once the merged
     // question is in, as the answer asked for, not as one to the follow-up's own audio.
-    void regenerate(const QString& cardID, const QString&) override { m_regeneratingCard = cardID; }
+    void regenerate(const QString& cardID, const QString&, const QByteArray& = {}) override {
+        m_regeneratingCard = cardID;
+    }
     void cancelResponse(const QString&) override {}
     void skipTurn(const QString&) override {}
 
@@ -35,6 +37,7 @@ public:
     // The candidate types a question, or asks for a rewrite of the newest answer.
     std::function<void(const QString& text)> onUserAsks;
     std::function<void(const QString& style)> onUserRewrites;
+    std::function<void()> onUserAsksAboutScreen;
     // A named moment of the script (see DemoScript::Turn), and "end" after the last turn.
     std::function<void(const QString& name)> onMark;
 

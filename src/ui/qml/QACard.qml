@@ -28,6 +28,7 @@ Control {
     required property string versionText
     required property bool hasPreviousVersion
     required property bool hasNextVersion
+    required property string pictureUrl
     // The view's model: the fonts and the card actions.
     required property CardListModel cards
 
@@ -129,6 +130,26 @@ Control {
                         font: card.cards.fonts.metaMonoFont
                         color: card.palette.placeholderText
                         Accessible.name: text
+                    }
+                }
+
+                // A question about the screen: its picture, small; a click shows it whole.
+                Image {
+                    visible: card.pictureUrl.length > 0
+                    source: card.pictureUrl
+                    Layout.preferredWidth: 240
+                    Layout.preferredHeight: 135
+                    Layout.maximumWidth: questionColumn.width
+                    horizontalAlignment: Image.AlignLeft
+                    fillMode: Image.PreserveAspectFit
+                    asynchronous: true
+                    sourceSize.width: 480
+                    Accessible.role: Accessible.Button
+                    Accessible.name: qsTr("Picture of the screen")
+                    Accessible.onPressAction: card.cards.openPicture(card.pairId)
+
+                    TapHandler {
+                        onTapped: card.cards.openPicture(card.pairId)
                     }
                 }
 
