@@ -6,6 +6,9 @@
 #include "live/LiveSupport.h"
 #include "settings/AppSettings.h"
 
+#include <QFileInfo>
+#include <QImage>
+#include <QJsonArray>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
@@ -19,6 +22,9 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DISPLAY"), x.display());
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        // No desktop bus and no portal: the window never reaches the user's own session.
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                           QStringLiteral("unix:path=/nonexistent/corvinel-test-bus"));
         m_process.setProcessEnvironment(environment);
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         QObject::connect(&m_process, &QProcess::readyRead,
@@ -104,6 +110,42 @@ TEST_F(DesktopSession, CtrlReturnStartsAndStopsASessionWhoseQuestionBecomesACard
             .contains(QStringLiteral("\"answer_done\""));
     })) << corvinel.output();
 
+    // Shift+Ctrl+S: a picture of the screen goes to the service, and only on that command.
+    const auto pictures = [&] {
+        QList<QImage> found;
+        for (const QJsonObject& frame : m_server.frames(QStringLiteral("conversation.item.create")))
+            for (const QJsonValue part : frame.value("item").toObject().value("content").toArray())
+                if (part.toObject().value("type").toString() == u"input_image")
+                    found << QImage::fromData(QByteArray::fromBase64(
+                        part.toObject().value("image_url").toString().section(u',', 1).toLatin1()));
+        return found;
+    };
+    EXPECT_TRUE(pictures().isEmpty());
+    ASSERT_TRUE(m_x.sendKeys(window, QStringLiteral("shift+ctrl+s")));
+    ASSERT_TRUE(waitUntil([&] { return m_service.activeMetadata().contains("card"); }, 15000))
+        << corvinel.output();
+    ASSERT_EQ(pictures().size(), 1);
+    const QImage screen = pictures().first();
+    ASSERT_EQ(screen.size(), QSize(1280, 900)) << "the whole screen, within 1600 px";
+    // The window is on it, light on the bare (black) screen around it.
+    const QRegularExpressionMatch at =
+        QRegularExpression(QStringLiteral("Absolute upper-left X:\\s+(\\d+)[\\s\\S]*Absolute "
+                                          "upper-left Y:\\s+(\\d+)[\\s\\S]*Width:\\s+(\\d+)"
+                                          "[\\s\\S]*Height:\\s+(\\d+)"))
+            .match(*geometry);
+    ASSERT_TRUE(at.hasMatch()) << geometry->toStdString();
+    const QRect shown(at.captured(1).toInt(), at.captured(2).toInt(), at.captured(3).toInt(),
+                      at.captured(4).toInt());
+    EXPECT_GT(qGray(screen.pixel(shown.center())), 150) << "the window's light background";
+    const QPoint outside = shown.right() + 40 < 1280 ? QPoint(1270, 890) : QPoint(5, 890);
+    EXPECT_LT(qGray(screen.pixel(outside)), 40) << "the bare screen beside it";
+    m_service.stream(QStringLiteral("It shows the Corvinel window."));
+    m_service.finish();
+    ASSERT_TRUE(waitUntil([&] {
+        return readText(sessionFile(QStringLiteral(".events.jsonl")))
+                   .count(QStringLiteral("\"answer_done\"")) == 2;
+    })) << corvinel.output();
+
     ASSERT_TRUE(m_x.sendKeys(window, QStringLiteral("ctrl+Return")));
     ASSERT_TRUE(
         waitUntil([&] { return !sessionFile(QStringLiteral(".transcript.md")).isEmpty(); }, 15000))
@@ -113,7 +155,13 @@ TEST_F(DesktopSession, CtrlReturnStartsAndStopsASessionWhoseQuestionBecomesACard
     const QString transcript = readText(sessionFile(QStringLiteral(".transcript.md")));
     EXPECT_TRUE(transcript.contains(question)) << transcript.toStdString();
     EXPECT_TRUE(transcript.contains(answer)) << transcript.toStdString();
+    EXPECT_TRUE(transcript.contains(QStringLiteral("It shows the Corvinel window.")));
+    const QString picture = sessionFile(QStringLiteral(".screen-1.jpg"));
+    ASSERT_FALSE(picture.isEmpty()) << "the picture is kept beside the session's files";
+    EXPECT_TRUE(transcript.contains(QStringLiteral("](") + QFileInfo(picture).fileName() + u')'))
+        << transcript.toStdString();
     const QString events = readText(sessionFile(QStringLiteral(".events.jsonl")));
+    EXPECT_TRUE(events.contains(QStringLiteral("\"screen\":true"))) << events.toStdString();
     EXPECT_TRUE(events.contains(QStringLiteral("\"question\""))) << events.toStdString();
     EXPECT_TRUE(events.contains(question)) << events.toStdString();
     const QString wav = sessionFile(QStringLiteral(".wav"));
