@@ -6,10 +6,12 @@
 #include "app/demo/DemoScript.h"
 #include "app/demo/DemoShots.h"
 #include "app/demo/ScriptedRealtimeClient.h"
+#include "platform/GlobalShortcuts.h"
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
 #include "settings/SecretStore.h"
 #include "ui/DisplayPlatform.h"
+#include "ui/GlobalKeys.h"
 #include "update/UpdateController.h"
 
 #include <QGuiApplication>
@@ -60,10 +62,15 @@ int runDesktop(int argc, char* argv[], bool nativeWayland) {
     AppComposition composition(settings);
     AppUpdater updater(UpdateSettings::fromBuild(), composition.controller());
 
+    // Shortcuts from any window, where the desktop's portal offers them.
+    GlobalShortcuts shortcuts(QDBusConnection::sessionBus());
+    GlobalKeys::instance().use(&shortcuts);
     QQmlApplicationEngine engine;
     if (!loadMainWindow(engine, composition.controller(), settings, updater.controller()))
         return 1;
-    return app->exec();
+    const int status = app->exec();
+    GlobalKeys::instance().use(nullptr);
+    return status;
 }
 
 // The session starts by itself a moment after the window shows; Stop and Start work as usual

@@ -90,6 +90,12 @@ void GlobalShortcuts::bind(const QList<Shortcut>& shortcuts) {
     m_bindings.clear();
     for (const Shortcut& shortcut : shortcuts)
         m_bindings.append({shortcut.id, {}});
+    // A call on a bus that is not there is never answered: no bus, no portal.
+    if (!m_bus.isConnected()) {
+        setState(State::unavailable, Problem::noPortal,
+                 tr("This desktop offers no shortcuts for other windows (no session bus)."));
+        return;
+    }
     setState(State::binding);
 
     QDBusMessage create = QDBusMessage::createMethodCall(kService, kPath, kInterface,
@@ -104,6 +110,7 @@ void GlobalShortcuts::bind(const QList<Shortcut>& shortcuts) {
 void GlobalShortcuts::call(QDBusMessage message, const QString& token, Answer answer) {
     m_request = Request{requestPath(m_bus, token), {}, {}, std::move(answer)};
     // Listening starts before the call goes out: the answer may come before the call's reply.
+    listen(m_request->path, true);
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, &GlobalShortcuts::onReply);
 }

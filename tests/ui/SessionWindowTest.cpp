@@ -1,6 +1,8 @@
+#include "platform/GlobalShortcuts.h"
 #include "support/FakeSession.h"
 #include "support/QmlHarness.h"
 #include "support/TestHome.h"
+#include "ui/GlobalKeys.h"
 
 #include <QDir>
 #include <QQuickItem>
@@ -113,6 +115,35 @@ TEST(SessionWindow, StartStreamStopFromTheWindow) {
     EXPECT_TRUE(fake.revealer.revealed.first().first().endsWith(QStringLiteral(".transcript.md")))
         << fake.revealer.revealed.first().first().toStdString()
         << " banner: " << fake.controller->bannerText().toStdString();
+    EXPECT_TRUE(qml.warnings().isEmpty()) << qPrintable(qml.warnings().join(u'\n'));
+}
+
+// Shortcuts the desktop reports from another window reach the window's commands; where the
+// desktop has no portal for them, the settings say so and the window's own keys still work.
+TEST(SessionWindow, ShortcutsFromAnyWindowDriveTheWindowAndSayWhenThereAreNone) {
+    TestHome home;
+    FakeSession fake(home.configHome(), home.path() + QStringLiteral("/Documents/Corvinel"));
+    fake.settings.setApiKey(QStringLiteral("sk-test"));
+    GlobalShortcuts noPortal(QDBusConnection(QStringLiteral("no-bus")));
+    GlobalKeys::instance().use(&noPortal);
+    QmlHarness qml;
+    ASSERT_NE(qml.loadMain(*fake.controller, fake.settings), nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(qml.window()));
+    EXPECT_TRUE(QTest::qWaitFor([] {
+        return GlobalKeys::instance().summary().endsWith(
+            QStringLiteral("The window's own shortcuts still work."));
+    })) << GlobalKeys::instance().summary().toStdString();
+
+    GlobalKeys::instance().press(QStringLiteral("start-stop"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake.controller->isSessionActive(); }));
+    GlobalKeys::instance().press(QStringLiteral("ask-field"));
+    QQuickItem* field = qml.waitForAccessibleName(QStringLiteral("Ask or instruct"));
+    ASSERT_NE(field, nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return field->hasActiveFocus(); }));
+    QTest::keyClick(qml.window(), Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !fake.controller->isSessionActive(); }))
+        << "the window's own Ctrl+Return still stops";
+    GlobalKeys::instance().use(nullptr);
     EXPECT_TRUE(qml.warnings().isEmpty()) << qPrintable(qml.warnings().join(u'\n'));
 }
 

@@ -15,6 +15,10 @@ Pane {
 
     padding: 0
 
+    function focusAskField() {
+        askField.focusField();
+    }
+
     ColumnLayout {
         anchors.fill: parent
         spacing: 0
@@ -68,6 +72,7 @@ Pane {
         }
 
         AskField {
+            id: askField
             Layout.fillWidth: true
             Layout.leftMargin: 14
             Layout.rightMargin: 14

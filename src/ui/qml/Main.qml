@@ -90,7 +90,23 @@ ApplicationWindow {
         settings: window.settings
     }
 
+    // Shortcuts the desktop reports from any window.
+    Connections {
+        target: GlobalKeys
+        function onStartStopPressed() {
+            windowCommands.startOrStop();
+        }
+        function onAskAboutScreenPressed() {
+            window.session.askAboutScreen(false);
+        }
+        function onAskFieldPressed() {
+            window.requestActivate();
+            content.focusAskField();
+        }
+    }
+
     ContentView {
+        id: content
         objectName: "content"
         anchors.fill: parent
         session: window.session

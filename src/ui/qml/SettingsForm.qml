@@ -427,6 +427,11 @@ Pane {
                         Caption {
                             text: "Changes to the model, prompt, context or VAD apply on the next Start."
                         }
+                        Caption {
+                            visible: GlobalKeys.summary.length > 0
+                            text: GlobalKeys.summary
+                            Accessible.name: text
+                        }
                         RowLayout {
                             Button {
                                 text: "Clear feed"
