@@ -141,9 +141,21 @@ TEST_F(DesktopSession, CtrlReturnStartsAndStopsASessionWhoseQuestionBecomesACard
     EXPECT_LT(qGray(screen.pixel(outside)), 40) << "the bare screen beside it";
     m_service.stream(QStringLiteral("It shows the Corvinel window."));
     m_service.finish();
+
+    // A typed question: Ctrl+L, the words, Return; it is answered on a card of its own.
+    const QString typed = QStringLiteral("What is your notice period?");
+    ASSERT_TRUE(m_x.sendKeys(window, QStringLiteral("ctrl+l")));
+    ASSERT_TRUE(
+        m_x.run(QStringLiteral("xdotool"),
+                {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"), typed}));
+    ASSERT_TRUE(m_x.sendKeys(window, QStringLiteral("Return")));
+    ASSERT_TRUE(waitUntil([&] { return m_service.activeMetadata().contains("card"); }, 15000))
+        << corvinel.output();
+    m_service.stream(QStringLiteral("Three months."));
+    m_service.finish();
     ASSERT_TRUE(waitUntil([&] {
         return readText(sessionFile(QStringLiteral(".events.jsonl")))
-                   .count(QStringLiteral("\"answer_done\"")) == 2;
+                   .count(QStringLiteral("\"answer_done\"")) == 3;
     })) << corvinel.output();
 
     ASSERT_TRUE(m_x.sendKeys(window, QStringLiteral("ctrl+Return")));
@@ -162,6 +174,9 @@ TEST_F(DesktopSession, CtrlReturnStartsAndStopsASessionWhoseQuestionBecomesACard
         << transcript.toStdString();
     const QString events = readText(sessionFile(QStringLiteral(".events.jsonl")));
     EXPECT_TRUE(events.contains(QStringLiteral("\"screen\":true"))) << events.toStdString();
+    EXPECT_TRUE(events.contains(QStringLiteral("\"typed\":true"))) << events.toStdString();
+    EXPECT_TRUE(transcript.contains(typed) && transcript.contains(QStringLiteral("Three months.")))
+        << transcript.toStdString();
     EXPECT_TRUE(events.contains(QStringLiteral("\"question\""))) << events.toStdString();
     EXPECT_TRUE(events.contains(question)) << events.toStdString();
     const QString wav = sessionFile(QStringLiteral(".wav"));

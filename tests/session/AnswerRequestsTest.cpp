@@ -18,6 +18,7 @@ protected:
         QAFlow::Hooks hooks;
         hooks.record = [this](const QString& e, const QJsonObject& f) { records.append({e, f}); };
         hooks.answerFinished = [this](QAPair& card) { requests->answerFinished(card); };
+        hooks.updateHistory = [this](const auto& pairs) { history = pairs; };
         flow = std::make_unique<QAFlow>(
             clock, [] { return 8.0; }, hooks);
         requests = std::make_unique<AnswerRequests>(
@@ -53,6 +54,7 @@ protected:
     QList<QPair<QString, QJsonObject>> records;
     QList<QPair<QString, QString>> asked;
     QList<QByteArray> images;
+    QList<RealtimeClientInterface::HistoryPair> history;
     QStringList banners;
     FakeScreenCapture screen;
     QString picturePath;
@@ -78,6 +80,9 @@ TEST_F(AnswerRequestsTest, ATypedQuestionGetsACardOfItsOwnAndItsAnswer) {
     EXPECT_EQ(flow->pairs()[0].answer, QStringLiteral("Because."));
     EXPECT_TRUE(flow->pairs()[1].isTyped);
     EXPECT_EQ(flow->pairs()[1].answer, QStringLiteral("Payments."));
+    // A renewed connection starts with it, as with a heard one.
+    ASSERT_EQ(history.size(), 2);
+    EXPECT_EQ(history[1].question, QStringLiteral("Which team would I join?"));
 }
 
 TEST_F(AnswerRequestsTest, ARewriteBecomesANewVersionAndTheOldOneStaysReachable) {
