@@ -142,6 +142,9 @@ QString ControlBarModel::answerTimerHelp() {
 QString ControlBarModel::meetingMeterLabel() {
     return QStringLiteral("Mtg");
 }
+QString ControlBarModel::screenHelp() {
+    return QStringLiteral("Ask About the Screen (Shift+Ctrl+S)");
+}
 QString ControlBarModel::themeHelp() {
     return QStringLiteral("Toggle light / dark (Shift+Ctrl+L)");
 }

@@ -53,6 +53,8 @@ class ControlBarModel : public QObject {
     Q_PROPERTY(QString answerTimerHelp READ answerTimerHelp CONSTANT)
     Q_PROPERTY(QString meetingMeterLabel READ meetingMeterLabel CONSTANT)
     Q_PROPERTY(QString themeHelp READ themeHelp CONSTANT)
+    Q_PROPERTY(QString screenSymbol READ screenSymbol CONSTANT)
+    Q_PROPERTY(QString screenHelp READ screenHelp CONSTANT)
     Q_PROPERTY(QString smallerSymbol READ smallerSymbol CONSTANT)
     Q_PROPERTY(QString smallerHelp READ smallerHelp CONSTANT)
     Q_PROPERTY(QString biggerSymbol READ biggerSymbol CONSTANT)
@@ -122,6 +124,8 @@ public:
     static QString answerTimerHelp();
     static QString meetingMeterLabel();
     static QString themeHelp();
+    static QString screenSymbol() { return QStringLiteral("\u25A3"); }
+    static QString screenHelp();
     static QString smallerSymbol();
     static QString smallerHelp();
     static QString biggerSymbol();

@@ -242,6 +242,20 @@ Pane {
                 padding: 1
                 implicitWidth: implicitContentWidth + leftPadding + rightPadding
                 implicitHeight: implicitContentHeight + topPadding + bottomPadding
+                enabled: bar.session.isSessionActive
+                text: barModel.screenSymbol
+                Accessible.name: "Ask About the Screen"
+                ToolTip.visible: hovered
+                ToolTip.delay: 600
+                ToolTip.text: barModel.screenHelp
+                onClicked: bar.session.askAboutScreen(false)
+            }
+
+            Button {
+                flat: true
+                padding: 1
+                implicitWidth: implicitContentWidth + leftPadding + rightPadding
+                implicitHeight: implicitContentHeight + topPadding + bottomPadding
                 text: barModel.themeSymbol
                 Accessible.name: "Toggle light / dark"
                 ToolTip.visible: hovered
