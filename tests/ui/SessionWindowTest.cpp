@@ -94,6 +94,15 @@ TEST(SessionWindow, StartStreamStopFromTheWindow) {
                QStringLiteral("Small batches, and a rollback that is tested.");
     }));
     EXPECT_NE(qml.waitForAccessibleName(QStringLiteral("Version 1/2")), nullptr);
+    // The same rewrites in the answer's context menu: the first is "Shorter".
+    const int asked = int(fake.client.regenerations.size());
+    QTest::mouseClick(qml.window(), Qt::RightButton, {},
+                      answer->mapToScene(QPointF(answer->width() / 2, 4)).toPoint());
+    QTest::keyClick(qml.window(), Qt::Key_Down);
+    QTest::keyClick(qml.window(), Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake.client.regenerations.size() > asked; }));
+    EXPECT_EQ(fake.client.regeneratedCards.last(), first);
+    EXPECT_TRUE(fake.client.regenerations.last().contains(QStringLiteral("much shorter")));
 
     QQuickItem* stop = qml.waitForAccessibleName(QStringLiteral("Stop"));
     ASSERT_NE(stop, nullptr);

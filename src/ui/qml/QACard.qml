@@ -237,6 +237,17 @@ Control {
                     Accessible.name: text
                 }
 
+                TapHandler {
+                    acceptedButtons: Qt.RightButton
+                    enabled: card.canRewrite
+                    onTapped: rewriteMenu.popup()
+                }
+                RewriteMenu {
+                    id: rewriteMenu
+                    cards: card.cards
+                    pairId: card.pairId
+                }
+
                 // Rewrites of a finished answer, and the versions it has had.
                 RowLayout {
                     Layout.fillWidth: true
