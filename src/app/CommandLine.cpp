@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "app/ReviewCommand.h"
 #include "app/TranscribeCommand.h"
 
 #include "app/AppComposition.h"
@@ -89,6 +90,12 @@ int corvinelMain(int argc, char* argv[]) {
             "Transcribe a recording on this computer and write its transcript beside it."),
         QStringLiteral("FILE.wav"));
     parser.addOption(transcribe);
+    const QCommandLineOption review(
+        QStringLiteral("review"),
+        QStringLiteral("Write the review page of a past session beside its event log and print "
+                       "its path."),
+        QStringLiteral("FILE.events.jsonl"));
+    parser.addOption(review);
     const QCommandLineOption headless(
         QStringLiteral("headless"),
         QStringLiteral("Run a live session in the terminal with the stored settings: cards on "
@@ -131,6 +138,10 @@ int corvinelMain(int argc, char* argv[]) {
         fprintf(stderr, "corvinel: unexpected argument '%s'\n",
                 qPrintable(parser.positionalArguments().first()));
         return 2;
+    }
+    if (parser.isSet(review)) {
+        QCoreApplication app(argc, argv);
+        return runReviewCommand(parser.value(review));
     }
     if (parser.isSet(transcribe)) {
         QCoreApplication app(argc, argv);

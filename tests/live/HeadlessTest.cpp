@@ -114,6 +114,32 @@ TEST_F(Headless, PrintsTheCardAndStopsWhenTheDurationIsUpLeavingTheThreeFiles) {
     EXPECT_TRUE(corvinel.err().contains(QStringLiteral("  Recording: ") + wav));
     EXPECT_FALSE(sessionFile(QStringLiteral(".events.jsonl")).isEmpty());
     EXPECT_FALSE(sessionFile(QStringLiteral(".transcript.md")).isEmpty());
+
+    // The session's review page, from its event log, beside it.
+    int status = -1;
+    const QString page =
+        run({QStringLiteral("--review"), sessionFile(QStringLiteral(".events.jsonl"))}, &status)
+            .trimmed();
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(page, sessionFile(QStringLiteral(".review.html")));
+    const QString html = readText(page);
+    EXPECT_TRUE(html.contains(QStringLiteral("Tell me about a hard bug you fixed.")));
+    EXPECT_TRUE(html.contains(QStringLiteral(" · 1 question(s)")));
+    EXPECT_FALSE(html.contains(QStringLiteral("cut short")));
+
+    // What is no session's log says why, and fails.
+    const QString empty = m_files.path() + QStringLiteral("/empty.events.jsonl");
+    writeBytes(empty, {});
+    for (const QString& path :
+         {m_files.path() + QStringLiteral("/none.events.jsonl"), m_files.path(), empty}) {
+        QProcess review;
+        review.start(QStringLiteral(CORVINEL_BINARY), {QStringLiteral("--review"), path});
+        ASSERT_TRUE(review.waitForFinished(15000));
+        EXPECT_EQ(review.exitCode(), 1) << path.toStdString();
+        EXPECT_TRUE(QString::fromUtf8(review.readAllStandardError())
+                        .startsWith(QStringLiteral("corvinel: ") + path + QStringLiteral(": ")))
+            << path.toStdString();
+    }
 }
 
 // Ctrl-C, SIGTERM and a closed terminal, from the first moment the program can take them: each
