@@ -8,6 +8,7 @@
 #include "session/QAFlow.h"
 #include "session/RecordingTranscription.h"
 #include "session/SessionLog.h"
+#include "session/SessionReview.h"
 #include "session/SpeakingTracker.h"
 #include "settings/AppSettings.h"
 #include "settings/Graphemes.h"
@@ -561,6 +562,8 @@ void SessionController::postStopBanner() {
     QList<BannerLink> links;
     if (m_lastTranscriptPath)
         links.append({QUuid::createUuid(), QStringLiteral("Transcript"), *m_lastTranscriptPath});
+    if (const std::optional<QString> review = std::exchange(m_lastReviewPath, std::nullopt))
+        links.append({QUuid::createUuid(), QStringLiteral("Review"), *review});
     // A recording cut short is still a valid file of what came before.
     if (m_lastRecordingPath)
         links.append({QUuid::createUuid(), QStringLiteral("Recording"), *m_lastRecordingPath});
@@ -717,13 +720,6 @@ void SessionController::clearFeed() {
     m_flow->clear();
 }
 
-void SessionController::askAboutScreen(bool pickArea) {
-    if (m_isSessionActive)
-        m_requests->captureScreen(pickArea);
-    else
-        setBanner(QStringLiteral("Start a session to ask about the screen."));
-}
-
 void SessionController::updateMyAnswer(const QString& text, bool final) {
     m_tracker->updateMyAnswer(text, final);
 }
@@ -806,6 +802,8 @@ void SessionController::finishLog() {
     m_costs.recordTotal(sessionElapsed());
     const SavedFile transcript = m_log->writeMarkdown(m_flow->pairs());
     m_log->close();
+    const SessionReview::Written review = SessionReview::writePage(m_log->jsonPath());
+    m_lastReviewPath = review.error.isEmpty() ? std::optional(review.path) : std::nullopt;
     if (!transcript.isComplete())
         m_unsaved.prepend(QStringLiteral("Transcript not saved (%1) — \"Copy transcript\" still "
                                          "has it")

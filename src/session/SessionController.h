@@ -127,7 +127,12 @@ public:
         m_requests->showVersion(pairId, index);
     }
     // "Ask About the Screen": a picture of the screen (or of an area the user picks).
-    Q_INVOKABLE void askAboutScreen(bool pickArea);
+    Q_INVOKABLE void askAboutScreen(bool pickArea) {
+        if (m_isSessionActive)
+            m_requests->captureScreen(pickArea);
+        else
+            setBanner(QStringLiteral("Start a session to ask about the screen."));
+    }
     // The banner's close button; what belongs to the banner goes with it.
     Q_INVOKABLE void dismissBanner() { setBanner(std::nullopt); }
 
@@ -259,7 +264,8 @@ private:
     std::unique_ptr<QAFlow> m_flow;
     std::unique_ptr<AnswerRequests> m_requests;
     std::unique_ptr<RecordingTranscription> m_recording;
-    int m_screenPictures = 0; // pictures of the screen saved in this session
+    int m_screenPictures = 0;                // pictures of the screen saved in this session
+    std::optional<QString> m_lastReviewPath; // the stopped session's review page, for its banner
     std::unique_ptr<SpeakingTracker> m_tracker;
     std::unique_ptr<SessionLog> m_log;
     PairListModel* m_pairModel; // a child, so QML never takes ownership

@@ -2,9 +2,11 @@
 
 #include "session/CostModel.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSaveFile>
 #include <algorithm>
 #include <cmath>
 
@@ -293,6 +295,26 @@ QString html(const Review& r) {
     }
     page << QStringLiteral("</body></html>\n");
     return page.join(u'\n');
+}
+
+Written writePage(const QString& eventLogPath) {
+    const QFileInfo info(eventLogPath);
+    if (!info.exists())
+        return {{}, QStringLiteral("no such file")};
+    if (info.isDir())
+        return {{}, QStringLiteral("is a folder, not a session's event log")};
+    QFile file(eventLogPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {{}, file.errorString()};
+    const QByteArray log = file.readAll();
+    if (log.trimmed().isEmpty())
+        return {{}, QStringLiteral("is empty: there is no session to review")};
+    const QString page = pagePath(eventLogPath);
+    QSaveFile out(page);
+    const QByteArray bytes = html(read(log, eventLogPath)).toUtf8();
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+        return {{}, page + QStringLiteral(": ") + out.errorString()};
+    return {page, {}};
 }
 
 QString pagePath(const QString& eventLogPath) {

@@ -57,4 +57,11 @@ QString html(const Review& review);
 // Where the page of the log at `eventLogPath` goes: beside it, "….review.html".
 QString pagePath(const QString& eventLogPath);
 
+// Reads the log and writes its page, whole or not at all: the page's path, or why not.
+struct Written {
+    QString path;
+    QString error; // empty when written
+};
+Written writePage(const QString& eventLogPath);
+
 } // namespace SessionReview

@@ -8,6 +8,8 @@ QString BannerModel::linkSymbol(const QString& label) {
         return Symbols::folder();
     if (label == QLatin1String("Transcript"))
         return Symbols::document();
+    if (label == QLatin1String("Review"))
+        return Symbols::chart();
     return Symbols::waveform();
 }
 

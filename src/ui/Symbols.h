@@ -18,6 +18,9 @@ inline QString folder() {
 inline QString document() {
     return QStringLiteral("📄");
 }
+inline QString chart() {
+    return QStringLiteral("\U0001F4CA");
+}
 inline QString waveform() {
     return QStringLiteral("〰");
 }

@@ -114,10 +114,12 @@ TEST_F(SessionControllerTest, StartHandsTheClientTheSettingsAndStopLeavesFiles) 
     EXPECT_TRUE(QFile::exists(*controller->lastTranscriptPath()));
     EXPECT_EQ(controller->banner(), QStringLiteral("Transcript saved"));
     const auto links = controller->bannerLinks();
-    ASSERT_EQ(links.size(), 2);
+    ASSERT_EQ(links.size(), 3);
     EXPECT_EQ(links[0].label, QStringLiteral("Transcript"));
-    EXPECT_EQ(links[1].label, QStringLiteral("Folder"));
-    EXPECT_EQ(links[1].path, folder);
+    EXPECT_EQ(links[1].label, QStringLiteral("Review"));
+    EXPECT_TRUE(QFile::exists(links[1].path) && links[1].path.endsWith(u".review.html"));
+    EXPECT_EQ(links[2].label, QStringLiteral("Folder"));
+    EXPECT_EQ(links[2].path, folder);
     EXPECT_EQ(eventsOnDisk(), (QStringList{"session_started", "config", "session_ended"}));
     const QJsonObject configRecord = recordsOnDisk().at(1);
     EXPECT_EQ(configRecord.value("answer_speed").toString(), QStringLiteral("fastest"));
@@ -305,8 +307,8 @@ TEST_F(SessionControllerTest, StopBannerSaysARecordingWasCutShort) {
     EXPECT_EQ(controller->banner(),
               QStringLiteral("Transcript saved · Recording stopped early (No space left on "
                              "device) — what came before it is saved"));
-    ASSERT_EQ(controller->bannerLinks().size(), 3);
-    EXPECT_EQ(controller->bannerLinks()[1].label, QStringLiteral("Recording"));
+    ASSERT_EQ(controller->bannerLinks().size(), 4);
+    EXPECT_EQ(controller->bannerLinks()[2].label, QStringLiteral("Recording"));
 }
 
 // A recording with a gap is still saved; the gap is said and logged.
@@ -340,9 +342,9 @@ TEST_F(SessionControllerTest, ClientFailureStopsTheSessionAndStaysReadable) {
               QStringLiteral("The OpenAI API rejected the key (HTTP 401) — check it in Settings. · "
                              "Session saved — transcript and recording"));
     const auto links = controller->bannerLinks();
-    ASSERT_EQ(links.size(), 3);
-    EXPECT_EQ(links[1].label, QStringLiteral("Recording"));
-    EXPECT_TRUE(links[1].path.endsWith(QStringLiteral(".wav")));
+    ASSERT_EQ(links.size(), 4);
+    EXPECT_EQ(links[2].label, QStringLiteral("Recording"));
+    EXPECT_TRUE(links[2].path.endsWith(QStringLiteral(".wav")));
 }
 
 TEST_F(SessionControllerTest, StopResetsLevelsAnswerAndUsageButKeepsTheCards) {

@@ -253,6 +253,7 @@ TEST(ControlBarWidgets, TimerMeterPillAndBannerRules) {
     EXPECT_EQ(BannerModel::linkSymbol(QStringLiteral("Folder")), QStringLiteral("📁"));
     EXPECT_EQ(BannerModel::linkSymbol(QStringLiteral("Transcript")), QStringLiteral("📄"));
     EXPECT_EQ(BannerModel::linkSymbol(QStringLiteral("Recording")), QStringLiteral("〰"));
+    EXPECT_EQ(BannerModel::linkSymbol(QStringLiteral("Review")), QStringLiteral("📊"));
     BannerModel banner;
     EXPECT_FALSE(banner.showsProgress());
     banner.setProgress(0);
