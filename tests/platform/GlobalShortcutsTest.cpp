@@ -1,4 +1,5 @@
 #include "platform/GlobalShortcuts.h"
+#include "support/PrivateBus.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -18,38 +19,6 @@ using Problem = GlobalShortcuts::Problem;
 using Binding = GlobalShortcuts::Binding;
 
 namespace {
-
-// A message bus of the test's own that starts no services: a name nobody owns is
-// ServiceUnknown, as on a desktop without a portal.
-class PrivateBus {
-public:
-    PrivateBus() {
-        QFile config(m_dir.filePath(QStringLiteral("bus.conf")));
-        EXPECT_TRUE(config.open(QIODevice::WriteOnly));
-        config.write(QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
-                                    "<auth>EXTERNAL</auth><policy context=\"default\"><allow "
-                                    "send_destination=\"*\"/><allow receive_sender=\"*\"/><allow "
-                                    "own=\"*\"/></policy></busconfig>")
-                         .arg(m_dir.path())
-                         .toUtf8());
-        config.close();
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--config-file=") + config.fileName(),
-                        QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-        if (m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(5000))
-            address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-    }
-    ~PrivateBus() {
-        m_daemon.terminate();
-        if (!m_daemon.waitForFinished(5000))
-            m_daemon.kill();
-    }
-    QString address;
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_daemon;
-};
 
 // The portal's a(sa{sv}) lists, marshalled here apart from the client's own code.
 struct FakeShortcut {
@@ -164,8 +133,8 @@ struct TestBuses {
     PrivateBus bus;
     const ClosedAtEnd closePortal{QStringLiteral("portal")};
     const ClosedAtEnd closeClient{QStringLiteral("corvinel")};
-    QDBusConnection portalBus = QDBusConnection::connectToBus(bus.address, "portal");
-    QDBusConnection client = QDBusConnection::connectToBus(bus.address, "corvinel");
+    QDBusConnection portalBus = QDBusConnection::connectToBus(bus.address(), "portal");
+    QDBusConnection client = QDBusConnection::connectToBus(bus.address(), "corvinel");
     FakePortal portal{portalBus};
 
     bool serve() {

@@ -1,6 +1,7 @@
 #include "platform/ScreenCapture.h"
 
 #include "XServer.h"
+#include "support/PrivateBus.h"
 
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -19,37 +20,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-// A message bus of the test's own that starts no services: a name nobody owns is ServiceUnknown,
-// as on a desktop without a portal.
-class PrivateBus {
-public:
-    PrivateBus() {
-        QFile config(m_dir.filePath(QStringLiteral("bus.conf")));
-        EXPECT_TRUE(config.open(QIODevice::WriteOnly));
-        config.write(QStringLiteral(
-                         "<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL"
-                         "</auth><policy context=\"default\"><allow send_destination=\"*\"/>"
-                         "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy></busconfig>")
-                         .arg(m_dir.path())
-                         .toUtf8());
-        config.close();
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--config-file=") + config.fileName(),
-                        QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-        if (m_daemon.waitForReadyRead(5000))
-            address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-    }
-    ~PrivateBus() {
-        m_daemon.terminate();
-        m_daemon.waitForFinished(5000);
-    }
-    QString address;
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_daemon;
-};
 
 const QColor kColour(0x33, 0x66, 0xcc);
 
@@ -146,8 +116,8 @@ struct Desktop {
     // Closed only after every copy is gone: libdbus aborts when a private connection loses its
     // last reference while open.
     const ClosedAtEnd closeService{QStringLiteral("portal")}, closeClient{QStringLiteral("app")};
-    QDBusConnection service = QDBusConnection::connectToBus(bus.address, "portal");
-    QDBusConnection client = QDBusConnection::connectToBus(bus.address, "app");
+    QDBusConnection service = QDBusConnection::connectToBus(bus.address(), "portal");
+    QDBusConnection client = QDBusConnection::connectToBus(bus.address(), "app");
     FakePortal portal;
 };
 
@@ -243,7 +213,7 @@ TEST(XcbCapture, PicturesTheWholeScreenWhereNoPortalAnswers) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DISPLAY"), display.display());
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), sessionBus.address);
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), sessionBus.address());
     probe.setProcessEnvironment(environment);
     const QString picture = folder.filePath(QStringLiteral("screen.png"));
     probe.start(QStringLiteral(SCREEN_CAPTURE_PROBE), {picture, kColour.name()});

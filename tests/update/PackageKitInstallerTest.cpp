@@ -1,4 +1,5 @@
 #include "update/PackageKitInstaller.h"
+#include "support/PrivateBus.h"
 
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -18,48 +19,7 @@
 
 using namespace std::chrono_literals;
 
-namespace {
-// A message bus of the test's own, on a socket in a temporary folder. It knows no services to
-// start, so a name nobody owns is ServiceUnknown, as on a system without PackageKit.
-class PrivateBus {
-public:
-    PrivateBus() {
-        const QString config = m_dir.filePath(QStringLiteral("bus.conf"));
-        QFile file(config);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        // No <servicedir>: nothing is started on demand. (Kept out of a raw string: moc
-        // cannot read those.)
-        const QString text =
-            QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus "
-                           "Configuration 1.0//EN\"\n \"http://www.freedesktop.org/standards/"
-                           "dbus/1.0/busconfig.dtd\">\n<busconfig>\n<type>session</type>\n"
-                           "<listen>unix:dir=%1</listen>\n<auth>EXTERNAL</auth>\n"
-                           "<policy context=\"default\"><allow send_destination=\"*\"/>"
-                           "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>\n"
-                           "</busconfig>\n")
-                .arg(m_dir.path());
-        file.write(text.toUtf8());
-        file.close();
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                        QStringLiteral("--print-address=1")});
-        if (m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(5000))
-            m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-    }
-    ~PrivateBus() {
-        m_daemon.terminate();
-        if (!m_daemon.waitForFinished(5000))
-            m_daemon.kill();
-    }
-    QString address() const { return m_address; }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_daemon;
-    QString m_address;
-};
-
-} // namespace
+namespace {} // namespace
 
 // What PackageKit's transaction says once InstallFiles arrives (its enumerations' values):
 // an error first where there is one, then how it ended, or nothing at all.
