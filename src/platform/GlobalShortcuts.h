@@ -23,7 +23,7 @@ public:
     struct Shortcut {
         QString id;
         QString description;      // the desktop shows it in its dialog and its settings
-        QString preferredTrigger; // as the XDG shortcuts specification writes it: "CTRL+RETURN"
+        QString preferredTrigger; // in the portal's own notation: "CTRL+RETURN"
     };
     // As the desktop reports it ("Ctrl+Return"); the trigger is empty when no keys were given.
     struct Binding {

@@ -26,6 +26,12 @@ constexpr StyleRow kStyles[] = {
      "the result"},
     {AnswerRequests::Style::bullets, "bullets", "as three to five short bullet points"},
 };
+const StyleRow& rowOf(AnswerRequests::Style style) {
+    for (const StyleRow& row : kStyles)
+        if (row.style == style)
+            return row;
+    return kStyles[0];
+}
 } // namespace
 
 AnswerRequests::AnswerRequests(QAFlow& flow, ScreenCapture* screen, Hooks hooks)
@@ -84,18 +90,12 @@ std::optional<AnswerRequests::Style> AnswerRequests::styleNamed(const QString& n
 }
 
 QString AnswerRequests::nameOf(Style style) {
-    for (const StyleRow& row : kStyles)
-        if (row.style == style)
-            return QLatin1String(row.name);
-    return {};
+    return QLatin1String(rowOf(style).name);
 }
 
 QString AnswerRequests::rewriteMessage(Style style, const QString& question,
                                        const QString& answer) {
-    QString how;
-    for (const StyleRow& row : kStyles)
-        if (row.style == style)
-            how = QLatin1String(row.how);
+    const QString how = QLatin1String(rowOf(style).how);
     return QStringLiteral("Rewrite this answer to the question \"%1\" %2. Reply with the new "
                           "answer only.\n\n%3")
         .arg(question, how, answer);

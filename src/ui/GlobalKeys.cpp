@@ -33,8 +33,10 @@ void GlobalKeys::use(GlobalShortcuts* client) {
     if (m_client)
         m_client->disconnect(this);
     m_client = client;
-    if (!client)
-        return update();
+    if (!client) {
+        update();
+        return;
+    }
     connect(client, &GlobalShortcuts::activated, this, &GlobalKeys::press);
     connect(client, &GlobalShortcuts::stateChanged, this, &GlobalKeys::update);
     QList<GlobalShortcuts::Shortcut> shortcuts;

@@ -29,14 +29,14 @@ void KeepPackageInstaller::install(const QString& packagePath) {
     QTimer::singleShot(0, this, [this, outcome] { emit finished(outcome); });
 }
 
-void DrawnScreen::capture(bool, std::function<void(const Result&)> done) {
+namespace {
+// A coding problem on a dark editor. Text needs the fonts of a GUI application; without one the
+// picture stays plain.
+QImage codingProblem() {
     QImage screen(1280, 720, QImage::Format_RGB32);
     screen.fill(QColor(0x1e, 0x1f, 0x24));
-    // Text needs the fonts of a GUI application; without one the picture stays plain.
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        QTimer::singleShot(0, [done, screen] { done({screen, false, {}}); });
-        return;
-    }
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return screen;
     QPainter painter(&screen);
     painter.setPen(QColor(0xe6, 0xe6, 0xe6));
     QFont font(QStringLiteral("DejaVu Sans Mono"));
@@ -60,7 +60,11 @@ void DrawnScreen::capture(bool, std::function<void(const Result&)> done) {
         painter.drawText(60, y, QString::fromLatin1(line));
         y += 44;
     }
-    painter.end();
+    return screen;
+}
+} // namespace
+
+void DrawnScreen::capture(bool, std::function<void(const Result&)> done) {
     // As from a desktop, the picture comes a moment later, never inside the call.
-    QTimer::singleShot(0, [done, screen] { done({screen, false, {}}); });
+    QTimer::singleShot(0, [done, screen = codingProblem()] { done({screen, false, {}}); });
 }
