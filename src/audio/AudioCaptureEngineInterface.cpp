@@ -17,8 +17,8 @@ QString AudioCaptureEngineInterface::description(EngineError error) {
     case EngineError::badFormat:
         return QStringLiteral("Could not read a valid input format from the device.");
     case EngineError::micDenied:
-        return QStringLiteral("Microphone access was denied. Enable it in System Settings ▸ "
-                              "Privacy & Security ▸ Microphone.");
+        return QStringLiteral("Microphone access was denied. Allow it in the desktop's privacy "
+                              "settings (GNOME: Privacy ▸ Microphone).");
     }
     return {};
 }

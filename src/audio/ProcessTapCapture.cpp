@@ -100,17 +100,17 @@ QString ProcessTapCapture::TapError::description() const {
     case TapErrorKind::serverNotRunning:
         return CaptureFaults::serverNotRunning();
     case TapErrorKind::tapFailed:
-        return QStringLiteral("Could not tap the audio output (error ") + n +
-               QStringLiteral("). Allow Corvinel under System Settings ▸ Privacy & Security ▸ "
-                              "Screen & System Audio Recording, then press Start again.");
+        return QStringLiteral("Could not connect to the sound server (error ") + n +
+               QStringLiteral("): it may be slow or restarting. Press Start again; if it keeps "
+                              "failing, restart PipeWire or PulseAudio.");
     case TapErrorKind::aggregateFailed:
-        return QStringLiteral("Could not create the capture device (error ") + n +
-               QStringLiteral(").");
+        return QStringLiteral("Could not find the audio to record (error ") + n +
+               QStringLiteral("): its output or app stream has gone.");
     case TapErrorKind::ioProcFailed:
         return QStringLiteral("Could not start reading the tapped audio (error ") + n +
                QStringLiteral(").");
     case TapErrorKind::unsupported:
-        return QStringLiteral("Capturing this Mac's audio needs macOS 14.4 or later.");
+        return QStringLiteral("Capturing this computer's audio needs PipeWire or PulseAudio.");
     case TapErrorKind::formatUnavailable:
         return QStringLiteral("The tapped audio stream reported no usable format.");
     }

@@ -695,8 +695,8 @@ TEST_F(CaptureEngine, AFailedStartLeavesNothingRunningAndNoFile) {
         engine.start(SystemTap{TapTarget::process(999999), QStringLiteral("fakemic"), 0},
                      StreamSource::both, true, archive);
     ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->description,
-              QStringLiteral("Could not create the capture device (error 5)."));
+    EXPECT_EQ(failure->description, QStringLiteral("Could not find the audio to record (error 5): "
+                                                   "its output or app stream has gone."));
     EXPECT_FALSE(engine.isRunning());
     EXPECT_FALSE(engine.tapCapture().isRunning());
     EXPECT_FALSE(QFileInfo::exists(archive));
@@ -753,11 +753,13 @@ TEST(TapErrorText, EachCaseWithItsCode) {
                "The sound server is not running, so nothing can be recorded. Start PipeWire or "
                "PulseAudio (or log in again), then press Start."},
           Case{Kind::tapFailed, 6,
-               "Could not tap the audio output (error 6). Allow Corvinel under System Settings ▸ "
-               "Privacy & Security ▸ Screen & System Audio Recording, then press Start again."},
-          Case{Kind::aggregateFailed, -5, "Could not create the capture device (error -5)."},
+               "Could not connect to the sound server (error 6): it may be slow or restarting. "
+               "Press Start again; if it keeps failing, restart PipeWire or PulseAudio."},
+          Case{Kind::aggregateFailed, -5,
+               "Could not find the audio to record (error -5): its output or app stream has gone."},
           Case{Kind::ioProcFailed, 3, "Could not start reading the tapped audio (error 3)."},
-          Case{Kind::unsupported, 0, "Capturing this Mac's audio needs macOS 14.4 or later."},
+          Case{Kind::unsupported, 0,
+               "Capturing this computer's audio needs PipeWire or PulseAudio."},
           Case{Kind::formatUnavailable, 0, "The tapped audio stream reported no usable format."}}) {
         EXPECT_EQ(ProcessTapCapture::TapError({c.kind, c.status}).description(),
                   QString::fromUtf8(c.text));
@@ -834,8 +836,8 @@ TEST_F(CaptureEngine, AFailedRetargetKeepsListeningToWhatItHeardBefore) {
     ASSERT_EQ(startOnOutput(engine(), StreamSource::meetingOnly), std::nullopt);
     const auto failure = engine().retarget(TapTarget::process(999999));
     ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->description,
-              QStringLiteral("Could not create the capture device (error 5)."));
+    EXPECT_EQ(failure->description, QStringLiteral("Could not find the audio to record (error 5): "
+                                                   "its output or app stream has gone."));
     EXPECT_TRUE(engine().tapCapture().isRunning());
     EXPECT_EQ(engine().tapCapture().target(), TapTarget::systemOutput());
     auto player = playOn(QStringLiteral("speakers"), tone);
