@@ -29,7 +29,7 @@ QString speechUnavailableText(const QString& locale) {
 
 QString speechNotInstalledText(const QString& locale) {
     return QStringLiteral("On-device speech recognition is not installed for ") + locale +
-           QStringLiteral(". Add the language under System Settings ▸ Keyboard ▸ Dictation.");
+           QStringLiteral(". Install the Debian package pocketsphinx-en-us.");
 }
 
 MicTranscriberInterface::Availability speechAvailability(const SpeechEngine& engine,

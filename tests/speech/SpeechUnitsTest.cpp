@@ -64,8 +64,8 @@ TEST(SpeechAvailabilityTest, MissingEnglishModelIsNotInstalled) {
     const SphinxEngine engine(empty.path());
     EXPECT_EQ(speechAvailability(engine, QStringLiteral("en_US")),
               Availability::unsupported(QStringLiteral(
-                  "On-device speech recognition is not installed for en_US. Add the language "
-                  "under System Settings ▸ Keyboard ▸ Dictation.")));
+                  "On-device speech recognition is not installed for en_US. Install the Debian "
+                  "package pocketsphinx-en-us.")));
     SphinxEngine broken(empty.path());
     EXPECT_EQ(broken.createStream(SpeechEngine::Mode::live).stream, nullptr);
 }
