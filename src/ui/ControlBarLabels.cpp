@@ -44,7 +44,7 @@ QString meetingSourceLabel(const Inputs& inputs) {
     case AppSettings::MeetingSource::systemOutput:
         // Which output matters when it is not the one the user expects (a headset); the bar
         // has room for its name alone, the tooltip says the rest.
-        return inputs.heardOutput.isEmpty() ? QStringLiteral("This Mac")
+        return inputs.heardOutput.isEmpty() ? QStringLiteral("This computer")
                                             : shortenedName(inputs.heardOutput);
     case AppSettings::MeetingSource::singleApp:
         return inputs.tappedBundleID.isEmpty() ? QStringLiteral("Pick an app")

@@ -150,8 +150,8 @@ QString OnboardingModel::intro() const {
                               "drafts an answer from your own CV — in about a second.");
     case Step::permissions:
         return QStringLiteral(
-            "macOS gates each of these separately. The middle one is the important one — without "
-            "it the app hears silence and macOS reports no error at all.");
+            "Each row checks what the sound server offers here. The middle one is the important "
+            "one — on the wrong output the app hears silence and no error says so.");
     case Step::context:
         return QStringLiteral("Answers are only as specific as what you give it. This is the "
                               "difference between a generic reply and one citing your actual "
@@ -177,9 +177,9 @@ QVariantList OnboardingModel::rows() const {
     case Step::welcome:
         return rowsOf(
             {{Symbols::waveform(), QStringLiteral("It hears the meeting, not the room"),
-              QStringLiteral("The audio your Mac is playing — Teams, Zoom, a call on speaker. "
+              QStringLiteral("The audio your computer is playing — Teams, Zoom, a call on speaker. "
                              "Nothing to install alongside it.")},
-             {Symbols::micSlash(), QStringLiteral("Your microphone never leaves this Mac"),
+             {Symbols::micSlash(), QStringLiteral("Your microphone never leaves this computer"),
               QStringLiteral("Your voice is transcribed here, on-device. Only the other side of "
                              "the conversation is sent away.")},
              {Symbols::shield(), QStringLiteral("Recording rules vary by country and state"),
@@ -216,9 +216,9 @@ QVariantList OnboardingModel::permissions() const {
          QStringLiteral("To hear you — for the answer timer and your own transcript."),
          m_report.microphone},
         {QStringLiteral("Screen & System Audio Recording"),
-         QStringLiteral("To hear the meeting. No screen is captured — this is simply the "
-                        "permission macOS uses for system audio. Quit and reopen Corvinel after "
-                        "granting it."),
+         QStringLiteral("To hear the meeting. No screen is captured — Corvinel records the "
+                        "sound server's monitor of your output, which asks no permission. "
+                        "\"Test\" proves it works."),
          m_report.systemAudio || m_proof->toneState() == CaptureProof::ToneState::heard},
         {QStringLiteral("Speech Recognition (optional)"),
          QStringLiteral("Transcribes your own answers on-device, so you can review what you "

@@ -72,10 +72,11 @@ SettingsSheetModel::SettingsSheetModel(QObject* parent) : QObject(parent) {
         store([](AppSettings& s, const QVariant& v) { s.setTranscribeModel(v.toString()); }), this);
     m_meetingSource = new ChoiceList(
         [] {
-            return Rows{{QStringLiteral("This Mac's audio (automatic)"), int(Source::systemOutput)},
-                        {QStringLiteral("One app only"), int(Source::singleApp)},
-                        {QStringLiteral("Audio input device (Dante, aggregate…)"),
-                         int(Source::audioDevice)}};
+            return Rows{
+                {QStringLiteral("This computer's audio (automatic)"), int(Source::systemOutput)},
+                {QStringLiteral("One app only"), int(Source::singleApp)},
+                {QStringLiteral("Audio input device (interface, virtual source…)"),
+                 int(Source::audioDevice)}};
         },
         setting([](const AppSettings& s) { return QVariant(int(s.meetingSource())); }),
         store([](AppSettings& s, const QVariant& v) { s.setMeetingSource(Source(v.toInt())); }),
@@ -324,10 +325,10 @@ QString SettingsSheetModel::keyCaption() const {
 QString SettingsSheetModel::keyCaption(int keyLength) {
     const QString folder = shownPath(SecretStore::directory());
     if (keyLength > 0)
-        return QStringLiteral("Key held on this Mac (") + QString::number(keyLength) +
+        return QStringLiteral("Key held on this computer (") + QString::number(keyLength) +
                QStringLiteral(" chars), 0600 file in ") + folder +
                QStringLiteral(". Sent only to ") + apiHost() + QStringLiteral(" over TLS.");
-    return QStringLiteral("Stored on this Mac only, in a 0600 file under ") + folder +
+    return QStringLiteral("Stored on this computer only, in a 0600 file under ") + folder +
            QStringLiteral(". Falls back to the OPENAI_API_KEY environment variable.");
 }
 
@@ -353,7 +354,7 @@ QString SettingsSheetModel::streamCaption() const {
     if (m_settings && m_settings->streamSource() != Stream::meetingOnly)
         return QStringLiteral("Your microphone audio IS being streamed to OpenAI in this mode.");
     return QStringLiteral("Only the meeting channel is streamed to OpenAI — your microphone never "
-                          "leaves the Mac (it is still written to the local WAV if enabled).");
+                          "leaves the computer (it is still written to the local WAV if enabled).");
 }
 
 QString SettingsSheetModel::thresholdText() const {

@@ -131,7 +131,7 @@ public:
     static NumberRange followUpRange() { return {0, 20, 1}; }
     static NumberRange fontSizeRange() { return {10, 36, 1}; }
 
-    // "Key held on this Mac (51 chars), …" or, with no key, where it would be kept.
+    // "Key held on this computer (51 chars), …" or, with no key, where it would be kept.
     static QString keyCaption(int keyLength);
     // "Merge follow-ups within 8s", or "…: off" at 0.
     static QString followUpLabel(double seconds);

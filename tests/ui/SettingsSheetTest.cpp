@@ -99,11 +99,11 @@ TEST(SettingsSheet, KeyCaptionGivesTheLengthAndTheRealFolder) {
     home.setEnv("HOME", home.path().toUtf8());
     home.setEnv("OV_REALTIME_URL", std::nullopt);
     EXPECT_EQ(Sheet::keyCaption(51),
-              QStringLiteral("Key held on this Mac (51 chars), 0600 file in "
+              QStringLiteral("Key held on this computer (51 chars), 0600 file in "
                              "~/.local/share/Corvinel. Sent only to api.openai.com over TLS."));
     EXPECT_TRUE(Sheet::keyCaption(1).startsWith(QStringLiteral("Key held")));
     EXPECT_EQ(Sheet::keyCaption(0),
-              QStringLiteral("Stored on this Mac only, in a 0600 file under "
+              QStringLiteral("Stored on this computer only, in a 0600 file under "
                              "~/.local/share/Corvinel. Falls back to the OPENAI_API_KEY "
                              "environment variable."));
 }

@@ -24,7 +24,7 @@ Control {
 
         Label {
             Layout.fillWidth: true
-            text: qsTr("Pick your Dante / aggregate input device, load your context documents, then press Start. Questions heard on the line are transcribed and answered here.")
+            text: qsTr("Check what the model hears in Settings, load your context documents, then press Start. Questions heard on the line are transcribed and answered here.")
             font: empty.fonts.calloutFont
             color: palette.placeholderText
             wrapMode: Text.Wrap

@@ -133,7 +133,7 @@ Pane {
                         }
                         Caption {
                             visible: form.model.showsSystemOutputCaption
-                            text: "Captures what this Mac plays using a Core Audio process tap — no Dante, no virtual device. macOS will ask once for permission to record system audio."
+                            text: "Captures what this computer plays from the sound server's monitor of your output (PipeWire or PulseAudio) — no virtual device, and no permission to ask for."
                         }
                         ChoicePicker {
                             Layout.fillWidth: true
@@ -143,7 +143,7 @@ Pane {
                         }
                         Caption {
                             visible: form.model.showsAppPicker
-                            text: "Apps that aren't making a sound yet can still be picked: the session starts on all of this Mac's audio and narrows to that app the moment it plays."
+                            text: "Apps that aren't making a sound yet can still be picked: the session starts on all of this computer's audio and narrows to that app the moment it plays."
                         }
                         Button {
                             visible: form.model.showsAppPicker
@@ -191,7 +191,7 @@ Pane {
                             onToggled: form.settings.transcribeMyAnswers = checked
                         }
                         Caption {
-                            text: "Your replies are transcribed locally with Apple's on-device speech recognition and tucked behind a \"My answer\" toggle under each Velmora response. The mic audio is never uploaded — not to OpenAI, not to Apple."
+                            text: "Your replies are transcribed locally with PocketSphinx, on-device speech recognition, and tucked behind a \"My answer\" toggle under each Velmora response. The transcription never uploads the mic audio — not to OpenAI, not anywhere."
                         }
                         Switch {
                             text: "Save session audio (.wav)"
@@ -307,7 +307,7 @@ Pane {
                             choice: form.model.theme
                         }
                         Caption {
-                            text: "\"Match system\" follows macOS Appearance automatically. Shift+Ctrl+L toggles light/dark."
+                            text: "\"Match system\" follows the desktop's light or dark preference automatically. Shift+Ctrl+L toggles light/dark."
                         }
                         ChoicePicker {
                             Layout.fillWidth: true
