@@ -24,12 +24,11 @@
 namespace {
 const QString kNoKey = QStringLiteral("Add your OpenAI API key in Settings first.");
 const QString kScreenAudioDenied = QStringLiteral(
-    "Allow Corvinel under System Settings ▸ Privacy & Security ▸ Screen & System Audio "
-    "Recording, then quit and reopen the app. Until then, switch \"Meeting audio\" to your audio "
-    "device.");
+    "This desktop does not let Corvinel record what the computer plays. Allow it audio access (a "
+    "Flatpak needs the PulseAudio socket), then quit and reopen the app. Until then, switch "
+    "\"Meeting audio\" to your audio device.");
 const QString kWaitingForPermission = QStringLiteral(
-    "Waiting for permission to record this Mac's audio — check System Settings ▸ Privacy & "
-    "Security ▸ Screen & System Audio Recording.");
+    "Waiting for the sound server — PipeWire or PulseAudio is slow to start the recording.");
 const QString kSpeechDenied =
     QStringLiteral("Speech recognition permission was denied, so your answers won't be "
                    "transcribed.");
@@ -369,7 +368,7 @@ void SessionController::continueStart(bool micGranted) {
         std::optional<AppAtStart> resolved;
         if (!app.isEmpty())
             resolved = resolveApp(app, source);
-        // Blocks: the first capture may wait for the sound server or a permission prompt.
+        // Blocks: the first capture may wait for a slow sound server.
         const std::optional<AudioFailure> failure =
             audio->start(source, streamSource, record, archive);
         m_inbox.post([this, resolved, failure] {
@@ -441,7 +440,7 @@ void SessionController::appResolved(const AppAtStart& app) {
     if (app.playing)
         return;
     setBanner(name +
-              QStringLiteral(" isn't playing audio yet — listening to all of this Mac's "
+              QStringLiteral(" isn't playing audio yet — listening to all of this computer's "
                              "audio, and switching to ") +
               name + QStringLiteral(" alone as soon as it does."));
     m_pendingAppTap = app.bundleID;
@@ -871,7 +870,7 @@ void SessionController::narrowTo(const QString& bundleID, uint32_t object, const
     if (!failure)
         setBanner(QStringLiteral("Now listening to ") + name + QStringLiteral(" only."));
     else
-        setBanner(QStringLiteral("Stayed on this Mac's audio — could not switch to ") + name +
+        setBanner(QStringLiteral("Stayed on this computer's audio — could not switch to ") + name +
                   QStringLiteral(": ") + failure->description);
     m_appTapPoll.reset();
 }

@@ -149,9 +149,9 @@ TEST_F(SessionControllerTest, ChecksBeforeTheEngineStarts) {
     };
     const QString micDenied = Engine::description(Engine::EngineError::micDenied);
     const QString screen = QStringLiteral(
-        "Allow Corvinel under System Settings ▸ Privacy & Security ▸ Screen & System Audio "
-        "Recording, then quit and reopen the app. Until then, switch \"Meeting audio\" to your "
-        "audio device.");
+        "This desktop does not let Corvinel record what the computer plays. Allow it audio access "
+        "(a Flatpak needs the PulseAudio socket), then quit and reopen the app. Until then, "
+        "switch \"Meeting audio\" to your audio device.");
     const Row table[] = {
         {"blank key", " \n", Permissions::Status::authorized, true,
          AppSettings::MeetingSource::systemOutput,
@@ -221,8 +221,7 @@ TEST_F(SessionControllerTest, UndeterminedMicAsksAndContinuesWithTheAnswer) {
 
 TEST_F(SessionControllerTest, SlowEngineStartShowsTheWaitingBannerAfterFourSeconds) {
     const QString waiting = QStringLiteral(
-        "Waiting for permission to record this Mac's audio — check System Settings ▸ Privacy & "
-        "Security ▸ Screen & System Audio Recording.");
+        "Waiting for the sound server — PipeWire or PulseAudio is slow to start the recording.");
     for (const double seconds : {2.0, 5.0}) {
         SCOPED_TRACE(seconds);
         engine.blockStart = true;
@@ -607,8 +606,8 @@ TEST_F(SessionControllerTest, SilentAppIsTappedOnceItPlays) {
         AudioProcessInfo{std::nullopt, 42, QStringLiteral("us.zoom.Zoom"), QStringLiteral("Zoom")}};
     ASSERT_TRUE(startAndWaitActive(*controller));
     EXPECT_EQ(controller->banner(),
-              QStringLiteral("Zoom isn't playing audio yet — listening to all of this Mac's audio, "
-                             "and switching to Zoom alone as soon as it does."));
+              QStringLiteral("Zoom isn't playing audio yet — listening to all of this computer's "
+                             "audio, and switching to Zoom alone as soon as it does."));
     EXPECT_EQ(std::get<Engine::SystemTap>(*engine.lastSource).target, TapTarget::systemOutput());
     advance(3);
     EXPECT_TRUE(engine.retargets.isEmpty());
@@ -639,13 +638,13 @@ TEST_F(SessionControllerTest, SilentAppIsTappedOnceItPlays) {
 TEST_F(SessionControllerTest, FailedNarrowingStaysOnAllAudioAndNamesTheBundleWhenUnknown) {
     settings.setMeetingSource(AppSettings::MeetingSource::singleApp);
     settings.setTappedBundleID(QStringLiteral("com.example.Call"));
-    engine.retargetFailure = AudioFailure{QStringLiteral("Could not create the tap (-50).")};
+    engine.retargetFailure = AudioFailure{QStringLiteral("The stream has gone (error 5).")};
     ASSERT_TRUE(startAndWaitActive(*controller));
     apps.playing.insert(QStringLiteral("com.example.Call"), 5);
     advance(3);
     EXPECT_EQ(controller->banner(),
-              QStringLiteral("Stayed on this Mac's audio — could not switch to com.example.Call: "
-                             "Could not create the tap (-50)."));
+              QStringLiteral("Stayed on this computer's audio — could not switch to "
+                             "com.example.Call: The stream has gone (error 5)."));
 }
 
 TEST_F(SessionControllerTest, PlayingAppIsTappedDirectlyAndStopClearsAPendingTarget) {
