@@ -48,9 +48,19 @@ float CapturePipeline::mix(float mic, float meeting) {
 }
 
 float CapturePipeline::peak(const float* samples, int64_t frames) {
+    // Eight maxima side by side: one running maximum cannot be vectorized without letting go
+    // of how a NaN sample is treated.
+    constexpr int lanes = 8;
+    float maxima[lanes] = {};
+    int64_t i = 0;
+    for (; i + lanes <= frames; i += lanes)
+        for (int k = 0; k < lanes; ++k)
+            maxima[k] = std::max(maxima[k], std::fabs(samples[i + k]));
     float result = 0.0f;
-    for (int64_t i = 0; i < frames; ++i)
+    for (; i < frames; ++i)
         result = std::max(result, std::fabs(samples[i]));
+    for (const float lane : maxima)
+        result = std::max(result, lane);
     return std::min(result, 1.0f);
 }
 
@@ -239,9 +249,10 @@ void CapturePipeline::micPiece(const FloatAudioBuffer& block, int64_t offset, in
         if (m > 0) {
             takeMeeting(m);
             if (both) {
+                float* mixed = m_mix48.data();
+                const float* meeting = m_popped.data();
                 for (int64_t i = 0; i < m; ++i)
-                    m_mix48[static_cast<size_t>(i)] =
-                        mix(mic48[i], m_popped[static_cast<size_t>(i)]);
+                    mixed[i] = mix(mic48[i], meeting[i]);
                 sendToModel(m_apiFrom48.get(), m_mix48.data(), m, m_micPCM);
             }
             if (m_archive)
@@ -371,8 +382,9 @@ void CapturePipeline::tapPiece(const FloatAudioBuffer& block, int64_t offset, in
         return;
     }
     if (both) {
+        float* mixed = m_tapMix.data();
         for (int64_t i = 0; i < m; ++i)
-            m_tapMix[static_cast<size_t>(i)] = mix(0.0f, meeting[i]);
+            mixed[i] = mix(0.0f, meeting[i]);
         sendToModel(m_apiFrom48.get(), m_tapMix.data(), m, m_tapPCM);
     }
     if (m_archive)

@@ -31,21 +31,29 @@ public:
 private:
     // Only the centre tap and those an odd distance from it are not zero, and when an output
     // is due the odd-distance ones all fall on inputs of the phase it is due on (every second
-    // input): one delay line per phase, a plain dot product over the first, the centre tap on
-    // the second's oldest sample.
+    // input): each phase gets a line of its own, the due phase's filtered by a plain dot
+    // product, the centre tap taken from the other's sample back at the middle.
     static constexpr int phaseTaps = (taps + 1) / 2;   // 56
     static constexpr int otherLength = (taps + 1) / 4; // 28: back to the centre's sample
-    static_assert(phaseTaps % 8 == 0, "filtered() sums eight taps at a time");
+    // Outputs are worked out a chunk at a time, 32 side by side in vector registers, which a
+    // sample-at-a-time sum cannot use.
+    static constexpr int lanes = 32;
+    static constexpr int chunkOutputs = 256;
+    static constexpr int dueStride = phaseTaps - 1 + chunkOutputs + lanes;
+    static constexpr int otherStride = otherLength + 1 + chunkOutputs + lanes;
 
     template <typename Sample>
     int64_t run(const float* input, int64_t frames, Sample* output, int64_t capacity);
-    float filtered(int channel) const;
+    // Filters the `count` due samples gathered after each channel's history into m_sums.
+    void filterChunk(int count, int otherOffset);
+    void keepHistory(int dueCount, int otherCount);
 
     int m_channels;
-    std::vector<float> m_phaseTaps; // the taps on the computing phase, oldest sample first
+    std::vector<float> m_phaseTaps; // the taps on the due phase, oldest sample first
     float m_centre = 0.5f;
-    // Per channel, each delay line written twice over so that it reads contiguously.
-    std::vector<float> m_phase, m_other;
-    int m_phaseWrite = 0, m_otherWrite = 0;
+    // Per channel: the last phaseTaps - 1 (due) or otherLength (other) samples of the line,
+    // then room for a chunk's new ones.
+    std::vector<float> m_due, m_other;
+    std::vector<float> m_sums; // per channel, a chunk's outputs
     bool m_emitNext = true;
 };
