@@ -39,11 +39,20 @@ QString length(double value) {
     return QString::asprintf("%lld min %02lld s", whole / 60, whole % 60);
 }
 
+// Where the timeline and the level strip put a moment: both share one axis, as long as the
+// longer of the log and the recording.
+double axisSpan(const Review& review) {
+    return std::max({review.lengthSeconds, review.levels ? review.levels->seconds : 0.0, 1.0});
+}
+
+constexpr double kAxisLeft = 20;
+constexpr double kAxisWidth = 760;
+
 // The session's moments along one line: questions, answers beginning, the user speaking.
 QString timeline(const Review& review) {
-    const double width = 760;
-    const double span = std::max(review.lengthSeconds, 1.0);
-    const auto x = [&](double t) { return QString::number(20 + width * t / span, 'f', 1); };
+    const double width = kAxisWidth;
+    const double span = axisSpan(review);
+    const auto x = [&](double t) { return QString::number(kAxisLeft + width * t / span, 'f', 1); };
     QString svg = QStringLiteral(
         "<svg class=\"timeline\" viewBox=\"0 0 800 70\" role=\"img\" aria-label=\"Timeline\">"
         "<line x1=\"20\" y1=\"35\" x2=\"780\" y2=\"35\" class=\"axis\"/>");
@@ -58,8 +67,43 @@ QString timeline(const Review& review) {
         svg += QStringLiteral("<circle cx=\"%1\" cy=\"35\" r=\"4\" class=\"answer\"/>").arg(x(t));
     svg += QStringLiteral("<text x=\"20\" y=\"68\">0:00</text><text x=\"780\" y=\"68\" "
                           "text-anchor=\"end\">%1</text></svg>")
-               .arg(length(review.lengthSeconds));
+               .arg(length(span));
     return svg;
+}
+
+// The recording's two sides on the timeline's axis, the meeting above the line and the user
+// below, each slice's height its level in decibels so that quiet speech still shows.
+QString levelStrip(const Review& review) {
+    const RecordingLevels::Levels& levels = *review.levels;
+    const double half = 36;
+    const double slice = kAxisWidth * levels.seconds / axisSpan(review) / levels.you.size();
+    const auto height = [&](float rms) {
+        constexpr double floorDb = -54;
+        const double db = rms > 0 ? 20 * std::log10(rms) : floorDb;
+        return half * std::clamp((db - floorDb) / -floorDb, 0.0, 1.0);
+    };
+    // One path per side: hundreds of bars stay a few kilobytes.
+    const auto bars = [&](const QList<float>& side, int direction) {
+        QString path;
+        for (qsizetype i = 0; i < side.size(); ++i) {
+            const double h = height(side[i]);
+            if (h < 0.5)
+                continue;
+            path += QStringLiteral("M%1 %2v%3h%4v%5z")
+                        .arg(kAxisLeft + slice * double(i), 0, 'f', 1)
+                        .arg(half + 1, 0, 'f', 0)
+                        .arg(direction * h, 0, 'f', 1)
+                        .arg(std::max(0.8, slice * 0.75), 0, 'f', 1)
+                        .arg(-direction * h, 0, 'f', 1);
+        }
+        return path;
+    };
+    return QStringLiteral(
+               "<svg class=\"levels\" viewBox=\"0 0 800 74\" role=\"img\" "
+               "aria-label=\"Sound levels: the meeting and you\"><path class=\"meeting\" "
+               "d=\"%1\"/><path class=\"you\" d=\"%2\"/><line x1=\"20\" y1=\"37\" "
+               "x2=\"780\" y2=\"37\" class=\"axis\"/></svg>")
+        .arg(bars(levels.meeting, -1), bars(levels.you, 1));
 }
 
 // The user's time on each question, with the answer timer's 45 s mark.
@@ -103,14 +147,17 @@ QString answerBars(const Review& review) {
 
 const char* const kStyle =
     ":root{color-scheme:light dark;--bg:#fafafa;--fg:#1d1d1f;--quiet:#6e6e73;--card:#ececef;"
-    "--accent:#2b6fd6;--you:#e08a1e;--good:#2e9e5b;--long:#d64545}"
+    "--accent:#2b6fd6;--you:#e08a1e;--meeting:#7b61d9;--good:#2e9e5b;--long:#d64545}"
     "@media (prefers-color-scheme:dark){:root{--bg:#1c1c1e;--fg:#f2f2f7;--quiet:#a1a1a6;"
-    "--card:#2c2c2e;--accent:#5b9bff;--you:#f0a54a;--good:#4cc27a;--long:#ff6b6b}}"
+    "--card:#2c2c2e;--accent:#5b9bff;--you:#f0a54a;--meeting:#a58cff;--good:#4cc27a;"
+    "--long:#ff6b6b}}"
     "body{margin:2em auto;max-width:52em;padding:0 1em;background:var(--bg);color:var(--fg);"
     "font:15px/1.5 system-ui,sans-serif}h1{font-size:1.5em;margin:0}h2{font-size:1.1em;"
     "margin-top:2em}.quiet{color:var(--quiet)}svg{width:100%;height:auto}svg text{fill:var(--fg);"
     "font-size:12px}.axis{stroke:var(--quiet)}.asked{fill:var(--accent)}.answer{fill:var(--good)}"
-    ".you{fill:var(--you)}.ok{fill:var(--good)}.long{fill:var(--long)}.mark{stroke:var(--fg);"
+    ".you{fill:var(--you)}.meeting{fill:var(--meeting)}.key{font-size:1.2em}"
+    ".key.meeting{color:var(--meeting)}.key.you{color:var(--you)}.ok{fill:var(--good)}.long{fill:"
+    "var(--long)}.mark{stroke:var(--fg);"
     "stroke-dasharray:4 3}table{border-collapse:collapse}td,th{padding:.2em .8em .2em 0;"
     "text-align:left}.card{background:var(--card);border-radius:8px;padding:.8em 1em;"
     "margin:1em 0;break-inside:avoid}.q{font-weight:600}.notice{color:var(--long)}"
@@ -246,9 +293,15 @@ QString html(const Review& r) {
                                "not be read.</p>")
                     .arg(*r.brokenLine);
 
+    QString legend = QStringLiteral("Blue: a question. Green: its answer begins. Orange: you "
+                                    "speak.");
+    if (r.levels)
+        legend += QStringLiteral(" Below, the recording: <span class=\"key meeting\">■</span> "
+                                 "the meeting above the line, <span class=\"key you\">■</span> "
+                                 "you under it.");
     page << QStringLiteral("<h2>Timeline</h2>") + timeline(r) +
-                QStringLiteral("<p class=\"quiet\">Blue: a question. Green: its answer "
-                               "begins. Orange: you speak.</p>");
+                (r.levels ? levelStrip(r) : QString()) + QStringLiteral("<p class=\"quiet\">") +
+                legend + QStringLiteral("</p>");
     page << QStringLiteral("<h2>Your answers</h2>") + answerBars(r);
 
     QStringList figures;
@@ -297,31 +350,44 @@ QString html(const Review& r) {
     return page.join(u'\n');
 }
 
-Written writePage(const QString& eventLogPath) {
+Written writePage(const QString& eventLogPath, Recording recording) {
     const QFileInfo info(eventLogPath);
     if (!info.exists())
         return {{}, QStringLiteral("no such file")};
     if (info.isDir())
-        return {{}, QStringLiteral("is a folder, not a session's event log")};
+        return {{}, QStringLiteral("a folder, not a session's event log")};
     QFile file(eventLogPath);
     if (!file.open(QIODevice::ReadOnly))
         return {{}, file.errorString()};
     const QByteArray log = file.readAll();
     if (log.trimmed().isEmpty())
-        return {{}, QStringLiteral("is empty: there is no session to review")};
+        return {{}, QStringLiteral("empty: no session to review")};
     const QString page = pagePath(eventLogPath);
     QSaveFile out(page);
-    const QByteArray bytes = html(read(log, eventLogPath)).toUtf8();
+    Review review = read(log, eventLogPath);
+    if (recording == Recording::read)
+        review.levels = RecordingLevels::read(recordingPath(eventLogPath), levelSlices);
+    const QByteArray bytes = html(review).toUtf8();
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
         return {{}, page + QStringLiteral(": ") + out.errorString()};
     return {page, {}};
 }
 
-QString pagePath(const QString& eventLogPath) {
+namespace {
+QString besideLog(const QString& eventLogPath, const QString& suffix) {
     QString path = eventLogPath;
     if (path.endsWith(QStringLiteral(".events.jsonl")))
         path.chop(int(qstrlen(".events.jsonl")));
-    return path + QStringLiteral(".review.html");
+    return path + suffix;
+}
+} // namespace
+
+QString pagePath(const QString& eventLogPath) {
+    return besideLog(eventLogPath, QStringLiteral(".review.html"));
+}
+
+QString recordingPath(const QString& eventLogPath) {
+    return besideLog(eventLogPath, QStringLiteral(".wav"));
 }
 
 } // namespace SessionReview

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "session/RecordingLevels.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -39,6 +41,7 @@ struct Review {
     QList<Failure> failures;
     bool cutShort = false;         // no "session_ended": the app did not close the log
     std::optional<int> brokenLine; // the first line that does not parse, 1-based
+    std::optional<RecordingLevels::Levels> levels; // when the session was recorded
 
     std::optional<double> medianAnswer() const;
     std::optional<double> longestAnswer() const;
@@ -54,14 +57,21 @@ Review read(const QByteArray& eventLog, const QString& fileName);
 // preference, printable.
 QString html(const Review& review);
 
-// Where the page of the log at `eventLogPath` goes: beside it, "….review.html".
+// Where the page of the log at `eventLogPath` goes: beside it, "….review.html"; and where the
+// session's recording is, if it was recorded: "….wav".
 QString pagePath(const QString& eventLogPath);
+QString recordingPath(const QString& eventLogPath);
 
-// Reads the log and writes its page, whole or not at all: the page's path, or why not.
+// Slices of the recording's level strip across the page.
+constexpr int levelSlices = 300;
+
+// Reads the log (and the recording beside it, unless skipped: an hour of it takes a while) and
+// writes its page, whole or not at all: the page's path, or why not.
 struct Written {
     QString path;
     QString error; // empty when written
 };
-Written writePage(const QString& eventLogPath);
+enum class Recording { read, skip };
+Written writePage(const QString& eventLogPath, Recording recording = Recording::read);
 
 } // namespace SessionReview

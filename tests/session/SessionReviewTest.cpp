@@ -1,6 +1,12 @@
 #include "session/SessionReview.h"
 
+#include "audio/WavWriter.h"
+#include "support/TestFiles.h"
+#include "support/TestHome.h"
+
+#include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 
 namespace {
@@ -89,6 +95,122 @@ TEST(SessionReview, ALogCutShortOrBrokenIsReadAsFarAsItGoes) {
     EXPECT_TRUE(SessionReview::html(r).contains(QStringLiteral("line 11")));
     EXPECT_EQ(SessionReview::pagePath(QStringLiteral("/d/meeting_x.events.jsonl")),
               QStringLiteral("/d/meeting_x.review.html"));
+}
+
+// A recording as the archive writes it: 48 kHz, the user on the left, the meeting on the
+// right; each side a square wave of the amplitude its stretch asks for.
+void writeRecording(const QString& path, const QList<QPair<float, float>>& stretches,
+                    int64_t framesEach) {
+    auto created = WavWriter::create(path, 48000, 2);
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<WavWriter>>(created));
+    WavWriter& writer = *std::get<std::unique_ptr<WavWriter>>(created);
+    for (const auto& [you, meeting] : stretches) {
+        std::vector<float> left(static_cast<size_t>(framesEach)), right(left.size());
+        for (size_t i = 0; i < left.size(); ++i) {
+            left[i] = i % 2 ? you : -you;
+            right[i] = i % 2 ? meeting : -meeting;
+        }
+        const float* channels[] = {left.data(), right.data()};
+        writer.write(FloatAudioBuffer{channels, 2, framesEach});
+    }
+    writer.close();
+}
+
+TEST(SessionReview, TheLevelStripKeepsEachSideAndEachStretchApart) {
+    const struct {
+        const char* name;
+        QList<QPair<float, float>> stretches; // (you, meeting) per stretch
+        int64_t framesEach;
+        int slices;
+        QList<float> you, meeting;
+    } rows[] = {
+        {"the meeting asks, then you answer",
+         {{0, 0.25f}, {0.5f, 0}},
+         24000,
+         2,
+         {0, 0.5f},
+         {0.25f, 0}},
+        {"both at once", {{0.1f, 0.4f}}, 48000, 1, {0.1f}, {0.4f}},
+        // Frames 0-2, 3-5 and 6-9: the middle slice holds two frames of you, one of the meeting.
+        {"slices that do not divide the frames",
+         {{0.5f, 0}, {0, 0.5f}},
+         5,
+         3,
+         {0.5f, std::sqrt(0.5f / 3), 0},
+         {0, std::sqrt(0.25f / 3), 0.5f}},
+        {"fewer frames than slices",
+         {{0.3f, 0.2f}},
+         4,
+         300,
+         {0.3f, 0.3f, 0.3f, 0.3f},
+         {0.2f, 0.2f, 0.2f, 0.2f}},
+    };
+    TestHome home;
+    for (const auto& row : rows) {
+        const QString wav = home.path() + QStringLiteral("/meeting_x.wav");
+        writeRecording(wav, row.stretches, row.framesEach);
+        const auto levels = RecordingLevels::read(wav, row.slices);
+        ASSERT_TRUE(levels) << row.name;
+        EXPECT_DOUBLE_EQ(levels->seconds, double(row.framesEach * row.stretches.size()) / 48000)
+            << row.name;
+        ASSERT_EQ(levels->you.size(), row.you.size()) << row.name;
+        ASSERT_EQ(levels->meeting.size(), row.meeting.size()) << row.name;
+        for (qsizetype i = 0; i < row.you.size(); ++i) {
+            EXPECT_NEAR(levels->you[i], row.you[i], 0.001) << row.name << ", slice " << i;
+            EXPECT_NEAR(levels->meeting[i], row.meeting[i], 0.001) << row.name << ", slice " << i;
+        }
+    }
+}
+
+// The page of the scripted session beside twelve seconds of its recording: the meeting talks
+// for the first six, the user stays silent.
+QString recordedPage(const TestHome& home) {
+    const QString log = home.path() + QStringLiteral("/meeting_x.events.jsonl");
+    writeBytes(log, QByteArray(kLog) + "{\n"); // and a line cut off, for the notice
+    writeRecording(SessionReview::recordingPath(log), {{0, 0.25f}, {0, 0}}, 6 * 48000);
+    EXPECT_EQ(SessionReview::writePage(log).error, QString());
+    return SessionReview::pagePath(log);
+}
+
+TEST(SessionReview, ThePageDrawsTheRecordingOnTheTimelinesAxisAndNothingWithoutOne) {
+    TestHome home;
+    const QString page = recordedPage(home);
+    const QString html = readText(page);
+    EXPECT_TRUE(html.contains(QStringLiteral("<path class=\"you\" d=\"\"/>")));
+    const QString meeting =
+        QRegularExpression(QStringLiteral("<path class=\"meeting\" d=\"([^\"]*)\""))
+            .match(html)
+            .captured(1);
+    QList<double> starts;
+    for (const auto& bar : QRegularExpression(QStringLiteral("M([0-9.]+) ")).globalMatch(meeting))
+        starts << bar.captured(1).toDouble();
+    // Half the slices, in the first 6 s of the axis's 120 (20 + 760 × 6 / 120 = 58).
+    ASSERT_EQ(starts.size(), SessionReview::levelSlices / 2) << meeting.left(200).toStdString();
+    EXPECT_EQ(starts.first(), 20);
+    EXPECT_LT(starts.last(), 58);
+    EXPECT_FALSE(html.contains(QRegularExpression(QStringLiteral("https?:|//|src="))));
+
+    // A file beside the log that is no recording, or none: no strip, and the page still written.
+    const QString log = QString(page).replace(QStringLiteral(".review.html"), ".events.jsonl");
+    writeBytes(SessionReview::recordingPath(log), "RIFF, but no audio");
+    EXPECT_EQ(SessionReview::writePage(log).error, QString());
+    EXPECT_FALSE(readText(page).contains(QStringLiteral("class=\"levels\"")));
+    QFile::remove(SessionReview::recordingPath(log));
+    EXPECT_EQ(SessionReview::writePage(log).error, QString());
+    EXPECT_FALSE(readText(page).contains(QStringLiteral("class=\"levels\"")));
+}
+
+TEST(SessionReview, ThePageIsCleanHtml) {
+    if (QStandardPaths::findExecutable(QStringLiteral("tidy")).isEmpty())
+        GTEST_SKIP() << "tidy is missing (Debian package tidy): the page's HTML is not checked";
+    TestHome home;
+    QProcess tidy;
+    tidy.start(QStringLiteral("tidy"),
+               {QStringLiteral("-errors"), QStringLiteral("-q"), recordedPage(home)});
+    ASSERT_TRUE(tidy.waitForFinished(10000));
+    EXPECT_EQ(tidy.exitCode(), 0);
+    EXPECT_EQ(QString::fromUtf8(tidy.readAllStandardError() + tidy.readAllStandardOutput()),
+              QString());
 }
 
 } // namespace
