@@ -15,6 +15,7 @@
 
 #include <QCommandLineParser>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -23,6 +24,19 @@ void describeApplication() {
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVINEL_VERSION));
     // Empty so Qt's own paths are ~/.local/share/Corvinel rather than <org>/<app>.
     QCoreApplication::setOrganizationName(QString());
+}
+
+// The stop signals the `corvinel` front (launcher/main.cpp) held while this program loaded.
+// Taken out of the environment, so that no program started from here takes them for its own.
+sigset_t takeHeldSignals() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const QByteArray& number : qgetenv("CORVINEL_HELD_SIGNALS").split(','))
+        if (const int value = number.toInt();
+            value == SIGINT || value == SIGTERM || value == SIGHUP)
+            sigaddset(&held, value);
+    qunsetenv("CORVINEL_HELD_SIGNALS");
+    return held;
 }
 
 void printLine(const QString& line) {
@@ -73,6 +87,7 @@ int runHeadless(int argc, char* argv[], std::optional<double> duration) {
 } // namespace
 
 int corvinelMain(int argc, char* argv[]) {
+    const sigset_t held = takeHeldSignals();
     describeApplication();
 
     QStringList arguments;
@@ -123,7 +138,12 @@ int corvinelMain(int argc, char* argv[]) {
                        "place)."));
     parser.addOptions({headless, duration, listDevicesOption, listAppsOption, demo, wayland});
     // Parsed before any application object exists, so --help works without a display.
-    if (!parser.parse(arguments)) {
+    const bool parsed = parser.parse(arguments);
+    // A session lets them go once it takes them (catchStopSignals); every other mode at once,
+    // as its caller had them.
+    if (!parsed || !parser.isSet(headless))
+        pthread_sigmask(SIG_UNBLOCK, &held, nullptr);
+    if (!parsed) {
         fprintf(stderr, "corvinel: %s\n", qPrintable(parser.errorText()));
         fprintf(stderr, "Try 'corvinel --help'.\n");
         return 2;

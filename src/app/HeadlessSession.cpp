@@ -90,19 +90,27 @@ HeadlessSession::HeadlessSession(SessionController& controller,
 HeadlessSession::~HeadlessSession() = default;
 
 void HeadlessSession::catchStopSignals() {
-    if (s_signalPipe[0] >= 0 || ::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // SIGHUP: the terminal was closed, which must save the session like Ctrl-C. Unless the
-    // session was started to outlive its terminal (nohup), which ignores it for us.
-    struct sigaction inherited {};
-    if (sigaction(SIGHUP, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN)
-        sigaction(SIGHUP, &action, nullptr);
+    if (s_signalPipe[0] < 0 && ::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        struct sigaction action {};
+        action.sa_handler = onSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+        // SIGHUP: the terminal was closed, which must save the session like Ctrl-C. Unless the
+        // session was started to outlive its terminal (nohup), which ignores it for us.
+        struct sigaction inherited {};
+        if (sigaction(SIGHUP, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN)
+            sigaction(SIGHUP, &action, nullptr);
+    }
+    // Held by the front while the program loaded, or blocked by whoever started it: a stop
+    // signal that came meanwhile is delivered now, to the handler. The threads started from
+    // here on inherit the mask.
+    sigset_t stop;
+    sigemptyset(&stop);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&stop, number);
+    pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
 }
 
 QString HeadlessSession::formatCard(const QString& timestamp, const QString& question,

@@ -23,9 +23,10 @@ public:
                     FILE* out = stdout, FILE* err = stderr);
     ~HeadlessSession() override;
 
-    // Takes SIGINT, SIGTERM and SIGHUP (unless started under nohup) from here on, so that a
-    // signal that comes before the session exists still stops it once it runs. Call it first
-    // thing; the constructor calls it too.
+    // Takes SIGINT, SIGTERM and SIGHUP (unless started under nohup) from here on, blocked or
+    // not, so that a signal that comes before the session exists still stops it once it runs;
+    // one held since the launch is taken now. Call it first thing; the constructor calls it
+    // too.
     static void catchStopSignals();
 
     // Runs the session to its end; the exit status: 0 after a requested stop, 1 when the

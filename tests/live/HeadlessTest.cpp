@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstring>
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -204,6 +205,42 @@ TEST_F(Headless, EverySignalAtAnyMomentStopsTheSessionAndSavesIt) {
         const QList<QJsonObject> log = readJsonLines(sessionFile(QStringLiteral(".events.jsonl")));
         ASSERT_FALSE(log.isEmpty()) << name;
         EXPECT_EQ(log.last().value(QStringLiteral("event")).toString(), u"session_ended") << name;
+    }
+}
+
+// A signal in the first 100 ms after the launch, while the dynamic loader still links the
+// program (20 to 100 ms) and while the session starts, stops it within a second and saves it.
+// SIGINT comes as a script's background job gets it, ignored at launch; at 0 ms the signal is
+// already waiting when the program begins (one sent during the exec itself meets no program).
+// Such a signal was once dropped or fatal.
+TEST_F(Headless, ASignalInTheFirst100MillisecondsStopsAndSaves) {
+    for (const int number : {SIGINT, SIGTERM}) {
+        for (int ms = 0; ms <= 100; ms += 5) {
+            const std::string name = strsignal(number) + (" at " + std::to_string(ms) + " ms: ");
+            QDir(sessionFolder()).removeRecursively();
+            Corvinel corvinel({QStringLiteral("--headless")}, [number, ms] {
+                if (number == SIGINT)
+                    ::signal(SIGINT, SIG_IGN);
+                if (ms == 0) {
+                    sigset_t held;
+                    sigemptyset(&held);
+                    sigaddset(&held, number);
+                    sigprocmask(SIG_BLOCK, &held, nullptr);
+                    ::raise(number);
+                }
+            });
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            corvinel.signal(number);
+            ASSERT_TRUE(corvinel.exited(1000)) << name << corvinel.err().toStdString();
+            EXPECT_FALSE(corvinel.crashed()) << name;
+            EXPECT_EQ(corvinel.exitCode(), 0) << name << corvinel.err().toStdString();
+            EXPECT_TRUE(corvinel.err().contains(QStringLiteral("Transcript saved"))) << name;
+            const QList<QJsonObject> log =
+                readJsonLines(sessionFile(QStringLiteral(".events.jsonl")));
+            ASSERT_FALSE(log.isEmpty()) << name;
+            EXPECT_EQ(log.last().value(QStringLiteral("event")).toString(), u"session_ended")
+                << name;
+        }
     }
 }
 
