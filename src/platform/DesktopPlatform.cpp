@@ -117,6 +117,10 @@ public:
                              call->deleteLater();
                          });
     }
+    // The desktop's opener (xdg-open, or its portal) starts the program without our waiting.
+    void open(const QString& path) override {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    }
 };
 
 } // namespace

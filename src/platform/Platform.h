@@ -48,11 +48,13 @@ public:
     virtual std::unique_ptr<Token> begin(const QString& reason) = 0;
 };
 
-// Shows files selected in the desktop's file manager.
+// Shows files selected in the desktop's file manager, or opens one in the program the desktop
+// gives its kind (a page in the browser).
 class FileRevealer {
 public:
     virtual ~FileRevealer() = default;
     virtual void reveal(const QStringList& paths) = 0;
+    virtual void open(const QString& path) = 0;
 };
 
 // The Linux desktop's own services.

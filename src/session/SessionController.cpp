@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QMetaEnum>
 #include <QPointer>
+#include <QUrl>
 #include <QtDebug>
 #include <algorithm>
 
@@ -630,6 +631,24 @@ void SessionController::transcribeRecording(const QString& pathOrUrl) {
     m_recording->start(pathOrUrl);
 }
 
+void SessionController::openReview(const QString& pathOrUrl) {
+    const QString log =
+        pathOrUrl.startsWith(QStringLiteral("file:")) ? QUrl(pathOrUrl).toLocalFile() : pathOrUrl;
+    // The recording beside the log can be an hour of audio to read.
+    runInBackground(
+        this, [log] { return SessionReview::writePage(log); },
+        [this, log](const SessionReview::Written& page) {
+            if (!page.error.isEmpty()) {
+                setBanner(QStringLiteral("Couldn't make the review of %1 (%2)")
+                              .arg(QFileInfo(log).fileName(), page.error));
+                return;
+            }
+            setBanner(QStringLiteral("Review written: ") + QFileInfo(page.path).fileName());
+            if (m_c.revealer)
+                m_c.revealer->open(page.path);
+        });
+}
+
 QString SessionController::transcriptForExport() const {
     return ::transcriptForExport(m_flow->pairs());
 }
@@ -801,8 +820,17 @@ void SessionController::finishLog() {
     m_costs.recordTotal(sessionElapsed());
     const SavedFile transcript = m_log->writeMarkdown(m_flow->pairs());
     m_log->close();
-    const SessionReview::Written review = SessionReview::writePage(m_log->jsonPath());
+    // The page from the log at once, for the banner's link; then again with the recording's
+    // levels, off the GUI thread, since an hour of audio takes a while to read. (An app that
+    // quits meanwhile waits for it as it ends.)
+    const QString logPath = m_log->jsonPath();
+    const SessionReview::Written review =
+        SessionReview::writePage(logPath, SessionReview::Recording::skip);
     m_lastReviewPath = review.error.isEmpty() ? std::optional(review.path) : std::nullopt;
+    if (m_lastReviewPath && m_lastRecordingPath)
+        runInBackground(
+            this, [logPath] { return SessionReview::writePage(logPath); },
+            [](const SessionReview::Written&) {});
     if (!transcript.isComplete())
         m_unsaved.prepend(QStringLiteral("Transcript not saved (%1) — \"Copy transcript\" still "
                                          "has it")

@@ -84,6 +84,7 @@ class SessionController : public QObject {
     Q_PROPERTY(double sessionElapsed READ sessionElapsed NOTIFY sessionElapsedChanged)
     Q_PROPERTY(
         double transcriptionProgress READ transcriptionProgress NOTIFY transcriptionProgressChanged)
+    Q_PROPERTY(QString sessionFolder READ sessionFolder CONSTANT)
 
 public:
     using Status = RealtimeClientInterface::Status;
@@ -110,6 +111,9 @@ public:
     // The file chooser belongs to the view; the controller takes the chosen file, as a path
     // or a file URL.
     Q_INVOKABLE void transcribeRecording(const QString& wavPath);
+    // Writes the review page of a past session's event log (a path or a file URL) beside it
+    // and opens it in the browser; the banner says why not.
+    Q_INVOKABLE void openReview(const QString& eventLogPath);
     // Empties the cards and what was kept of the user's spoken answers.
     Q_INVOKABLE void clearFeed();
     // A typed question, and rewrites of a finished answer ("shorter", "more_detail", "example",
@@ -169,6 +173,8 @@ public:
     double sessionElapsed() const;
     // A recording's transcription: 0…1 while the banner reports its progress, −1 otherwise.
     double transcriptionProgress() const { return m_transcriptionProgress; }
+    // Where each session's files go.
+    QString sessionFolder() const { return m_c.sessionDirectory; }
     CostModel::Usage sessionUsage() const { return m_costs.usage(); }
     // What the session has cost so far; none when its model has no known price.
     std::optional<double> sessionCost() const { return m_costs.cost(); }

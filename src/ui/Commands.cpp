@@ -49,6 +49,8 @@ void Commands::trigger(const QString& command) {
         m_session->askAboutScreen(true);
     else if (command == QLatin1String("transcribeRecording"))
         emit transcribeRecordingRequested();
+    else if (command == QLatin1String("openSessionReview"))
+        emit sessionReviewRequested();
     else if (command == QLatin1String("alwaysOnTop"))
         toggleAlwaysOnTop();
     else if (command == QLatin1String("toggleAppearance"))
@@ -113,4 +115,9 @@ void Commands::startOrStop() {
 void Commands::transcribeChosen(const QStringList& paths) {
     if (m_session && !paths.isEmpty())
         m_session->transcribeRecording(paths.constFirst());
+}
+
+void Commands::reviewChosen(const QStringList& paths) {
+    if (m_session && !paths.isEmpty())
+        m_session->openReview(paths.constFirst());
 }

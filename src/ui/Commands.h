@@ -22,6 +22,8 @@ class Commands : public QObject {
     Q_PROPERTY(QVariantList startStopShortcuts READ startStopShortcuts CONSTANT)
     Q_PROPERTY(QString recordingChooserTitle READ recordingChooserTitle CONSTANT)
     Q_PROPERTY(QStringList recordingFileFilters READ recordingFileFilters CONSTANT)
+    Q_PROPERTY(QString reviewChooserTitle READ reviewChooserTitle CONSTANT)
+    Q_PROPERTY(QStringList reviewFileFilters READ reviewFileFilters CONSTANT)
 
 public:
     static constexpr double minFontSize = 10;
@@ -45,6 +47,10 @@ public:
     static QStringList recordingFileFilters() {
         return {QStringLiteral("WAV audio (*.wav *.WAV)")};
     }
+    static QString reviewChooserTitle() { return QStringLiteral("Open Session Review"); }
+    static QStringList reviewFileFilters() {
+        return {QStringLiteral("Session event logs (*.events.jsonl)")};
+    }
 
     // Runs the menu row's command (the model's `command` role).
     Q_INVOKABLE void trigger(const QString& command);
@@ -61,6 +67,8 @@ public:
     Q_INVOKABLE void startOrStop();
     // The first of the chosen files (a path or a file URL) is transcribed.
     Q_INVOKABLE void transcribeChosen(const QStringList& paths);
+    // The first of the chosen event logs gets its review page, opened in the browser.
+    Q_INVOKABLE void reviewChosen(const QStringList& paths);
 
 signals:
     void settingsChanged();
@@ -70,6 +78,9 @@ signals:
     void softwareUpdateRequested();
     // The view answers with a file chooser for WAV files, then transcribeChosen().
     void transcribeRecordingRequested();
+    // The view answers with a file chooser for event logs in the sessions folder, then
+    // reviewChosen().
+    void sessionReviewRequested();
 
 private:
     QPointer<AppSettings> m_settings;

@@ -8,6 +8,8 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QFile>
+#include <QFileInfo>
 #include <QMetaObject>
 #include <QRegularExpression>
 
@@ -80,11 +82,16 @@ FileChooser::Filter FileChooser::parseNameFilter(const QString& nameFilter) {
     return {name.isEmpty() ? patterns.join(u' ') : name, patterns};
 }
 
-void FileChooser::open(const QString& title, const QStringList& nameFilters, bool multiple) {
-    if (title != m_title || nameFilters != m_nameFilters || multiple != m_multiple) {
+void FileChooser::open(const QString& title, const QStringList& nameFilters, bool multiple,
+                       const QString& folder) {
+    // A folder not made yet (no session has run) is left to the chooser's own choice.
+    const QString existing = QFileInfo(folder).isDir() ? folder : QString();
+    if (title != m_title || nameFilters != m_nameFilters || multiple != m_multiple ||
+        existing != m_folder) {
         m_title = title;
         m_nameFilters = nameFilters;
         m_multiple = multiple;
+        m_folder = existing;
         emit requestChanged();
     }
     stopListening();
@@ -119,6 +126,9 @@ void FileChooser::open(const QString& title, const QStringList& nameFilters, boo
         options.insert(QStringLiteral("filters"), QVariant::fromValue(filters));
         options.insert(QStringLiteral("current_filter"), QVariant::fromValue(filters.first()));
     }
+    // The portal takes the folder as a NUL-terminated byte string.
+    if (!m_folder.isEmpty())
+        options.insert(QStringLiteral("current_folder"), QFile::encodeName(m_folder) + '\0');
     QDBusMessage call = QDBusMessage::createMethodCall(
         kService, kPath, QStringLiteral("org.freedesktop.portal.FileChooser"),
         QStringLiteral("OpenFile"));

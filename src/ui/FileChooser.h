@@ -15,6 +15,8 @@ class FileChooser : public QObject {
     Q_PROPERTY(QString title READ title NOTIFY requestChanged)
     Q_PROPERTY(QStringList nameFilters READ nameFilters NOTIFY requestChanged)
     Q_PROPERTY(bool multiple READ multiple NOTIFY requestChanged)
+    // The folder it opens in: empty unless one that exists was asked for.
+    Q_PROPERTY(QUrl folderUrl READ folderUrl NOTIFY requestChanged)
 
 public:
     struct Filter {
@@ -30,9 +32,11 @@ public:
     QString title() const { return m_title; }
     QStringList nameFilters() const { return m_nameFilters; }
     bool multiple() const { return m_multiple; }
+    QUrl folderUrl() const { return m_folder.isEmpty() ? QUrl() : QUrl::fromLocalFile(m_folder); }
 
-    // nameFilters in the form "Name (*.ext *.ext2)".
-    Q_INVOKABLE void open(const QString& title, const QStringList& nameFilters, bool multiple);
+    // nameFilters in the form "Name (*.ext *.ext2)"; `folder` where it opens, if it exists.
+    Q_INVOKABLE void open(const QString& title, const QStringList& nameFilters, bool multiple,
+                          const QString& folder = QString());
     Q_INVOKABLE void acceptUrls(const QList<QUrl>& urls);
 
 signals:
@@ -50,6 +54,7 @@ private:
     QString m_title;
     QStringList m_nameFilters;
     bool m_multiple = false;
+    QString m_folder;
     QString m_requestPath;
     int m_requests = 0;
 };

@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QThreadPool>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -724,6 +725,28 @@ TEST_F(SessionControllerTest, RecordingTranscriptionReportsProgressAndResult) {
     controller->transcribeRecording(QStringLiteral("/rec/b.wav"));
     EXPECT_EQ(controller->banner(), QStringLiteral("On-device speech recognition is not available, "
                                                    "so the recording can't be transcribed here."));
+}
+
+// "Open Session Review…": the chosen log's page is written and opened in the browser; a log that
+// holds no session says so in the banner and opens nothing.
+TEST_F(SessionControllerTest, AChosenLogsReviewIsWrittenAndOpenedOrTheBannerSaysWhyNot) {
+    const QString log = folder + QStringLiteral("/meeting_x.events.jsonl");
+    writeBytes(log, R"({"event":"session_started","t":0})"
+                    "\n");
+    controller->openReview(QUrl::fromLocalFile(log).toString());
+    ASSERT_TRUE(waitForBanner(*controller));
+    EXPECT_EQ(controller->banner(), QStringLiteral("Review written: meeting_x.review.html"));
+    ASSERT_EQ(revealer.opened, QStringList{folder + QStringLiteral("/meeting_x.review.html")});
+    EXPECT_TRUE(
+        readText(revealer.opened[0]).contains(QStringLiteral("This session was cut short")));
+
+    writeBytes(log, {});
+    controller->openReview(log);
+    ASSERT_TRUE(waitForBanner(*controller));
+    EXPECT_EQ(controller->banner(), QStringLiteral("Couldn't make the review of "
+                                                   "meeting_x.events.jsonl (empty: no session to "
+                                                   "review)"));
+    EXPECT_EQ(revealer.opened.size(), 1);
 }
 
 // A whole session as the model would drive it, down to the bytes on disk.

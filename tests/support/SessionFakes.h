@@ -200,5 +200,7 @@ public:
 class FakeFileRevealer final : public FileRevealer {
 public:
     void reveal(const QStringList& paths) override { revealed.append(paths); }
+    void open(const QString& path) override { opened.append(path); }
     QList<QStringList> revealed;
+    QStringList opened;
 };

@@ -1,5 +1,7 @@
+#include "session/SessionReview.h"
 #include "support/FakeSession.h"
 #include "support/QmlHarness.h"
+#include "support/TestFiles.h"
 #include "support/TestHome.h"
 #include "ui/AppearanceController.h"
 #include "ui/CommandMenuModel.h"
@@ -88,6 +90,7 @@ TEST(Shell, TheMenuListsEveryCommandWithItsShortcut) {
         {QStringLiteral("Ask About the Screen"), QStringLiteral("Shift+Ctrl+S")},
         {QStringLiteral("Pick an Area…"), QStringLiteral("Shift+Ctrl+Alt+S")},
         {QStringLiteral("Transcribe Recording…"), QStringLiteral("Ctrl+O")},
+        {QStringLiteral("Open Session Review…"), QStringLiteral("Shift+Ctrl+O")},
         {QStringLiteral("Always on Top"), QStringLiteral("Shift+Ctrl+T")},
         {QStringLiteral("Appearance"), QString()},
         {QStringLiteral("Match system"), QString()},
@@ -112,18 +115,18 @@ TEST(Shell, TheMenuListsEveryCommandWithItsShortcut) {
         EXPECT_EQ(value(row, CommandMenuModel::ShortcutTextRole).toString(), expected[row].second);
     }
     EXPECT_TRUE(value(0, CommandMenuModel::EnabledRole).toBool());
-    EXPECT_EQ(value(10, CommandMenuModel::ShortcutsRole).toStringList(),
+    EXPECT_EQ(value(11, CommandMenuModel::ShortcutsRole).toStringList(),
               (QStringList{QStringLiteral("Ctrl+="), QStringLiteral("Ctrl++")}));
 
     // Check marks follow the settings.
     settings.setAlwaysOnTop(false);
     settings.setAppearance(Appearance::light);
     auto checked = [&](int row) { return value(row, CommandMenuModel::CheckedRole).toBool(); };
-    EXPECT_EQ((QList<bool>{checked(4), checked(6), checked(7), checked(8)}),
+    EXPECT_EQ((QList<bool>{checked(5), checked(7), checked(8), checked(9)}),
               (QList<bool>{false, false, true, false}));
     settings.setAlwaysOnTop(true);
     commands.trigger(QStringLiteral("appearance.dark"));
-    EXPECT_EQ((QList<bool>{checked(4), checked(6), checked(7), checked(8)}),
+    EXPECT_EQ((QList<bool>{checked(5), checked(7), checked(8), checked(9)}),
               (QList<bool>{true, false, false, true}));
 }
 
@@ -328,6 +331,37 @@ TEST(Shell, TheWindowBindsEveryShortcutAndTheMenuButtonShowsEveryCommand) {
     QTRY_COMPARE_WITH_TIMEOUT(menu && menu->property("count").toInt() > 0, true, 5000);
     EXPECT_EQ(menu->property("count").toInt(), commands->menu()->rowCount());
     EXPECT_NE(loaded.qml.findByAccessibleName(QStringLiteral("Reset Text Size")), nullptr);
+    EXPECT_TRUE(loaded.qml.warnings().isEmpty()) << qPrintable(loaded.qml.warnings().join(u'\n'));
+}
+
+// "Open Session Review…" asks for an event log in the sessions folder (no portal in tests: the
+// window's own dialog), and the one chosen gets its page, opened in the browser.
+TEST(Shell, OpenSessionReviewChoosesALogInTheSessionsFolderAndOpensItsPage) {
+    TestHome home;
+    LoadedWindow loaded(home);
+    ASSERT_NE(loaded.root, nullptr);
+    QQuickWindow* window = loaded.qml.window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    const QString folder = loaded.fake.controller->sessionFolder();
+    const QString log = folder + QStringLiteral("/meeting_x.events.jsonl");
+    writeBytes(log, R"({"event":"session_started","t":0})");
+    QTest::keyClick(window, Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+    const auto shownDialog = [&]() -> QObject* {
+        for (QObject* object : loaded.root->findChildren<QObject*>())
+            if (object->inherits("QQuickFileDialog") && object->property("visible").toBool())
+                return object;
+        return nullptr;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shownDialog() != nullptr; }));
+    QObject* dialog = shownDialog();
+    EXPECT_EQ(dialog->property("title").toString(), Commands::reviewChooserTitle());
+    EXPECT_EQ(dialog->property("currentFolder").toUrl(), QUrl::fromLocalFile(folder));
+    EXPECT_EQ(dialog->property("nameFilters").toStringList(), Commands::reviewFileFilters());
+
+    loaded.root->findChild<Commands*>()->reviewChosen({log});
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return loaded.fake.revealer.opened == QStringList{SessionReview::pagePath(log)};
+    })) << qPrintable(loaded.fake.revealer.opened.join(u' '));
     EXPECT_TRUE(loaded.qml.warnings().isEmpty()) << qPrintable(loaded.qml.warnings().join(u'\n'));
 }
 

@@ -7,16 +7,23 @@ import QtQuick.Dialogs
 Item {
     id: root
 
+    // Where the chooser opens; empty for where it opens by itself.
+    property string folder
+
     signal chosen(var paths)
 
     function open(title: string, nameFilters: var, multiple: bool) {
-        chooser.open(title, nameFilters, multiple)
+        chooser.open(title, nameFilters, multiple, root.folder)
     }
 
     FileChooser {
         id: chooser
         onChosen: paths => root.chosen(paths)
-        onFallbackRequested: dialog.open()
+        onFallbackRequested: {
+            if (String(chooser.folderUrl) !== "")
+                dialog.currentFolder = chooser.folderUrl
+            dialog.open()
+        }
     }
 
     FileDialog {

@@ -29,6 +29,8 @@ ApplicationWindow {
         onSoftwareUpdateRequested: window.showSoftwareUpdate = true
         onTranscribeRecordingRequested: recordingChooser.open(windowCommands.recordingChooserTitle,
                                                               windowCommands.recordingFileFilters, false)
+        onSessionReviewRequested: reviewChooser.open(windowCommands.reviewChooserTitle,
+                                                     windowCommands.reviewFileFilters, false)
     }
 
     WindowConfigurator {
@@ -51,6 +53,12 @@ ApplicationWindow {
     FileChooserDialog {
         id: recordingChooser
         onChosen: paths => windowCommands.transcribeChosen(paths)
+    }
+
+    FileChooserDialog {
+        id: reviewChooser
+        folder: window.session.sessionFolder
+        onChosen: paths => windowCommands.reviewChosen(paths)
     }
 
     Repeater {
