@@ -75,7 +75,8 @@ TEST_F(SpeakingTest, LevelsOutsideASessionChangeNothing) {
 
 TEST_F(SpeakingTest, PauseKeepsTheTimerAndTheNextVoiceAppendsANewSegment) {
     flow->ingestTranscript(QStringLiteral("Tell me about yourself."));
-    level(0.3f);
+    for (int i = 0; i < 3; ++i)
+        level(0.3f);
     EXPECT_EQ(mic.begins, 1);
     tracker->updateMyAnswer(QStringLiteral("I build"), false);
     tracker->updateMyAnswer(QStringLiteral("I build systems"), true);
@@ -90,6 +91,9 @@ TEST_F(SpeakingTest, PauseKeepsTheTimerAndTheNextVoiceAppendsANewSegment) {
     tracker->updateMyAnswer(QStringLiteral("at scale."), true);
     EXPECT_EQ(flow->pairs()[0].myAnswer, QStringLiteral("I build systems at scale."));
     EXPECT_TRUE(flow->pairs()[0].myAnswerInProgress);
+    clock.advance(0.4);
+    EXPECT_NEAR(tracker->speakingElapsed(), 7.6, 0.21) << "the whole answer, its pause included";
+    EXPECT_EQ(events.count(QStringLiteral("you_started")), 1);
 }
 
 // The user talks again before the recognizer's final text of the last words: those words, as
