@@ -9,12 +9,14 @@
 #include "session/SpeakingTracker.h"
 #include "settings/AppSettings.h"
 #include "settings/SecretStore.h"
+#include "support/Chromium.h"
 #include "support/TestFiles.h"
 #include "support/TestHome.h"
 
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 #include <gtest/gtest.h>
 
 namespace {
@@ -119,6 +121,35 @@ TEST_F(Demo, LeavesTheUsersSettingsAndKeyAlone) {
     EXPECT_FALSE(QFile::exists(m_keyFile));
     EXPECT_EQ(SecretStore::keyFilePath().toStdString(), m_keyFile.toStdString());
     EXPECT_FALSE(qEnvironmentVariableIsSet("OPENAI_API_KEY"));
+}
+
+// The demo's session leaves a review page that a browser draws without a complaint: the
+// recording's two sides in their own colours, and dark for a reader who prefers it.
+TEST_F(Demo, ItsReviewPageDrawsInABrowserWithTheRecordingInBothThemes) {
+    DemoComposition demo;
+    play(demo);
+    demo.controller().stop();
+    QThreadPool::globalInstance()->waitForDone(); // the page written again with the recording
+    QString page;
+    for (const SessionController::BannerLink& link : demo.controller().bannerLinks())
+        if (link.label == QLatin1String("Review"))
+            page = link.path;
+    ASSERT_TRUE(readText(page).contains(QStringLiteral("class=\"levels\""))) << page.toStdString();
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        const ChromiumShot shot =
+            renderInChromium(page, m_home.path() + (dark ? "/dark.png" : "/light.png"), dark);
+        if (!shot.missing.isEmpty())
+            GTEST_SKIP() << shot.missing.toStdString();
+        EXPECT_EQ(shot.exitCode, 0);
+        EXPECT_EQ(shot.pageErrors, QString());
+        ASSERT_EQ(shot.image.size(), QSize(1000, 1400));
+        const QColor background(dark ? 0x1c1c1e : 0xfafafa);
+        EXPECT_EQ(pixelsNear(shot.image.copy(0, 0, 10, 10), background, 3), 100);
+        // The meeting's colour is the strip's alone (but for its key in the legend).
+        EXPECT_GT(pixelsNear(shot.image, QColor(dark ? 0xa58cff : 0x7b61d9)), 400);
+        EXPECT_GT(pixelsNear(shot.image, QColor(dark ? 0xf0a54a : 0xe08a1e)), 400);
+    }
 }
 
 TEST(DemoScript, StreamsEachAnswerInFragmentsThirtyToSixtyMillisecondsApart) {

@@ -4,6 +4,7 @@
 #include "LiveSupport.h"
 #include "app/HeadlessSession.h"
 #include "settings/AppSettings.h"
+#include "support/Chromium.h"
 #include "support/TestFiles.h"
 
 #include <QProcess>
@@ -12,6 +13,7 @@
 #include <csignal>
 #include <cstring>
 #include <functional>
+#include <iostream>
 #include <thread>
 
 namespace {
@@ -116,7 +118,10 @@ TEST_F(Headless, PrintsTheCardAndStopsWhenTheDurationIsUpLeavingTheThreeFiles) {
     EXPECT_FALSE(sessionFile(QStringLiteral(".events.jsonl")).isEmpty());
     EXPECT_FALSE(sessionFile(QStringLiteral(".transcript.md")).isEmpty());
 
-    // The session's review page, from its event log, beside it.
+    // The session's review page, from its event log, beside it: the stop's, which the program
+    // finished with the recording's levels before it ended, and --review's, the same.
+    const QString atStop = readText(sessionFile(QStringLiteral(".review.html")));
+    EXPECT_TRUE(atStop.contains(QStringLiteral("class=\"levels\"")));
     int status = -1;
     const QString page =
         run({QStringLiteral("--review"), sessionFile(QStringLiteral(".events.jsonl"))}, &status)
@@ -124,9 +129,21 @@ TEST_F(Headless, PrintsTheCardAndStopsWhenTheDurationIsUpLeavingTheThreeFiles) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(page, sessionFile(QStringLiteral(".review.html")));
     const QString html = readText(page);
+    EXPECT_EQ(html, atStop);
     EXPECT_TRUE(html.contains(QStringLiteral("Tell me about a hard bug you fixed.")));
-    EXPECT_TRUE(html.contains(QStringLiteral(" · 1 question(s)")));
+    const double length =
+        readJsonLines(sessionFile(QStringLiteral(".events.jsonl"))).last().value("t").toDouble();
+    EXPECT_TRUE(html.contains(QStringLiteral("0 min %1 s · 1 question(s)")
+                                  .arg(static_cast<int>(length), 2, 10, QChar(u'0'))));
     EXPECT_FALSE(html.contains(QStringLiteral("cut short")));
+    const ChromiumShot shot = renderInChromium(page, m_files.path() + QStringLiteral("/page.png"));
+    if (shot.missing.isEmpty()) {
+        EXPECT_EQ(shot.exitCode, 0);
+        EXPECT_EQ(shot.pageErrors, QString());
+        EXPECT_GT(pixelsNear(shot.image, QColor(0x1d1d1f)), 500) << "the page's text, drawn";
+    } else {
+        std::cerr << "The page is not drawn: " << shot.missing.toStdString() << '\n';
+    }
 
     // What is no session's log says why, and fails.
     const QString empty = m_files.path() + QStringLiteral("/empty.events.jsonl");

@@ -26,7 +26,9 @@ std::unique_ptr<AppSettings> makeDemoSettings(const QString& folder) {
     auto settings = std::make_unique<AppSettings>(path);
     settings->setHasCompletedOnboarding(true);
     settings->setMeetingSource(AppSettings::MeetingSource::systemOutput);
-    settings->setSaveAudio(false);
+    // Recorded, so that the session leaves every file a real one does (the recording is the
+    // quiet engine's, of the script).
+    settings->setSaveAudio(true);
     settings->setTranscribeMyAnswers(true);
     if (!(settings->followUpWindow() > 0))
         settings->setFollowUpWindow(8);

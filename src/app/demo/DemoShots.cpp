@@ -8,6 +8,7 @@
 
 #include <QAccessible>
 #include <QCoreApplication>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QQuickItem>
@@ -59,6 +60,9 @@ void DemoShots::moment(const QString& name) {
         fprintf(stderr, "corvinel: demo: no \"My answer\" control to unfold\n");
     if (name == QLatin1String("end")) {
         m_controller.stop();
+        for (const SessionController::BannerLink& link : m_controller.bannerLinks())
+            if (link.label == QLatin1String("Review"))
+                m_reviewPage = link.path;
         QTimer::singleShot(kSettleMs * 2, this, [this] {
             grab(QStringLiteral("banner"));
             showDialogs();
@@ -110,6 +114,11 @@ void DemoShots::showSoftwareUpdate() {
         m_updater.takeFeed(DemoScript::appcast(m_updater.currentVersion()));
         QTimer::singleShot(kSettleMs * 2, this, [this] {
             grab(dialog(), QStringLiteral("update-current"));
+            // Long after the stop: the page has its recording's levels by now.
+            const QString review = m_folder + QStringLiteral("/review.html");
+            QFile::remove(review);
+            if (m_reviewPage.isEmpty() || !QFile::copy(m_reviewPage, review))
+                fprintf(stderr, "corvinel: demo: no review page to keep\n");
             QCoreApplication::quit();
         });
     });

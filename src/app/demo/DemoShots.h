@@ -12,7 +12,8 @@ class UpdateController;
 // Screenshots of the demo at the script's named moments: the window grabs itself into
 // `folder`/<moment>.png. At the end of the script it stops the session, takes the banner the
 // stop leaves, then the settings sheet, each step of the first-launch walkthrough and the Software
-// Update window (a newer version offered, then up to date), and quits.
+// Update window (a newer version offered, then up to date), keeps a copy of the session's review
+// page as `folder`/review.html, and quits.
 // Moments that set a scene instead of showing one ("scroll-up") act on
 // the window the way a user would.
 class DemoShots : public QObject {
@@ -42,4 +43,5 @@ private:
     AppSettings& m_settings;
     UpdateController& m_updater;
     QString m_folder;
+    QString m_reviewPage; // the stopped session's
 };

@@ -1,7 +1,9 @@
 #include "app/demo/QuietCaptureEngine.h"
 
+#include "audio/ArchiveWriter.h"
 #include "base/Clock.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -15,9 +17,18 @@ QuietCaptureEngine::QuietCaptureEngine(QObject* parent) : QObject(parent) {
 
 QuietCaptureEngine::~QuietCaptureEngine() = default;
 
-std::optional<AudioFailure> QuietCaptureEngine::start(const Source& source, StreamSource, bool,
-                                                      const QString&) {
+std::optional<AudioFailure> QuietCaptureEngine::start(const Source& source, StreamSource,
+                                                      bool record, const QString& archivePath) {
     // Called on a pool thread: the meters' timer belongs to the main thread.
+    m_recordingPath.clear();
+    if (record) {
+        auto opened = ArchiveWriter::open(archivePath, ArchiveWriter::archiveRate);
+        if (const auto* failure = std::get_if<AudioFailure>(&opened))
+            return *failure;
+        m_archive = std::move(std::get<std::unique_ptr<ArchiveWriter>>(opened));
+        m_recordingPath = archivePath;
+        m_recordedFrames = 0;
+    }
     m_running = true;
     const auto* tap = std::get_if<SystemTap>(&source);
     const bool wholeOutput = tap && tap->target.isSystemOutput();
@@ -40,6 +51,11 @@ std::optional<AudioFailure> QuietCaptureEngine::start(const Source& source, Stre
 void QuietCaptureEngine::stop() {
     m_running = false;
     m_timer.stop();
+    if (m_archive) {
+        recordUntil(elapsed().value_or(0));
+        m_archive->close();
+        m_archive.reset();
+    }
 }
 
 void QuietCaptureEngine::meetingSpeaks(double seconds) {
@@ -67,8 +83,31 @@ float QuietCaptureEngine::level(double t, bool speaking, double phase) {
 }
 
 void QuietCaptureEngine::tick() {
-    if (!onLevels)
-        return;
     const double t = elapsed().value_or(0);
-    onLevels(level(t, t < m_micUntil, 1.3), level(t, t < m_meetingUntil, 0.0));
+    if (m_archive)
+        recordUntil(t);
+    if (onLevels)
+        onLevels(level(t, t < m_micUntil, 1.3), level(t, t < m_meetingUntil, 0.0));
+}
+
+void QuietCaptureEngine::recordUntil(double t) {
+    constexpr double rate = ArchiveWriter::archiveRate;
+    // Noise from a fixed seed, under each side's level: the same recording every run.
+    const auto noise = [this] {
+        m_noise = m_noise * 1664525u + 1013904223u;
+        return float(m_noise >> 8) / float(1 << 23) - 1.0f;
+    };
+    const auto until = static_cast<int64_t>(t * rate);
+    while (m_recordedFrames < until) {
+        const int64_t frames = std::min<int64_t>(until - m_recordedFrames, 4800);
+        m_mic.resize(size_t(frames));
+        m_meeting.resize(size_t(frames));
+        for (int64_t i = 0; i < frames; ++i) {
+            const double at = double(m_recordedFrames + i) / rate;
+            m_mic[size_t(i)] = noise() * level(at, at < m_micUntil, 1.3);
+            m_meeting[size_t(i)] = noise() * level(at, at < m_meetingUntil, 0.0);
+        }
+        m_archive->push(m_mic.data(), m_meeting.data(), frames);
+        m_recordedFrames += frames;
+    }
 }

@@ -5,10 +5,16 @@
 #include <QObject>
 #include <QTimer>
 #include <atomic>
+#include <memory>
 #include <optional>
+#include <vector>
 
-// A capture engine that touches no sound server and records nothing: it runs as soon as it
-// is started and moves the meters gently, higher while someone is said to be talking.
+class ArchiveWriter;
+
+// A capture engine that touches no sound server: it runs as soon as it is started and moves
+// the meters gently, higher while someone is said to be talking. Asked to record, it writes
+// what the meters show as sound, so the session's recording has each side where the script
+// puts it.
 class QuietCaptureEngine : public QObject, public AudioCaptureEngineInterface {
     Q_OBJECT
 public:
@@ -21,7 +27,7 @@ public:
     std::optional<AudioFailure> retarget(const TapTarget&) override { return std::nullopt; }
     bool isRunning() const override { return m_running; }
     StreamSource streamSource() const override { return StreamSource::meetingOnly; }
-    QString recordingPath() const override { return {}; }
+    QString recordingPath() const override { return m_recordingPath; }
     std::optional<AudioFailure> recordingFailure() const override { return std::nullopt; }
     double recordingDroppedSeconds() const override { return 0; }
 
@@ -34,6 +40,8 @@ public:
 
 private:
     void tick();
+    // Writes the recording up to `t` seconds since the start.
+    void recordUntil(double t);
     // Seconds since the session started; absent before.
     std::optional<double> elapsed() const;
 
@@ -42,4 +50,9 @@ private:
     std::optional<double> m_startedAt; // Clock::now() seconds
     double m_meetingUntil = -1;
     double m_micUntil = -1;
+    std::unique_ptr<ArchiveWriter> m_archive;
+    QString m_recordingPath;
+    int64_t m_recordedFrames = 0;
+    uint32_t m_noise = 1;
+    std::vector<float> m_mic, m_meeting;
 };
