@@ -78,7 +78,7 @@ QString levelStrip(const Review& review) {
     const double half = 36;
     const double slice = kAxisWidth * levels.seconds / axisSpan(review) / levels.you.size();
     const auto height = [&](float rms) {
-        constexpr double floorDb = -54;
+        constexpr double floorDb = -50;
         const double db = rms > 0 ? 20 * std::log10(rms) : floorDb;
         return half * std::clamp((db - floorDb) / -floorDb, 0.0, 1.0);
     };
