@@ -349,9 +349,10 @@ void SessionController::continueStart(bool micGranted) {
     if (!chosen)
         return;
     const auto streamSource = Engine::StreamSource(int(m_c.settings.streamSource()));
-    const bool record = m_c.settings.saveAudio();
-
     reserveLog();
+    // A folder that cannot be made or written holds no recording either: the session runs
+    // without one, as the banner says.
+    const bool record = m_c.settings.saveAudio() && !m_cannotSave;
     const QString archive =
         m_c.sessionDirectory + QStringLiteral("/meeting_") + m_logStamp + QStringLiteral(".wav");
 

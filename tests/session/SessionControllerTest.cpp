@@ -298,7 +298,7 @@ TEST_F(SessionControllerTest, FailedEngineStartLeavesTheSessionIdleAndTheClientS
 }
 
 // A recording the disk cut short is still offered (it is a valid file of what came before) but
-// not called saved.
+// not called saved; a folder that cannot be made keeps no recording, and the session runs.
 TEST_F(SessionControllerTest, StopBannerSaysARecordingWasCutShort) {
     settings.setSaveAudio(true);
     ASSERT_TRUE(startAndWaitActive(*controller));
@@ -309,6 +309,19 @@ TEST_F(SessionControllerTest, StopBannerSaysARecordingWasCutShort) {
                              "device) — what came before it is saved"));
     ASSERT_EQ(controller->bannerLinks().size(), 4);
     EXPECT_EQ(controller->bannerLinks()[2].label, QStringLiteral("Recording"));
+
+    QDir(home.path() + QStringLiteral("/Documents")).removeRecursively();
+    writeBytes(home.path() + QStringLiteral("/Documents"), "a file");
+    ASSERT_TRUE(startAndWaitActive(*controller));
+    EXPECT_FALSE(engine.lastRecord);
+    EXPECT_EQ(controller->banner(),
+              QStringLiteral("Corvinel can't save files in %1 (Not a directory). The session "
+                             "runs; use \"Copy transcript\" before you close the app.")
+                  .arg(folder));
+    controller->stop();
+    EXPECT_EQ(controller->banner(), QStringLiteral("Nothing was saved in %1 (Not a directory) — "
+                                                   "\"Copy transcript\" still has the cards")
+                                        .arg(folder));
 }
 
 // A recording with a gap is still saved; the gap is said and logged.
