@@ -169,11 +169,10 @@ double converterDelaySeconds() {
     return -1;
 }
 
-// In `both` the meeting is mixed on the microphone's thread: a meeting sample also waits for
-// the next microphone block. The two captures are simulated on one clock (tap blocks of 20 ms,
-// microphone blocks of 2048 frames) and the wait from a meeting block's arrival to the stream
-// that carries it (the meeting cushion included) is taken for impulses at many phases; the
-// median is returned.
+// In `both` the two captures are simulated on one clock (tap blocks of 20 ms, microphone blocks
+// of 2048 frames) and the wait from a meeting block's arrival to the stream that carries it,
+// whichever thread hands it over, is taken for impulses at many phases; the median is
+// returned.
 double bothModeMeetingWaitSeconds() {
     std::vector<double> waits;
     for (int phase = 0; phase < 40; ++phase) {
@@ -200,6 +199,10 @@ double bothModeMeetingWaitSeconds() {
                 tap += kTapBlock;
                 if (arrival < 0 && tap > impulseAt)
                     arrival = double(tap) / kRate;
+                if (arrival >= 0 && heard) {
+                    waits.push_back(double(tap) / kRate - arrival);
+                    break;
+                }
             } else {
                 const float* channels[1] = {mic.data() + micAt};
                 pipeline.micBlock(FloatAudioBuffer{channels, 1, kMicBlock});
@@ -295,7 +298,7 @@ int main(int argc, char** argv) {
                g_engineSecondsPerAudioSecond * 1e3, 1.0 / g_engineSecondsPerAudioSecond);
         printf("sox 48 kHz -> 24 kHz PCM16:    %.3f ms per audio second = %.0fx real time\n",
                g_soxSecondsPerAudioSecond * 1e3, 1.0 / g_soxSecondsPerAudioSecond);
-        printf("engine / sox cost ratio:       %.2f\n",
+        printf("engine / sox cost ratio:       %.2f (goal <= 0.5)\n",
                g_engineSecondsPerAudioSecond / g_soxSecondsPerAudioSecond);
     }
     const double converter = converterDelaySeconds();
@@ -307,7 +310,8 @@ int main(int argc, char** argv) {
     printf("  client hand-off to the socket:        %.3f ms\n", handOff * 1e3);
     printf("  total:                                %.2f ms\n",
            (converter + processing + handOff) * 1e3);
-    printf("in `both`, a meeting sample also waits for the microphone's next block:\n");
-    printf("  median wait, converters included:     %.2f ms\n", bothModeMeetingWaitSeconds() * 1e3);
+    printf("in `both`, from the tap block that brings a meeting sample to its stream:\n");
+    printf("  median wait, converters included:     %.2f ms (goal <= 10 ms)\n",
+           bothModeMeetingWaitSeconds() * 1e3);
     return 0;
 }

@@ -9,11 +9,8 @@
 
 namespace {
 constexpr double kFIFOSeconds = 5.0;
-
-// The most samples one block of `frames` may drop or repeat for drift.
-int64_t slipFor(int64_t frames) {
-    return std::max<int64_t>(1, frames / 500);
-}
+// Past the point where the microphone takes the mix over.
+constexpr double kMicFIFOSeconds = 1.0;
 
 template <typename T> void ensure(std::vector<T>& buffer, int64_t size) {
     if (static_cast<int64_t>(buffer.size()) < size)
@@ -39,7 +36,8 @@ bool LevelThrottle::admit(double now) {
     return true;
 }
 
-CapturePipeline::CapturePipeline() : m_fifo(kFIFOSeconds, meetingRate) {}
+CapturePipeline::CapturePipeline()
+    : m_meeting(kFIFOSeconds, meetingRate), m_mic(kMicFIFOSeconds, meetingRate) {}
 
 CapturePipeline::~CapturePipeline() = default;
 
@@ -76,8 +74,13 @@ bool CapturePipeline::prepare(const Setup& setup, ArchiveWriter* archive) {
     }
     m_archive = archive;
     m_throttle.reset();
-    m_meetingWaits = true;
-    restartDriftWatch();
+    m_meeting.restart();
+    m_mic.fifo().clear();
+    m_mic.restart();
+    m_mixOwner.store(tapOwnsMix);
+    m_tapMixedLast = false;
+    m_micMixConfirmed = false;
+    m_micBlockFrames.store(0, std::memory_order_relaxed);
     m_meetingPeak = 0.0f;
     return true;
 }
@@ -95,7 +98,7 @@ bool CapturePipeline::prepareMic(double rate) {
     const int64_t mic48 = Resampler::capacityFor(rate, meetingRate, maxFrames);
     ensure(m_mono, maxFrames);
     ensure(m_mic48, mic48);
-    ensure(m_popped, mic48 + slipFor(mic48));
+    ensure(m_popped, mic48 + StreamBridge::slipFor(mic48));
     ensure(m_mix48, mic48);
     ensure(m_micPCM, std::max(Resampler::capacityFor(rate, apiRate, maxFrames),
                               Resampler::capacityFor(meetingRate, apiRate, mic48)));
@@ -112,15 +115,14 @@ bool CapturePipeline::setMicReturning(double micRate, int micChannel) {
     if (micRate != m_setup.micRate && !prepareMic(micRate))
         return false;
     m_setup.micChannel = micChannel;
-    m_meetingWaits = true;
-    restartDriftWatch();
+    m_meeting.restart();
     m_micState.store(micReturning, std::memory_order_release);
     return true;
 }
 
 bool CapturePipeline::setTapFormat(double sampleRate, int channels,
                                    const std::vector<ChannelPosition>& positions) {
-    m_fifo.clear();
+    m_meeting.fifo().clear();
     m_tapBlockFrames.store(0, std::memory_order_relaxed);
     m_tapTo48.reset();
     if (!(sampleRate > 0) || channels <= 0)
@@ -139,6 +141,7 @@ bool CapturePipeline::setTapFormat(double sampleRate, int channels,
     ensure(m_tapMono, maxFrames);
     ensure(m_tap48, tap48);
     ensure(m_tapMix, tap48);
+    ensure(m_micPopped, tap48 + StreamBridge::slipFor(tap48));
     m_silence.assign(static_cast<size_t>(tap48), 0.0f);
     ensure(m_tapPCM, Resampler::capacityFor(meetingRate, apiRate, tap48));
     return true;
@@ -160,7 +163,8 @@ void CapturePipeline::reset() {
     m_tapRate = 0;
     m_tapChannels = 0;
     m_archive = nullptr;
-    m_fifo.clear();
+    m_meeting.fifo().clear();
+    m_mic.fifo().clear();
     m_tapBlockFrames.store(0, std::memory_order_relaxed);
     m_micState.store(micPresent, std::memory_order_relaxed);
 }
@@ -247,13 +251,18 @@ void CapturePipeline::micPiece(const FloatAudioBuffer& block, int64_t offset, in
             mic48 = m_mic48.data();
         }
         if (m > 0) {
-            takeMeeting(m);
-            if (both) {
+            const bool mixing = both && micMixes(mic48, m);
+            if (m_archive || mixing)
+                takeMeeting(m);
+            if (mixing) {
                 float* mixed = m_mix48.data();
                 const float* meeting = m_popped.data();
                 for (int64_t i = 0; i < m; ++i)
                     mixed[i] = mix(mic48[i], meeting[i]);
                 sendToModel(m_apiFrom48.get(), m_mix48.data(), m, m_micPCM);
+                // The meeting arrives again: the tap takes the mix back from its next block.
+                if (!m_meeting.waiting())
+                    m_mixOwner.store(tapOwnsMix);
             }
             if (m_archive)
                 m_archive->push(mic48, m_popped.data(), m);
@@ -263,74 +272,62 @@ void CapturePipeline::micPiece(const FloatAudioBuffer& block, int64_t offset, in
         postLevels(peak(mic, frames), meetingPeak());
 }
 
-// The meeting that goes with `frames` of microphone, into m_popped: zeros while the cushion
-// builds up (a silent or stalled meeting never ends that), then the FIFO's oldest samples,
-// with a few dropped or repeated while the two clocks are found drifting apart.
+// Whether the microphone thread mixes this block; while the tap mixes, the block goes to it.
+bool CapturePipeline::micMixes(const float* mic48, int64_t frames) {
+    if (m_mixOwner.load() == tapOwnsMix) {
+        m_micMixConfirmed = false;
+        if (frames > m_micBlockFrames.load(std::memory_order_relaxed))
+            m_micBlockFrames.store(frames, std::memory_order_relaxed);
+        m_mic.fifo().push(mic48, frames);
+        if (m_mic.fifo().count() < tapStallFrames)
+            return false;
+        m_mixOwner.store(micOwnsMix);
+        // Without an archive the meeting's FIFO holds only what was left from the last time.
+        if (!m_archive)
+            m_meeting.fifo().clear();
+        m_meeting.restart();
+    }
+    // The tap may still be inside a mix it began before the switch.
+    if (!m_micMixConfirmed && m_tapMixing.load())
+        return false;
+    m_micMixConfirmed = true;
+    return true;
+}
+
+// The meeting that goes with `frames` of microphone, into m_popped.
 void CapturePipeline::takeMeeting(int64_t frames) {
     // At least a whole tap block: a cushion shorter than the blocks the tap hands over runs
     // dry whenever a microphone block comes just before the next one.
     const int64_t cushion =
         std::max(meetingCushionFrames, m_tapBlockFrames.load(std::memory_order_relaxed));
-    int64_t held = m_fifo.count();
-    if (m_meetingWaits && held >= frames + cushion) {
-        m_meetingWaits = false;
-        restartDriftWatch();
-    }
-    if (m_meetingWaits) {
-        std::fill(m_popped.begin(), m_popped.begin() + frames, 0.0f);
-        return;
-    }
-    if (held < frames) {
-        m_meetingWaits = true; // ran dry: this block is padded, then the cushion is rebuilt
-    } else if (held > frames + maxMeetingBacklogFrames) {
-        for (held -= frames + cushion; held > 0;) {
-            const int64_t n = std::min<int64_t>(held, static_cast<int64_t>(m_popped.size()));
-            m_fifo.pop(m_popped.data(), n);
-            held -= n;
-        }
-        restartDriftWatch();
-    } else {
-        m_lowestSpare = std::min(m_lowestSpare, held - frames);
-        m_windowFrames += frames;
-        if (m_windowFrames >= driftWindowFrames) {
-            // A low cushion alone may be a late block now and then, which no repeated sample
-            // cures: the microphone runs ahead only when it is low two stretches running and
-            // still sinking.
-            const int64_t low = cushion / driftLowDivisor;
-            const bool sinking = m_lowestSpare < low && m_previousLowestSpare < low &&
-                                 m_lowestSpare < m_previousLowestSpare;
-            m_slip = m_lowestSpare > cushion * driftHighFactor ? 1 : sinking ? -1 : 0;
-            m_previousLowestSpare = m_lowestSpare;
-            m_lowestSpare = std::numeric_limits<int64_t>::max();
-            m_windowFrames = 0;
-        }
-        const int64_t slip = slipFor(frames);
-        float* out = m_popped.data();
-        if (m_slip > 0 && held >= frames + slip) {
-            // Ahead: `frames + slip` samples in `frames`, a sample left out now and then.
-            const int64_t taken = frames + slip;
-            m_fifo.pop(out, taken);
-            for (int64_t i = 0; i < frames; ++i)
-                out[i] = out[i * taken / frames];
-            return;
-        }
-        if (m_slip < 0 && frames > slip) {
-            // Behind: `frames - slip` samples in `frames`, a sample said twice now and then.
-            const int64_t taken = frames - slip;
-            m_fifo.pop(out, taken);
-            for (int64_t i = frames - 1; i >= 0; --i)
-                out[i] = out[i * taken / frames];
-            return;
-        }
-    }
-    m_fifo.pop(m_popped.data(), frames);
+    m_meeting.take(m_popped.data(), static_cast<int64_t>(m_popped.size()), frames, cushion);
 }
 
-void CapturePipeline::restartDriftWatch() {
-    m_lowestSpare = std::numeric_limits<int64_t>::max();
-    m_previousLowestSpare = std::numeric_limits<int64_t>::max();
-    m_windowFrames = 0;
-    m_slip = 0;
+// In `both`: the tap's mix of `frames` of meeting with the microphone, unless the microphone
+// mixes; false then.
+bool CapturePipeline::tapMixesWith(const float* meeting, int64_t frames) {
+    m_tapMixing.store(true);
+    if (m_mixOwner.load() != tapOwnsMix) {
+        m_tapMixing.store(false);
+        m_tapMixedLast = false;
+        return false;
+    }
+    if (!m_tapMixedLast) {
+        // What waits was pushed before the microphone last mixed: stale.
+        m_mic.fifo().clear();
+        m_mic.restart();
+        m_tapMixedLast = true;
+    }
+    const int64_t cushion =
+        std::max(meetingCushionFrames, m_micBlockFrames.load(std::memory_order_relaxed));
+    m_mic.take(m_micPopped.data(), static_cast<int64_t>(m_micPopped.size()), frames, cushion);
+    float* mixed = m_tapMix.data();
+    const float* mic = m_micPopped.data();
+    for (int64_t i = 0; i < frames; ++i)
+        mixed[i] = mix(mic[i], meeting[i]);
+    sendToModel(m_apiFrom48.get(), mixed, frames, m_tapPCM);
+    m_tapMixing.store(false);
+    return true;
 }
 
 void CapturePipeline::tapBlock(const FloatAudioBuffer& block) {
@@ -371,14 +368,18 @@ void CapturePipeline::tapPiece(const FloatAudioBuffer& block, int64_t offset, in
     const bool both = m_setup.streamSource == StreamSource::both;
     int state = m_micState.load(std::memory_order_acquire);
     if (state == micReturning) {
-        // The microphone takes over from its next block, with a fresh cushion.
-        m_fifo.clear();
+        // The microphone takes the archive over from its next block, with a fresh cushion, and
+        // its blocks join the tap's mix.
+        m_meeting.fifo().clear();
+        m_mixOwner.store(tapOwnsMix);
+        m_tapMixedLast = false;
         m_micState.store(micPresent, std::memory_order_release);
         state = micPresent;
     }
     if (state == micPresent) {
-        if (m_archive || both)
-            m_fifo.push(meeting, m);
+        const bool mixed = both && tapMixesWith(meeting, m);
+        if (m_archive || (both && !mixed))
+            m_meeting.fifo().push(meeting, m);
         return;
     }
     if (both) {

@@ -4,6 +4,7 @@
 #include "audio/ChannelDownmix.h"
 #include "audio/FloatAudioBuffer.h"
 #include "audio/MonoRingBuffer.h"
+#include "audio/StreamBridge.h"
 #include "base/Clock.h"
 
 #include <QByteArray>
@@ -44,17 +45,11 @@ public:
     // servers hand over blocks of their own sizes and rhythms, and a FIFO that runs just short
     // would pad the meeting with a few zeros again and again. 30 ms.
     static constexpr int64_t meetingCushionFrames = 1440;
-    // Beyond a block and this much, the meeting is trimmed back to the cushion, so that a
-    // meeting that started first does not stay behind the microphone. 100 ms.
-    static constexpr int64_t maxMeetingBacklogFrames = 4800;
-    // The microphone and the output may run on two clocks that drift apart. Over each stretch
-    // of this many frames the smallest cushion is taken; above the band below, a few samples
-    // per block are dropped through the next stretch, up to one in 500; below it, repeated, once
-    // two stretches running were below and the second lower still (a late block is no drift).
-    static constexpr int64_t driftWindowFrames = 96000;
-    // The band, as parts of the cushion (30 ms, or a whole tap block when those are longer).
-    static constexpr int64_t driftLowDivisor = 4;
-    static constexpr int64_t driftHighFactor = 2;
+    // In `both` with the microphone delivering, the tap mixes the model stream: the meeting
+    // goes to the model the moment it arrives, the microphone waiting in a cushion of its own.
+    // When the tap has taken none of this much microphone (an app's paused stream delivers
+    // nothing), the microphone mixes instead until the meeting comes again. 500 ms.
+    static constexpr int64_t tapStallFrames = 24000;
 
     struct Setup {
         bool usingTap = false;
@@ -107,7 +102,8 @@ public:
     // Tap mode: one block of the tapped output, in the tap's format.
     void tapBlock(const FloatAudioBuffer& block);
 
-    MonoRingBuffer& meetingFIFO() { return m_fifo; }
+    MonoRingBuffer& meetingFIFO() { return m_meeting.fifo(); }
+    MonoRingBuffer& micFIFO() { return m_mic.fifo(); }
     float meetingPeak() const { return m_meetingPeak.load(std::memory_order_relaxed); }
     const Setup& setup() const { return m_setup; }
 
@@ -134,14 +130,22 @@ private:
     int m_tapChannels = 0;
     std::vector<float> m_tapWeights; // each tap channel's share of the meeting's voice
 
-    MonoRingBuffer m_fifo;
-    // Microphone thread only: the cushion is being built; the drift watch.
-    bool m_meetingWaits = true;
-    int64_t m_lowestSpare = 0;
-    int64_t m_previousLowestSpare = 0; // the stretch before
-    int64_t m_windowFrames = 0;
-    int m_slip = 0; // +1: drop samples, -1: repeat samples, 0: neither
-    void restartDriftWatch();
+    // The meeting for the microphone thread (the archive, and the mix while it mixes), and
+    // the microphone for the tap thread's mix.
+    StreamBridge m_meeting;
+    StreamBridge m_mic;
+    // In `both`, who mixes the model stream. The microphone takes it over with a store and
+    // then waits to see the tap outside its mix once (m_tapMixing, set around it); both sides
+    // use sequentially consistent order, so the two never convert at the same time.
+    enum MixOwner { tapOwnsMix, micOwnsMix };
+    std::atomic<int> m_mixOwner{tapOwnsMix};
+    std::atomic<bool> m_tapMixing{false};
+    bool m_micMixConfirmed = false; // microphone thread
+    bool m_tapMixedLast = false;    // tap thread: a fresh start empties the microphone's FIFO
+    // The largest microphone block (at 48 kHz), read by the tap thread for its cushion.
+    std::atomic<int64_t> m_micBlockFrames{0};
+    bool micMixes(const float* mic48, int64_t frames);
+    bool tapMixesWith(const float* meeting, int64_t frames);
     // Written by the tap thread, read by the microphone thread for the meter.
     std::atomic<float> m_meetingPeak{0.0f};
     // The largest block the tap has handed over (at 48 kHz), read by the microphone thread.
@@ -157,6 +161,6 @@ private:
     std::vector<float> m_mono, m_mic48, m_popped, m_mix48;
     std::vector<int16_t> m_micPCM;
     // ...and of the tap thread.
-    std::vector<float> m_tapMono, m_tap48, m_tapMix, m_silence;
+    std::vector<float> m_tapMono, m_tap48, m_tapMix, m_silence, m_micPopped;
     std::vector<int16_t> m_tapPCM;
 };

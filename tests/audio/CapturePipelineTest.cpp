@@ -347,7 +347,7 @@ TEST(TapMode, AnyBlockSizeIsTakenAndAFormatChangeClearsTheFIFO) {
     Rig rig;
     auto setup = tapSetup(48000, StreamSource::both);
     setup.maxBlockFrames = 512;
-    ASSERT_TRUE(rig.start(setup, 48000, 2));
+    ASSERT_TRUE(rig.start(setup, 48000, 2, true)); // the archive keeps the meeting in the FIFO
     rig.tap(Signal(48000, {1000, 1000}, 1.0), 5000);
     CapturePipeline& pipeline = rig.pipeline;
     EXPECT_EQ(pipeline.meetingFIFO().count(), 48000);
@@ -638,6 +638,32 @@ TEST(TapMode, AMeetingHoldingExactlyOneBlockIsTakenWhole) {
     const WavContents wav = rig.recording();
     ASSERT_EQ(wav.right.size(), 5760u);
     EXPECT_LE(longestSilence(wav.right.begin(), wav.right.end()), 2);
+}
+
+// In `both` a meeting block goes to the model as it arrives; while the tap delivers nothing
+// (an app's paused stream) the microphone still reaches the model, and once the meeting is
+// back it is sent at once again.
+TEST(TapMode, InBothTheMeetingIsSentAsItComesAndTheMicrophoneWhenTheTapFallsSilent) {
+    Rig rig;
+    ASSERT_TRUE(rig.start(tapSetup(48000, StreamSource::both), 48000, 1));
+    const auto inTime = [](size_t tapAt) { return double(tapAt + 960) / 48000; };
+    const Signal meeting(48000, {1000}, 1.0), mic(48000, {440}, 1.0), block(48000, {1000}, 0.02);
+    const auto sentForOneTapBlock = [&rig, &block] {
+        const qsizetype before = rig.out.pcm.size();
+        rig.tap(block, 960);
+        return (rig.out.pcm.size() - before) / 2;
+    };
+    rig.inTimeOrder(meeting, mic, inTime);
+    EXPECT_EQ(sentForOneTapBlock(), 480);
+
+    const qsizetype silentFrom = rig.out.pcm.size();
+    rig.mic(mic, 2048);
+    const std::vector<float> whileSilent = pcm16ToFloat(rig.out.pcm.mid(silentFrom + 2400 * 2));
+    ASSERT_GT(whileSilent.size(), size_t(24000 * 0.3));
+    EXPECT_NEAR(toneAmplitude(whileSilent, 24000, 440), 0.25, 0.02);
+
+    rig.inTimeOrder(meeting, mic, inTime);
+    EXPECT_EQ(sentForOneTapBlock(), 480);
 }
 
 // The microphone goes for a second and comes back at another rate: meanwhile the meeting
