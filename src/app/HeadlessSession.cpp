@@ -55,6 +55,8 @@ HeadlessSession::HeadlessSession(SessionController& controller,
                                  std::optional<double> durationSeconds, FILE* out, FILE* err)
     : m_controller(controller), m_duration(durationSeconds), m_out(out), m_err(err) {
     catchStopSignals();
+    // The cards the files could not keep are on stdout above, not behind a button.
+    m_controller.setCardsShown(SessionController::CardsShown::onTerminal);
     if (s_signalPipe[0] >= 0) {
         m_signals = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, this);
         connect(m_signals, &QSocketNotifier::activated, this, [this] {

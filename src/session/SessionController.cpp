@@ -514,9 +514,13 @@ void SessionController::finishStart() {
     startAppTapPollIfNeeded();
     // Last, so that no other start notice hides it: nothing of this session will be kept.
     if (m_cannotSave)
-        setBanner(QStringLiteral("Corvinel can't save files in %1 (%2). The session runs; use "
-                                 "\"Copy transcript\" before you close the app.")
-                      .arg(QDir::toNativeSeparators(m_c.sessionDirectory), *m_cannotSave));
+        setBanner(QStringLiteral("Corvinel can't save files in %1 (%2). The session runs; %3")
+                      .arg(QDir::toNativeSeparators(m_c.sessionDirectory), *m_cannotSave,
+                           m_cardsShown == CardsShown::onTerminal
+                               ? QStringLiteral("copy the cards from this terminal before you "
+                                                "close it.")
+                               : QStringLiteral("use \"Copy transcript\" before you close the "
+                                                "app.")));
 }
 
 // ---- Stop ----
@@ -790,10 +794,16 @@ void SessionController::recordTranscriptionUsage(const QJsonObject& usage) {
 void SessionController::finishLog() {
     m_unsaved.clear();
     m_recordingCutShort = false;
+    // Where the cards of what is not saved can still be had.
+    const bool onTerminal = m_cardsShown == CardsShown::onTerminal;
+    const QString onTheTerminal =
+        QStringLiteral("the cards are on the terminal above; copy them before you close it");
     if (m_cannotSave)
-        m_unsaved << QStringLiteral("Nothing was saved in %1 (%2) — \"Copy transcript\" still "
-                                    "has the cards")
-                         .arg(QDir::toNativeSeparators(m_c.sessionDirectory), *m_cannotSave);
+        m_unsaved << QStringLiteral("Nothing was saved in %1 (%2) — %3")
+                         .arg(QDir::toNativeSeparators(m_c.sessionDirectory), *m_cannotSave,
+                              onTerminal ? onTheTerminal
+                                         : QStringLiteral("\"Copy transcript\" still has the "
+                                                          "cards"));
     if (m_lastRecordingPath)
         if (const std::optional<AudioFailure> cut = m_c.audio.recordingFailure()) {
             m_recordingCutShort = true;
@@ -833,9 +843,11 @@ void SessionController::finishLog() {
             this, [logPath] { return SessionReview::writePage(logPath); },
             [](const SessionReview::Written&) {});
     if (!transcript.isComplete())
-        m_unsaved.prepend(QStringLiteral("Transcript not saved (%1) — \"Copy transcript\" still "
-                                         "has it")
-                              .arg(transcript.error));
+        m_unsaved.prepend(
+            QStringLiteral("Transcript not saved (%1) — %2")
+                .arg(transcript.error, onTerminal
+                                           ? onTheTerminal
+                                           : QStringLiteral("\"Copy transcript\" still has it")));
     if (const std::optional<QString>& lost = m_log->failure())
         m_unsaved << QStringLiteral("Event log incomplete (%1)").arg(*lost);
     m_log.reset();

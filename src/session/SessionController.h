@@ -175,6 +175,10 @@ public:
     double transcriptionProgress() const { return m_transcriptionProgress; }
     // Where each session's files go.
     QString sessionFolder() const { return m_c.sessionDirectory; }
+    // Where the user finds the cards when their files cannot be written, for the banners to
+    // name: the window's "Copy transcript", or the terminal a headless session prints them on.
+    enum class CardsShown { inWindow, onTerminal };
+    void setCardsShown(CardsShown where) { m_cardsShown = where; }
     CostModel::Usage sessionUsage() const { return m_costs.usage(); }
     // What the session has cost so far; none when its model has no known price.
     std::optional<double> sessionCost() const { return m_costs.cost(); }
@@ -298,6 +302,7 @@ private:
     std::optional<QString> m_cannotSave; // why this session's files cannot be written at all
     QStringList m_unsaved;               // what the Stop banner must say was not saved whole
     bool m_recordingCutShort = false;
+    CardsShown m_cardsShown = CardsShown::inWindow;
     SessionCosts m_costs{
         [this](const QString& event, const QJsonObject& fields) { record(event, fields); }};
     double m_transcriptionProgress = -1;

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -453,6 +454,7 @@ TEST_F(Headless, AFullDiskIsToldAndLeavesOnlyValidFiles) {
                                             "what came before it is saved")))
         << err.toStdString();
     EXPECT_FALSE(err.contains(QStringLiteral("saved — transcript and recording")));
+    EXPECT_FALSE(err.contains(QStringLiteral("Copy transcript"))) << "a button of the window";
 
     const QString wav = sessionFile(QStringLiteral(".wav"));
     const WavContents recording = readWav(wav);
@@ -471,27 +473,46 @@ TEST_F(Headless, AFullDiskIsToldAndLeavesOnlyValidFiles) {
         << "every line of the event log parses";
 }
 
-// A documents folder that cannot be written, with recording off: the session runs and says at
-// Start and at Stop that nothing is kept.
+// A documents folder that cannot be written (a read-only disk, recording off) or made (below a
+// file, as even root cannot, "Save .wav" on): the session runs without files and says at Start
+// and at Stop that nothing is kept, and where the cards are.
 TEST_F(Headless, AFolderThatCannotBeWrittenIsToldAtStartAndStop) {
-    ScratchDisk disk(64 * 1024, true);
-    if (!disk.isMounted())
-        GTEST_SKIP() << disk.whyNot().toStdString();
-    ASSERT_TRUE(QFile::link(disk.path(), m_home.path() + QStringLiteral("/Documents")));
-    Corvinel corvinel(
-        {QStringLiteral("--headless"), QStringLiteral("--duration"), QStringLiteral("1")});
-    ASSERT_TRUE(corvinel.exited(15000));
-    EXPECT_EQ(corvinel.exitCode(), 0);
-    const QString folder = m_home.path() + QStringLiteral("/Documents/Corvinel");
-    EXPECT_TRUE(corvinel.err().contains(
-        QStringLiteral("Corvinel can't save files in %1 (Read-only file system). The session "
-                       "runs; use \"Copy transcript\" before you close the app.")
-            .arg(folder)))
-        << corvinel.err().toStdString();
-    EXPECT_TRUE(corvinel.err().contains(
-        QStringLiteral("Nothing was saved in %1 (Read-only file system)").arg(folder)))
-        << corvinel.err().toStdString();
-    EXPECT_FALSE(corvinel.err().contains(QStringLiteral("Transcript saved")));
+    const struct {
+        bool readOnlyDisk;
+        const char* why;
+    } rows[] = {{false, "Not a directory"}, {true, "Read-only file system"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.why);
+        const QString documents = m_home.path() + QStringLiteral("/Documents");
+        QFile::remove(documents);
+        std::optional<ScratchDisk> disk;
+        if (row.readOnlyDisk) {
+            disk.emplace(64 * 1024, true);
+            if (!disk->isMounted())
+                continue; // where no disk can be mounted
+            ASSERT_TRUE(QFile::link(disk->path(), documents));
+        } else {
+            writeBytes(documents, "a file");
+        }
+        AppSettings(AppSettings::defaultPath()).setSaveAudio(!row.readOnlyDisk);
+        Corvinel corvinel(
+            {QStringLiteral("--headless"), QStringLiteral("--duration"), QStringLiteral("1")});
+        ASSERT_TRUE(corvinel.exited(15000));
+        EXPECT_EQ(corvinel.exitCode(), 0) << corvinel.err().toStdString();
+        const QString folder = documents + QStringLiteral("/Corvinel");
+        EXPECT_TRUE(corvinel.err().contains(
+            QStringLiteral("Corvinel can't save files in %1 (%2). The session runs; copy the "
+                           "cards from this terminal before you close it.\n")
+                .arg(folder, row.why)))
+            << corvinel.err().toStdString();
+        EXPECT_TRUE(corvinel.err().contains(
+            QStringLiteral("Nothing was saved in %1 (%2) — the cards are on the terminal above; "
+                           "copy them before you close it\n")
+                .arg(folder, row.why)))
+            << corvinel.err().toStdString();
+        EXPECT_FALSE(corvinel.err().contains(QStringLiteral("Transcript saved")));
+        EXPECT_FALSE(corvinel.err().contains(QStringLiteral("Recording")));
+    }
 }
 
 TEST_F(Headless, WithoutAKeyItSaysSoAndFails) {
