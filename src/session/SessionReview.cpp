@@ -2,10 +2,12 @@
 
 #include "session/CostModel.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QSaveFile>
 #include <algorithm>
 #include <cmath>
@@ -37,6 +39,16 @@ QString seconds(double value) {
 QString length(double value) {
     const auto whole = static_cast<long long>(value);
     return QString::asprintf("%lld min %02lld s", whole / 60, whole % 60);
+}
+
+// The session's start as people write it, from the file's stamp; a stamp of another shape
+// (a name given by hand) as it is.
+QString when(const QString& stamp) {
+    const QDateTime start =
+        QDateTime::fromString(stamp.left(19), QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
+    return start.isValid()
+               ? QLocale(QLocale::English).toString(start, QStringLiteral("d MMMM yyyy, HH:mm"))
+               : stamp;
 }
 
 // Where the timeline and the level strip put a moment: both share one axis, as long as the
@@ -273,11 +285,12 @@ QString html(const Review& r) {
     QStringList page{QStringLiteral("<!DOCTYPE html><html lang=\"en\"><head><meta "
                                     "charset=\"utf-8\"><meta name=\"viewport\" "
                                     "content=\"width=device-width\"><title>Session review — ") +
-                     escaped(r.stamp) + QStringLiteral("</title><style>") + QLatin1String(kStyle) +
-                     QStringLiteral("</style></head><body>")};
-    page << QStringLiteral("<h1>Session review — %1</h1>").arg(escaped(r.stamp));
-    QString facts =
-        length(r.lengthSeconds) + QStringLiteral(" · %1 question(s)").arg(r.cards.size());
+                     escaped(when(r.stamp)) + QStringLiteral("</title><style>") +
+                     QLatin1String(kStyle) + QStringLiteral("</style></head><body>")};
+    page << QStringLiteral("<h1>Session review — %1</h1>").arg(escaped(when(r.stamp)));
+    QString facts = length(r.lengthSeconds) +
+                    (r.cards.size() == 1 ? QStringLiteral(" · 1 question")
+                                         : QStringLiteral(" · %1 questions").arg(r.cards.size()));
     if (!r.model.isEmpty())
         facts += QStringLiteral(" · ") + escaped(r.model);
     facts += QStringLiteral(" · ") +

@@ -134,7 +134,7 @@ TEST_F(Headless, PrintsTheCardAndStopsWhenTheDurationIsUpLeavingTheThreeFiles) {
     EXPECT_TRUE(html.contains(QStringLiteral("Tell me about a hard bug you fixed.")));
     const double length =
         readJsonLines(sessionFile(QStringLiteral(".events.jsonl"))).last().value("t").toDouble();
-    EXPECT_TRUE(html.contains(QStringLiteral("0 min %1 s · 1 question(s)")
+    EXPECT_TRUE(html.contains(QStringLiteral("0 min %1 s · 1 question")
                                   .arg(static_cast<int>(length), 2, 10, QChar(u'0'))));
     EXPECT_FALSE(html.contains(QStringLiteral("cut short")));
     const ChromiumShot shot = renderInChromium(page, m_files.path() + QStringLiteral("/page.png"));

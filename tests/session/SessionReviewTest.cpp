@@ -75,6 +75,8 @@ TEST(SessionReview, TheFiguresComeFromTheLogAlone) {
     EXPECT_TRUE(page.contains(QStringLiteral("You exceeded your quota.")));
     EXPECT_TRUE(page.contains(QStringLiteral(">45 s<"))) << "the answer timer's mark";
     EXPECT_TRUE(page.contains(QStringLiteral("58 % of the session")));
+    EXPECT_TRUE(page.contains(QStringLiteral("<h1>Session review — 7 December 2026, 10:00</h1>")));
+    EXPECT_TRUE(page.contains(QStringLiteral(" · 2 questions · ")));
     EXPECT_FALSE(page.contains(QRegularExpression(QStringLiteral("https?:|//|src="))));
 }
 
