@@ -1,10 +1,19 @@
 #include "ui/LevelMeterModel.h"
 
+#include "audio/CapturePipeline.h"
 #include "base/Assign.h"
 #include "ui/Tones.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+
+namespace {
+qint64 steadyMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+} // namespace
 
 double LevelMeterModel::fillFraction(double level) {
     return std::clamp(level, 0.0, 1.0);
@@ -21,9 +30,8 @@ bool LevelMeterModel::worthRepainting(double shown, double fill) {
 }
 
 LevelMeterModel::LevelMeterModel(QObject* parent) : QObject(parent) {
-    m_sampler.setInterval(kSampleIntervalMs);
-    m_sampler.setTimerType(Qt::PreciseTimer);
-    connect(&m_sampler, &QTimer::timeout, this, &LevelMeterModel::sample);
+    m_waiting.setSingleShot(true);
+    connect(&m_waiting, &QTimer::timeout, this, &LevelMeterModel::sample);
 }
 
 void LevelMeterModel::setSession(SessionController* session) {
@@ -32,11 +40,8 @@ void LevelMeterModel::setSession(SessionController* session) {
     disconnect(m_levelsConnection);
     m_session = session;
     if (m_session) {
-        // Only wakes the sampler: a level change never repaints by itself.
-        m_levelsConnection = connect(m_session, &SessionController::levelsChanged, this, [this] {
-            if (!m_sampler.isActive())
-                m_sampler.start();
-        });
+        m_levelsConnection = connect(m_session, &SessionController::levelsChanged, this,
+                                     &LevelMeterModel::levelsArrived);
     }
     emit sessionChanged();
     sample();
@@ -55,6 +60,25 @@ double LevelMeterModel::currentLevel() const {
     return m_meeting ? m_session->meetingLevel() : m_session->micLevel();
 }
 
+bool LevelMeterModel::wouldMove() const {
+    const double level = currentLevel();
+    return worthRepainting(m_fill, fillFraction(level)) || colorFor(level) != m_color;
+}
+
+void LevelMeterModel::levelsArrived() {
+    // The other channel's levels, or a move under a point, cost this bar nothing.
+    if (!wouldMove())
+        return;
+    const qint64 now = steadyMs();
+    if (now / kSlotMs != m_movedInSlot) {
+        m_waiting.stop();
+        sample();
+    } else if (!m_waiting.isActive()) {
+        // The next post normally shows it first; the timer is for a level that comes to rest.
+        m_waiting.start(int(kSlotMs - now % kSlotMs) + int(LevelThrottle::interval * 1000));
+    }
+}
+
 void LevelMeterModel::sample() {
     const double level = currentLevel();
     const double fill = fillFraction(level);
@@ -69,7 +93,6 @@ void LevelMeterModel::sample() {
         m_color = color;
         emit colorChanged();
     }
-    // A tick that saw no movement means the levels rest; the next change wakes the sampler.
-    if (!moved)
-        m_sampler.stop();
+    if (moved)
+        m_movedInSlot = steadyMs() / kSlotMs;
 }

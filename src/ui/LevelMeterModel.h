@@ -8,8 +8,11 @@
 #include <QTimer>
 #include <QtQml/qqmlregistration.h>
 
-// One audio level as a bar. Levels arrive with every audio buffer; the bar takes a sample at
-// most every 50 ms while they move, and nothing at all once they rest.
+// One audio level as a bar. Levels arrive with every audio buffer or, from the capture engine,
+// every 50 ms. The bar moves with a level as it arrives, but at most once in each slot of
+// kSlotMs on a clock all bars share: a level that comes later in the slot waits for the next
+// one, or for a timer when no other comes. So while levels flow the bar wakes the program for
+// nothing of its own, two bars that move together cost one frame, and resting bars cost none.
 class LevelMeterModel : public QObject {
     Q_OBJECT
     QML_ELEMENT
@@ -20,8 +23,9 @@ class LevelMeterModel : public QObject {
     Q_PROPERTY(QString color READ colorName NOTIFY colorChanged)
 
 public:
-    // 20 a second: smooth to the eye, and half the frames of 30 while a meeting talks.
-    static constexpr int kSampleIntervalMs = 50;
+    // Ten moves a second, every other level the capture engine posts: the bar still reads as
+    // live, and each move costs the window a frame.
+    static constexpr int kSlotMs = 100;
     // The bar is 34 points wide: a change of less than one point is not worth a frame.
     static constexpr double kFillStep = 1.0 / 34.0;
 
@@ -41,8 +45,8 @@ public:
     bool meeting() const { return m_meeting; }
     void setMeeting(bool meeting);
     double fill() const { return m_fill; }
-    // True while the sampler ticks (the levels moved since its last tick).
-    bool isSampling() const { return m_sampler.isActive(); }
+    // True while a level that came too soon waits to be shown.
+    bool isSampling() const { return m_waiting.isActive(); }
     QColor color() const { return m_color; }
     QString colorName() const { return m_color.name(); }
 
@@ -54,12 +58,16 @@ signals:
 
 private:
     double currentLevel() const;
+    // Whether a sample now would change the bar.
+    bool wouldMove() const;
+    void levelsArrived();
     void sample();
 
     QPointer<SessionController> m_session;
     QMetaObject::Connection m_levelsConnection;
     bool m_meeting = false;
-    QTimer m_sampler;
+    qint64 m_movedInSlot = -1;
+    QTimer m_waiting;
     double m_fill = 0;
     QColor m_color = colorFor(0);
 };

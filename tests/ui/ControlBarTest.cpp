@@ -320,7 +320,7 @@ TEST_F(BarFixture, ADeviceListArrivingAfterTheBarIsGoneDoesNothing) {
     EXPECT_EQ(fake.settings.deviceUID(), QString());
 }
 
-TEST_F(BarFixture, MeterSamplesAtMostTwentyTimesASecond) {
+TEST_F(BarFixture, MeterMovesAtMostOnceASlotAndShowsTheLevelItRestsAt) {
     LevelMeterModel meter;
     meter.setSession(fake.controller.get());
     fake.settings.setApiKey(QStringLiteral("sk-test")); // levels count only while a session runs
@@ -337,11 +337,14 @@ TEST_F(BarFixture, MeterSamplesAtMostTwentyTimesASecond) {
     const qint64 elapsed = clock.elapsed();
     EXPECT_GT(updates, 100);
     EXPECT_GE(fills.count(), 3);
-    EXPECT_LE(fills.count(), elapsed / LevelMeterModel::kSampleIntervalMs + 1);
+    EXPECT_LE(fills.count(), elapsed / LevelMeterModel::kSlotMs + 1);
     // Once the levels rest the meter shows the last one and stops sampling.
     fake.engine.onLevels(0.5f, 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return meter.fill() == 0.5; }, 1000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !meter.isSampling(); }, 1000));
+    // Right after a move, the other channel's level arms no timer here.
+    fake.engine.onLevels(0.5f, 0.3f);
+    EXPECT_FALSE(meter.isSampling());
 }
 
 TEST_F(BarFixture, TranscriptionProgressRunsFromZeroToOneThenEnds) {

@@ -2,7 +2,7 @@ import QtQuick
 import Corvinel
 import QtQuick.Controls
 
-// A small labelled bar for one audio level, sampled by its model at most 20 times a second.
+// A small labelled bar for one audio level, moved by its model at most ten times a second.
 Row {
     id: meter
 
@@ -42,11 +42,19 @@ Row {
         radius: 2.5
         color: systemPalette.midlight
 
-        Rectangle {
+        // The level moves a clip over a bar of fixed size: a rounded rectangle that changed its
+        // width would have its corners drawn again at every sample.
+        Item {
             width: track.width * meterModel.fill
             height: track.height
-            radius: track.radius
-            color: meterModel.color
+            clip: true
+
+            Rectangle {
+                width: track.width
+                height: track.height
+                radius: track.radius
+                color: meterModel.color
+            }
         }
     }
 }
