@@ -8,14 +8,7 @@ MicTranscriber::MicTranscriber(std::shared_ptr<SpeechEngine> engine, Clock& cloc
                                const QString& locale)
     : m_engine(std::move(engine)), m_clock(clock), m_locale(locale),
       m_recognizerAvailable(m_engine &&
-                            m_engine->modelFor(locale) == SpeechEngine::ModelState::installed) {
-    if (m_recognizerAvailable) {
-        m_worker = std::make_unique<RecognitionWorker>(
-            m_engine, m_queue, [this](const RecognitionWorker::Event& event) {
-                m_inbox.post([this, event] { receive(event); });
-            });
-    }
-}
+                            m_engine->modelFor(locale) == SpeechEngine::ModelState::installed) {}
 
 MicTranscriber::~MicTranscriber() {
     m_feedSegment.store(0);
@@ -39,6 +32,16 @@ void MicTranscriber::begin() {
         stopTask(true);
     if (!m_recognizerAvailable)
         return;
+    // Made with the first answer to transcribe, and kept: most sessions never transcribe, and
+    // the queue holds seconds of audio. The capture thread sees the queue only once the segment
+    // stored below tells it to feed one.
+    if (!m_worker) {
+        m_queue = std::make_unique<MicBlockQueue>();
+        m_worker = std::make_unique<RecognitionWorker>(
+            m_engine, *m_queue, [this](const RecognitionWorker::Event& event) {
+                m_inbox.post([this, event] { receive(event); });
+            });
+    }
     ++m_segmentID;
     m_appendedFrames.store(0);
     m_latest.clear();
@@ -82,7 +85,7 @@ void MicTranscriber::append(const float* samples, int frames, double sampleRate)
     const int segment = m_feedSegment.load(std::memory_order_acquire);
     if (segment == 0 || !samples || frames <= 0 || !(sampleRate > 0))
         return;
-    m_queue.push(segment, sampleRate, samples, frames);
+    m_queue->push(segment, sampleRate, samples, frames);
     m_feedRate.store(sampleRate, std::memory_order_relaxed);
     m_appendedFrames.fetch_add(frames, std::memory_order_relaxed);
 }

@@ -54,6 +54,6 @@ private:
     MainThreadInbox m_inbox;
     // The last ended segment's fallback; goes with the transcriber.
     std::unique_ptr<Clock::Timer> m_fallback;
-    MicBlockQueue m_queue;
+    std::unique_ptr<MicBlockQueue> m_queue;
     std::unique_ptr<RecognitionWorker> m_worker;
 };
