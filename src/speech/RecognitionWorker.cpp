@@ -7,7 +7,8 @@
 namespace {
 // Interim texts are asked for every 100 ms of audio: the recognizer's text rarely changes faster.
 constexpr int kInterimSamples = SpeechEngine::sampleRate / 10;
-// The capture thread does not signal the worker (no locks there), so the worker looks this often.
+// The capture thread does not signal the worker (no locks there), so while a segment is fed the
+// worker looks this often.
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 } // namespace
 
@@ -49,7 +50,13 @@ void RecognitionWorker::post(Command command) {
 void RecognitionWorker::run() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_wake.wait_for(lock, kPollInterval, [this] { return m_stopping || !m_commands.empty(); });
+        const auto commanded = [this] { return m_stopping || !m_commands.empty(); };
+        // Between segments no audio is fed (what is queued then is dropped): only a command
+        // brings work, so the worker sleeps through the time between the user's answers.
+        if (m_current != 0)
+            m_wake.wait_for(lock, kPollInterval, commanded);
+        else
+            m_wake.wait(lock, commanded);
         if (m_stopping)
             break;
         std::deque<Command> commands;
