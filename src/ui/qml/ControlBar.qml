@@ -175,21 +175,23 @@ Pane {
                 id: lastAnswer
                 text: barModel.lastAnswerText
                 font.pointSize: 8
-                opacity: 0.45
+                // Hidden is the base state, so a window that opens without one animates nothing.
+                visible: false
+                opacity: 0
                 Accessible.name: barModel.lastAnswerText
 
                 states: State {
-                    name: "hidden"
-                    when: !barModel.lastAnswerVisible
+                    name: "shown"
+                    when: barModel.lastAnswerVisible
                     PropertyChanges {
                         target: lastAnswer
-                        visible: false
-                        opacity: 0
+                        visible: true
+                        opacity: 0.45
                     }
                 }
                 transitions: [
                     Transition {
-                        from: "hidden"
+                        to: "shown"
                         SequentialAnimation {
                             PropertyAction {
                                 property: "visible"
@@ -201,7 +203,7 @@ Pane {
                         }
                     },
                     Transition {
-                        to: "hidden"
+                        from: "shown"
                         SequentialAnimation {
                             NumberAnimation {
                                 property: "opacity"
