@@ -3,7 +3,8 @@ import Corvinel
 import QtQuick.Controls
 import QtQuick.Layouts
 
-// The control bar's menu button: every command of the window, each with its shortcut.
+// The control bar's menu button: every command of the window, each with its shortcut. The items
+// are made when the menu first shows: none of them costs the window's first frame.
 ToolButton {
     id: button
 
@@ -21,8 +22,11 @@ ToolButton {
         // A popup does not follow the application palette by itself.
         palette: button.palette
 
+        property bool everShown: false
+        onAboutToShow: menu.everShown = true
+
         Repeater {
-            model: button.commands.menu
+            model: menu.everShown ? button.commands.menu : null
 
             delegate: MenuItem {
                 id: item
