@@ -1,9 +1,9 @@
 import QtQuick
 import Corvinel
-import QtQuick.Dialogs
 
 // The file chooser: the desktop's own (through its portal) and, where there is none, Qt's
-// dialog with the same title, filters and selection mode.
+// dialog with the same title, filters and selection mode. Qt's is made at the first request
+// that needs it, so where the portal answers its module is never loaded.
 Item {
     id: root
 
@@ -19,19 +19,16 @@ Item {
     FileChooser {
         id: chooser
         onChosen: paths => root.chosen(paths)
+        // Once made, the dialog answers later requests itself.
         onFallbackRequested: {
-            if (String(chooser.folderUrl) !== "")
-                dialog.currentFolder = chooser.folderUrl
-            dialog.open()
+            if (!fallback.item)
+                fallback.setSource("FallbackFileDialog.qml", {
+                    chooser: chooser
+                })
         }
     }
 
-    FileDialog {
-        id: dialog
-
-        title: chooser.title
-        nameFilters: chooser.nameFilters
-        fileMode: chooser.multiple ? FileDialog.OpenFiles : FileDialog.OpenFile
-        onAccepted: chooser.acceptUrls(dialog.selectedFiles)
+    Loader {
+        id: fallback
     }
 }
