@@ -240,12 +240,14 @@ Control {
                 TapHandler {
                     acceptedButtons: Qt.RightButton
                     enabled: card.canRewrite
-                    onTapped: rewriteMenu.popup()
-                }
-                RewriteMenu {
-                    id: rewriteMenu
-                    cards: card.cards
-                    pairId: card.pairId
+                    onTapped: {
+                        if (!rewriteMenu.item)
+                            rewriteMenu.setSource("RewriteMenu.qml", {
+                                cards: card.cards,
+                                pairId: card.pairId
+                            });
+                        (rewriteMenu.item as RewriteMenu).popup();
+                    }
                 }
 
                 // Rewrites of a finished answer, and the versions it has had.
@@ -401,5 +403,11 @@ Control {
                 ]
             }
         }
+    }
+
+    // The answer's context menu, made at its first right-click: a menu on every card would be a
+    // cost of every card. Outside the layouts, where it takes no room.
+    Loader {
+        id: rewriteMenu
     }
 }
