@@ -6,6 +6,7 @@
 #include "ui/X11Workspaces.h"
 
 #include <QGuiApplication>
+#include <QPlatformSurfaceEvent>
 #include <QTimer>
 
 WindowConfigurator::WindowConfigurator(QObject* parent)
@@ -21,10 +22,32 @@ bool WindowConfigurator::platformReportsPosition(const QString& platformName) {
 
 void WindowConfigurator::setWindow(QObject* object) {
     auto* window = qobject_cast<QWindow*>(object);
-    if (!assignIfChanged(m_window, window))
+    if (m_window == window)
         return;
+    if (m_window)
+        m_window->removeEventFilter(this);
+    m_window = window;
+    if (m_window) {
+        m_window->installEventFilter(this);
+        if (m_window->handle())
+            prepareFirstFrame();
+    }
     emit windowChanged();
     scheduleApply();
+}
+
+bool WindowConfigurator::eventFilter(QObject* watched, QEvent* event) {
+    // Sent as the platform window is made, before it is shown.
+    if (watched == m_window && event->type() == QEvent::PlatformSurface &&
+        static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType() ==
+            QPlatformSurfaceEvent::SurfaceCreated)
+        prepareFirstFrame();
+    return false;
+}
+
+void WindowConfigurator::prepareFirstFrame() {
+    m_appearanceController->setAppearance(m_appearance);
+    X11Workspaces::fillBackground(m_window, QGuiApplication::palette().color(QPalette::Window));
 }
 
 void WindowConfigurator::setAlwaysOnTop(bool on) {
@@ -66,6 +89,8 @@ void WindowConfigurator::apply() {
     m_appearanceController->setAppearance(m_appearance);
     if (!m_window)
         return;
+    // What the server shows of a resized window before the next frame.
+    X11Workspaces::fillBackground(m_window, QGuiApplication::palette().color(QPalette::Window));
     if (m_appliedOnTop != m_alwaysOnTop || m_appliedTo != m_window) {
         m_appliedOnTop = m_alwaysOnTop;
         m_appliedTo = m_window;

@@ -45,6 +45,8 @@ public:
     QString framePath() const { return m_framePath; }
     void setFramePath(const QString& path);
 
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 signals:
     void windowChanged();
     void alwaysOnTopChanged();
@@ -55,6 +57,9 @@ signals:
 private:
     void scheduleApply();
     void apply();
+    // Once the window exists on the platform and before it maps: the appearance, and the
+    // server's fill in its background colour, so no frame of it shows in other colours.
+    void prepareFirstFrame();
 
     QPointer<QWindow> m_window;
     bool m_alwaysOnTop = false;

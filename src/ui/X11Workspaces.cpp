@@ -1,5 +1,6 @@
 #include "ui/X11Workspaces.h"
 
+#include <QColor>
 #include <QGuiApplication>
 #include <QWindow>
 
@@ -88,6 +89,21 @@ void keepAbove(QWindow* window, bool above) {
     // 1 add, 0 remove; the last 1: a normal application asks.
     ask(*x, atom(x->connection, "_NET_WM_STATE"),
         {above ? 1u : 0u, atom(x->connection, "_NET_WM_STATE_ABOVE"), 0, 1});
+    xcb_flush(x->connection);
+}
+
+void fillBackground(QWindow* window, const QColor& color) {
+    const std::optional<X11Window> x = x11Window(window);
+    if (!x)
+        return;
+    const std::unique_ptr<xcb_get_geometry_reply_t, decltype(&free)> geometry(
+        xcb_get_geometry_reply(x->connection, xcb_get_geometry(x->connection, x->window), nullptr),
+        &free);
+    // A 32-bit visual reads the top byte as alpha; the others have no such byte.
+    const uint32_t pixel = (geometry && geometry->depth == 32 ? 0xFF000000u : 0u) |
+                           (uint32_t(color.red()) << 16) | (uint32_t(color.green()) << 8) |
+                           uint32_t(color.blue());
+    xcb_change_window_attributes(x->connection, x->window, XCB_CW_BACK_PIXEL, &pixel);
     xcb_flush(x->connection);
 }
 

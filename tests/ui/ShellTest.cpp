@@ -22,6 +22,7 @@
 #include <QTest>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
 
@@ -274,6 +275,25 @@ TEST(Shell, ATooSmallStoredFrameIsIgnoredAndTheAppearanceAppliesLive) {
         return QGuiApplication::palette().color(QPalette::Window) ==
                AppearanceController::lightPalette().color(QPalette::Window);
     }));
+}
+
+// No frame of the window shows in other colours than its own: the stored appearance applies as
+// the window is made, not on a later turn of the event loop.
+TEST(Shell, TheFirstFrameHasTheStoredAppearance) {
+    TestHome home;
+    QGuiApplication::setPalette(AppearanceController::lightPalette());
+    FakeSession fake(home.configHome(), home.path() + QStringLiteral("/Documents/Corvinel"));
+    fake.settings.setAppearance(Appearance::dark);
+    QmlHarness qml;
+    ASSERT_NE(qml.loadMain(*fake.controller, fake.settings), nullptr);
+    QQuickWindow* window = qml.window();
+    std::optional<QColor> firstFrame;
+    QObject::connect(window, &QQuickWindow::beforeRendering, window, [&] {
+        if (!firstFrame)
+            firstFrame = window->color();
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return firstFrame.has_value(); }));
+    EXPECT_EQ(*firstFrame, AppearanceController::darkPalette().color(QPalette::Window));
 }
 
 TEST(Shell, TheAnswerBoxFillStandsApartFromTheWindowInBothPalettes) {
