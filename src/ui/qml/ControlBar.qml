@@ -384,11 +384,22 @@ Pane {
                     padding: 0
                     focus: true
                     closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
-
-                    JobContextView {
-                        model: barModel.job
+                    // The editor exists while the popup shows (what is typed lives in the model):
+                    // none of it costs the window's first frame.
+                    onAboutToShow: jobEditor.setSource("JobContextView.qml", {
+                        model: barModel.job,
                         compact: true
-                        onSaved: jobPopup.close()
+                    })
+                    onClosed: jobEditor.source = ""
+
+                    Loader {
+                        id: jobEditor
+                    }
+                    Connections {
+                        target: jobEditor.item as JobContextView
+                        function onSaved() {
+                            jobPopup.close();
+                        }
                     }
                 }
             }
