@@ -2,6 +2,9 @@
 
 #include "realtime/RealtimeConnection.h"
 
+#include <algorithm>
+#include <utility>
+
 RealtimeClient::RealtimeClient() : RealtimeClient(Options{}) {}
 
 RealtimeClient::RealtimeClient(Options options) {
@@ -33,10 +36,41 @@ RealtimeClient::~RealtimeClient() {
         },
         Qt::QueuedConnection);
     m_thread.wait();
+    for (AudioBlock* block = m_audio.exchange(nullptr); block;)
+        delete std::exchange(block, block->next);
 }
 
 void RealtimeClient::enqueue(std::function<void()> work) {
-    QMetaObject::invokeMethod(m_connection, std::move(work), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_connection,
+        [this, work = std::move(work)] {
+            takeAudio();
+            work();
+        },
+        Qt::QueuedConnection);
+}
+
+void RealtimeClient::takeAudio() {
+    AudioBlock* ordered = nullptr;
+    for (AudioBlock* block = m_audio.exchange(nullptr, std::memory_order_acquire); block;) {
+        AudioBlock* const next = block->next;
+        block->next = ordered;
+        ordered = block;
+        block = next;
+    }
+    qsizetype taken = 0;
+    while (ordered) {
+        m_connection->append(ordered->pcm16);
+        taken += ordered->pcm16.size();
+        delete std::exchange(ordered, ordered->next);
+    }
+    m_audioBytes.fetch_sub(taken);
+    m_audioWanted.store(
+        std::max<qsizetype>(1, RealtimeConnection::chunkBytes - m_connection->pendingBytes()));
+    // A block counted but not pushed yet, or a need now smaller than what waits: look again.
+    if (m_audioBytes.load() >= m_audioWanted.load())
+        QMetaObject::invokeMethod(
+            m_connection, [this] { takeAudio(); }, Qt::QueuedConnection);
 }
 
 void RealtimeClient::start(const Config& config) {
@@ -56,7 +90,16 @@ void RealtimeClient::stop() {
 }
 
 void RealtimeClient::append(const QByteArray& pcm16) {
-    enqueue([c = m_connection, pcm16] { c->append(pcm16); });
+    // Counted first: the count is never below what the stack holds.
+    const qsizetype before = m_audioBytes.fetch_add(pcm16.size());
+    auto* block = new AudioBlock{pcm16, m_audio.load(std::memory_order_relaxed)};
+    while (!m_audio.compare_exchange_weak(block->next, block, std::memory_order_release,
+                                          std::memory_order_relaxed)) {
+    }
+    const qsizetype wanted = m_audioWanted.load();
+    if (before < wanted && before + pcm16.size() >= wanted)
+        QMetaObject::invokeMethod(
+            m_connection, [this] { takeAudio(); }, Qt::QueuedConnection);
 }
 
 void RealtimeClient::updateHistory(const QList<HistoryPair>& pairs) {

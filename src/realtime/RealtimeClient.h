@@ -42,6 +42,8 @@ public:
 
 private:
     void enqueue(std::function<void()> work);
+    // On the connection's thread: hands it every block appended so far, oldest first.
+    void takeAudio();
 
     // Notifications reach the owner on the creating thread, in order. Every start() and
     // stop() numbers a new run; a notification carries the run the connection was in when it
@@ -52,4 +54,18 @@ private:
     std::atomic<quint64> m_postingRun{0}; // the one the connection has taken up
     QThread m_thread;
     RealtimeConnection* m_connection = nullptr;
+
+    // The capture delivers a block every 20 ms or so, and a queued call for each would wake
+    // the connection's thread that often, for a message it sends every 100 ms. So append()
+    // pushes its block onto a lock-free stack and queues a call only once the blocks waiting
+    // make up what the connection still needs for its next message; until then they wait here
+    // rather than in the connection. Every other call takes them first, so no audio appended
+    // before a call reaches the connection after it.
+    struct AudioBlock {
+        QByteArray pcm16;
+        AudioBlock* next;
+    };
+    std::atomic<AudioBlock*> m_audio{nullptr}; // newest first
+    std::atomic<qsizetype> m_audioBytes{0};    // counted before a block is pushed
+    std::atomic<qsizetype> m_audioWanted{1};
 };

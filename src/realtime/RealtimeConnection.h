@@ -37,6 +37,8 @@ public:
     void start(const Config& config);
     void stop();
     void append(const QByteArray& pcm16);
+    // Audio appended but not sent yet: short of a chunk, or held while a new socket is set up.
+    qsizetype pendingBytes() const { return m_pending.size(); }
     void updateHistory(const QList<HistoryPair>& pairs);
     void updateInstructions(const QString& instructions);
     void regenerate(const QString& cardID, const QString& question, const QByteArray& image = {});

@@ -565,13 +565,17 @@ TEST_F(RealtimeClientTest, AudioBeforeConfigurationIsDroppedAndChunksHoldTheWhol
     client->append(QByteArray(2000, 'e')); // 6799: everything goes in one message
     client->append(QByteArray(4800, 'f')); // exactly the threshold
     client->append(QByteArray(100, 'g'));  // waits
-    ASSERT_TRUE(server.waitForFrames(QStringLiteral("input_audio_buffer.append"), 2));
+    client->updateHistory({});             // which takes what waits on its way
+    sync();
+    client->append(QByteArray(4700, 'h')); // the threshold again, counted with it
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("input_audio_buffer.append"), 3));
     sync();
     const auto appends = server.frames(QStringLiteral("input_audio_buffer.append"));
-    ASSERT_EQ(appends.size(), 2);
+    ASSERT_EQ(appends.size(), 3);
     EXPECT_EQ(audioOf(appends[0]),
               QByteArray(3000, 'c') + QByteArray(1799, 'd') + QByteArray(2000, 'e'));
     EXPECT_EQ(audioOf(appends[1]), QByteArray(4800, 'f'));
+    EXPECT_EQ(audioOf(appends[2]), QByteArray(100, 'g') + QByteArray(4700, 'h'));
 }
 
 TEST_F(RealtimeClientTest, AudioFromManyThreadsArrivesComplete) {
@@ -740,6 +744,21 @@ TEST_F(RealtimeClientTest, StopClosesWithGoingAwayAndDropsLaterAudio) {
     client->start(config()); // a marker that the append before it was handled
     ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 2));
     EXPECT_EQ(server.frames(QStringLiteral("input_audio_buffer.append")).size(), 0);
+
+    // Nor is what a session stopped with, short of a message, the next session's.
+    server.sendSessionUpdated();
+    ASSERT_TRUE(waitForStatus(Status::connected(), 2));
+    client->append(QByteArray(100, 'y'));
+    client->append(QByteArray(100, 'y'));
+    client->stop();
+    client->start(config());
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 3));
+    server.sendSessionUpdated();
+    ASSERT_TRUE(waitForStatus(Status::connected(), 3));
+    client->append(QByteArray(4800, 'z'));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("input_audio_buffer.append"), 1));
+    EXPECT_EQ(audioOf(server.frames(QStringLiteral("input_audio_buffer.append")).first()),
+              QByteArray(4800, 'z'));
 }
 
 // The first event of a burst stops and restarts the client: the rest of the burst, already
