@@ -7,7 +7,7 @@
 
 RealtimeClient::RealtimeClient() : RealtimeClient(Options{}) {}
 
-RealtimeClient::RealtimeClient(Options options) {
+RealtimeClient::RealtimeClient(Options options) : m_audioWanted(RealtimeConnection::chunkBytes) {
     m_thread.setObjectName(QStringLiteral("corvinel.realtime"));
     auto post = [this](RealtimeConnection::Notification notification) {
         m_inbox.post([this, run = m_postingRun.load(), notification = std::move(notification)] {

@@ -67,5 +67,5 @@ private:
     };
     std::atomic<AudioBlock*> m_audio{nullptr}; // newest first
     std::atomic<qsizetype> m_audioBytes{0};    // counted before a block is pushed
-    std::atomic<qsizetype> m_audioWanted{1};
+    std::atomic<qsizetype> m_audioWanted;      // a message's worth, less what the connection holds
 };

@@ -749,7 +749,6 @@ TEST_F(RealtimeClientTest, StopClosesWithGoingAwayAndDropsLaterAudio) {
     server.sendSessionUpdated();
     ASSERT_TRUE(waitForStatus(Status::connected(), 2));
     client->append(QByteArray(100, 'y'));
-    client->append(QByteArray(100, 'y'));
     client->stop();
     client->start(config());
     ASSERT_TRUE(server.waitForFrames(QStringLiteral("session.update"), 3));
