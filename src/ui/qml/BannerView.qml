@@ -59,11 +59,14 @@ Pane {
                 font.pointSize: 11
             }
 
-            ProgressBar {
-                Layout.fillWidth: true
-                visible: bannerModel.showsProgress
-                value: bannerModel.progress
-                Accessible.name: "Transcription progress"
+            // Made only while a recording is transcribed: the bar's images load with it.
+            Repeater {
+                model: bannerModel.showsProgress ? 1 : 0
+                delegate: ProgressBar {
+                    Layout.fillWidth: true
+                    value: bannerModel.progress
+                    Accessible.name: "Transcription progress"
+                }
             }
 
             Row {
