@@ -33,15 +33,21 @@ int main(int, char* argv[]) {
                      number);
     setenv("CORVINEL_HELD_SIGNALS", held, 1);
 
-    // Beside this file as installed, and in the build tree alike.
-    static const char relative[] = "/" CORVINEL_PROGRAM_PATH;
+    // Beside this file as installed, and in the build tree alike. A session in the terminal has
+    // a program of its own, without the window's libraries, which would be a fifth of its
+    // memory.
+    bool headless = false;
+    for (char** argument = argv + 1; *argument; ++argument)
+        headless = headless || strcmp(*argument, "--headless") == 0;
+    const char* const relative = headless ? "/" CORVINEL_HEADLESS_PATH : "/" CORVINEL_PROGRAM_PATH;
+    const size_t size = strlen(relative) + 1;
     char path[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
     if (length > 0) {
         path[length] = '\0';
         char* const slash = strrchr(path, '/');
-        if (slash && size_t(slash - path) + sizeof relative <= sizeof path) {
-            memcpy(slash, relative, sizeof relative);
+        if (slash && size_t(slash - path) + size <= sizeof path) {
+            memcpy(slash, relative, size);
             execv(path, argv);
         } else {
             errno = ENAMETOOLONG;
