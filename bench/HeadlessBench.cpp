@@ -240,9 +240,9 @@ void HeadlessBothRecording(benchmark::State& state) {
                              .arg(threadsAfter.size());
         QMap<QByteArray, double> byName;
         for (auto it = threadsAfter.begin(); it != threadsAfter.end(); ++it)
-            byName[it->name] += 100.0 *
-                                double(it->ticks - threadsBefore.value(it.key(), {{}, 0}).ticks) /
-                                tick / window;
+            byName[it.key() == QString::number(pid) ? QByteArrayLiteral("main") : it->name] +=
+                100.0 * double(it->ticks - threadsBefore.value(it.key(), {{}, 0}).ticks) / tick /
+                window;
         for (auto it = byName.begin(); it != byName.end(); ++it)
             g_threadReport += QStringLiteral(" %1 %2")
                                   .arg(QString::fromUtf8(it.key()))
@@ -251,15 +251,16 @@ void HeadlessBothRecording(benchmark::State& state) {
 }
 BENCHMARK(HeadlessBothRecording)->Unit(benchmark::kSecond)->UseManualTime()->Iterations(1);
 
-// "33.1 MB", or with several runs their median and range.
-QString summary(std::vector<double> values, const char* unit, int decimals) {
+// "peak RSS 33.1 MB (goal ≤ 36 MB)", with several runs their median, then their range.
+void printFigure(const char* name, std::vector<double> values, const char* unit, const char* of,
+                 int decimals, double goal) {
     std::sort(values.begin(), values.end());
-    const QString median = QString::number(values[values.size() / 2], 'f', decimals) + unit;
-    if (values.size() == 1)
-        return median;
-    return QStringLiteral("%1 (%2–%3 over %4 runs)")
-        .arg(median, QString::number(values.front(), 'f', decimals),
-             QString::number(values.back(), 'f', decimals), QString::number(values.size()));
+    printf("  %s %.*f %s%s (goal ≤ %g %s", name, decimals, values[values.size() / 2], unit, of,
+           goal, unit);
+    if (values.size() > 1)
+        printf("; %.*f–%.*f over %zu runs", decimals, values.front(), decimals, values.back(),
+               values.size());
+    printf(")\n");
 }
 
 } // namespace
@@ -284,9 +285,8 @@ int main(int argc, char** argv) {
         cpu.push_back(run.cpuPct);
     }
     printf("\ncorvinel --headless, both streamed, recording on, %d s of speech:\n", kAudioSeconds);
-    printf("  peak RSS %s (goal ≤ %.0f MB)\n", qPrintable(summary(rss, " MB", 1)), kRssGoalMB);
-    printf("  CPU %s of one core (goal ≤ %.1f %%)\n", qPrintable(summary(cpu, " %", 2)),
-           kCpuGoalPct);
+    printFigure("peak RSS", rss, "MB", "", 1, kRssGoalMB);
+    printFigure("CPU", cpu, "%", " of one core", 2, kCpuGoalPct);
     printf("%s\n", qPrintable(g_threadReport));
     return 0;
 }
