@@ -36,7 +36,25 @@ void WindowConfigurator::setWindow(QObject* object) {
     scheduleApply();
 }
 
+// Asked again once the manager has taken the window in: a request made while it maps a new
+// window can be lost (seen under openbox, one start in five), and a loaded machine can take
+// longer than the first try allows, so the window's first exposure counts the time again.
+void WindowConfigurator::askAgainLater() {
+    for (const int delay : {FrameTracker::settleMs, 5 * FrameTracker::settleMs})
+        QTimer::singleShot(delay, this, [this, window = m_window] {
+            if (!window || window != m_window || m_appliedOnTop != m_alwaysOnTop)
+                return;
+            X11Workspaces::keepAbove(m_window, m_alwaysOnTop);
+            X11Workspaces::showOnAll(m_window, m_alwaysOnTop);
+        });
+}
+
 bool WindowConfigurator::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_window && event->type() == QEvent::Expose && m_window->isExposed() &&
+        m_exposedWindow != m_window && m_appliedTo == m_window) {
+        m_exposedWindow = m_window;
+        askAgainLater();
+    }
     // Sent as the platform window is made, before it is shown.
     if (watched == m_window && event->type() == QEvent::PlatformSurface &&
         static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType() ==
@@ -96,16 +114,7 @@ void WindowConfigurator::apply() {
         m_appliedTo = m_window;
         m_window->setFlag(Qt::WindowStaysOnTopHint, m_alwaysOnTop);
         X11Workspaces::showOnAll(m_window, m_alwaysOnTop);
-        // Asked again once the manager has taken the window in: a request made while it maps
-        // a new window can be lost (seen under openbox, one start in five), and a loaded
-        // machine can take longer than the first try allows.
-        for (const int delay : {FrameTracker::settleMs, 5 * FrameTracker::settleMs})
-            QTimer::singleShot(delay, this, [this, window = m_window] {
-                if (window != m_window || m_appliedOnTop != m_alwaysOnTop)
-                    return;
-                X11Workspaces::keepAbove(m_window, m_alwaysOnTop);
-                X11Workspaces::showOnAll(m_window, m_alwaysOnTop);
-            });
+        askAgainLater();
     }
     if (m_tracksFrame && !m_frameTracker) {
         m_frameTracker = new FrameTracker(m_framePath, this);

@@ -60,6 +60,7 @@ private:
     // Once the window exists on the platform and before it maps: the appearance, and the
     // server's fill in its background colour, so no frame of it shows in other colours.
     void prepareFirstFrame();
+    void askAgainLater();
 
     QPointer<QWindow> m_window;
     bool m_alwaysOnTop = false;
@@ -70,6 +71,7 @@ private:
     // What the window was last given, so an appearance change sends nothing to the server.
     std::optional<bool> m_appliedOnTop;
     QPointer<QWindow> m_appliedTo;
+    QPointer<QWindow> m_exposedWindow; // the last window whose first exposure was seen
     AppearanceController* m_appearanceController;
     FrameTracker* m_frameTracker = nullptr;
 };
