@@ -97,9 +97,9 @@ int64_t WavWriter::dataCapacity(int channels, int64_t dataLimit) {
 }
 
 int16_t WavWriter::toPCM16(float sample) {
-    // Selects rather than an early return, so that the loops calling it are vectorized.
-    const float number = std::isnan(sample) ? 0.0f : sample;
-    const float clamped = number >= 1.0f ? 1.0f : (number < -1.0f ? -1.0f : number);
+    if (std::isnan(sample))
+        return 0;
+    const float clamped = sample >= 1.0f ? 1.0f : (sample < -1.0f ? -1.0f : sample);
     return static_cast<int16_t>(clamped * 32767.0f);
 }
 
@@ -129,22 +129,11 @@ void WavWriter::write(const FloatAudioBuffer& buffer) {
         return;
 
     m_pcm.resize(static_cast<size_t>(frames * m_channels));
-    int16_t* pcm = m_pcm.data();
-    if (m_channels == 2) {
-        // The archive's own shape, one pass over both channels.
-        const float* left = buffer.channelData[0];
-        const float* right = buffer.channelData[std::min(buffer.channelCount - 1, 1)];
-        for (int64_t i = 0; i < frames; ++i) {
-            pcm[2 * i] = qToLittleEndian(toPCM16(left[i]));
-            pcm[2 * i + 1] = qToLittleEndian(toPCM16(right[i]));
-        }
-    } else {
-        for (int c = 0; c < m_channels; ++c) {
-            const float* source = buffer.channelData[std::min(buffer.channelCount - 1, c)];
-            int16_t* out = pcm + c;
-            for (int64_t i = 0; i < frames; ++i, out += m_channels)
-                *out = qToLittleEndian(toPCM16(source[i]));
-        }
+    for (int c = 0; c < m_channels; ++c) {
+        const float* source = buffer.channelData[std::min(buffer.channelCount - 1, c)];
+        int16_t* out = m_pcm.data() + c;
+        for (int64_t i = 0; i < frames; ++i, out += m_channels)
+            *out = qToLittleEndian(toPCM16(source[i]));
     }
 
     const int64_t bytes = frames * frameBytes;
