@@ -280,6 +280,7 @@ void AudioCaptureEngine::stop() {
     m_outputSettle.reset();
     // Every frame handed over before is written, and the header is final, once this returns.
     if (m_archive) {
+        m_pipeline.flushMeeting();
         m_archive->close();
         m_recordingFailure = m_archive->failure();
         m_recordingDroppedSeconds = m_archive->droppedSeconds();

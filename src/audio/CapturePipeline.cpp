@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 constexpr double kFIFOSeconds = 5.0;
@@ -75,6 +76,8 @@ bool CapturePipeline::prepare(const Setup& setup, ArchiveWriter* archive) {
     m_archive = archive;
     m_throttle.reset();
     m_meeting.restart();
+    // A tap that delivers before the microphone: the recording starts with the meeting.
+    m_micCatchUp = true;
     m_mic.fifo().clear();
     m_mic.restart();
     m_mixOwner.store(tapOwnsMix);
@@ -116,6 +119,7 @@ bool CapturePipeline::setMicReturning(double micRate, int micChannel) {
         return false;
     m_setup.micChannel = micChannel;
     m_meeting.restart();
+    m_micCatchUp = true;
     m_micState.store(micReturning, std::memory_order_release);
     return true;
 }
@@ -156,6 +160,8 @@ bool CapturePipeline::setTapFormatIfChanged(double sampleRate, int channels,
 }
 
 void CapturePipeline::reset() {
+    m_micCatchUp = false;
+    m_tapArchives = false;
     m_apiFromMicRate.reset();
     m_apiFrom48.reset();
     m_micTo48.reset();
@@ -251,6 +257,8 @@ void CapturePipeline::micPiece(const FloatAudioBuffer& block, int64_t offset, in
             mic48 = m_mic48.data();
         }
         if (m > 0) {
+            if (std::exchange(m_micCatchUp, false) && m_archive)
+                catchUpArchive(m);
             const bool mixing = both && micMixes(mic48, m);
             if (m_archive || mixing)
                 takeMeeting(m);
@@ -270,6 +278,38 @@ void CapturePipeline::micPiece(const FloatAudioBuffer& block, int64_t offset, in
     }
     if (paired)
         postLevels(peak(mic, frames), meetingPeak());
+}
+
+// The oldest `frames` of the meeting FIFO into the archive beside silence, through `scratch`
+// and `zeros` (`room` floats each, the latter all zero).
+void CapturePipeline::archiveMeetingAlone(int64_t frames, float* scratch, const float* zeros,
+                                          int64_t room) {
+    for (frames = std::min(frames, m_meeting.fifo().count()); frames > 0;) {
+        const int64_t n = std::min(frames, room);
+        m_meeting.fifo().pop(scratch, n);
+        m_archive->push(zeros, scratch, n);
+        frames -= n;
+    }
+}
+
+// The tap stopped writing the archive when the microphone came back, and the meeting since
+// then waits in the FIFO: what the microphone's first block of `frames` cannot pair with is
+// written beside silence, so the recording keeps every moment and the meeting its place.
+void CapturePipeline::catchUpArchive(int64_t frames) {
+    const int64_t cushion =
+        std::max(meetingCushionFrames, m_tapBlockFrames.load(std::memory_order_relaxed));
+    const int64_t room = static_cast<int64_t>(std::min(m_popped.size(), m_mix48.size()));
+    std::fill(m_mix48.begin(), m_mix48.begin() + room, 0.0f);
+    archiveMeetingAlone(m_meeting.fifo().count() - frames - cushion, m_popped.data(),
+                        m_mix48.data(), room);
+}
+
+void CapturePipeline::flushMeeting() {
+    if (!m_archive || !m_setup.usingTap)
+        return;
+    const int64_t room = static_cast<int64_t>(std::min(m_popped.size(), m_mix48.size()));
+    std::fill(m_mix48.begin(), m_mix48.begin() + room, 0.0f);
+    archiveMeetingAlone(m_meeting.fifo().count(), m_popped.data(), m_mix48.data(), room);
 }
 
 // Whether the microphone thread mixes this block; while the tap mixes, the block goes to it.
@@ -369,18 +409,25 @@ void CapturePipeline::tapPiece(const FloatAudioBuffer& block, int64_t offset, in
     int state = m_micState.load(std::memory_order_acquire);
     if (state == micReturning) {
         // The microphone takes the archive over from its next block, with a fresh cushion, and
-        // its blocks join the tap's mix.
-        m_meeting.fifo().clear();
+        // its blocks join the tap's mix. The FIFO is empty unless no tap block came during the
+        // absence: then its first block writes what the lost microphone left beside silence.
         m_mixOwner.store(tapOwnsMix);
         m_tapMixedLast = false;
         m_micState.store(micPresent, std::memory_order_release);
         state = micPresent;
     }
     if (state == micPresent) {
+        m_tapArchives = false;
         const bool mixed = both && tapMixesWith(meeting, m);
         if (m_archive || (both && !mixed))
             m_meeting.fifo().push(meeting, m);
         return;
+    }
+    if (m_archive && !std::exchange(m_tapArchives, true)) {
+        // The microphone's stream has stopped, and what it had not yet taken of the meeting
+        // goes into the recording before this block.
+        archiveMeetingAlone(m_meeting.fifo().count(), m_tapMix.data(), m_silence.data(),
+                            static_cast<int64_t>(std::min(m_tapMix.size(), m_silence.size())));
     }
     if (both) {
         float* mixed = m_tapMix.data();

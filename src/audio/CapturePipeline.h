@@ -95,6 +95,10 @@ public:
     // the tap hands archive, levels and mix back to it. False when no converter fits the rate.
     bool setMicReturning(double micRate, int micChannel);
 
+    // Once both capture streams have stopped: the meeting the microphone had not yet taken
+    // goes into the archive, beside silence.
+    void flushMeeting();
+
     // Device mode: one block of the input device, all its channels.
     void deviceBlock(const FloatAudioBuffer& block);
     // Tap mode: one block of the microphone device.
@@ -154,6 +158,10 @@ private:
     enum MicState { micPresent, micAbsent, micReturning };
     std::atomic<int> m_micState{micPresent};
     bool prepareMic(double micRate);
+    bool m_tapArchives = false; // tap thread: it wrote the archive's last block
+    bool m_micCatchUp = false;  // set while no microphone block runs
+    void catchUpArchive(int64_t frames);
+    void archiveMeetingAlone(int64_t frames, float* scratch, const float* zeros, int64_t room);
     LevelThrottle m_throttle;
     const Clock* m_clock = &systemClock();
 
