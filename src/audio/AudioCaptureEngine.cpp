@@ -139,7 +139,9 @@ std::optional<AudioFailure> AudioCaptureEngine::startCapture(const Source& sourc
     setup.usingTap = m_usingTap;
     setup.micRate = input->sampleRate;
     setup.micChannel = std::clamp(requestedMic, 0, channels - 1);
-    setup.maxBlockFrames = micBlockFrames * 4;
+    // Twice the largest block asked for: the servers hand over about what was asked, and
+    // anything longer is taken in pieces.
+    setup.maxBlockFrames = std::max(micBlockFrames, PulseRecorder::monitorFragmentFrames) * 2;
     setup.streamSource = streamSource;
     if (device) {
         const std::optional<int> asked = device->meetingChannel;

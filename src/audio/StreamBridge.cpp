@@ -31,7 +31,7 @@ void StreamBridge::take(float* out, int64_t room, int64_t frames, int64_t cushio
     }
     if (held < frames) {
         m_waits = true; // ran dry: this block is padded, then the cushion is rebuilt
-    } else if (held > frames + maxBacklogFrames) {
+    } else if (held > frames + cushion + maxBacklogFrames) {
         for (held -= frames + cushion; held > 0;) {
             const int64_t n = std::min(held, room);
             m_fifo.pop(out, n);
@@ -48,7 +48,7 @@ void StreamBridge::take(float* out, int64_t room, int64_t frames, int64_t cushio
             const int64_t low = cushion / driftLowDivisor;
             const bool sinking = m_lowestSpare < low && m_previousLowestSpare < low &&
                                  m_lowestSpare < m_previousLowestSpare;
-            m_slip = m_lowestSpare > cushion * driftHighFactor ? 1 : sinking ? -1 : 0;
+            m_slip = m_lowestSpare > cushion * driftHighFactor + frames ? 1 : sinking ? -1 : 0;
             m_previousLowestSpare = m_lowestSpare;
             m_lowestSpare = std::numeric_limits<int64_t>::max();
             m_windowFrames = 0;

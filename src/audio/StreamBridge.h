@@ -18,7 +18,8 @@ public:
     // through the next stretch, up to one in 500; below it, repeated, once two stretches running
     // were below and the second lower still (a late block is no drift).
     static constexpr int64_t driftWindowFrames = 96000;
-    // The band, as parts of the cushion.
+    // The band, as parts of the cushion; its top is a take's length higher, as a wait for the
+    // cushion ends only at a take and may leave up to that much more in hand for good.
     static constexpr int64_t driftLowDivisor = 4;
     static constexpr int64_t driftHighFactor = 2;
 

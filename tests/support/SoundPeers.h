@@ -96,8 +96,8 @@ struct WavContents {
 // Reads a WAV with libsndfile: a file whose header does not match its data reads as invalid.
 WavContents readWav(const QString& path);
 
-// The recording's last half second: the left channel carries the `leftHz` sine at 0.5 and not
-// the `rightHz` one, the right channel the other way round.
+// The half second before the recording's last quarter: the left channel carries the `leftHz` sine
+// at 0.5 and not the `rightHz` one, the right channel the other way round.
 testing::AssertionResult separateChannels(const WavContents& wav, double leftHz, double rightHz);
 
 // Spins the event loop until `condition` holds; the limit is a safety net.

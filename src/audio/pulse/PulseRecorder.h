@@ -70,11 +70,13 @@ public:
 
     // The rate `fragmentFrames` counts at when an output or application is recorded.
     static constexpr int outputFragmentRate = 48000;
-    // Blocks of 40 ms at 48 kHz. Recording a monitor sets the output's own period to the fragment
-    // (PulseAudio) or to the fragment rounded down to a power of two (PipeWire): 20 ms cost the
-    // whole output wake-ups and could crackle on weak machines. 40 ms still arrives well within the
-    // model's 100 ms chunks on both servers; 50 ms would come every 43 or 85 ms on PipeWire.
-    static constexpr int monitorFragmentFrames = 1920;
+    // Blocks of 100 ms at 48 kHz, one model chunk each. Recording a monitor sets the output's own
+    // period to the fragment (PulseAudio) or to the fragment rounded down to a power of two
+    // (PipeWire, up to its longest period), so it never shortens what the applications asked
+    // for. Shorter blocks only cost wake-ups: the model takes the audio in 100 ms chunks, which
+    // 40 ms blocks filled every 120 ms on PulseAudio. On PipeWire, whose periods are 2048 frames
+    // at most, the blocks come every 85 or 128 ms.
+    static constexpr int monitorFragmentFrames = 4800;
 
     // Connects and records; blocks until the stream runs or fails. `fragmentFrames` is the
     // block size asked of the server and the size blocks are gathered to: frames of a device,
