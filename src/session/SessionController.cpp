@@ -26,8 +26,8 @@ namespace {
 const QString kNoKey = QStringLiteral("Add your OpenAI API key in Settings first.");
 const QString kScreenAudioDenied = QStringLiteral(
     "This desktop does not let Corvinel record what the computer plays. Allow it audio access (a "
-    "Flatpak needs the PulseAudio socket), then quit and reopen the app. Until then, switch "
-    "\"Meeting audio\" to your audio device.");
+    "Flatpak needs the PulseAudio socket), then quit and reopen the app. Until then, set "
+    "\"Source\" in Settings to your audio input device.");
 const QString kWaitingForPermission = QStringLiteral(
     "Waiting for the sound server — PipeWire or PulseAudio is slow to start the recording.");
 const QString kSpeechDenied =

@@ -152,7 +152,7 @@ TEST_F(SessionControllerTest, ChecksBeforeTheEngineStarts) {
     const QString screen = QStringLiteral(
         "This desktop does not let Corvinel record what the computer plays. Allow it audio access "
         "(a Flatpak needs the PulseAudio socket), then quit and reopen the app. Until then, "
-        "switch \"Meeting audio\" to your audio device.");
+        "set \"Source\" in Settings to your audio input device.");
     const Row table[] = {
         {"blank key", " \n", Permissions::Status::authorized, true,
          AppSettings::MeetingSource::systemOutput,
