@@ -26,6 +26,7 @@ ScriptedRealtimeClient::ScriptedRealtimeClient(QList<DemoScript::Turn> turns, do
 }
 
 void ScriptedRealtimeClient::start(const Config&) {
+    m_awaitingRequest = false;
     m_steps.clear();
     m_next = 0;
     after(0, [this] {
@@ -71,6 +72,7 @@ void ScriptedRealtimeClient::planTurn(int index, const DemoScript::Turn& turn) {
         if (onResponseCreated)
             onResponseCreated(response, card.isEmpty() ? item : QString(), card);
     });
+    m_steps.last().awaitsRequest = turn.typed || turn.screen || !turn.rewrite.isEmpty();
     const QStringList words = DemoScript::fragments(turn.answer);
     for (int i = 0; i < words.size(); ++i) {
         afterMs(DemoScript::fragmentDelayMs(i), [this, response, word = words[i]] {
@@ -142,6 +144,10 @@ void ScriptedRealtimeClient::runNext() {
             m_timer.start(std::exchange(step.delayMs, 0));
             return;
         }
+        if (step.awaitsRequest && m_regeneratingCard.isEmpty()) {
+            m_awaitingRequest = true;
+            return;
+        }
         // Moved out first: the action may stop the client, which drops every step.
         const std::function<void()> action = std::move(step.action);
         ++m_next;
@@ -150,7 +156,14 @@ void ScriptedRealtimeClient::runNext() {
     }
 }
 
+void ScriptedRealtimeClient::regenerate(const QString& cardID, const QString&, const QByteArray&) {
+    m_regeneratingCard = cardID;
+    if (std::exchange(m_awaitingRequest, false))
+        m_timer.start(0);
+}
+
 void ScriptedRealtimeClient::stop() {
+    m_awaitingRequest = false;
     m_timer.stop();
     m_steps.clear();
     m_next = 0;

@@ -24,9 +24,7 @@ public:
     void updateInstructions(const QString&) override {}
     // The script already holds the answer to each follow-up; it streams once the merged
     // question is in, as the answer asked for, not as one to the follow-up's own audio.
-    void regenerate(const QString& cardID, const QString&, const QByteArray& = {}) override {
-        m_regeneratingCard = cardID;
-    }
+    void regenerate(const QString& cardID, const QString&, const QByteArray& = {}) override;
     void cancelResponse(const QString&) override {}
     void skipTurn(const QString&) override {}
 
@@ -45,6 +43,9 @@ private:
     struct Step {
         int delayMs;
         std::function<void()> action;
+        // A response the user asked for: like the service, the script answers only once the
+        // request is in (a look at the screen takes the picture first, however long).
+        bool awaitsRequest = false;
     };
     void planTurn(int index, const DemoScript::Turn& turn);
     void planQuestion(const QString& item, const DemoScript::Turn& turn);
@@ -59,4 +60,5 @@ private:
     qsizetype m_next = 0;
     QTimer m_timer;
     QString m_regeneratingCard;
+    bool m_awaitingRequest = false;
 };
