@@ -257,8 +257,11 @@ void CapturePipeline::micPiece(const FloatAudioBuffer& block, int64_t offset, in
             mic48 = m_mic48.data();
         }
         if (m > 0) {
+            // The tap stopped writing the archive when the microphone came (back), and the
+            // meeting since waits in the FIFO: what this block cannot pair with goes beside
+            // silence, so the recording keeps every moment and the meeting its place.
             if (std::exchange(m_micCatchUp, false) && m_archive)
-                catchUpArchive(m);
+                archiveMeetingBesideSilence(m_meeting.fifo().count() - m - meetingCushion());
             const bool mixing = both && micMixes(mic48, m);
             if (m_archive || mixing)
                 takeMeeting(m);
@@ -292,24 +295,17 @@ void CapturePipeline::archiveMeetingAlone(int64_t frames, float* scratch, const 
     }
 }
 
-// The tap stopped writing the archive when the microphone came back, and the meeting since
-// then waits in the FIFO: what the microphone's first block of `frames` cannot pair with is
-// written beside silence, so the recording keeps every moment and the meeting its place.
-void CapturePipeline::catchUpArchive(int64_t frames) {
-    const int64_t cushion =
-        std::max(meetingCushionFrames, m_tapBlockFrames.load(std::memory_order_relaxed));
+// On the microphone's thread, or once both streams have stopped: the oldest `frames` of the
+// meeting beside silence, through the microphone's scratch space.
+void CapturePipeline::archiveMeetingBesideSilence(int64_t frames) {
     const int64_t room = static_cast<int64_t>(std::min(m_popped.size(), m_mix48.size()));
     std::fill(m_mix48.begin(), m_mix48.begin() + room, 0.0f);
-    archiveMeetingAlone(m_meeting.fifo().count() - frames - cushion, m_popped.data(),
-                        m_mix48.data(), room);
+    archiveMeetingAlone(frames, m_popped.data(), m_mix48.data(), room);
 }
 
 void CapturePipeline::flushMeeting() {
-    if (!m_archive || !m_setup.usingTap)
-        return;
-    const int64_t room = static_cast<int64_t>(std::min(m_popped.size(), m_mix48.size()));
-    std::fill(m_mix48.begin(), m_mix48.begin() + room, 0.0f);
-    archiveMeetingAlone(m_meeting.fifo().count(), m_popped.data(), m_mix48.data(), room);
+    if (m_archive && m_setup.usingTap)
+        archiveMeetingBesideSilence(m_meeting.fifo().count());
 }
 
 // Whether the microphone thread mixes this block; while the tap mixes, the block goes to it.
@@ -336,11 +332,14 @@ bool CapturePipeline::micMixes(const float* mic48, int64_t frames) {
 
 // The meeting that goes with `frames` of microphone, into m_popped.
 void CapturePipeline::takeMeeting(int64_t frames) {
-    // At least a whole tap block: a cushion shorter than the blocks the tap hands over runs
-    // dry whenever a microphone block comes just before the next one.
-    const int64_t cushion =
-        std::max(meetingCushionFrames, m_tapBlockFrames.load(std::memory_order_relaxed));
-    m_meeting.take(m_popped.data(), static_cast<int64_t>(m_popped.size()), frames, cushion);
+    m_meeting.take(m_popped.data(), static_cast<int64_t>(m_popped.size()), frames,
+                   meetingCushion());
+}
+
+// At least a whole tap block: a cushion shorter than the blocks the tap hands over runs dry
+// whenever a microphone block comes just before the next one.
+int64_t CapturePipeline::meetingCushion() const {
+    return std::max(meetingCushionFrames, m_tapBlockFrames.load(std::memory_order_relaxed));
 }
 
 // In `both`: the tap's mix of `frames` of meeting with the microphone, unless the microphone

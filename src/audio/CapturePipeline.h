@@ -160,8 +160,9 @@ private:
     bool prepareMic(double micRate);
     bool m_tapArchives = false; // tap thread: it wrote the archive's last block
     bool m_micCatchUp = false;  // set while no microphone block runs
-    void catchUpArchive(int64_t frames);
     void archiveMeetingAlone(int64_t frames, float* scratch, const float* zeros, int64_t room);
+    void archiveMeetingBesideSilence(int64_t frames);
+    int64_t meetingCushion() const;
     LevelThrottle m_throttle;
     const Clock* m_clock = &systemClock();
 
