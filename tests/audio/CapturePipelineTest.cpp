@@ -697,7 +697,7 @@ TEST(TapMode, AMicrophoneLostForAWhileLeavesTheMeetingWhole) {
     rig.inTimeOrder(Signal(48000, {1000}, 1.0), Signal(48000, {440}, 1.0), inTime);
     const double beside = steadyToneAmplitude(rig.out.settled(), 24000, 1000);
 
-    rig.tap(Signal(48000, {1000}, 0.1), 960);
+    rig.tap(Signal(48000, {1150}, 0.1), 960); // before the server tells of the loss
     rig.pipeline.setMicAbsent();
     const size_t levelsBefore = rig.out.levels.size();
     const qsizetype absentFrom = rig.out.pcm.size();
@@ -728,6 +728,8 @@ TEST(TapMode, AMicrophoneLostForAWhileLeavesTheMeetingWhole) {
                                   channel.begin() + long((from + 0.8) * 48000));
     };
     EXPECT_NEAR(steadyToneAmplitude(second(wav.right, 1.1), 48000, 1000), 0.5, 0.02);
+    EXPECT_LT(toneAmplitude(second(wav.right, 1.6), 48000, 1150), 0.02)
+        << "what came before the loss was told is recorded before the absence, not after";
     EXPECT_LT(rms(second(wav.left, 1.1).data(), 38400), 1e-4);
     EXPECT_NEAR(steadyToneAmplitude(second(wav.left, 2.4), 48000, 440), 0.5, 0.02);
     EXPECT_NEAR(steadyToneAmplitude(second(wav.right, 2.4), 48000, 1300), 0.5, 0.02);
