@@ -152,8 +152,6 @@ double percentile(QList<double> values, double q) {
     return values.isEmpty() ? 0 : values.at(qsizetype(q * double(values.size() - 1)));
 }
 
-// A running session with no new cards: levels arrive as often as the capture engine posts
-// them, the clocks tick. The share of one core the whole process uses over ten seconds.
 // The engine posts a microphone block's levels once more than the throttle's interval has
 // passed since the last post: at 48 kHz every second block of 2048 frames.
 double levelPostSeconds() {
@@ -161,6 +159,8 @@ double levelPostSeconds() {
     return std::floor(LevelThrottle::interval / block + 1) * block;
 }
 
+// A running session with no new cards: levels arrive as often as the capture engine posts
+// them, the clocks tick. The share of one core the whole process uses over ten seconds.
 void BM_IdleWindowDuringSession(benchmark::State& state) {
     BenchSession session;
     QmlHarness qml;
