@@ -118,10 +118,14 @@ ControlBarLabels::Inputs ControlBarModel::gatherInputs() const {
 
 void ControlBarModel::recompute() {
     ControlBarLabels::State state = ControlBarLabels::compute(gatherInputs());
-    if (state == m_state)
-        return;
+    const bool clockMoved = state.clockText != m_state.clockText;
+    m_state.clockText = state.clockText;
+    const bool restMoved = !(state == m_state);
     m_state = std::move(state);
-    emit stateChanged();
+    if (clockMoved)
+        emit clockTextChanged();
+    if (restMoved)
+        emit stateChanged();
 }
 
 QString ControlBarModel::showFilesCaption() {

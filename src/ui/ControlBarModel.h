@@ -26,7 +26,8 @@ class ControlBarModel : public QObject {
     Q_PROPERTY(QString startColor READ startColorName NOTIFY stateChanged)
     Q_PROPERTY(bool showFilesVisible READ showFilesVisible NOTIFY stateChanged)
     Q_PROPERTY(bool clockVisible READ clockVisible NOTIFY stateChanged)
-    Q_PROPERTY(QString clockText READ clockText NOTIFY stateChanged)
+    // The one label that moves every second has its own signal: a tick re-reads no other.
+    Q_PROPERTY(QString clockText READ clockText NOTIFY clockTextChanged)
     Q_PROPERTY(bool costVisible READ costVisible NOTIFY stateChanged)
     Q_PROPERTY(QString costText READ costText NOTIFY stateChanged)
     Q_PROPERTY(QString costHelp READ costHelp NOTIFY stateChanged)
@@ -140,7 +141,9 @@ signals:
     void sessionChanged();
     void settingsChanged();
     void jobChanged();
+    // Any label but the clock's moved.
     void stateChanged();
+    void clockTextChanged();
     // The device list arrived and the stored device was settled.
     void devicesRefreshed();
     // The context documents were loaded and the outcome announced.

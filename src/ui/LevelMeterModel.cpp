@@ -1,6 +1,5 @@
 #include "ui/LevelMeterModel.h"
 
-#include "audio/CapturePipeline.h"
 #include "base/Assign.h"
 #include "ui/Tones.h"
 
@@ -75,7 +74,7 @@ void LevelMeterModel::levelsArrived() {
         sample();
     } else if (!m_waiting.isActive()) {
         // The next post normally shows it first; the timer is for a level that comes to rest.
-        m_waiting.start(int(kSlotMs - now % kSlotMs) + int(LevelThrottle::interval * 1000));
+        m_waiting.start(int(kSlotMs - now % kSlotMs) + kRestMs);
     }
 }
 

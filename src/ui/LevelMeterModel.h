@@ -9,7 +9,7 @@
 #include <QtQml/qqmlregistration.h>
 
 // One audio level as a bar. Levels arrive with every audio buffer or, from the capture engine,
-// every 50 ms. The bar moves with a level as it arrives, but at most once in each slot of
+// every 50 to 90 ms. The bar moves with a level as it arrives, but at most once in each slot of
 // kSlotMs on a clock all bars share: a level that comes later in the slot waits for the next
 // one, or for a timer when no other comes. So while levels flow the bar wakes the program for
 // nothing of its own, two bars that move together cost one frame, and resting bars cost none.
@@ -23,9 +23,13 @@ class LevelMeterModel : public QObject {
     Q_PROPERTY(QString color READ colorName NOTIFY colorChanged)
 
 public:
-    // Ten moves a second, every other level the capture engine posts: the bar still reads as
-    // live, and each move costs the window a frame.
-    static constexpr int kSlotMs = 100;
+    // Five moves a second: the bar still reads as live, and each move costs the window a frame,
+    // about 0.3 ms of the GUI thread whatever the rest of the window holds.
+    static constexpr int kSlotMs = 200;
+    // A level that came too soon is shown this long after its slot ends unless a later one
+    // comes first: longer than the capture engine's gap between posts, so while levels flow
+    // the next post shows it and the timer never fires.
+    static constexpr int kRestMs = kSlotMs / 2;
     // The bar is 34 points wide: a change of less than one point is not worth a frame.
     static constexpr double kFillStep = 1.0 / 34.0;
 

@@ -330,7 +330,7 @@ TEST_F(BarFixture, MeterMovesAtMostOnceASlotAndShowsTheLevelItRestsAt) {
     QElapsedTimer clock;
     clock.start();
     int updates = 0;
-    while (clock.elapsed() < 400) {
+    while (clock.elapsed() < 4 * LevelMeterModel::kSlotMs) {
         fake.engine.onLevels(float(++updates % 10) / 10.0f + 0.05f, 0);
         QTest::qWait(1);
     }
@@ -345,6 +345,25 @@ TEST_F(BarFixture, MeterMovesAtMostOnceASlotAndShowsTheLevelItRestsAt) {
     // Right after a move, the other channel's level arms no timer here.
     fake.engine.onLevels(0.5f, 0.3f);
     EXPECT_FALSE(meter.isSampling());
+}
+
+TEST_F(BarFixture, TheClockTickMovesTheClockAloneAndOtherChangesLeaveTheClockBe) {
+    ControlBarModel model;
+    model.setSession(fake.controller.get());
+    model.setSettings(&fake.settings);
+    fake.settings.setApiKey(QStringLiteral("sk-test"));
+    fake.controller->start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake.controller->isSessionActive(); }));
+    fake.clock.advance(1); // the clock shows
+    QSignalSpy labels(&model, &ControlBarModel::stateChanged);
+    QSignalSpy clock(&model, &ControlBarModel::clockTextChanged);
+    fake.clock.advance(1);
+    EXPECT_EQ(model.clockText(), QStringLiteral("00:02"));
+    EXPECT_EQ(clock.count(), 1);
+    EXPECT_EQ(labels.count(), 0);
+    fake.settings.setCompanyName(QStringLiteral("Acme"));
+    EXPECT_EQ(clock.count(), 1);
+    EXPECT_EQ(labels.count(), 1);
 }
 
 TEST_F(BarFixture, TranscriptionProgressRunsFromZeroToOneThenEnds) {

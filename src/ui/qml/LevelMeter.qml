@@ -2,7 +2,7 @@ import QtQuick
 import Corvinel
 import QtQuick.Controls
 
-// A small labelled bar for one audio level, moved by its model at most ten times a second.
+// A small labelled bar for one audio level, moved by its model at most five times a second.
 Row {
     id: meter
 
