@@ -125,6 +125,7 @@ SessionController::SessionController(SessionComponents components, QObject* pare
     trackerHooks.isSessionActive = [this] { return m_isSessionActive; };
     trackerHooks.transcribeMyAnswers = [settings] { return settings->transcribeMyAnswers(); };
     trackerHooks.hasLog = [this] { return m_log && m_log->hasBegun(); };
+    trackerHooks.showsAnswerTimer = [this] { return m_c.showsAnswerTimer; };
     trackerHooks.record = [this](const QString& event, const QJsonObject& fields) {
         record(event, fields);
     };

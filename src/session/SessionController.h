@@ -56,6 +56,7 @@ struct SessionComponents {
     Clock& clock;
     QString sessionDirectory;               // where each session's files go
     ScreenCapture* screenCapture = nullptr; // none without a display
+    bool showsAnswerTimer = true;           // the terminal session shows none
 };
 
 // Runs the live session: Start and Stop with their checks, the cards, the user's answers,

@@ -45,6 +45,8 @@ void SpeakingTracker::startAnswerClock(double at) {
     setAnswering(true);
     m_speakingStart = at;
     setLastAnswerDuration(std::nullopt);
+    if (m_hooks.showsAnswerTimer && !m_hooks.showsAnswerTimer())
+        return;
     m_speakingTimer = m_clock.schedule(0.2, true, [this] {
         if (m_speakingStart)
             setSpeakingElapsed(m_clock.now() - *m_speakingStart);

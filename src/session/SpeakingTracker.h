@@ -26,6 +26,9 @@ public:
         // Records go to the session log when one is open; `hasLog` tells whether one is.
         std::function<bool()> hasLog;
         std::function<void(const QString& event, const QJsonObject& fields)> record;
+        // Whether anything shows the answer timer: where nothing does, `speakingElapsed` is
+        // not refreshed, and the program is not woken five times a second for it.
+        std::function<bool()> showsAnswerTimer;
     };
 
     SpeakingTracker(Clock& clock, QAFlow& flow, MicTranscriberInterface& transcriber,

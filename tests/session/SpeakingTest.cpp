@@ -22,6 +22,7 @@ protected:
         hooks.transcribeMyAnswers = [this] { return transcribe; };
         hooks.hasLog = [] { return true; };
         hooks.record = [this](const QString& e, const QJsonObject& f) { record(e, f); };
+        hooks.showsAnswerTimer = [this] { return showsTimer; };
         tracker = std::make_unique<SpeakingTracker>(clock, *flow, mic, &inhibitor, hooks);
     }
 
@@ -40,6 +41,7 @@ protected:
     FakeSleepInhibitor inhibitor;
     bool active = true;
     bool transcribe = true;
+    bool showsTimer = true;
     QStringList events;
     QMap<QString, QJsonObject> lastFields;
     std::unique_ptr<QAFlow> flow;
@@ -133,6 +135,19 @@ TEST_F(SpeakingTest, SpeakingBeforeAnyQuestionCreatesOneEmptyCardOnlyWhenTranscr
     flow->ingestTranscript(QStringLiteral("Why?")); // never into the card of the user's words
     ASSERT_EQ(flow->pairs().size(), 2);
     EXPECT_EQ(flow->pairs()[0].question, QString());
+}
+
+TEST_F(SpeakingTest, WhereNoTimerShowsTheAnswerIsTimedWithoutTicks) {
+    showsTimer = false;
+    const int before = clock.activeTimers();
+    flow->ingestTranscript(QStringLiteral("First?"));
+    level(0.3f, 4.0);
+    EXPECT_TRUE(tracker->isAnswering());
+    EXPECT_EQ(clock.activeTimers(), before);
+    flow->ingestTranscript(QStringLiteral("Second?"));
+    ASSERT_TRUE(tracker->lastAnswerDuration().has_value());
+    EXPECT_NEAR(*tracker->lastAnswerDuration(), 4.0, 1e-9);
+    EXPECT_DOUBLE_EQ(lastFields.value("you_stopped").value("seconds").toDouble(), 4.0);
 }
 
 TEST_F(SpeakingTest, NextQuestionEndsTheAnswerAndKeepsItsLength) {
