@@ -13,9 +13,9 @@
 namespace {
 constexpr double kRingSeconds = 5.0;
 // The write thread looks for new frames this often; the capture side never wakes it (it takes
-// no locks). Each look is a thread wakeup, which costs more than the writing: a quarter of a
-// second keeps them few and leaves 4.75 s of the queue's five for a busy disk.
-constexpr auto kPollInterval = std::chrono::milliseconds(250);
+// no locks). Each look is a thread wakeup, which costs more than the writing: half a second
+// keeps them few and leaves 4.5 s of the queue's five for a busy disk.
+constexpr auto kPollInterval = std::chrono::milliseconds(500);
 } // namespace
 
 ArchiveWriter::Result ArchiveWriter::open(const QString& path, double inputRate,
