@@ -10,6 +10,7 @@
 #include <QDBusPendingReply>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMetaObject>
 #include <QRegularExpression>
 
@@ -82,6 +83,19 @@ FileChooser::Filter FileChooser::parseNameFilter(const QString& nameFilter) {
     return {name.isEmpty() ? patterns.join(u' ') : name, patterns};
 }
 
+QString FileChooser::parentWindowHandle(const QString& platform, quintptr windowId) {
+    if (platform != u"xcb" || windowId == 0)
+        return {};
+    return QStringLiteral("x11:") + QString::number(windowId, 16);
+}
+
+void FileChooser::setWindow(QWindow* window) {
+    if (m_window == window)
+        return;
+    m_window = window;
+    emit windowChanged();
+}
+
 void FileChooser::open(const QString& title, const QStringList& nameFilters, bool multiple,
                        const QString& folder) {
     // A folder not made yet (no session has run) is left to the chooser's own choice.
@@ -132,7 +146,8 @@ void FileChooser::open(const QString& title, const QStringList& nameFilters, boo
     QDBusMessage call = QDBusMessage::createMethodCall(
         kService, kPath, QStringLiteral("org.freedesktop.portal.FileChooser"),
         QStringLiteral("OpenFile"));
-    call << QString() << title << options;
+    call << parentWindowHandle(QGuiApplication::platformName(), m_window ? m_window->winId() : 0)
+         << title << options;
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this](QDBusPendingCallWatcher* pending) {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 #include <QUrl>
+#include <QWindow>
 #include <QtQml/qqmlregistration.h>
 
 // Asks the user for files through the desktop's file chooser portal, which looks native on
@@ -17,6 +19,9 @@ class FileChooser : public QObject {
     Q_PROPERTY(bool multiple READ multiple NOTIFY requestChanged)
     // The folder it opens in: empty unless one that exists was asked for.
     Q_PROPERTY(QUrl folderUrl READ folderUrl NOTIFY requestChanged)
+    // The window the chooser belongs to: the desktop keeps its dialog above it, which matters
+    // while that window stays on top of the others.
+    Q_PROPERTY(QWindow* window READ window WRITE setWindow NOTIFY windowChanged)
 
 public:
     struct Filter {
@@ -28,6 +33,13 @@ public:
 
     // "WAV audio (*.wav *.WAV)" → name "WAV audio", patterns *.wav and *.WAV.
     static Filter parseNameFilter(const QString& nameFilter);
+    // How a portal is told which window its dialog belongs to: "x11:" and the window's id in
+    // hexadecimal on X11; on Wayland a handle needs a protocol Qt does not offer here, so
+    // there (and without a window) none, and the dialog stands alone.
+    static QString parentWindowHandle(const QString& platform, quintptr windowId);
+
+    QWindow* window() const { return m_window; }
+    void setWindow(QWindow* window);
 
     QString title() const { return m_title; }
     QStringList nameFilters() const { return m_nameFilters; }
@@ -41,6 +53,7 @@ public:
 
 signals:
     void requestChanged();
+    void windowChanged();
     void chosen(const QStringList& paths);
     void fallbackRequested();
 
@@ -51,6 +64,7 @@ private:
     void fallBack();
     void stopListening();
 
+    QPointer<QWindow> m_window;
     QString m_title;
     QStringList m_nameFilters;
     bool m_multiple = false;

@@ -195,6 +195,19 @@ TEST(Shell, TheFileChooserReadsFiltersAndFallsBackWithoutAPortal) {
         EXPECT_EQ(filter.patterns, row.patterns) << row.nameFilter;
     }
 
+    const struct {
+        const char* platform;
+        quintptr id;
+        const char* handle;
+    } parents[] = {{"xcb", 0x3a00007, "x11:3a00007"},
+                   {"xcb", 0, ""},
+                   {"wayland", 0x3a00007, ""},
+                   {"offscreen", 0x3a00007, ""}};
+    for (const auto& row : parents)
+        EXPECT_EQ(FileChooser::parentWindowHandle(QString::fromUtf8(row.platform), row.id),
+                  QString::fromUtf8(row.handle))
+            << row.platform << ' ' << row.id;
+
     // Tests run without a session bus: the view's own dialog is asked for, then its answer
     // comes back as paths.
     FileChooser chooser;
@@ -379,6 +392,15 @@ TEST(Shell, OpenSessionReviewChoosesALogInTheSessionsFolderAndOpensItsPage) {
         return nullptr;
     };
     ASSERT_TRUE(QTest::qWaitFor([&] { return shownDialog() != nullptr; }));
+    // Every chooser names the window its dialog belongs to, this one's or another's.
+    const QList<FileChooser*> choosers = loaded.root->findChildren<FileChooser*>();
+    EXPECT_GE(choosers.size(), 2);
+    for (const FileChooser* chooser : choosers) {
+        const auto* item = qobject_cast<const QQuickItem*>(chooser->parent());
+        ASSERT_NE(item, nullptr);
+        EXPECT_NE(chooser->window(), nullptr);
+        EXPECT_EQ(chooser->window(), item->window());
+    }
     QObject* dialog = shownDialog();
     EXPECT_EQ(dialog->property("title").toString(), Commands::reviewChooserTitle());
     EXPECT_EQ(dialog->property("currentFolder").toUrl(), QUrl::fromLocalFile(folder));

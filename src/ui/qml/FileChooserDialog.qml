@@ -18,6 +18,7 @@ Item {
 
     FileChooser {
         id: chooser
+        window: root.Window.window
         onChosen: paths => root.chosen(paths)
         // Once made, the dialog answers later requests itself.
         onFallbackRequested: {
