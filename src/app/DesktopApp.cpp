@@ -11,6 +11,7 @@
 #include "settings/AppSettings.h"
 #include "settings/SecretStore.h"
 #include "ui/DisplayPlatform.h"
+#include "ui/FontWarmup.h"
 #include "ui/GlobalKeys.h"
 #include "update/UpdateController.h"
 
@@ -55,6 +56,7 @@ QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine, SessionController& c
 
 int runDesktop(int argc, char* argv[], bool nativeWayland) {
     const auto app = makeApplication(argc, argv, nativeWayland);
+    const FontWarmup fonts;
     AppSettings& settings = AppSettings::shared();
     if (settings.apiKey().isEmpty())
         SecretStore::migrateFromKeychain(
@@ -77,6 +79,7 @@ int runDesktop(int argc, char* argv[], bool nativeWayland) {
 // (Start plays the script again).
 int runDemo(int argc, char* argv[], bool nativeWayland) {
     const auto app = makeApplication(argc, argv, nativeWayland);
+    const FontWarmup fonts;
     DemoComposition composition;
 
     QQmlApplicationEngine engine;
