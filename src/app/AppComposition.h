@@ -26,6 +26,8 @@ public:
     AppComposition& operator=(const AppComposition&) = delete;
 
     SessionController& controller() { return *m_controller; }
+    // None without a display.
+    ScreenCapture* screenCapture() { return m_screen.get(); }
     AppSettings& settings() { return m_settings; }
     OnDeviceSpeech& speech() { return *m_speech; }
 

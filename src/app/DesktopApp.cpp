@@ -7,10 +7,12 @@
 #include "app/demo/DemoShots.h"
 #include "app/demo/ScriptedRealtimeClient.h"
 #include "platform/GlobalShortcuts.h"
+#include "platform/ScreenCapture.h"
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
 #include "settings/SecretStore.h"
 #include "ui/DisplayPlatform.h"
+#include "ui/FileChooser.h"
 #include "ui/FontWarmup.h"
 #include "ui/GlobalKeys.h"
 #include "update/UpdateController.h"
@@ -68,8 +70,14 @@ int runDesktop(int argc, char* argv[], bool nativeWayland) {
     GlobalShortcuts shortcuts(QDBusConnection::sessionBus());
     GlobalKeys::instance().use(&shortcuts);
     QQmlApplicationEngine engine;
-    if (!loadMainWindow(engine, composition.controller(), settings, updater.controller()))
+    QQuickWindow* window =
+        loadMainWindow(engine, composition.controller(), settings, updater.controller());
+    if (!window)
         return 1;
+    // The screenshot dialog, where the desktop shows one, belongs to this window.
+    if (ScreenCapture* screen = composition.screenCapture())
+        screen->setParentWindow(
+            FileChooser::parentWindowHandle(QGuiApplication::platformName(), window->winId()));
     const int status = app->exec();
     GlobalKeys::instance().use(nullptr);
     return status;

@@ -45,7 +45,8 @@ PortalScreenshot::~PortalScreenshot() {
         close();
 }
 
-void PortalScreenshot::start(bool interactive, std::chrono::milliseconds limit) {
+void PortalScreenshot::start(const QString& parentWindow, bool interactive,
+                             std::chrono::milliseconds limit) {
     const QString token = requestToken();
     // Subscribed before the call: the portal may answer as soon as it has replied, before a
     // subscription made on its reply would reach the bus.
@@ -53,7 +54,7 @@ void PortalScreenshot::start(bool interactive, std::chrono::milliseconds limit) 
     QDBusMessage call = QDBusMessage::createMethodCall(
         kPortal, QStringLiteral("/org/freedesktop/portal/desktop"),
         QStringLiteral("org.freedesktop.portal.Screenshot"), QStringLiteral("Screenshot"));
-    call << QString()
+    call << parentWindow
          << QVariantMap{{QStringLiteral("handle_token"), token},
                         {QStringLiteral("interactive"), interactive}};
     m_limit.start(limit);

@@ -21,7 +21,8 @@ public:
     PortalScreenshot(QDBusConnection bus, Done done, QObject* parent);
     ~PortalScreenshot() override;
 
-    void start(bool interactive, std::chrono::milliseconds limit);
+    // `parentWindow`: the window the desktop's dialog belongs to, in the portals' form.
+    void start(const QString& parentWindow, bool interactive, std::chrono::milliseconds limit);
 
 private slots:
     void onResponse(uint response, const QVariantMap& results);

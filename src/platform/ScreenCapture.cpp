@@ -27,8 +27,10 @@ public:
             return;
         }
         auto* request = new PortalScreenshot(m_bus, std::move(answer), &m_requests);
-        request->start(interactive, interactive ? m_limits.pick : m_limits.grab);
+        request->start(m_parentWindow, interactive, interactive ? m_limits.pick : m_limits.grab);
     }
+
+    void setParentWindow(const QString& handle) override { m_parentWindow = handle; }
 
 private:
     Result fallBack() const {
@@ -61,6 +63,7 @@ private:
     QDBusConnection m_bus;
     const QString m_platformName;
     const ScreenCaptureLimits m_limits;
+    QString m_parentWindow;
     QObject m_requests; // parent of the requests under way and of the answers on their way
 };
 

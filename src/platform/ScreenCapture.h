@@ -20,6 +20,9 @@ public:
     // `interactive`: let the user pick an area (where the desktop offers it). `done` runs once,
     // on the calling (main) thread, never inside capture(); not at all once this is gone.
     virtual void capture(bool interactive, std::function<void(const Result&)> done) = 0;
+    // The window the desktop's dialog belongs to, in the portals' form ("x11:…"); empty for
+    // none.
+    virtual void setParentWindow(const QString& handle) = 0;
 };
 
 // How long the desktop may take before the capture ends with an error. Picking an area takes

@@ -51,11 +51,13 @@ class FakePortal : public QObject, protected QDBusContext {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Screenshot")
 public:
     FakePortal(QDBusConnection bus, Answer answer) : m_bus(bus), m_answer(answer) {}
+    QString parentWindow;
     QVariantMap options;
     FakeRequest request;
 
 public slots:
-    QDBusObjectPath Screenshot(const QString&, const QVariantMap& given) {
+    QDBusObjectPath Screenshot(const QString& parent, const QVariantMap& given) {
+        parentWindow = parent;
         options = given;
         const QString token = m_answer.ownPath
                                   ? QStringLiteral("portal1")
@@ -148,6 +150,9 @@ TEST_P(PortalCapture, EndsOnceAsTheDesktopAnswered) {
     const std::unique_ptr<ScreenCapture> capture = makeScreenCapture(
         row.offer == Offer::noBus ? QDBusConnection(QStringLiteral("none")) : desktop.client,
         QStringLiteral("offscreen"), {600ms, 600ms});
+    // The dialog belongs to the window named, in the portals' own form.
+    if (row.interactive)
+        capture->setParentWindow(QStringLiteral("x11:3a00007"));
     QList<ScreenCapture::Result> results;
     capture->capture(row.interactive, [&](const ScreenCapture::Result& r) { results << r; });
     EXPECT_TRUE(results.isEmpty()) << "answered inside capture()";
@@ -165,6 +170,8 @@ TEST_P(PortalCapture, EndsOnceAsTheDesktopAnswered) {
     if (row.offer == Offer::screenshot) {
         EXPECT_EQ(desktop.portal.options.value(QStringLiteral("interactive")).toBool(),
                   row.interactive);
+        EXPECT_EQ(desktop.portal.parentWindow,
+                  row.interactive ? QStringLiteral("x11:3a00007") : QString());
     }
     // Out of time, the desktop's dialog is closed rather than left for the user.
     if (row.offer == Offer::screenshot && !row.answer.response) {

@@ -94,6 +94,7 @@ public:
         requests.append(interactive);
         QTimer::singleShot(0, [done, result = next] { done(result); });
     }
+    void setParentWindow(const QString&) override {}
     Result next;
     QList<bool> requests; // whether each asked for an area
 };

@@ -24,6 +24,8 @@ public:
 class DrawnScreen : public ScreenCapture {
 public:
     void capture(bool interactive, std::function<void(const Result&)> done) override;
+    // Drawn here: no desktop dialog shows.
+    void setParentWindow(const QString&) override {}
 };
 
 class NoAppListing : public AppListing {
