@@ -328,6 +328,9 @@ QString RealtimeConnection::send(const QJsonObject& message, const QString& id) 
         reconnect(QStringLiteral("send failed: ") + m_socket->errorString());
         return {};
     }
+    // Handed to the kernel now: left in the socket's buffer, the message would wait for the
+    // event loop to come round again, a second pass of this thread for every audio chunk.
+    m_socket->flush();
     return eventID;
 }
 

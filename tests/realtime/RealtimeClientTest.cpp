@@ -612,6 +612,8 @@ TEST_F(RealtimeClientTest, SeedsTheNewestTwelvePairs) {
     ASSERT_TRUE(waitForLog(QStringLiteral("Seeded")));
     EXPECT_TRUE(
         logs.contains(QStringLiteral("Seeded 12 earlier Q&A pair(s) into the new session")));
+    // The log can come before the server has read the last of the items.
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("conversation.item.create"), 24));
     const QStringList items = itemsOf(server.frames(QStringLiteral("conversation.item.create")));
     ASSERT_EQ(items.size(), 24);
     EXPECT_EQ(items.first(), QStringLiteral("user/input_text/Question 2?"));
@@ -627,6 +629,7 @@ TEST_F(RealtimeClientTest, PairWithEmptyAnswerSeedsOnlyItsQuestion) {
     connectConfigured();
     ASSERT_TRUE(waitForLog(QStringLiteral("Seeded")));
     EXPECT_TRUE(logs.contains(QStringLiteral("Seeded 3 earlier Q&A pair(s) into the new session")));
+    ASSERT_TRUE(server.waitForFrames(QStringLiteral("conversation.item.create"), 4));
     EXPECT_EQ(itemsOf(server.frames(QStringLiteral("conversation.item.create"))),
               (QStringList{"user/input_text/Q1", "assistant/output_text/A1", "user/input_text/Q2",
                            "assistant/output_text/A3"}));
