@@ -46,13 +46,13 @@ AppComposition::AppComposition(AppSettings& settings)
     m_apps = std::make_unique<PulseAppListing>();
     // Pictures of the screen need a display: the terminal session has none to take, and no
     // answer timer to show.
-    const bool window = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
-    if (window)
+    const bool hasWindow = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+    if (hasWindow)
         m_screen = makeScreenCapture();
     m_controller = std::make_unique<SessionController>(SessionComponents{
         m_settings, *m_engine, *m_client, m_speech->micTranscriber(),
         m_speech->recordingTranscriber(), *m_apps, *m_permissions, m_sleepInhibitor.get(),
-        m_revealer.get(), *m_clock, QString(), m_screen.get(), window});
+        m_revealer.get(), *m_clock, QString(), m_screen.get(), hasWindow});
 }
 
 AppComposition::~AppComposition() {
