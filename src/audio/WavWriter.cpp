@@ -8,7 +8,6 @@
 #include <QtEndian>
 
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -94,13 +93,6 @@ int64_t WavWriter::dataCapacity(int channels, int64_t dataLimit) {
         return 0;
     const int64_t frameBytes = int64_t{channels} * 2;
     return std::min(dataLimit, maxDataBytes) / frameBytes * frameBytes;
-}
-
-int16_t WavWriter::toPCM16(float sample) {
-    if (std::isnan(sample))
-        return 0;
-    const float clamped = sample >= 1.0f ? 1.0f : (sample < -1.0f ? -1.0f : sample);
-    return static_cast<int16_t>(clamped * 32767.0f);
 }
 
 void WavWriter::write(const FloatAudioBuffer& buffer) {

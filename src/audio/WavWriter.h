@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -53,7 +54,14 @@ public:
     // The most data bytes a file of this many channels holds: whole frames under the limit.
     static int64_t dataCapacity(int channels, int64_t dataLimit = maxDataBytes);
     // Clamp to [-1, 1], scale by 32767, truncate; NaN is silence, infinities are full scale.
-    static int16_t toPCM16(float sample);
+    // Here, so that the write loop inlines it: a position-independent build calls an exported
+    // function through the PLT once per sample otherwise.
+    static int16_t toPCM16(float sample) {
+        if (std::isnan(sample))
+            return 0;
+        const float clamped = sample >= 1.0f ? 1.0f : (sample < -1.0f ? -1.0f : sample);
+        return static_cast<int16_t>(clamped * 32767.0f);
+    }
 
 private:
     WavWriter(QString path, int fd, int sampleRate, int channels, int64_t dataLimit);
