@@ -7,12 +7,12 @@
 #include "app/demo/DemoShots.h"
 #include "app/demo/ScriptedRealtimeClient.h"
 #include "platform/GlobalShortcuts.h"
+#include "platform/PortalWindow.h"
 #include "platform/ScreenCapture.h"
 #include "session/SessionController.h"
 #include "settings/AppSettings.h"
 #include "settings/SecretStore.h"
 #include "ui/DisplayPlatform.h"
-#include "ui/FileChooser.h"
 #include "ui/FontWarmup.h"
 #include "ui/GlobalKeys.h"
 #include "update/UpdateController.h"
@@ -77,7 +77,7 @@ int runDesktop(int argc, char* argv[], bool nativeWayland) {
     // The screenshot dialog, where the desktop shows one, belongs to this window.
     if (ScreenCapture* screen = composition.screenCapture())
         screen->setParentWindow(
-            FileChooser::parentWindowHandle(QGuiApplication::platformName(), window->winId()));
+            portalParentWindow(QGuiApplication::platformName(), window->winId()));
     const int status = app->exec();
     GlobalKeys::instance().use(nullptr);
     return status;

@@ -1,5 +1,7 @@
 #include "ui/FileChooser.h"
 
+#include "platform/PortalWindow.h"
+
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -83,12 +85,6 @@ FileChooser::Filter FileChooser::parseNameFilter(const QString& nameFilter) {
     return {name.isEmpty() ? patterns.join(u' ') : name, patterns};
 }
 
-QString FileChooser::parentWindowHandle(const QString& platform, quintptr windowId) {
-    if (platform != u"xcb" || windowId == 0)
-        return {};
-    return QStringLiteral("x11:") + QString::number(windowId, 16);
-}
-
 void FileChooser::setWindow(QWindow* window) {
     if (m_window == window)
         return;
@@ -146,7 +142,7 @@ void FileChooser::open(const QString& title, const QStringList& nameFilters, boo
     QDBusMessage call = QDBusMessage::createMethodCall(
         kService, kPath, QStringLiteral("org.freedesktop.portal.FileChooser"),
         QStringLiteral("OpenFile"));
-    call << parentWindowHandle(QGuiApplication::platformName(), m_window ? m_window->winId() : 0)
+    call << portalParentWindow(QGuiApplication::platformName(), m_window ? m_window->winId() : 0)
          << title << options;
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

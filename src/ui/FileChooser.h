@@ -33,11 +33,6 @@ public:
 
     // "WAV audio (*.wav *.WAV)" → name "WAV audio", patterns *.wav and *.WAV.
     static Filter parseNameFilter(const QString& nameFilter);
-    // How a portal is told which window its dialog belongs to: "x11:" and the window's id in
-    // hexadecimal on X11; on Wayland a handle needs a protocol Qt does not offer here, so
-    // there (and without a window) none, and the dialog stands alone.
-    static QString parentWindowHandle(const QString& platform, quintptr windowId);
-
     QWindow* window() const { return m_window; }
     void setWindow(QWindow* window);
 

@@ -1,5 +1,7 @@
 #include "platform/ScreenCapture.h"
 
+#include "platform/PortalWindow.h"
+
 #include "XServer.h"
 #include "support/PrivateBus.h"
 
@@ -194,6 +196,21 @@ INSTANTIATE_TEST_SUITE_P(
         PortalRow{"noPortal", Offer::nothing, false, {}, false, kNoService},
         PortalRow{"noScreenshotInterface", Offer::desktopOnly, false, {}, false, kNoService}),
     [](const testing::TestParamInfo<PortalRow>& info) { return std::string(info.param.name); });
+
+TEST(PortalRequest, NamesItsWindowOnX11Only) {
+    const struct {
+        const char* platform;
+        quintptr id;
+        const char* handle;
+    } rows[] = {{"xcb", 0x3a00007, "x11:3a00007"},
+                {"xcb", 0, ""},
+                {"wayland", 0x3a00007, ""},
+                {"offscreen", 0x3a00007, ""}};
+    for (const auto& row : rows)
+        EXPECT_EQ(portalParentWindow(QString::fromUtf8(row.platform), row.id),
+                  QString::fromUtf8(row.handle))
+            << row.platform << ' ' << row.id;
+}
 
 // The user left while the desktop's dialog was up: it closes, and nobody hears of it.
 TEST(PortalRequest, GoneBeforeTheAnswerClosesTheDialogAndAnswersNothing) {

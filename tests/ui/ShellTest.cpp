@@ -195,19 +195,6 @@ TEST(Shell, TheFileChooserReadsFiltersAndFallsBackWithoutAPortal) {
         EXPECT_EQ(filter.patterns, row.patterns) << row.nameFilter;
     }
 
-    const struct {
-        const char* platform;
-        quintptr id;
-        const char* handle;
-    } parents[] = {{"xcb", 0x3a00007, "x11:3a00007"},
-                   {"xcb", 0, ""},
-                   {"wayland", 0x3a00007, ""},
-                   {"offscreen", 0x3a00007, ""}};
-    for (const auto& row : parents)
-        EXPECT_EQ(FileChooser::parentWindowHandle(QString::fromUtf8(row.platform), row.id),
-                  QString::fromUtf8(row.handle))
-            << row.platform << ' ' << row.id;
-
     // Tests run without a session bus: the view's own dialog is asked for, then its answer
     // comes back as paths.
     FileChooser chooser;
