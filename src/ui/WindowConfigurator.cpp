@@ -30,7 +30,7 @@ void WindowConfigurator::setWindow(QObject* object) {
     if (m_window) {
         m_window->installEventFilter(this);
         if (m_window->handle())
-            prepareFirstFrame();
+            applyLook();
     }
     emit windowChanged();
     scheduleApply();
@@ -59,11 +59,11 @@ bool WindowConfigurator::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_window && event->type() == QEvent::PlatformSurface &&
         static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType() ==
             QPlatformSurfaceEvent::SurfaceCreated)
-        prepareFirstFrame();
+        applyLook();
     return false;
 }
 
-void WindowConfigurator::prepareFirstFrame() {
+void WindowConfigurator::applyLook() {
     m_appearanceController->setAppearance(m_appearance);
     X11Workspaces::fillBackground(m_window, QGuiApplication::palette().color(QPalette::Window));
 }
@@ -104,11 +104,10 @@ void WindowConfigurator::scheduleApply() {
 
 void WindowConfigurator::apply() {
     m_applyPending = false;
-    m_appearanceController->setAppearance(m_appearance);
+    // Also what the server shows of a resized window before its next frame.
+    applyLook();
     if (!m_window)
         return;
-    // What the server shows of a resized window before the next frame.
-    X11Workspaces::fillBackground(m_window, QGuiApplication::palette().color(QPalette::Window));
     if (m_appliedOnTop != m_alwaysOnTop || m_appliedTo != m_window) {
         m_appliedOnTop = m_alwaysOnTop;
         m_appliedTo = m_window;

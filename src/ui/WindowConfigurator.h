@@ -57,9 +57,9 @@ signals:
 private:
     void scheduleApply();
     void apply();
-    // Once the window exists on the platform and before it maps: the appearance, and the
-    // server's fill in its background colour, so no frame of it shows in other colours.
-    void prepareFirstFrame();
+    // The appearance, and the server's fill in its background colour. Also once the window
+    // exists on the platform and before it maps, so no frame of it shows in other colours.
+    void applyLook();
     void askAgainLater();
 
     QPointer<QWindow> m_window;
