@@ -36,8 +36,46 @@ RealtimeClient::~RealtimeClient() {
         },
         Qt::QueuedConnection);
     m_thread.wait();
-    for (AudioBlock* block = m_audio.exchange(nullptr); block;)
-        delete std::exchange(block, block->next);
+    for (std::atomic<AudioBlock*>* list : {&m_audio, &m_spare})
+        for (AudioBlock* block = list->exchange(nullptr); block;)
+            delete std::exchange(block, block->next);
+}
+
+namespace {
+// More than a message's worth of 20 ms blocks, with room for a late turn of the connection.
+constexpr int kMaxSpareBlocks = 16;
+
+template <typename Block> void pushChain(std::atomic<Block*>& list, Block* first, Block* last) {
+    last->next = list.load(std::memory_order_relaxed);
+    while (!list.compare_exchange_weak(last->next, first, std::memory_order_release,
+                                       std::memory_order_relaxed)) {
+    }
+}
+} // namespace
+
+RealtimeClient::AudioBlock* RealtimeClient::spareBlock() {
+    AudioBlock* block = m_spare.exchange(nullptr, std::memory_order_acquire);
+    if (!block)
+        return new AudioBlock{{}, nullptr};
+    m_spareCount.fetch_sub(1, std::memory_order_relaxed);
+    if (AudioBlock* rest = block->next) {
+        AudioBlock* last = rest;
+        while (last->next)
+            last = last->next;
+        pushChain(m_spare, rest, last);
+    }
+    return block;
+}
+
+// On the connection's thread, so the block's bytes are freed here, not on a capture thread.
+void RealtimeClient::keepSpare(AudioBlock* block) {
+    block->pcm16 = QByteArray();
+    if (m_spareCount.load(std::memory_order_relaxed) >= kMaxSpareBlocks) {
+        delete block;
+        return;
+    }
+    m_spareCount.fetch_add(1, std::memory_order_relaxed);
+    pushChain(m_spare, block, block);
 }
 
 void RealtimeClient::enqueue(std::function<void()> work) {
@@ -60,9 +98,11 @@ void RealtimeClient::takeAudio() {
     }
     qsizetype taken = 0;
     while (ordered) {
-        m_connection->append(ordered->pcm16);
-        taken += ordered->pcm16.size();
-        delete std::exchange(ordered, ordered->next);
+        // Kept for reuse before the send, so a block is ready again once its message has gone.
+        const QByteArray pcm16 = std::move(ordered->pcm16);
+        keepSpare(std::exchange(ordered, ordered->next));
+        m_connection->append(pcm16);
+        taken += pcm16.size();
     }
     m_audioBytes.fetch_sub(taken);
     m_audioWanted.store(
@@ -92,10 +132,9 @@ void RealtimeClient::stop() {
 void RealtimeClient::append(const QByteArray& pcm16) {
     // Counted first: the count is never below what the stack holds.
     const qsizetype before = m_audioBytes.fetch_add(pcm16.size());
-    auto* block = new AudioBlock{pcm16, m_audio.load(std::memory_order_relaxed)};
-    while (!m_audio.compare_exchange_weak(block->next, block, std::memory_order_release,
-                                          std::memory_order_relaxed)) {
-    }
+    AudioBlock* block = spareBlock();
+    block->pcm16 = pcm16;
+    pushChain(m_audio, block, block);
     const qsizetype wanted = m_audioWanted.load();
     if (before < wanted && before + pcm16.size() >= wanted)
         QMetaObject::invokeMethod(

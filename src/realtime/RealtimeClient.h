@@ -68,4 +68,12 @@ private:
     std::atomic<AudioBlock*> m_audio{nullptr}; // newest first
     std::atomic<qsizetype> m_audioBytes{0};    // counted before a block is pushed
     std::atomic<qsizetype> m_audioWanted;      // a message's worth, less what the connection holds
+    // Taken blocks, emptied on the connection's thread, for append() to reuse: a capture thread
+    // then allocates no node once a few messages have gone. append() takes the whole list with
+    // one exchange (a pop of one node would be open to ABA with several producers) and gives
+    // back what it did not use.
+    AudioBlock* spareBlock();
+    void keepSpare(AudioBlock* block);
+    std::atomic<AudioBlock*> m_spare{nullptr};
+    std::atomic<int> m_spareCount{0}; // about how many m_spare holds, to keep it small
 };

@@ -13,7 +13,9 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <iostream>
+#include <new>
 #include <thread>
 
 using Status = RealtimeClient::Status;
@@ -24,6 +26,25 @@ void PrintTo(const Status& status, std::ostream* out) {
     *out << names[int(status.kind)];
     if (status.isFailed())
         *out << "(" << status.message.toStdString() << ")";
+}
+
+// Counts what this thread allocates with `new` while it is on (QByteArray's bytes come from
+// malloc and are not counted).
+static thread_local bool countingNew = false;
+static thread_local int newCounted = 0;
+
+void* operator new(std::size_t size) {
+    if (countingNew)
+        ++newCounted;
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
 }
 
 namespace {
@@ -602,6 +623,35 @@ TEST_F(RealtimeClientTest, AudioFromManyThreadsArrivesComplete) {
         EXPECT_GE(audio.size(), 4800);
         EXPECT_EQ(audio.size() % blockBytes, 0);
     }
+}
+
+TEST_F(RealtimeClientTest, AppendingReusesItsBlocksOnceTheirMessagesHaveGone) {
+    connectConfigured();
+    const QByteArray block(960, 'a'); // 20 ms; five make a message
+    const auto sent = [&] { return server.frames(QStringLiteral("input_audio_buffer.append")); };
+    // The allocations of `messages` messages' appends, each message waited for.
+    const auto appendMessages = [&](int messages) {
+        int counted = 0;
+        for (int m = 0; m < messages; ++m) {
+            const qsizetype before = sent().size();
+            for (int b = 0; b < 5; ++b) {
+                newCounted = 0;
+                countingNew = true;
+                client->append(block);
+                countingNew = false;
+                counted += newCounted;
+            }
+            if (!waitFor([&] { return sent().size() > before; }))
+                return -1;
+        }
+        return counted;
+    };
+    ASSERT_GE(appendMessages(2), 0);
+    const int counted = appendMessages(10);
+    ASSERT_GE(counted, 0);
+    // What is left is the queued call that hands each message's worth over.
+    EXPECT_LT(counted, 10 * 5) << counted;
+    EXPECT_EQ(sent().size(), 12);
 }
 
 // --- history seeding -----------------------------------------------------------------------
