@@ -67,9 +67,8 @@ RealtimeClient::AudioBlock* RealtimeClient::spareBlock() {
     return block;
 }
 
-// On the connection's thread, so the block's bytes are freed here, not on a capture thread.
+// A block already emptied, on the connection's thread.
 void RealtimeClient::keepSpare(AudioBlock* block) {
-    block->pcm16 = QByteArray();
     if (m_spareCount.load(std::memory_order_relaxed) >= kMaxSpareBlocks) {
         delete block;
         return;
@@ -99,6 +98,7 @@ void RealtimeClient::takeAudio() {
     qsizetype taken = 0;
     while (ordered) {
         // Kept for reuse before the send, so a block is ready again once its message has gone.
+        // Its bytes are moved out first, to be freed on this thread, not on a capture thread.
         const QByteArray pcm16 = std::move(ordered->pcm16);
         keepSpare(std::exchange(ordered, ordered->next));
         m_connection->append(pcm16);
